@@ -1,0 +1,30 @@
+// The decisions of the main dialog, kept apart from the window system so that they can be
+// tested on their own. The dialog procedure calls these and does the window work around them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+// WM_INITDIALOG: creates the one DeviceLink.
+void DialogCreateLink();
+
+// WM_DESTROY: closes and deletes the DeviceLink and releases the firmware buffer.
+void DialogDestroyLink();
+
+// "Start": looks for a controller and starts a download when it is in update mode 2 or 3.
+void DialogStart(platform::WindowHandle dialog);
+
+// WM_DEVICECHANGE: filters the event and hands arrivals to the watcher.
+// Returns the dialog procedure's result (TRUE 1 or FALSE 0).
+int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);
+
+// A request to close the dialog: refused while a download is under way.
+bool DialogMayClose();
+
+// "Open": reads the chosen file into the firmware buffer. Shows "Not supported file type!" for
+// a name without ".bin" or a file that cannot be read. On success checksumText receives the
+// byte sum as "0x%x" and the result is true.
+bool DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
+                    std::string& checksumText);

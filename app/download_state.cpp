@@ -1,0 +1,12 @@
+#include "app/download_state.h"
+
+DownloadState downloadState;
+
+void ResetDownloadState()
+{
+    downloadState.mode = 1;
+    downloadState.busy = 0;
+    downloadState.arrivalCount = 0;
+    downloadState.UpdateModeFlag = 0;
+    downloadState.TopologyMatchFlag = 0;
+}

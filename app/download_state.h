@@ -1,0 +1,22 @@
+// The process-wide values that mark and steer a download.
+//
+// The worker thread clears busy and UpdateModeFlag while the user-interface thread reads them,
+// so every value is an atomic 32-bit integer; the starter writes mode before it creates the
+// worker, which reads it once at its start.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct DownloadState {
+    std::atomic<std::int32_t> mode{1};               // DownloadMode of the download to start: 1, 2 or 3
+    std::atomic<std::int32_t> busy{0};               // 1 while a download is under way
+    std::atomic<std::int32_t> arrivalCount{0};       // HID interface arrivals since the last start
+    std::atomic<std::int32_t> UpdateModeFlag{0};     // a supported controller was seen in an update mode
+    std::atomic<std::int32_t> TopologyMatchFlag{0};  // result of the last USB topology walk
+};
+
+extern DownloadState downloadState;
+
+// Puts every value back to its initial state (process start).
+void ResetDownloadState();

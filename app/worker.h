@@ -1,0 +1,13 @@
+// The download worker: one thread per download.
+#pragma once
+
+#include "platform/types.h"
+
+// Starts a DownloadWorker for the dialog. The caller has set downloadState.mode and busy,
+// loaded the image and opened the transfer handle. If the thread cannot be created, busy
+// and UpdateModeFlag are cleared again, the user sees "Download Failture!" and the result is
+// false.
+bool StartDownloadWorker(platform::WindowHandle dialog);
+
+// The thread routine: runs the download of downloadState.mode and reports its outcome.
+void DownloadWorker(void* dialog);

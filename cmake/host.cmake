@@ -1,0 +1,48 @@
+# Host (Linux) build: simulated platform, the command-line simulator and the tests.
+find_package(Threads REQUIRED)
+
+set(OSKEL_EMBEDDED "${CMAKE_BINARY_DIR}/embedded_images.cpp")
+add_custom_command(
+  OUTPUT "${OSKEL_EMBEDDED}"
+  COMMAND ${CMAKE_COMMAND} -DOUT=${OSKEL_EMBEDDED} -DMODE1=${OSKEL_IMAGE_MODE1}
+          -DMODE2=${OSKEL_IMAGE_MODE2} -DMODE3=${OSKEL_IMAGE_MODE3}
+          -P ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
+  DEPENDS ${OSKEL_IMAGE_MODE1} ${OSKEL_IMAGE_MODE2} ${OSKEL_IMAGE_MODE3}
+          ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
+  COMMENT "Embedding firmware images")
+
+# The host side of the seam: user interface, system services and resources of the simulated
+# world (platform/*_host.cpp).
+file(GLOB OSKEL_PLATFORM_HOST_SOURCES CONFIGURE_DEPENDS platform/*_host.cpp)
+add_library(oskel_platform_host STATIC ${OSKEL_PLATFORM_HOST_SOURCES} ${OSKEL_EMBEDDED})
+target_link_libraries(oskel_platform_host PUBLIC oskel_platform_sim oskel_sim Threads::Threads)
+
+# Everything a host program needs, in link order.
+add_library(oskel_host INTERFACE)
+target_link_libraries(oskel_host INTERFACE
+  -Wl,--start-group oskel_core oskel_sim oskel_platform_sim oskel_platform_host -Wl,--end-group
+  Threads::Threads)
+
+file(GLOB OSKEL_SIM_CLI_SOURCES CONFIGURE_DEPENDS sim/cli/*.cpp)
+add_executable(oskel-sim ${OSKEL_SIM_CLI_SOURCES})
+target_link_libraries(oskel-sim PRIVATE oskel_host)
+
+enable_testing()
+find_package(GTest REQUIRED)
+file(GLOB OSKEL_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
+add_executable(oskel_tests ${OSKEL_TEST_SOURCES})
+target_link_libraries(oskel_tests PRIVATE oskel_host GTest::gtest GTest::gtest_main)
+target_compile_definitions(oskel_tests PRIVATE OSKEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+include(GoogleTest)
+gtest_discover_tests(oskel_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# End-to-end runs of the command-line simulator (tests/cli/*.cmake style scripts).
+file(GLOB OSKEL_CLI_TESTS CONFIGURE_DEPENDS tests/cli/*.sh)
+foreach(script ${OSKEL_CLI_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME cli.${name} COMMAND bash ${script} $<TARGET_FILE:oskel-sim> ${CMAKE_SOURCE_DIR})
+endforeach()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

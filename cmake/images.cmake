@@ -1,0 +1,13 @@
+# Checks the firmware image files against the buffers they are loaded into.
+function(oskel_check_image path limit)
+  if(NOT EXISTS "${path}")
+    message(FATAL_ERROR "Firmware image not found: ${path}")
+  endif()
+  file(SIZE "${path}" size)
+  if(size GREATER limit)
+    message(FATAL_ERROR "Firmware image ${path} has ${size} bytes; its buffer holds at most ${limit}.")
+  endif()
+endfunction()
+oskel_check_image("${OSKEL_IMAGE_MODE1}" 32769)
+oskel_check_image("${OSKEL_IMAGE_MODE2}" 32769)
+oskel_check_image("${OSKEL_IMAGE_MODE3}" 215040)

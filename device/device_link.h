@@ -1,0 +1,47 @@
+// The one HID device link record and its finders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+// The capabilities of the last device whose caps were queried.
+struct HidCaps {
+    std::uint16_t Usage = 0;
+    std::uint16_t UsagePage = 0;
+};
+
+struct DeviceLink {
+    HidCaps caps;
+    std::string interfaceDetail;             // device path of the candidate under examination
+    platform::DeviceHandle probeHandle = platform::kInvalidHandle;
+    std::vector<std::string> deviceInfoSet;  // the interfaces of the running finder call
+    bool found = false;
+    platform::DeviceHandle transferHandle = platform::kInvalidHandle;
+    platform::DeviceHandle supportedHandle = platform::kInvalidHandle;
+    std::uint32_t expectedVendorId = 0x2563;
+    std::uint32_t expectedProductId = 0x0575;
+
+    // Accepts a controller of SupportedDeviceTable; sets UpdateModeFlag for an update mode.
+    bool FindSupportedDevice();
+    // Each accepts exactly one update-mode device and opens transferHandle on it.
+    bool FindProtocol1Device();
+    bool FindProtocol2Device();
+    bool FindProtocol3Device();
+    // Closes every handle that is still open.
+    void CloseDeviceLink();
+
+    struct FinderRule;
+
+private:
+    bool RunFinder(const FinderRule& rule);
+    void QueryDeviceCaps();
+};
+
+// The process-wide link, created and deleted by the main dialog.
+extern DeviceLink* deviceLink;
+
+// True when vendorId:productId stands in the table of supported controllers.
+bool IsInSupportedDeviceTable(std::uint16_t vendorId, std::uint16_t productId);

@@ -1,0 +1,88 @@
+// The virtual HID bus: the devices that the simulated platform enumerates and talks to.
+//
+// A device model derives from HidDevice and implements the device side of its protocol. The
+// bus applies the generic faults (refused, never completing, removal) before the model sees an
+// operation, counts reports, traces every operation and keeps track of open handles.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace sim {
+
+struct HidCollection {
+    std::uint16_t usagePage;
+    std::uint16_t usage;
+};
+
+// Faults that the bus injects. Report numbers count writes and set-output-report requests
+// together, from 1; reply numbers count reads and get-input-report requests, from 1. 0 = off.
+struct HidFaults {
+    bool probeOpenFails = false;
+    bool attributesUnreadable = false;
+    bool capsUnreadable = false;
+    bool readWriteOpenRefused = false;  // another program holds it without sharing
+    std::uint32_t refuseReport = 0;     // this report is refused
+    std::uint32_t stallReport = 0;      // this report never completes
+    std::uint32_t removeAfterReports = 0;  // the device is unplugged after this many accepted reports
+    std::uint32_t failReply = 0;        // this read fails at once
+    std::uint32_t stallReply = 0;       // this read never completes (no reply)
+};
+
+class HidDevice {
+public:
+    HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::vector<HidCollection> collections);
+    virtual ~HidDevice();
+
+    // The device side. Each returns false when the device refuses the operation.
+    virtual bool OnWrite(const std::uint8_t* report, std::size_t length);
+    virtual bool OnRead(std::uint8_t* buffer, std::size_t length);
+    virtual bool OnSetOutputReport(const std::uint8_t* report, std::size_t length);
+    virtual bool OnGetInputReport(std::uint8_t* buffer, std::size_t length);
+    // What the device recovers from a set-output report's wire bytes (for the trace).
+    virtual std::vector<std::uint8_t> Recover(const std::uint8_t* report, std::size_t length) const;
+
+    // The interface path of one collection, Windows style.
+    std::string PathOf(std::size_t collection) const;
+
+    const std::uint16_t vendorId;
+    const std::uint16_t productId;
+    const std::vector<HidCollection> collections;
+    HidFaults faults;
+    bool upperCasePaths = false;
+    std::uint32_t latencyMs = 0;  // real time per report and per reply
+    std::string instanceId = "7&1a2b3c4d&0&0000";
+
+    // Filled in by the bus (read under the bus lock, or after the download ended).
+    std::uint32_t reportsSeen = 0;   // writes and set-output requests that reached the bus
+    std::uint32_t repliesSeen = 0;   // reads and get-input requests that reached the bus
+    std::uint32_t reportsAccepted = 0;
+    bool removed = false;
+};
+
+// Plugs a device in; its interfaces are enumerated after those already present.
+void Plug(std::shared_ptr<HidDevice> device);
+// Unplugs a device: it leaves the enumeration and every operation on its handles fails.
+void Unplug(const std::shared_ptr<HidDevice>& device);
+// Removes every device and forgets every handle (a fresh world).
+void ResetBus();
+// Fails the enumeration itself.
+void SetEnumerationFails(bool fails);
+
+// Handles opened through the seam and not yet closed.
+int OpenHandleCount();
+int OpenReadWriteHandleCount();
+
+// The device and collection behind a handle (null when the handle is not open).
+std::shared_ptr<HidDevice> DeviceOfHandle(platform::DeviceHandle handle);
+
+// Every present interface path, in enumeration order.
+std::vector<std::string> PresentPaths();
+
+}  // namespace sim

@@ -1,0 +1,63 @@
+// Time, threads and the user's side of the dialog in the simulated world.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace sim {
+
+// Simulated time runs timeScale times faster than real time for pauses and time limits:
+// a 1000 ms pause takes 1000 / timeScale real milliseconds. Tests use a large scale so that
+// time limits run out quickly; oskel-sim uses 1 unless told otherwise.
+void SetTimeScale(std::uint32_t scale);
+std::uint32_t TimeScale();
+// Blocks for ms of simulated time.
+void WaitSimulated(std::uint32_t ms);
+
+// The tick count the updater reads. By default it follows the real clock; tests may fix it.
+void SetFixedTickCount(std::uint32_t ticks);
+void ClearFixedTickCount();
+
+// Threads started through the seam.
+void SetThreadCreationFails(bool fails);
+// Waits until every thread started through the seam has ended (false after timeoutMs).
+bool WaitForThreads(std::uint32_t timeoutMs = 60000);
+int RunningThreads();
+
+// The dialog as the simulated user interface keeps it.
+inline platform::WindowHandle const kDialogWindow = reinterpret_cast<platform::WindowHandle>(0x1000);
+
+struct MessageBoxRecord {
+    std::string caption;  // UTF-8
+    std::string text;     // UTF-8
+    unsigned flags;
+};
+
+struct DialogView {
+    std::int32_t barLow = 0;
+    std::int32_t barHigh = 10000;
+    std::int32_t barPos = 0;
+    bool barVisible = true;
+    bool controlsEnabled = true;
+    std::vector<std::int32_t> progress;  // every progress message, in order
+    std::vector<MessageBoxRecord> boxes;
+    std::vector<std::string> debugLines;
+};
+
+// Resets the dialog view and the hooks.
+void ResetDialogView();
+DialogView Dialog();
+
+// Called (on the worker thread) while a message box is shown, before it is answered with OK.
+void SetMessageBoxHook(std::function<void(const MessageBoxRecord&)> hook);
+// Called after each progress message.
+void SetProgressHook(std::function<void(std::int32_t)> hook);
+
+// Echo of boxes, debugger lines and progress to standard output (oskel-sim).
+void SetConsoleEcho(bool echo);
+
+}  // namespace sim
