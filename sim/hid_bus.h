@@ -48,6 +48,15 @@ public:
     // What the device recovers from a set-output report's wire bytes (for the trace).
     virtual std::vector<std::uint8_t> Recover(const std::uint8_t* report, std::size_t length) const;
 
+    // The device's flash memory as the download left it (empty for a device without one).
+    virtual std::vector<std::uint8_t> Flash() const;
+    // True once the device has received a whole, well-formed download.
+    virtual bool DownloadComplete() const;
+    // A model-specific option (for example "refuse-start" = K); false when unknown.
+    virtual bool SetOption(const std::string& name, std::uint32_t value);
+    // Protocol errors the model found in what it received, one line each ("" when none).
+    std::vector<std::string> protocolErrors;
+
     // The interface path of one collection, Windows style.
     std::string PathOf(std::size_t collection) const;
 

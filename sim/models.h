@@ -1,0 +1,23 @@
+// The device models of the simulated world.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "sim/hid_bus.h"
+
+namespace sim {
+
+// A controller in its normal mode: one collection (generic desktop, game pad), no protocol.
+std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId);
+
+// The update-mode devices, each the device side of its protocol.
+std::shared_ptr<HidDevice> MakeProtocol1Device();  // 0x2563:0x0059, several collections
+std::shared_ptr<HidDevice> MakeProtocol2Device();  // 0x2563:0x1818, several collections
+std::shared_ptr<HidDevice> MakeProtocol3Device();  // 0x0461:0x4D81, one collection
+
+// The model for a vendor:product pair: an update-mode device for the three update modes,
+// otherwise a normal controller.
+std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId);
+
+}  // namespace sim
