@@ -15,6 +15,8 @@ constexpr std::uint8_t kCommandHigh = 0xBA;
 constexpr std::uint8_t kBeginCommand = 0xC0;
 constexpr std::uint8_t kBlockCommand = 0xC1;
 constexpr std::uint8_t kEndCommand = 0xC2;
+constexpr std::uint8_t kStatusOk = 0x00;
+constexpr std::uint8_t kStatusIncomplete = 0x01;
 
 std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0)
 {
@@ -59,6 +61,7 @@ bool Protocol3Device::OnWrite(const std::uint8_t* report, std::size_t length)
     if (taken) {
         replyPending_ = true;
         replyCommand_ = report[2];
+        if (report[2] != kEndCommand) replyStatus_ = kStatusOk;
     }
     return taken;
 }
@@ -113,12 +116,19 @@ bool Protocol3Device::TakeEnd(const std::uint8_t* report)
     if (!ZeroFrom(report, 11)) return Refuse("end report: bytes 11 to 64 are not zero");
     if (countField != blockCount_ + 1) return Refuse(Format("end report: count field %u, expected %u", countField, blockCount_ + 1));
     if (length != imageLength_) return Refuse(Format("end report: length %u, expected %u", length, imageLength_));
-    if (nextBlock_ != blockCount_ + 1) return Refuse(Format("end report after %u of %u blocks", nextBlock_ - 1, blockCount_));
+    // Blocks missing (the host gave up on one): the end report is answered, with a failure
+    // status, and the download stays incomplete. The total cannot be checked then: it counts
+    // a block that never arrived.
+    if (nextBlock_ != blockCount_ + 1) {
+        replyStatus_ = kStatusIncomplete;
+        return true;
+    }
     unsigned assembledSum = 0;
     for (std::uint8_t b : flash_) assembledSum += b;
     if (total != (sumSent_ & 0xFFFFFF)) return Refuse(Format("end report: total 0x%06x, the blocks sum to 0x%06x", total, sumSent_ & 0xFFFFFF));
     if (total != (assembledSum & 0xFFFFFF)) return Refuse(Format("end report: total 0x%06x, the flash sums to 0x%06x", total, assembledSum & 0xFFFFFF));
     complete_ = true;
+    replyStatus_ = kStatusOk;
     return true;
 }
 
@@ -131,6 +141,7 @@ bool Protocol3Device::OnRead(std::uint8_t* buffer, std::size_t length)
     std::fill(buffer, buffer + length, 0x00);
     buffer[1] = kCommandHigh;
     buffer[2] = replyCommand_;
+    buffer[3] = replyStatus_;
     return true;
 }
 

@@ -27,7 +27,8 @@ public:
     // The image as assembled from the blocks (the begin report's length; zero where no block
     // has arrived yet).
     std::vector<std::uint8_t> Flash() const override;
-    // True once an end report matched every block of the download.
+    // True once an end report matched every block of the download. An end report that comes
+    // with blocks missing is answered (status 1 in reply byte 3) but completes nothing.
     bool DownloadComplete() const override;
 
     std::uint32_t BlocksAccepted() const;
@@ -53,6 +54,7 @@ private:
     bool complete_ = false;
     bool replyPending_ = false;
     std::uint8_t replyCommand_ = 0;
+    std::uint8_t replyStatus_ = 0;
 };
 
 }  // namespace sim
