@@ -21,6 +21,7 @@
 #include "sim/protocol2_device.h"
 #include "sim/trace.h"
 #include "sim/world.h"
+#include "tests/test_world.h"
 
 namespace {
 
@@ -67,46 +68,29 @@ std::vector<std::uint8_t> StartReport()
     return start;
 }
 
-class Protocol2Test : public ::testing::Test {
+class Protocol2Test : public WorldTest {
 protected:
     void SetUp() override
     {
-        sim::ResetBus();
-        sim::ResetDialogView();
-        sim::SetTimeScale(1000);
-        ResetDownloadState();
-        sim::TraceOpen();
-        savedBuffer = firmwareBuffer;
-        savedLink = deviceLink;
-        deviceLink = &link;
-
+        WorldTest::SetUp();
         device = std::make_shared<sim::Protocol2Device>();
         sim::Plug(device);
-        link.transferHandle = platform::HidOpenReadWrite(device->PathOf(1));
-        ASSERT_NE(link.transferHandle, platform::kInvalidHandle);
+        ASSERT_TRUE(deviceLink->FindProtocol2Device());
+        ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
+        sim::TraceOpen();  // the traffic of the download only
     }
 
-    void TearDown() override
+    // A buffer of size bytes of 0xFF in place of a loaded image; the test fills its chunks.
+    // It is owned by firmwareBuffer as a loaded one is.
+    std::uint8_t* UseOwnBuffer(std::size_t size = kSmallImageBufferSize)
     {
-        sim::WaitForThreads();
-        link.CloseDeviceLink();
-        deviceLink = savedLink;
-        firmwareBuffer = savedBuffer;
-        sim::ResetBus();
+        ReleaseFirmwareBuffer();
+        firmwareBuffer.data = new std::uint8_t[size];
+        firmwareBuffer.size = size;
+        std::fill(firmwareBuffer.data, firmwareBuffer.data + size, 0xFF);
+        return firmwareBuffer.data;
     }
 
-    // A buffer of the mode-2 shape (32769 bytes of 0xFF) whose chunks the test fills itself.
-    void UseOwnBuffer(std::size_t size = kSmallImageBufferSize)
-    {
-        ownBuffer.assign(size, 0xFF);
-        firmwareBuffer.data = ownBuffer.data();
-        firmwareBuffer.size = ownBuffer.size();
-    }
-
-    DeviceLink link;
-    DeviceLink* savedLink = nullptr;
-    FirmwareBuffer savedBuffer;
-    std::vector<std::uint8_t> ownBuffer;
     std::shared_ptr<sim::Protocol2Device> device;
 };
 
@@ -199,11 +183,11 @@ TEST_F(Protocol2Test, ProgressFollowsEveryDataReportThenTenThousand)
 
 TEST_F(Protocol2Test, ChecksumIsTheByteSumOfTheChunkHighByteFirst)
 {
-    UseOwnBuffer();
-    std::fill(ownBuffer.begin(), ownBuffer.begin() + 56, 0xFF);
-    std::fill(ownBuffer.begin() + 56, ownBuffer.begin() + 112, 0x01);
-    std::fill(ownBuffer.begin() + 112, ownBuffer.begin() + 168, 0x00);
-    ownBuffer[168] = 0xAB;  // the rest of chunk 3 stays 0xFF
+    std::uint8_t* buffer = UseOwnBuffer();
+    std::fill(buffer, buffer + 56, 0xFF);
+    std::fill(buffer + 56, buffer + 112, 0x01);
+    std::fill(buffer + 112, buffer + 168, 0x00);
+    buffer[168] = 0xAB;  // the rest of chunk 3 stays 0xFF
 
     ASSERT_TRUE(DownloadProtocol2(sim::kDialogWindow));
     const auto writes = Writes();
@@ -303,8 +287,7 @@ TEST_F(Protocol2Test, DeviceRemovedMidStreamIsAFailure)
 
 TEST_F(Protocol2Test, BufferThatCannotHoldTheStreamSendsNothing)
 {
-    firmwareBuffer.data = nullptr;
-    firmwareBuffer.size = 0;
+    ReleaseFirmwareBuffer();
     EXPECT_FALSE(DownloadProtocol2(sim::kDialogWindow));
 
     UseOwnBuffer(kStreamBytes - 1);

@@ -22,6 +22,7 @@
 #include "sim/protocol3_device.h"
 #include "sim/trace.h"
 #include "sim/world.h"
+#include "tests/test_world.h"
 
 namespace {
 
@@ -89,56 +90,38 @@ Bytes Pattern(std::size_t length)
     return image;
 }
 
-class Protocol3Test : public ::testing::Test {
+class Protocol3Test : public WorldTest {
 protected:
     void SetUp() override
     {
-        sim::ResetBus();
-        sim::ResetDialogView();
-        sim::SetTimeScale(1000);
-        ResetDownloadState();
-        sim::TraceOpen();
-        savedBuffer = firmwareBuffer;
-        savedLink = deviceLink;
-        deviceLink = &link;
+        WorldTest::SetUp();
         Plug(std::make_shared<sim::Protocol3Device>());
-    }
-
-    void TearDown() override
-    {
-        sim::WaitForThreads();
-        link.CloseDeviceLink();
-        deviceLink = savedLink;
-        firmwareBuffer = savedBuffer;
-        sim::ResetBus();
     }
 
     void Plug(std::shared_ptr<sim::Protocol3Device> model)
     {
         device = std::move(model);
         sim::Plug(device);
-        link.transferHandle = platform::HidOpenReadWrite(device->PathOf(0));
-        ASSERT_NE(link.transferHandle, platform::kInvalidHandle);
+        ASSERT_TRUE(deviceLink->FindProtocol3Device());
+        ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
+        sim::TraceOpen();  // the traffic of the download only
     }
 
     // The image in a zero-filled buffer of whole blocks (or of bufferSize bytes), with the
-    // fields a mode-3 load sets.
+    // fields a mode-3 load sets. The buffer is owned by firmwareBuffer as a loaded one is.
     void UseImage(const Bytes& image, std::size_t bufferSize = 0)
     {
         const std::uint32_t blocks = static_cast<std::uint32_t>((image.size() + 57) / 58);
-        ownBuffer.assign(bufferSize ? bufferSize : std::max<std::size_t>(blocks * 58, 1), 0x00);
-        std::copy_n(image.begin(), std::min(image.size(), ownBuffer.size()), ownBuffer.begin());
-        firmwareBuffer.data = ownBuffer.data();
-        firmwareBuffer.size = ownBuffer.size();
+        const std::size_t size = bufferSize ? bufferSize : std::max<std::size_t>(blocks * 58, 1);
+        ReleaseFirmwareBuffer();
+        firmwareBuffer.data = new std::uint8_t[size]();
+        firmwareBuffer.size = size;
+        std::copy_n(image.begin(), std::min(image.size(), size), firmwareBuffer.data);
         firmwareBuffer.imageLength = static_cast<std::uint32_t>(image.size());
         firmwareBuffer.blockCount = blocks;
         firmwareBuffer.runningTotal = 0;
     }
 
-    DeviceLink link;
-    DeviceLink* savedLink = nullptr;
-    FirmwareBuffer savedBuffer;
-    Bytes ownBuffer;
     std::shared_ptr<sim::Protocol3Device> device;
 };
 
@@ -278,16 +261,21 @@ TEST_F(Protocol3Test, FailedReplyOfBlockFiveStillSendsTheEndReport)
 TEST_F(Protocol3Test, FailedBlockAndFailedEndGiveNoFinalPosition)
 {
     UseImage(Pattern(58 * 10));
-    device->faults.removeAfterReports = 5;  // unplugged after block 4
+    device->faults.removeAfterReports = 5;  // unplugged after block 4, before its reply
 
     EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
 
-    const auto writes = Writes();
-    ASSERT_EQ(writes.size(), 7u);
-    EXPECT_EQ(writes[5].status, "fail");
-    EXPECT_EQ(writes[6].status, "fail");
-    EXPECT_EQ(writes[6].bytes[2], 0xC2);
-    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 1000, 2000, 3000}));
+    const auto traffic = Traffic();
+    ASSERT_EQ(traffic.size(), 11u);
+    EXPECT_EQ(traffic[8].event, "write");
+    EXPECT_EQ(traffic[8].status, "ok");
+    EXPECT_EQ(traffic[9].event, "read");
+    EXPECT_EQ(traffic[9].status, "fail");
+    EXPECT_EQ(traffic[10].event, "write");
+    EXPECT_EQ(traffic[10].status, "fail");
+    EXPECT_EQ(traffic[10].bytes[2], 0xC2);
+    EXPECT_EQ(Field(traffic[10].bytes, 3, 2), (Bytes{0x0B, 0x00}));
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 1000, 2000}));
 }
 
 TEST_F(Protocol3Test, BeginReplyThatNeverComesFailsWithinItsLimit)
@@ -355,13 +343,16 @@ public:
 
 TEST_F(Protocol3Test, AllZeroRepliesAreAcknowledgements)
 {
+    deviceLink->CloseDeviceLink();
     sim::ResetBus();
     Plug(std::make_shared<ZeroReplyDevice>());
     UseImage(Pattern(200));
 
     EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
-    for (const auto& operation : Traffic())
-        if (operation.event == "read") EXPECT_EQ(operation.bytes, Bytes(65, 0x00));
+    for (const auto& operation : Traffic()) {
+        if (operation.event != "read") continue;
+        EXPECT_EQ(operation.bytes, Bytes(65, 0x00));
+    }
     EXPECT_TRUE(device->DownloadComplete());
 }
 
@@ -377,8 +368,9 @@ TEST_F(Protocol3Test, FieldsThatDoNotFitTheBufferSendNothing)
     UseImage(Pattern(117), 117);  // the last block would run past the buffer
     EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
 
-    UseImage(Pattern(58));
-    firmwareBuffer.data = nullptr;
+    ReleaseFirmwareBuffer();
+    firmwareBuffer.imageLength = 58;
+    firmwareBuffer.blockCount = 1;
     EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
 
     EXPECT_TRUE(Traffic().empty());
@@ -529,7 +521,7 @@ TEST_F(Protocol3ModelTest, RefusesGapsRepeatsLengthsAndDirtyFill)
 
 TEST_F(Protocol3ModelTest, RefusesAnEndWithAWrongTotalCountOrLength)
 {
-    for (const Bytes& end : {End(2, 58, 58), End(3, 59, 58), End(3, 58, 57)}) {
+    for (const Bytes& end : {End(3, 58, 58), End(2, 59, 58), End(2, 58, 57)}) {
         sim::Protocol3Device fresh;
         ASSERT_TRUE(fresh.OnWrite(Begin(1, 58).data(), 65));
         ASSERT_TRUE(fresh.OnWrite(Block(1, 58, 1).data(), 65));
