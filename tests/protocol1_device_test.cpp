@@ -48,7 +48,7 @@ protected:
         std::array<std::uint8_t, 64> wire{};
         wire[0] = plain[0];
         for (std::size_t i = 1; i < 64; ++i) wire[i] = inverse[plain[i]];
-        return platform::HidSetOutputReport(link.transferHandle, wire.data(), length, kReportWriteLimitMs);
+        return platform::HidSetOutputReport(TransferHandle(), wire.data(), length, kReportWriteLimitMs);
     }
 
     bool Send(std::array<std::uint8_t, 64> plain)
@@ -72,7 +72,7 @@ protected:
     {
         reply.fill(0);
         reply[0] = 0x02;
-        return platform::HidGetInputReport(link.transferHandle, reply.data(), reply.size(), kReplyReadLimitMs);
+        return platform::HidGetInputReport(TransferHandle(), reply.data(), reply.size(), kReplyReadLimitMs);
     }
 
     std::array<std::uint8_t, 256> inverse{};
@@ -127,9 +127,9 @@ TEST_F(Protocol1DeviceTest, InputReportOfAnotherIdOrLengthIsAnError)
     ASSERT_TRUE(Send(Plain(0xB4, 0, 0, 0)));
     std::array<std::uint8_t, 64> buffer{};
     buffer[0] = 0x01;
-    EXPECT_FALSE(platform::HidGetInputReport(link.transferHandle, buffer.data(), 46, kReplyReadLimitMs));
+    EXPECT_FALSE(platform::HidGetInputReport(TransferHandle(), buffer.data(), 46, kReplyReadLimitMs));
     buffer[0] = 0x02;
-    EXPECT_FALSE(platform::HidGetInputReport(link.transferHandle, buffer.data(), 64, kReplyReadLimitMs));
+    EXPECT_FALSE(platform::HidGetInputReport(TransferHandle(), buffer.data(), 64, kReplyReadLimitMs));
     EXPECT_EQ(device->protocolErrors.size(), 2u);
 }
 
@@ -172,7 +172,7 @@ TEST_F(Protocol1DeviceTest, ReportsThatArriveUnscrambledAreRejected)
 {
     auto plain = Plain(0xB4, 0, 0, 0);
     Seal(plain);
-    EXPECT_FALSE(platform::HidSetOutputReport(link.transferHandle, plain.data(), 64, kReportWriteLimitMs));
+    EXPECT_FALSE(platform::HidSetOutputReport(TransferHandle(), plain.data(), 64, kReportWriteLimitMs));
     EXPECT_EQ(device->IdentifyCount(), 0u);
     EXPECT_FALSE(device->protocolErrors.empty());
 }

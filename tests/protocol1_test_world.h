@@ -1,5 +1,5 @@
-// A simulated world with one protocol-1 device plugged in and the link's transfer handle open
-// on its vendor collection, shared by the protocol-1 tests.
+// Helpers of the protocol-1 tests: a world with the device plugged in, and the reports as the
+// trace shows them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "sim/protocol1_device.h"
 #include "sim/trace.h"
 #include "sim/world.h"
+#include "tests/test_world.h"
 
 namespace protocol1_test {
 
@@ -92,47 +93,32 @@ inline void Blank(std::vector<std::uint8_t>& image, std::uint32_t from, std::uin
     for (std::uint32_t i = from; i < from + count; ++i) image[i] = 0xFF;
 }
 
-class Protocol1World : public ::testing::Test {
+// The common world with a protocol-1 device plugged in.
+class Protocol1World : public WorldTest {
 protected:
     void SetUp() override
     {
-        sim::ResetBus();
-        sim::ResetDialogView();
-        sim::ClearFixedTickCount();
-        sim::SetTimeScale(1000);
-        sim::TraceOpen();
+        WorldTest::SetUp();
         device = std::make_shared<sim::Protocol1Device>();
         sim::Plug(device);
-        savedLink = deviceLink;
-        deviceLink = &link;
     }
 
-    void TearDown() override
-    {
-        sim::WaitForThreads();
-        if (link.transferHandle != platform::kInvalidHandle) platform::HidClose(link.transferHandle);
-        link.transferHandle = platform::kInvalidHandle;
-        deviceLink = savedLink;
-        sim::ClearFixedTickCount();
-        sim::ResetBus();
-        sim::TraceClose();
-    }
-
-    // Opens the transfer handle on the vendor collection (usage page 0xFF00, usage 1).
+    // Opens the link's transfer handle on the vendor collection (usage page 0xFF00, usage 1).
     void OpenTransferHandle()
     {
-        link.transferHandle = platform::HidOpenReadWrite(device->PathOf(1));
-        ASSERT_NE(link.transferHandle, platform::kInvalidHandle);
+        ASSERT_NE(deviceLink, nullptr);
+        deviceLink->transferHandle = platform::HidOpenReadWrite(device->PathOf(1));
+        ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
     }
 
-    platform::WindowHandle Bar() const
+    platform::DeviceHandle TransferHandle() const { return deviceLink->transferHandle; }
+
+    static platform::WindowHandle Bar()
     {
         return platform::GetDialogItem(sim::kDialogWindow, kProgressControlId);
     }
 
     std::shared_ptr<sim::Protocol1Device> device;
-    DeviceLink link;
-    DeviceLink* savedLink = nullptr;
 };
 
 }  // namespace protocol1_test
