@@ -3,7 +3,10 @@
 // It behaves as its boot loader does: every output report is recovered through ScrambleTable,
 // its header and checksum are checked, and the commands act on a 32 KiB flash. The boot loader
 // itself lives below 0x0A00 and is never touched; the application region runs from 0x0A00 to
-// the end of the flash. Before a download the flash holds an old application, a pattern that is
+// the end of the flash. It erases whole 512-byte blocks of the region and programs chunks of up
+// to 32 bytes at 32-byte boundaries, only into erased blocks and only over blank bytes; every
+// refused or malformed report is recorded in protocolErrors. After the finish command the boot
+// loader hands over to the application and takes nothing more. Before a download the flash holds an old application, a pattern that is
 // nowhere blank over a whole chunk, so a block left unerased or a chunk left unprogrammed shows.
 #pragma once
 
@@ -31,6 +34,7 @@ public:
     bool OnGetInputReport(std::uint8_t* buffer, std::size_t length) override;
     std::vector<std::uint8_t> Recover(const std::uint8_t* report, std::size_t length) const override;
     std::vector<std::uint8_t> Flash() const override;
+    // One accepted finish, every block of the region erased, and no protocol error.
     bool DownloadComplete() const override;
     // "no-identify-reply" = 1: input report 2 is never answered.
     bool SetOption(const std::string& name, std::uint32_t value) override;
