@@ -64,6 +64,24 @@ std::string OutLine(const Operation& op, const char* status, const std::uint8_t*
     return line;
 }
 
+// Traces one output report, when anybody reads the trace.
+void TraceOut(const Operation& op, const char* status, const std::uint8_t* wire, std::size_t length,
+              const HidDevice* device)
+{
+    if (TraceWanted()) TraceLine(OutLine(op, status, wire, length, device));
+}
+
+// Traces an injected fault, when anybody reads the trace.
+void TraceFault(const char* what, std::uint32_t number, const char* effect)
+{
+    if (!TraceWanted()) return;
+    std::string line = std::string("fault ") + what + " " + std::to_string(number);
+    if (*effect) line += std::string(" ") + effect;
+    TraceLine(line);
+}
+
+bool FromOn(std::uint32_t number, std::uint32_t first) { return first != 0 && number >= first; }
+
 // One output report (write or set-output request) through the bus and its faults.
 bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8_t* report,
             std::size_t length, std::uint32_t timeLimitMs)
@@ -74,36 +92,42 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
         std::lock_guard<std::mutex> lock(busMutex);
         device = ReadWriteDevice(handle);
         if (!device || device->removed || !report) {
-            TraceLine(OutLine(op, "fail", report, report ? length : 0, device.get()));
+            TraceOut(op, "fail", report, report ? length : 0, device.get());
             return false;
         }
         number = ++device->reportsSeen;
-        if (number == device->faults.refuseReport) {
-            TraceLine("fault report " + std::to_string(number) + " refused");
-            TraceLine(OutLine(op, "fail", report, length, device.get()));
+        if (number == device->faults.removeBeforeReport) {
+            device->removed = true;
+            TraceFault("device removed before report", number, "");
+            TraceOut(op, "fail", report, length, device.get());
+            return false;
+        }
+        if (number == device->faults.refuseReport || FromOn(number, device->faults.refuseFromReport)) {
+            TraceFault("report", number, "refused");
+            TraceOut(op, "fail", report, length, device.get());
             return false;
         }
     }
-    if (number == device->faults.stallReport) {
-        TraceLine("fault report " + std::to_string(number) + " never completes");
+    if (number == device->faults.stallReport || FromOn(number, device->faults.stallFromReport)) {
+        TraceFault("report", number, "never completes");
         WaitSimulated(timeLimitMs);
-        TraceLine(OutLine(op, "timeout", report, length, device.get()));
+        TraceOut(op, "timeout", report, length, device.get());
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {
-        TraceLine(OutLine(op, "fail", report, length, device.get()));
+        TraceOut(op, "fail", report, length, device.get());
         return false;
     }
     const bool accepted = &op == &kWrite ? device->OnWrite(report, length)
                                          : device->OnSetOutputReport(report, length);
-    TraceLine(OutLine(op, accepted ? "ok" : "fail", report, length, device.get()));
+    TraceOut(op, accepted ? "ok" : "fail", report, length, device.get());
     if (accepted) {
         ++device->reportsAccepted;
         if (device->reportsAccepted == device->faults.removeAfterReports) {
             device->removed = true;
-            TraceLine("fault device removed after report " + std::to_string(number));
+            TraceFault("device removed after report", number, "");
         }
     }
     return accepted;
@@ -120,31 +144,31 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         std::lock_guard<std::mutex> lock(busMutex);
         device = ReadWriteDevice(handle);
         if (!device || device->removed || !buffer) {
-            TraceLine(event + " fail -");
+            if (TraceWanted()) TraceLine(event + " fail -");
             return false;
         }
         number = ++device->repliesSeen;
         if (number == device->faults.failReply) {
-            TraceLine("fault reply " + std::to_string(number) + " fails");
-            TraceLine(event + " fail -");
+            TraceFault("reply", number, "fails");
+            if (TraceWanted()) TraceLine(event + " fail -");
             return false;
         }
     }
     if (number == device->faults.stallReply) {
-        TraceLine("fault reply " + std::to_string(number) + " never comes");
+        TraceFault("reply", number, "never comes");
         WaitSimulated(timeLimitMs);
-        TraceLine(event + " timeout -");
+        if (TraceWanted()) TraceLine(event + " timeout -");
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {
-        TraceLine(event + " fail -");
+        if (TraceWanted()) TraceLine(event + " fail -");
         return false;
     }
     const bool answered = &op == &kRead ? device->OnRead(buffer, length)
                                         : device->OnGetInputReport(buffer, length);
-    TraceLine(event + (answered ? " ok " + Hex(buffer, length) : std::string(" fail -")));
+    if (TraceWanted()) TraceLine(event + (answered ? " ok " + Hex(buffer, length) : std::string(" fail -")));
     return answered;
 }
 

@@ -31,6 +31,9 @@ struct HidFaults {
     std::uint32_t refuseReport = 0;     // this report is refused
     std::uint32_t stallReport = 0;      // this report never completes
     std::uint32_t removeAfterReports = 0;  // the device is unplugged after this many accepted reports
+    std::uint32_t refuseFromReport = 0;    // this report and every later one are refused
+    std::uint32_t stallFromReport = 0;     // this report and every later one never complete (hung)
+    std::uint32_t removeBeforeReport = 0;  // the device is unplugged just before this report
     std::uint32_t failReply = 0;        // this read fails at once
     std::uint32_t stallReply = 0;       // this read never completes (no reply)
 };

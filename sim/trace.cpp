@@ -1,5 +1,6 @@
 #include "sim/trace.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -9,6 +10,11 @@ namespace {
 std::mutex traceMutex;
 std::vector<std::string> traceLines;
 std::FILE* traceFile = nullptr;
+bool keepLines = true;
+std::atomic<bool> wanted{true};
+
+// Caller holds traceMutex.
+void UpdateWanted() { wanted = keepLines || traceFile != nullptr; }
 
 }  // namespace
 
@@ -16,17 +22,28 @@ bool TraceOpen(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(traceMutex);
     traceLines.clear();
+    keepLines = true;
     if (traceFile) {
         std::fclose(traceFile);
         traceFile = nullptr;
     }
     if (!path.empty()) {
         traceFile = std::fopen(path.c_str(), "wb");
-        if (!traceFile) return false;
-        std::fputs("# oskel-trace 1\n", traceFile);
+        if (traceFile) std::fputs("# oskel-trace 1\n", traceFile);
     }
-    return true;
+    UpdateWanted();
+    return path.empty() || traceFile != nullptr;
 }
+
+void TraceKeepLines(bool keep)
+{
+    std::lock_guard<std::mutex> lock(traceMutex);
+    keepLines = keep;
+    if (!keep) std::vector<std::string>().swap(traceLines);
+    UpdateWanted();
+}
+
+bool TraceWanted() { return wanted; }
 
 void TraceClose()
 {
@@ -35,12 +52,13 @@ void TraceClose()
         std::fclose(traceFile);
         traceFile = nullptr;
     }
+    UpdateWanted();
 }
 
 void TraceLine(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(traceMutex);
-    traceLines.push_back(line);
+    if (keepLines) traceLines.push_back(line);
     if (traceFile) {
         std::fputs(line.c_str(), traceFile);
         std::fputc('\n', traceFile);

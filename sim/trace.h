@@ -9,8 +9,17 @@
 namespace sim {
 
 // Starts a new trace: clears the lines kept in memory and, when path is not empty, writes
-// every line to that file as well (the first line is "# oskel-trace 1").
+// every line to that file as well (the first line is "# oskel-trace 1"). A new trace keeps
+// its lines in memory.
 bool TraceOpen(const std::string& path = "");
+
+// Whether the lines of the current trace are kept in memory. Long runs that read the
+// devices' own records instead (fault sweeps, soak, benchmarks) turn this off.
+void TraceKeepLines(bool keep);
+
+// True when a line would be kept or written anywhere: callers may skip building lines that
+// nobody reads.
+bool TraceWanted();
 void TraceClose();
 
 // Appends one event line (without the newline).
