@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -25,6 +26,9 @@ inline const char* Name(Fault fault)
     }
     return "?";
 }
+
+// For the names gtest gives the sweep's cases.
+inline void PrintTo(Fault fault, std::ostream* out) { *out << Name(fault); }
 
 inline void Inject(sim::HidDevice& device, Fault fault, std::uint32_t report)
 {
