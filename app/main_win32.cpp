@@ -74,12 +74,6 @@ INT_PTR OnInitDialog(HWND dialog)
     return TRUE;
 }
 
-// The last four characters of path equal ".bin", in any case.
-bool HasBinExtension(const std::string& path)
-{
-    return path.size() >= 4 && lstrcmpiA(path.c_str() + path.size() - 4, ".bin") == 0;
-}
-
 void OnOpen(HWND dialog)
 {
     char path[1024] = {};
@@ -95,10 +89,11 @@ void OnOpen(HWND dialog)
     if (!GetOpenFileNameA(&request)) return;
 
     path[sizeof(path) - 1] = '\0';
-    std::string chosen(path);
-    if (HasBinExtension(chosen)) SetDlgItemTextA(dialog, IDC_PATH, chosen.c_str());
     std::string checksum;
-    if (DialogOpenFile(dialog, chosen, checksum)) SetDlgItemTextA(dialog, IDC_CHECKSUM, checksum.c_str());
+    OpenResult result = DialogOpenFile(dialog, path, checksum);
+    if (result == OpenResult::Rejected) return;
+    SetDlgItemTextA(dialog, IDC_PATH, path);
+    if (result == OpenResult::Read) SetDlgItemTextA(dialog, IDC_CHECKSUM, checksum.c_str());
 }
 
 INT_PTR OnCommand(HWND dialog, WORD id)

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/hid_class_win32.h"
+#include "sim/broadcast.h"
 #include "sim/hid_bus.h"
 #include "sim/models.h"
 #include "sim/trace.h"
@@ -67,17 +68,11 @@ struct DelayedPlug {
     DWORD delayMs;
 };
 
-// Sends WM_DEVICECHANGE / DBT_DEVICEARRIVAL for one interface path.
+// Sends WM_DEVICECHANGE / DBT_DEVICEARRIVAL for one interface path, as the system does.
 void AnnounceArrival(HWND dialog, const std::string& path)
 {
-    std::size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + path.size() + 1;
-    std::vector<DWORD> block(size / sizeof(DWORD) + 1, 0);
-    auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(block.data());
-    record->dbcc_size = static_cast<DWORD>(size);
-    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    record->dbcc_classguid = kHidClassGuid;
-    std::memcpy(record->dbcc_name, path.c_str(), path.size() + 1);
-    SendMessageA(dialog, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(record));
+    std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(path);
+    SendMessageA(dialog, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(record.data()));
 }
 
 DWORD WINAPI PlugLater(LPVOID parameter)

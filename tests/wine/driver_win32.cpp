@@ -72,10 +72,13 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
+// The window's text in UTF-8 (message boxes may carry Chinese texts).
 std::string WindowText(HWND window)
 {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof(text));
+    wchar_t wide[512] = {};
+    GetWindowTextW(window, wide, 512);
+    char text[1536] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
     return text;
 }
 
@@ -194,15 +197,13 @@ bool WaitForBox(const Updater& updater, Box& box, DWORD timeoutMs)
     return WaitFor([&] { return FindBox(updater, box); }, timeoutMs);
 }
 
-bool Dismiss(const Updater& updater, const Box& box)
+// Presses the box's OK button and waits until the box is gone (destroyed, not only hidden).
+bool Dismiss(const Updater&, const Box& box)
 {
-    PostMessageA(box.window, WM_COMMAND, IDOK, 0);
-    return WaitFor(
-        [&] {
-            Box other;
-            return !IsWindow(box.window) || !FindBox(updater, other) || other.window != box.window;
-        },
-        5000);
+    HWND ok = GetDlgItem(box.window, IDOK);
+    if (ok != nullptr) PostMessageA(ok, BM_CLICK, 0, 0);
+    else PostMessageA(box.window, WM_COMMAND, IDOK, 0);
+    return WaitFor([&] { return !IsWindow(box.window); }, 5000);
 }
 
 bool ExpectBox(const Updater& updater, const char* caption, const char* text, DWORD timeoutMs)
@@ -249,14 +250,15 @@ bool Exited(const Updater& updater, DWORD timeoutMs)
     return WaitForSingleObject(updater.process.hProcess, timeoutMs) == WAIT_OBJECT_0;
 }
 
-// Escape, as the user presses it on the focused control; the dialog ends through IDCANCEL.
+// Escape, as the user presses it in the dialog; the dialog ends through IDCANCEL.
 void CloseWithEscape(Updater& updater)
 {
-    HWND target = Item(updater, IDC_START);
-    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    if (!Exited(updater, 5000)) {
-        Log("note: Escape did not close the dialog; sending WM_CLOSE");
+    PostMessageA(updater.dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(updater.dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    if (!Check(Exited(updater, 5000), "Escape closes the dialog")) {
+        // Let a still-open message box and the dialog go, so that the program can end.
+        Box box;
+        if (FindBox(updater, box)) Dismiss(updater, box);
         PostMessageA(updater.dialog, WM_CLOSE, 0, 0);
     }
     if (!Check(Exited(updater, 10000), "the program ends when the dialog is closed")) return;
