@@ -23,8 +23,14 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
 // A request to close the dialog: refused while a download is under way.
 bool DialogMayClose();
 
-// "Open": reads the chosen file into the firmware buffer. Shows "Not supported file type!" for
-// a name without ".bin" or a file that cannot be read. On success checksumText receives the
-// byte sum as "0x%x" and the result is true.
-bool DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
-                    std::string& checksumText);
+enum class OpenResult {
+    Rejected,    // not a ".bin" name: nothing changed
+    Unreadable,  // the path is shown, the file could not be read
+    Read,        // the path and the byte sum are shown
+};
+
+// "Open": reads the chosen file into the firmware buffer (at most the buffer's size). Shows
+// "Not supported file type!" for a name without ".bin" or a file that cannot be read. When
+// the file was read, checksumText receives its byte sum as "0x%x".
+OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
+                          std::string& checksumText);

@@ -94,4 +94,19 @@ std::shared_ptr<HidDevice> DeviceOfHandle(platform::DeviceHandle handle);
 // Every present interface path, in enumeration order.
 std::vector<std::string> PresentPaths();
 
+// The operations of the simulated HID backend (platform/hid_sim.cpp).
+bool BusEnumerate(std::vector<std::string>& paths);
+platform::DeviceHandle BusOpen(const std::string& path, bool readWrite);
+bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
+bool BusGetUsage(platform::DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage);
+bool BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+              std::uint32_t timeLimitMs);
+bool BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+             std::uint32_t timeLimitMs);
+bool BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                        std::uint32_t timeLimitMs);
+bool BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                       std::uint32_t timeLimitMs);
+void BusClose(platform::DeviceHandle handle);
+
 }  // namespace sim

@@ -60,4 +60,23 @@ void SetProgressHook(std::function<void(std::int32_t)> hook);
 // Echo of boxes, debugger lines and progress to standard output (oskel-sim).
 void SetConsoleEcho(bool echo);
 
+// Replaces the embedded image resource id for the tests: bytes, or missing when null.
+// ClearImageResourceOverrides restores the embedded images.
+void OverrideImageResource(int id, const std::vector<std::uint8_t>* bytes);
+void ClearImageResourceOverrides();
+
+// For the simulated backends of the seam: they report what the updater did here, and the
+// dialog view, the trace and the console echo follow.
+bool TickCountIsFixed(std::uint32_t& ticks);
+bool ThreadStarting();  // false when thread creation is set to fail
+void ThreadEnded();
+void RecordProgress(std::int32_t position);
+void RecordMessageBox(const MessageBoxRecord& box);
+void RecordDebugLine(const std::string& text);
+void RecordBarRange(std::int32_t low, std::int32_t high);
+void RecordBarPos(std::int32_t position);
+void RecordBarShown();
+void RecordControls(bool enabled);
+void RecordSleep(std::uint32_t ms);
+
 }  // namespace sim

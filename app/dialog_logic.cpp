@@ -1,0 +1,147 @@
+#include "app/dialog_logic.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "app/download_state.h"
+#include "app/worker.h"
+#include "device/arrival_watcher.h"
+#include "device/device_link.h"
+#include "device/usb_topology.h"
+#include "image/firmware_buffer.h"
+#include "platform/hid.h"
+#include "platform/ui.h"
+
+namespace {
+
+// Loads the image of mode and starts its download on the link's transfer handle.
+// Returns true when the attempt ended the command (a worker started, or the user was told
+// that the download failed).
+bool StartFoundDownload(platform::WindowHandle dialog, std::int32_t mode)
+{
+    const bool loaded = LoadFirmwareImage(mode) != 0;
+    downloadState.mode = mode;
+    if (deviceLink->transferHandle == platform::kInvalidHandle) return false;
+    if (!loaded) {
+        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
+        return true;
+    }
+    downloadState.busy = 1;
+    StartDownloadWorker(dialog);
+    return true;
+}
+
+bool HasBinExtension(const std::string& path)
+{
+    if (path.size() < 4) return false;
+    const char* tail = path.c_str() + path.size() - 4;
+    static const char kExtension[] = ".bin";
+    for (int i = 0; i < 4; ++i) {
+        char c = tail[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kExtension[i]) return false;
+    }
+    return true;
+}
+
+void ShowNotSupported(platform::WindowHandle dialog)
+{
+    platform::ShowMessageBox(dialog, "Not supported file type!", "Error", platform::kMbIconError);
+}
+
+}  // namespace
+
+void DialogCreateLink()
+{
+    deviceLink = new (std::nothrow) DeviceLink();
+}
+
+void DialogDestroyLink()
+{
+    if (deviceLink) {
+        if (deviceLink->supportedHandle != platform::kInvalidHandle) {
+            platform::HidClose(deviceLink->supportedHandle);
+            deviceLink->supportedHandle = platform::kInvalidHandle;
+        }
+        deviceLink->CloseDeviceLink();
+        delete deviceLink;
+        deviceLink = nullptr;
+    }
+    if (!downloadState.busy) ReleaseFirmwareBuffer();
+}
+
+void DialogStart(platform::WindowHandle dialog)
+{
+    // One download at a time: while one runs, Start neither searches nor replaces handles.
+    if (!deviceLink || downloadState.busy) return;
+
+    if (!deviceLink->FindSupportedDevice()) {
+        platform::ShowMessageBox(dialog, "Device error!", "Error", platform::kMbIconError);
+        if (downloadState.UpdateModeFlag != 1) return;
+    } else if (downloadState.UpdateModeFlag != 1) {
+        downloadState.TopologyMatchFlag = 0;
+        UsbTopologyWalk();
+        return;
+    }
+
+    if (deviceLink->FindProtocol2Device() && StartFoundDownload(dialog, 2)) return;
+    if (deviceLink->FindProtocol3Device()) StartFoundDownload(dialog, 3);
+}
+
+int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData)
+{
+    constexpr std::uint32_t kBroadcastHeaderSize = 12;
+    if (event == kDbtDevNodesChanged) return 0;
+    if ((event & 0xC000) != 0x8000) return 1;
+    if (!eventData) return 0;
+    std::uint32_t size = 0;
+    std::uint32_t deviceType = 0;
+    std::memcpy(&size, static_cast<const char*>(eventData) + kBroadcastSizeOffset, sizeof size);
+    if (size < kBroadcastHeaderSize) return 1;
+    std::memcpy(&deviceType, static_cast<const char*>(eventData) + kBroadcastDeviceTypeOffset,
+                sizeof deviceType);
+    if (deviceType != kDbtDevtypDeviceInterface) return 1;
+    HandleDeviceArrival(dialog, event, eventData);
+    return 1;
+}
+
+bool DialogMayClose() { return downloadState.busy == 0; }
+
+OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
+                          std::string& checksumText)
+{
+    if (!HasBinExtension(path)) {
+        ShowNotSupported(dialog);
+        return OpenResult::Rejected;
+    }
+    // The buffer belongs to a running download: leave it alone.
+    if (downloadState.busy) return OpenResult::Unreadable;
+
+    if (!firmwareBuffer.data) {
+        firmwareBuffer.data = new (std::nothrow) std::uint8_t[kSmallImageBufferSize];
+        firmwareBuffer.size = firmwareBuffer.data ? kSmallImageBufferSize : 0;
+    }
+    const std::size_t room = firmwareBuffer.size < kSmallImageBufferSize ? firmwareBuffer.size
+                                                                         : kSmallImageBufferSize;
+    if (room) std::memset(firmwareBuffer.data, 0xFF, room);
+
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        ShowNotSupported(dialog);
+        return OpenResult::Unreadable;
+    }
+    std::uint32_t sum = 0;
+    std::size_t offset = 0;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        sum += static_cast<std::uint8_t>(c);
+        if (offset < room) firmwareBuffer.data[offset] = static_cast<std::uint8_t>(c);
+        ++offset;
+    }
+    std::fclose(file);
+
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(sum));
+    checksumText = text;
+    return OpenResult::Read;
+}

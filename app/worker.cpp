@@ -1,0 +1,90 @@
+#include "app/worker.h"
+
+#include <cstring>
+
+#include "app/dialog_ids.h"
+#include "app/download_state.h"
+#include "device/device_link.h"
+#include "image/firmware_buffer.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "protocol/scrambled_report.h"
+#include "protocol/time_limits.h"
+#include "protocol/transfers.h"
+
+namespace {
+
+constexpr std::uint8_t kIdentifyCommand = 0xB4;
+constexpr std::uint8_t kReplyReportId = 2;
+constexpr std::size_t kReplyReportSize = 46;
+
+// "无法识别的设备" and "错误", in code page 936.
+constexpr const char kUnrecognisedDeviceText[] = "\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xC9\xE8\xB1\xB8";
+constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
+
+void ShowResult(platform::WindowHandle dialog, bool success)
+{
+    if (success) {
+        platform::ShowMessageBox(dialog, "Download Successful!", "Download", platform::kMbIconInformation);
+    } else {
+        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
+    }
+}
+
+// Mode 1: the identify command and its reply, then protocol 1.
+bool RunMode1(platform::WindowHandle dialog)
+{
+    std::uint8_t reply[kReplyReportSize] = {};
+    std::uint8_t inverse[256];
+    InvertScrambleTable(ScrambleTable, inverse);
+
+    std::uint8_t report[kScrambledReportSize] = {};
+    report[3] = kIdentifyCommand;
+    bool identified = SendScrambledReport(report, inverse);
+    if (identified) {
+        reply[0] = kReplyReportId;
+        identified = platform::HidGetInputReport(deviceLink->transferHandle, reply, sizeof reply,
+                                                 kReplyReadLimitMs);
+    }
+    if (!identified) {
+        platform::ShowMessageBoxCp936(dialog, kUnrecognisedDeviceText, kErrorCaption, platform::kMbOk);
+        return false;
+    }
+    if (!firmwareBuffer.data || firmwareBuffer.size < kSmallImageBufferSize) return false;
+    return RunProtocol1Transfer(firmwareBuffer.data, kSmallImageBufferSize, ScrambleTable,
+                                platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0;
+}
+
+}  // namespace
+
+void DownloadWorker(void* argument)
+{
+    const auto dialog = static_cast<platform::WindowHandle>(argument);
+    platform::SetChildControlsEnabled(dialog, false);
+
+    bool success = false;
+    if (deviceLink) {
+        switch (downloadState.mode.load()) {
+        case 1: success = RunMode1(dialog); break;
+        case 2: success = DownloadProtocol2(dialog); break;
+        case 3: success = DownloadProtocol3(dialog); break;
+        default: break;
+        }
+    }
+
+    platform::SetChildControlsEnabled(dialog, true);
+    ShowResult(dialog, success);
+    downloadState.UpdateModeFlag = 0;
+    downloadState.busy = 0;
+    platform::SendProgress(dialog, 0);
+}
+
+bool StartDownloadWorker(platform::WindowHandle dialog)
+{
+    if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
+    downloadState.UpdateModeFlag = 0;
+    downloadState.busy = 0;
+    ShowResult(dialog, false);
+    return false;
+}

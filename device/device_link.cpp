@@ -1,0 +1,167 @@
+#include "device/device_link.h"
+
+#include "app/download_state.h"
+#include "platform/hid.h"
+#include "platform/system.h"
+
+DeviceLink* deviceLink = nullptr;
+
+namespace {
+
+struct SupportedVendor {
+    std::uint16_t vendorId;
+    std::uint16_t productIds[6];
+    int productCount;
+};
+
+// The controllers that "Start" accepts (after the expected pair).
+constexpr SupportedVendor SupportedDeviceTable[] = {
+    {0x045E, {0x028E}, 1},
+    {0x054C, {0x0CDA, 0x05C4, 0x0268}, 3},
+    {0x2563, {0x1818, 0x0002, 0x0001, 0x0555, 0x058D, 0x0516}, 6},
+    {0x0079, {0x1843, 0x954E, 0x1846}, 3},
+    {0x20BC, {0x5500, 0x5503}, 2},
+    {0x2E24, {0x0BFF}, 1},
+    {0x0738, {0x0303}, 1},
+    {0x057E, {0x2009}, 1},
+    {0x0F0D, {0x00F6}, 1},
+    {0x0488, {0x572A}, 1},
+    {0x0461, {0x4D81}, 1},
+};
+
+constexpr std::uint16_t kVendorDefinedUsagePage = 0xFF00;
+constexpr std::uint16_t kVendorDefinedUsage = 0x0001;
+
+void CloseIfOpen(platform::DeviceHandle& handle)
+{
+    if (handle != platform::kInvalidHandle) {
+        platform::HidClose(handle);
+        handle = platform::kInvalidHandle;
+    }
+}
+
+}  // namespace
+
+// What distinguishes one finder from another.
+struct DeviceLink::FinderRule {
+    bool (*accepts)(const DeviceLink& link, std::uint16_t vendorId, std::uint16_t productId);
+    bool needsVendorCollection;                 // usage page 0xFF00, usage 1
+    platform::DeviceHandle DeviceLink::*handle;  // the read-write handle the finder opens
+    bool setsUpdateModeFlag;
+};
+
+bool IsInSupportedDeviceTable(std::uint16_t vendorId, std::uint16_t productId)
+{
+    for (const SupportedVendor& vendor : SupportedDeviceTable) {
+        if (vendor.vendorId != vendorId) continue;
+        for (int i = 0; i < vendor.productCount; ++i) {
+            if (vendor.productIds[i] == productId) return true;
+        }
+    }
+    return false;
+}
+
+void DeviceLink::QueryDeviceCaps()
+{
+    platform::DebugOutput("Device detected");
+    std::uint16_t usagePage = 0;
+    std::uint16_t usage = 0;
+    const bool known = platform::HidGetTopCollectionUsage(probeHandle, usagePage, usage);
+    platform::DebugOutput("HidD_GetPreparsedData: ");
+    platform::DebugOutput("HidP_GetCaps: ");
+    platform::DebugOutput("HidD_FreePreparsedData: ");
+    // Only caps read from this candidate count; unreadable caps match no usage.
+    caps = known ? HidCaps{usage, usagePage} : HidCaps{};
+    const unsigned combined = caps.UsagePage * 256u + caps.Usage;
+    if (combined == 258) platform::DebugOutput("This device is a system mouse");
+    else if (combined == 262) platform::DebugOutput("This device is a system keyboard");
+}
+
+bool DeviceLink::RunFinder(const FinderRule& rule)
+{
+    interfaceDetail.clear();
+    // The probe handle kept for the device accepted by the previous call is closed here.
+    CloseIfOpen(probeHandle);
+    found = false;
+
+    deviceInfoSet.clear();
+    platform::HidEnumerateInterfaces(deviceInfoSet);
+    for (const std::string& path : deviceInfoSet) {
+        interfaceDetail = path;
+        probeHandle = platform::HidOpenProbe(interfaceDetail);
+        std::uint16_t vendorId = 0;
+        std::uint16_t productId = 0;
+        const bool identified = probeHandle != platform::kInvalidHandle &&
+                                platform::HidGetAttributes(probeHandle, vendorId, productId);
+        found = false;
+        if (identified && rule.accepts(*this, vendorId, productId)) {
+            QueryDeviceCaps();
+            if (!rule.needsVendorCollection ||
+                (caps.UsagePage == kVendorDefinedUsagePage && caps.Usage == kVendorDefinedUsage)) {
+                found = true;
+                // A handle that this finder opened before is replaced: close it first.
+                CloseIfOpen(this->*rule.handle);
+                this->*rule.handle = platform::HidOpenReadWrite(interfaceDetail);
+                if (rule.setsUpdateModeFlag && (productId == 0x1818 || productId == 0x4D81)) {
+                    downloadState.UpdateModeFlag = 1;
+                }
+            }
+        }
+        if (!found) CloseIfOpen(probeHandle);
+        interfaceDetail.clear();
+        if (found) break;
+    }
+    platform::DebugOutput(found ? "Device detected" : "Device not detected");
+    deviceInfoSet.clear();
+    platform::DebugOutput("SetupDiDestroyDeviceInfoList");
+    return found;
+}
+
+bool DeviceLink::FindSupportedDevice()
+{
+    static const FinderRule rule{
+        [](const DeviceLink& link, std::uint16_t vendorId, std::uint16_t productId) {
+            return (vendorId == link.expectedVendorId && productId == link.expectedProductId) ||
+                   IsInSupportedDeviceTable(vendorId, productId);
+        },
+        false, &DeviceLink::supportedHandle, true};
+    return RunFinder(rule);
+}
+
+bool DeviceLink::FindProtocol1Device()
+{
+    static const FinderRule rule{
+        [](const DeviceLink&, std::uint16_t vendorId, std::uint16_t productId) {
+            return vendorId == 0x2563 && productId == 0x0059;
+        },
+        true, &DeviceLink::transferHandle, false};
+    return RunFinder(rule);
+}
+
+bool DeviceLink::FindProtocol2Device()
+{
+    static const FinderRule rule{
+        [](const DeviceLink&, std::uint16_t vendorId, std::uint16_t productId) {
+            return vendorId == 0x2563 && productId == 0x1818;
+        },
+        true, &DeviceLink::transferHandle, false};
+    return RunFinder(rule);
+}
+
+bool DeviceLink::FindProtocol3Device()
+{
+    static const FinderRule rule{
+        [](const DeviceLink&, std::uint16_t vendorId, std::uint16_t productId) {
+            return vendorId == 0x0461 && productId == 0x4D81;
+        },
+        false, &DeviceLink::transferHandle, false};
+    return RunFinder(rule);
+}
+
+void DeviceLink::CloseDeviceLink()
+{
+    found = false;
+    CloseIfOpen(probeHandle);
+    CloseIfOpen(transferHandle);
+    CloseIfOpen(supportedHandle);
+}

@@ -1,0 +1,47 @@
+// HID backend over the simulated bus.
+#include "platform/hid.h"
+#include "sim/hid_bus.h"
+
+namespace platform {
+
+bool HidEnumerateInterfaces(std::vector<std::string>& paths) { return sim::BusEnumerate(paths); }
+DeviceHandle HidOpenProbe(const std::string& path) { return sim::BusOpen(path, false); }
+DeviceHandle HidOpenReadWrite(const std::string& path) { return sim::BusOpen(path, true); }
+
+bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
+{
+    return sim::BusGetAttributes(handle, vendorId, productId);
+}
+
+bool HidGetTopCollectionUsage(DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage)
+{
+    return sim::BusGetUsage(handle, usagePage, usage);
+}
+
+bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                    std::uint32_t timeLimitMs)
+{
+    return sim::BusWrite(handle, report, length, timeLimitMs);
+}
+
+bool HidReadReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                   std::uint32_t timeLimitMs)
+{
+    return sim::BusRead(handle, buffer, length, timeLimitMs);
+}
+
+bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                        std::uint32_t timeLimitMs)
+{
+    return sim::BusSetOutputReport(handle, report, length, timeLimitMs);
+}
+
+bool HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                       std::uint32_t timeLimitMs)
+{
+    return sim::BusGetInputReport(handle, buffer, length, timeLimitMs);
+}
+
+void HidClose(DeviceHandle handle) { sim::BusClose(handle); }
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+// The user interface of the simulated world: a dialog view that records what the updater shows
+// and answers every message box with OK.
+#include <iconv.h>
+
+#include <cstring>
+
+#include "platform/ui.h"
+#include "sim/world.h"
+
+namespace platform {
+namespace {
+
+constexpr int kProgressBarId = 1008;
+
+std::intptr_t IdOf(WindowHandle window) { return reinterpret_cast<std::intptr_t>(window); }
+std::intptr_t DialogId() { return IdOf(sim::kDialogWindow); }
+
+// Texts stored in code page 936, converted for the UTF-8 trace and console.
+std::string Cp936ToUtf8(const char* text)
+{
+    iconv_t converter = iconv_open("UTF-8", "CP936");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string input(text);
+    std::string output(input.size() * 4 + 4, '\0');
+    char* in = input.data();
+    char* out = output.data();
+    std::size_t inLeft = input.size();
+    std::size_t outLeft = output.size();
+    const std::size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<std::size_t>(-1)) return text;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+}  // namespace
+
+void SendProgress(WindowHandle window, std::int32_t position)
+{
+    // Only the dialog handles the progress message; sent anywhere else it has no effect.
+    if (IdOf(window) == DialogId()) sim::RecordProgress(position);
+}
+
+void ShowMessageBox(WindowHandle, const char* text, const char* caption, unsigned flags)
+{
+    sim::RecordMessageBox({caption ? caption : "", text ? text : "", flags});
+}
+
+void ShowMessageBoxCp936(WindowHandle, const char* text, const char* caption, unsigned flags)
+{
+    sim::RecordMessageBox({Cp936ToUtf8(caption ? caption : ""), Cp936ToUtf8(text ? text : ""), flags});
+}
+
+void SetChildControlsEnabled(WindowHandle, bool enable) { sim::RecordControls(enable); }
+
+WindowHandle GetDialogItem(WindowHandle dialog, int id)
+{
+    if (IdOf(dialog) != DialogId() || id != kProgressBarId) return nullptr;
+    return reinterpret_cast<WindowHandle>(DialogId() + id);
+}
+
+WindowHandle GetParentWindow(WindowHandle window)
+{
+    return IdOf(window) == DialogId() + kProgressBarId ? sim::kDialogWindow : nullptr;
+}
+
+bool IsWindowAlive(WindowHandle window)
+{
+    return IdOf(window) == DialogId() || IdOf(window) == DialogId() + kProgressBarId;
+}
+
+void ShowWindowNow(WindowHandle window)
+{
+    if (IdOf(window) == DialogId() + kProgressBarId) sim::RecordBarShown();
+}
+
+void ProgressBarSetRange(WindowHandle bar, std::uint16_t low, std::uint16_t high)
+{
+    if (IdOf(bar) == DialogId() + kProgressBarId) sim::RecordBarRange(low, high);
+}
+
+void ProgressBarSetPos(WindowHandle bar, std::int32_t position)
+{
+    if (IdOf(bar) == DialogId() + kProgressBarId) sim::RecordBarPos(position);
+}
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#include "sim/broadcast.h"
+
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// {4D1E55B2-F16F-11CF-88CB-001111000030} in its in-memory byte order.
+constexpr std::uint8_t kHidInterfaceClass[16] = {0xB2, 0x55, 0x1E, 0x4D, 0x6F, 0xF1, 0xCF, 0x11,
+                                                 0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30};
+
+void PutU32(std::vector<std::uint8_t>& record, std::size_t offset, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeInterfaceBroadcast(const std::string& name)
+{
+    std::vector<std::uint8_t> record(28 + name.size() + 1, 0);
+    PutU32(record, 0, static_cast<std::uint32_t>(record.size()));
+    PutU32(record, 4, 5);
+    std::memcpy(record.data() + 12, kHidInterfaceClass, sizeof kHidInterfaceClass);
+    std::memcpy(record.data() + 28, name.data(), name.size());
+    return record;
+}
+
+}  // namespace sim

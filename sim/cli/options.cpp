@@ -1,0 +1,256 @@
+#include "sim/cli/options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/models.h"
+#include "sim/world.h"
+
+namespace sim {
+namespace {
+
+bool ParseNumber(const char* text, std::uint32_t& value)
+{
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (*end != '\0' || parsed > 0xFFFFFFFFull || text[0] == '-') return false;
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+bool ParseHex16(const std::string& text, std::uint16_t& value)
+{
+    if (text.empty() || text.size() > 4) return false;
+    unsigned parsed = 0;
+    for (char c : text) {
+        unsigned digit;
+        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+        else return false;
+        parsed = parsed * 16 + digit;
+    }
+    value = static_cast<std::uint16_t>(parsed);
+    return true;
+}
+
+bool ParseDevice(const std::string& text, CliOptions& options)
+{
+    const std::size_t colon = text.find(':');
+    return colon != std::string::npos && ParseHex16(text.substr(0, colon), options.vendorId) &&
+           ParseHex16(text.substr(colon + 1), options.productId);
+}
+
+// Options that take a number, and where the number goes.
+struct NumberOption {
+    const char* name;
+    std::uint32_t CliOptions::*field;
+    std::uint32_t HidFaults::*fault;
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {"--time-scale", &CliOptions::timeScale, nullptr},
+    {"--latency", &CliOptions::latencyMs, nullptr},
+    {"--refuse-report", nullptr, &HidFaults::refuseReport},
+    {"--stall-report", nullptr, &HidFaults::stallReport},
+    {"--remove-after", nullptr, &HidFaults::removeAfterReports},
+    {"--fail-reply", nullptr, &HidFaults::failReply},
+    {"--stall-reply", nullptr, &HidFaults::stallReply},
+};
+
+struct FlagOption {
+    const char* name;
+    bool HidFaults::*fault;
+};
+
+constexpr FlagOption kFlagOptions[] = {
+    {"--probe-open-fails", &HidFaults::probeOpenFails},
+    {"--attributes-unreadable", &HidFaults::attributesUnreadable},
+    {"--caps-unreadable", &HidFaults::capsUnreadable},
+    {"--rw-open-refused", &HidFaults::readWriteOpenRefused},
+};
+
+// Model options offered as options of their own.
+struct ModelOption {
+    const char* name;
+    const char* modelName;
+    bool takesNumber;
+};
+
+constexpr ModelOption kModelOptions[] = {
+    {"--refuse-start", "refuse-start", true},
+    {"--no-identify-reply", "no-identify-reply", false},
+};
+
+}  // namespace
+
+const char* CliUsage()
+{
+    return "usage: oskel-sim --device VID:PID [--road start|arrival] [--trace FILE] [options]\n"
+           "  --device VID:PID        the simulated device (hexadecimal ids), plugged in\n"
+           "  --road start|arrival    press Start once (default), or plug the device in\n"
+           "  --trace FILE            write the trace of the run to FILE\n"
+           "  --flash-out FILE        write the device's flash to FILE at the end\n"
+           "  --usb-tree FILE         the simulated USB tree for the topology walk\n"
+           "  --time-scale N          simulated time runs N times faster (default 1)\n"
+           "  --tick N                the tick count the updater reads (fixed)\n"
+           "  --latency MS            real time the device takes per report and reply\n"
+           "  --upper-case            the device's interface paths in upper case\n"
+           "faults:\n"
+           "  --refuse-report N       the device refuses report N (writes and set-reports, from 1)\n"
+           "  --stall-report N        report N never completes\n"
+           "  --remove-after N        the device is unplugged after N accepted reports\n"
+           "  --fail-reply N          reply N (reads and get-reports, from 1) fails\n"
+           "  --stall-reply N         reply N never comes\n"
+           "  --probe-open-fails      the identification open fails\n"
+           "  --attributes-unreadable the vendor and product ids cannot be read\n"
+           "  --caps-unreadable       the collection's usage cannot be read\n"
+           "  --rw-open-refused       another program holds the device without sharing\n"
+           "  --refuse-start K        (0x2563:0x1818) the start report is refused K times\n"
+           "  --no-identify-reply     (0x2563:0x0059) no answer to the identify command\n"
+           "  --option NAME=VALUE     any other option of the device model\n"
+           "  --help                  this text\n";
+}
+
+bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto needValue = [&]() {
+            if (!value) error = "option " + arg + " needs a value";
+            return value != nullptr;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg == "--device") {
+            if (!needValue()) return false;
+            if (!ParseDevice(value, options)) {
+                error = "malformed device '" + std::string(value) + "' (expected VID:PID in hexadecimal)";
+                return false;
+            }
+            options.haveDevice = true;
+            ++i;
+            continue;
+        }
+        if (arg == "--road") {
+            if (!needValue()) return false;
+            if (std::strcmp(value, "start") == 0) options.arrivalRoad = false;
+            else if (std::strcmp(value, "arrival") == 0) options.arrivalRoad = true;
+            else {
+                error = "unknown road '" + std::string(value) + "' (start or arrival)";
+                return false;
+            }
+            ++i;
+            continue;
+        }
+        if (arg == "--trace" || arg == "--flash-out" || arg == "--usb-tree") {
+            if (!needValue()) return false;
+            (arg == "--trace" ? options.tracePath : arg == "--flash-out" ? options.flashPath : options.usbTreePath) = value;
+            ++i;
+            continue;
+        }
+        if (arg == "--tick") {
+            if (!needValue()) return false;
+            if (!ParseNumber(value, options.ticks)) {
+                error = "malformed number for --tick";
+                return false;
+            }
+            options.fixTicks = true;
+            ++i;
+            continue;
+        }
+        if (arg == "--upper-case") {
+            options.upperCase = true;
+            continue;
+        }
+        if (arg == "--option") {
+            if (!needValue()) return false;
+            const std::string pair = value;
+            const std::size_t equals = pair.find('=');
+            std::uint32_t number = 0;
+            if (equals == std::string::npos || equals == 0 || !ParseNumber(pair.c_str() + equals + 1, number)) {
+                error = "malformed --option '" + pair + "' (expected NAME=NUMBER)";
+                return false;
+            }
+            options.modelOptions.emplace_back(pair.substr(0, equals), number);
+            ++i;
+            continue;
+        }
+        bool known = false;
+        for (const NumberOption& option : kNumberOptions) {
+            if (arg != option.name) continue;
+            known = true;
+            std::uint32_t number = 0;
+            if (!needValue()) return false;
+            if (!ParseNumber(value, number)) {
+                error = "malformed number for " + arg;
+                return false;
+            }
+            if (option.field) options.*option.field = number;
+            else options.faults.*option.fault = number;
+            ++i;
+        }
+        for (const FlagOption& option : kFlagOptions) {
+            if (arg != option.name) continue;
+            known = true;
+            options.faults.*option.fault = true;
+        }
+        for (const ModelOption& option : kModelOptions) {
+            if (arg != option.name) continue;
+            known = true;
+            std::uint32_t number = 1;
+            if (option.takesNumber) {
+                if (!needValue()) return false;
+                if (!ParseNumber(value, number)) {
+                    error = "malformed number for " + arg;
+                    return false;
+                }
+                ++i;
+            }
+            options.modelOptions.emplace_back(option.modelName, number);
+        }
+        if (!known) {
+            error = "unknown option '" + arg + "'";
+            return false;
+        }
+    }
+    if (!options.help && !options.haveDevice) {
+        error = "--device VID:PID is required";
+        return false;
+    }
+    return true;
+}
+
+bool PrepareWorld(const CliOptions& options, std::string& error)
+{
+    SetTimeScale(options.timeScale);
+    if (options.fixTicks) SetFixedTickCount(options.ticks);
+    if (!options.usbTreePath.empty()) {
+        error = "--usb-tree is not available in this build";
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error)
+{
+    std::shared_ptr<HidDevice> device = MakeDevice(options.vendorId, options.productId);
+    device->faults = options.faults;
+    device->latencyMs = options.latencyMs;
+    device->upperCasePaths = options.upperCase;
+    for (const auto& [name, value] : options.modelOptions) {
+        if (!device->SetOption(name, value)) {
+            error = "the device model has no option '" + name + "'";
+            return nullptr;
+        }
+    }
+    return device;
+}
+
+void AfterStart() {}
+
+}  // namespace sim

@@ -1,0 +1,42 @@
+// Command line of oskel-sim.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/hid_bus.h"
+
+namespace sim {
+
+struct CliOptions {
+    bool help = false;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    bool haveDevice = false;
+    bool arrivalRoad = false;
+    std::string tracePath;
+    std::string flashPath;
+    std::string usbTreePath;
+    std::uint32_t timeScale = 1;
+    bool fixTicks = false;
+    std::uint32_t ticks = 0;
+    std::uint32_t latencyMs = 0;
+    bool upperCase = false;
+    HidFaults faults;
+    std::vector<std::pair<std::string, std::uint32_t>> modelOptions;
+};
+
+const char* CliUsage();
+bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& error);
+
+// Sets up time and the USB tree from the options.
+bool PrepareWorld(const CliOptions& options, std::string& error);
+// The device the options describe, with its faults and model options (null on error).
+std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error);
+// Writes what a Start road leaves to the trace besides the traffic (the walk's outcome).
+void AfterStart();
+
+}  // namespace sim

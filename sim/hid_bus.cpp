@@ -1,0 +1,341 @@
+#include "sim/hid_bus.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <thread>
+
+#include "sim/trace.h"
+#include "sim/world.h"
+
+namespace sim {
+namespace {
+
+struct OpenHandle {
+    std::shared_ptr<HidDevice> device;
+    std::size_t collection;
+    bool readWrite;
+};
+
+std::mutex busMutex;
+std::vector<std::shared_ptr<HidDevice>> devices;
+std::map<platform::DeviceHandle, OpenHandle> handles;
+platform::DeviceHandle nextHandle = 0x100;
+bool enumerationFails = false;
+unsigned nextInstance = 1;
+
+// The kind of operation, for counting and tracing.
+enum class Direction { Out, In };
+
+struct Operation {
+    const char* event;   // trace event name
+    Direction direction;
+};
+
+constexpr Operation kWrite{"write", Direction::Out};
+constexpr Operation kRead{"read", Direction::In};
+constexpr Operation kSetOutput{"set-output", Direction::Out};
+constexpr Operation kGetInput{"get-input", Direction::In};
+
+// The device behind a read-write handle, or null. Caller holds busMutex.
+std::shared_ptr<HidDevice> ReadWriteDevice(platform::DeviceHandle handle)
+{
+    auto found = handles.find(handle);
+    if (found == handles.end() || !found->second.readWrite) return nullptr;
+    return found->second.device;
+}
+
+void RealDelay(std::uint32_t ms)
+{
+    if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string OutLine(const Operation& op, const char* status, const std::uint8_t* wire,
+                    std::size_t length, const HidDevice* device)
+{
+    std::string line = std::string(op.event) + " " + status + " " + Hex(wire, length);
+    if (&op == &kSetOutput) {
+        std::vector<std::uint8_t> plain = device ? device->Recover(wire, length)
+                                                 : std::vector<std::uint8_t>(wire, wire + length);
+        line += " " + Hex(plain.data(), plain.size());
+    }
+    return line;
+}
+
+// One output report (write or set-output request) through the bus and its faults.
+bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8_t* report,
+            std::size_t length, std::uint32_t timeLimitMs)
+{
+    std::shared_ptr<HidDevice> device;
+    std::uint32_t number = 0;
+    {
+        std::lock_guard<std::mutex> lock(busMutex);
+        device = ReadWriteDevice(handle);
+        if (!device || device->removed || !report) {
+            TraceLine(OutLine(op, "fail", report, report ? length : 0, device.get()));
+            return false;
+        }
+        number = ++device->reportsSeen;
+        if (number == device->faults.refuseReport) {
+            TraceLine("fault report " + std::to_string(number) + " refused");
+            TraceLine(OutLine(op, "fail", report, length, device.get()));
+            return false;
+        }
+    }
+    if (number == device->faults.stallReport) {
+        TraceLine("fault report " + std::to_string(number) + " never completes");
+        WaitSimulated(timeLimitMs);
+        TraceLine(OutLine(op, "timeout", report, length, device.get()));
+        return false;
+    }
+    RealDelay(device->latencyMs);
+    std::lock_guard<std::mutex> lock(busMutex);
+    if (device->removed) {
+        TraceLine(OutLine(op, "fail", report, length, device.get()));
+        return false;
+    }
+    const bool accepted = &op == &kWrite ? device->OnWrite(report, length)
+                                         : device->OnSetOutputReport(report, length);
+    TraceLine(OutLine(op, accepted ? "ok" : "fail", report, length, device.get()));
+    if (accepted) {
+        ++device->reportsAccepted;
+        if (device->reportsAccepted == device->faults.removeAfterReports) {
+            device->removed = true;
+            TraceLine("fault device removed after report " + std::to_string(number));
+        }
+    }
+    return accepted;
+}
+
+// One input report (read or get-input request) through the bus and its faults.
+bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buffer,
+           std::size_t length, std::uint32_t timeLimitMs)
+{
+    const std::string event = op.event;
+    std::shared_ptr<HidDevice> device;
+    std::uint32_t number = 0;
+    {
+        std::lock_guard<std::mutex> lock(busMutex);
+        device = ReadWriteDevice(handle);
+        if (!device || device->removed || !buffer) {
+            TraceLine(event + " fail -");
+            return false;
+        }
+        number = ++device->repliesSeen;
+        if (number == device->faults.failReply) {
+            TraceLine("fault reply " + std::to_string(number) + " fails");
+            TraceLine(event + " fail -");
+            return false;
+        }
+    }
+    if (number == device->faults.stallReply) {
+        TraceLine("fault reply " + std::to_string(number) + " never comes");
+        WaitSimulated(timeLimitMs);
+        TraceLine(event + " timeout -");
+        return false;
+    }
+    RealDelay(device->latencyMs);
+    std::lock_guard<std::mutex> lock(busMutex);
+    if (device->removed) {
+        TraceLine(event + " fail -");
+        return false;
+    }
+    const bool answered = &op == &kRead ? device->OnRead(buffer, length)
+                                        : device->OnGetInputReport(buffer, length);
+    TraceLine(event + (answered ? " ok " + Hex(buffer, length) : std::string(" fail -")));
+    return answered;
+}
+
+}  // namespace
+
+HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::vector<HidCollection> collections)
+    : vendorId(vendorId), productId(productId), collections(std::move(collections))
+{
+}
+
+HidDevice::~HidDevice() = default;
+
+bool HidDevice::OnWrite(const std::uint8_t*, std::size_t) { return true; }
+bool HidDevice::OnRead(std::uint8_t*, std::size_t) { return false; }
+bool HidDevice::OnSetOutputReport(const std::uint8_t*, std::size_t) { return true; }
+bool HidDevice::OnGetInputReport(std::uint8_t*, std::size_t) { return false; }
+
+std::vector<std::uint8_t> HidDevice::Recover(const std::uint8_t* report, std::size_t length) const
+{
+    return std::vector<std::uint8_t>(report, report + length);
+}
+
+std::vector<std::uint8_t> HidDevice::Flash() const { return {}; }
+bool HidDevice::DownloadComplete() const { return false; }
+bool HidDevice::SetOption(const std::string&, std::uint32_t) { return false; }
+
+std::string HidDevice::PathOf(std::size_t collection) const
+{
+    char ids[64];
+    if (collections.size() > 1) {
+        std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x&col%02zu", vendorId, productId, collection + 1);
+    } else {
+        std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
+    }
+    std::string path = std::string("\\\\?\\hid#") + ids + "#" + instanceId +
+                       "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    if (upperCasePaths) {
+        std::transform(path.begin(), path.end(), path.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    }
+    return path;
+}
+
+void Plug(std::shared_ptr<HidDevice> device)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    char instance[32];
+    std::snprintf(instance, sizeof instance, "7&1a2b3c4d&0&%04x", nextInstance++);
+    device->instanceId = instance;
+    device->removed = false;
+    devices.push_back(std::move(device));
+}
+
+void Unplug(const std::shared_ptr<HidDevice>& device)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    device->removed = true;
+    TraceLine("fault device removed");
+}
+
+void ResetBus()
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    devices.clear();
+    handles.clear();
+    enumerationFails = false;
+    nextInstance = 1;
+}
+
+void SetEnumerationFails(bool fails)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    enumerationFails = fails;
+}
+
+int OpenHandleCount()
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    return static_cast<int>(handles.size());
+}
+
+int OpenReadWriteHandleCount()
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    return static_cast<int>(std::count_if(handles.begin(), handles.end(),
+                                          [](const auto& entry) { return entry.second.readWrite; }));
+}
+
+std::shared_ptr<HidDevice> DeviceOfHandle(platform::DeviceHandle handle)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    auto found = handles.find(handle);
+    return found == handles.end() ? nullptr : found->second.device;
+}
+
+std::vector<std::string> PresentPaths()
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    std::vector<std::string> paths;
+    for (const auto& device : devices) {
+        if (device->removed) continue;
+        for (std::size_t i = 0; i < device->collections.size(); ++i) paths.push_back(device->PathOf(i));
+    }
+    return paths;
+}
+
+bool BusEnumerate(std::vector<std::string>& paths)
+{
+    {
+        std::lock_guard<std::mutex> lock(busMutex);
+        if (enumerationFails) return false;
+    }
+    paths = PresentPaths();
+    return true;
+}
+
+platform::DeviceHandle BusOpen(const std::string& path, bool readWrite)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    const char* kind = readWrite ? "rw" : "probe";
+    for (const auto& device : devices) {
+        if (device->removed) continue;
+        for (std::size_t i = 0; i < device->collections.size(); ++i) {
+            if (device->PathOf(i) != path) continue;
+            const bool refused = readWrite ? device->faults.readWriteOpenRefused : device->faults.probeOpenFails;
+            if (refused) {
+                TraceLine(std::string("open ") + kind + " fail " + path);
+                return platform::kInvalidHandle;
+            }
+            const platform::DeviceHandle handle = nextHandle++;
+            handles[handle] = OpenHandle{device, i, readWrite};
+            TraceLine(std::string("open ") + kind + " ok " + path);
+            return handle;
+        }
+    }
+    TraceLine(std::string("open ") + kind + " fail " + path);
+    return platform::kInvalidHandle;
+}
+
+bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    auto found = handles.find(handle);
+    if (found == handles.end()) return false;
+    const auto& device = found->second.device;
+    if (device->removed || device->faults.attributesUnreadable) return false;
+    vendorId = device->vendorId;
+    productId = device->productId;
+    return true;
+}
+
+bool BusGetUsage(platform::DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    auto found = handles.find(handle);
+    if (found == handles.end()) return false;
+    const auto& device = found->second.device;
+    if (device->removed || device->faults.capsUnreadable) return false;
+    usagePage = device->collections[found->second.collection].usagePage;
+    usage = device->collections[found->second.collection].usage;
+    return true;
+}
+
+bool BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+              std::uint32_t timeLimitMs)
+{
+    return Output(kWrite, handle, report, length, timeLimitMs);
+}
+
+bool BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                        std::uint32_t timeLimitMs)
+{
+    return Output(kSetOutput, handle, report, length, timeLimitMs);
+}
+
+bool BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+             std::uint32_t timeLimitMs)
+{
+    return Input(kRead, handle, buffer, length, timeLimitMs);
+}
+
+bool BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                       std::uint32_t timeLimitMs)
+{
+    return Input(kGetInput, handle, buffer, length, timeLimitMs);
+}
+
+void BusClose(platform::DeviceHandle handle)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    handles.erase(handle);
+}
+
+}  // namespace sim

@@ -1,0 +1,18 @@
+#include "sim/models.h"
+
+namespace sim {
+
+std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId)
+{
+    return std::make_shared<HidDevice>(vendorId, productId, std::vector<HidCollection>{{0x0001, 0x0005}});
+}
+
+std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId)
+{
+    if (vendorId == 0x2563 && productId == 0x0059) return MakeProtocol1Device();
+    if (vendorId == 0x2563 && productId == 0x1818) return MakeProtocol2Device();
+    if (vendorId == 0x0461 && productId == 0x4D81) return MakeProtocol3Device();
+    return MakeNormalController(vendorId, productId);
+}
+
+}  // namespace sim

@@ -1,0 +1,192 @@
+// The finders against the simulated bus: acceptance, usage tests, diagnostic lines, handles.
+#include "tests/test_world.h"
+
+#include "platform/hid.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const Lines kCapsLines = {"Device detected", "HidD_GetPreparsedData: ", "HidP_GetCaps: ",
+                          "HidD_FreePreparsedData: "};
+
+Lines Concat(std::initializer_list<Lines> parts)
+{
+    Lines all;
+    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+class DeviceLinkTest : public WorldTest {};
+
+TEST_F(DeviceLinkTest, NoInterfacesAtAll)
+{
+    DeviceLink& link = *deviceLink;
+    EXPECT_FALSE(link.FindSupportedDevice());
+    EXPECT_FALSE(link.FindProtocol1Device());
+    EXPECT_FALSE(link.FindProtocol2Device());
+    EXPECT_FALSE(link.FindProtocol3Device());
+    Lines expected;
+    for (int i = 0; i < 4; ++i) expected.insert(expected.end(), {"Device not detected", "SetupDiDestroyDeviceInfoList"});
+    EXPECT_EQ(DebugLines(), expected);
+    EXPECT_EQ(link.transferHandle, platform::kInvalidHandle);
+    EXPECT_EQ(link.supportedHandle, platform::kInvalidHandle);
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+}
+
+TEST_F(DeviceLinkTest, EnumerationFailureFindsNothing)
+{
+    PlugDevice(0x045E, 0x028E);
+    sim::SetEnumerationFails(true);
+    EXPECT_FALSE(deviceLink->FindSupportedDevice());
+    EXPECT_EQ(DebugLines(), (Lines{"Device not detected", "SetupDiDestroyDeviceInfoList"}));
+}
+
+TEST_F(DeviceLinkTest, SupportedControllerIsAcceptedBeforeUpdateModeOneDevice)
+{
+    for (bool updateModeFirst : {true, false}) {
+        SCOPED_TRACE(updateModeFirst);
+        sim::ResetBus();
+        std::shared_ptr<sim::HidDevice> controller;
+        std::shared_ptr<sim::HidDevice> mode1;
+        if (updateModeFirst) mode1 = PlugDevice(0x2563, 0x0059);
+        controller = PlugDevice(0x2563, 0x0002);
+        if (!updateModeFirst) mode1 = PlugDevice(0x2563, 0x0059);
+        ASSERT_TRUE(deviceLink->FindSupportedDevice());
+        EXPECT_EQ(sim::DeviceOfHandle(deviceLink->supportedHandle), controller);
+        EXPECT_EQ(downloadState.UpdateModeFlag, 0);
+        deviceLink->CloseDeviceLink();
+    }
+}
+
+TEST_F(DeviceLinkTest, ExpectedPairIsAcceptedAndLeavesTheFlag)
+{
+    PlugDevice(0x2563, 0x0575);
+    downloadState.UpdateModeFlag = 0;
+    EXPECT_TRUE(deviceLink->FindSupportedDevice());
+    EXPECT_EQ(downloadState.UpdateModeFlag, 0);
+    EXPECT_TRUE(IsInSupportedDeviceTable(0x054C, 0x05C4));
+    EXPECT_FALSE(IsInSupportedDeviceTable(0x2563, 0x0575));  // accepted through the expected pair only
+    EXPECT_FALSE(IsInSupportedDeviceTable(0x2563, 0x0059));
+    EXPECT_FALSE(IsInSupportedDeviceTable(0x045E, 0x0268));  // product of another vendor's row
+}
+
+TEST_F(DeviceLinkTest, UpdateModeControllersSetTheFlag)
+{
+    for (auto [vendor, product] : {std::pair<std::uint16_t, std::uint16_t>{0x2563, 0x1818}, {0x0461, 0x4D81}}) {
+        sim::ResetBus();
+        downloadState.UpdateModeFlag = 0;
+        PlugCollections(vendor, product, {{0xFF00, 0x0001}});
+        EXPECT_TRUE(deviceLink->FindSupportedDevice());
+        EXPECT_EQ(downloadState.UpdateModeFlag, 1);
+        deviceLink->CloseDeviceLink();
+    }
+    // Any other pair leaves a set flag alone.
+    sim::ResetBus();
+    PlugDevice(0x057E, 0x2009);
+    EXPECT_TRUE(deviceLink->FindSupportedDevice());
+    EXPECT_EQ(downloadState.UpdateModeFlag, 1);
+}
+
+TEST_F(DeviceLinkTest, FirstOfTwoControllersIsAcceptedAndTheSecondNeverOpened)
+{
+    auto first = PlugDevice(0x0079, 0x1843);
+    auto second = PlugDevice(0x0F0D, 0x00F6);
+    EXPECT_TRUE(deviceLink->FindSupportedDevice());
+    EXPECT_EQ(sim::DeviceOfHandle(deviceLink->supportedHandle), first);
+    for (const std::string& line : sim::TraceEvents("open")) {
+        EXPECT_EQ(line.find(second->PathOf(0)), std::string::npos) << line;
+    }
+}
+
+TEST_F(DeviceLinkTest, VendorCollectionIsRequiredForProtocol2)
+{
+    auto device = PlugCollections(0x2563, 0x1818, {{0xFF00, 0x0002}, {0xFF00, 0x0001}});
+    ASSERT_TRUE(deviceLink->FindProtocol2Device());
+    EXPECT_EQ(DebugLines(), Concat({kCapsLines, kCapsLines, {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
+    // Only the vendor-defined collection was opened for reading and writing.
+    EXPECT_EQ(sim::TraceEvents("open"),
+              (Lines{"open probe ok " + device->PathOf(0), "open probe ok " + device->PathOf(1),
+                     "open rw ok " + device->PathOf(1)}));
+    EXPECT_EQ(sim::OpenHandleCount(), 2);  // the probe handle of the accepted one and the transfer handle
+}
+
+TEST_F(DeviceLinkTest, Protocol3TakesTheFirstCollectionWhateverItsUsage)
+{
+    auto device = PlugCollections(0x0461, 0x4D81, {{0x0001, 0x0002}, {0xFF00, 0x0001}});
+    ASSERT_TRUE(deviceLink->FindProtocol3Device());
+    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system mouse", "Device detected",
+                                                 "SetupDiDestroyDeviceInfoList"}}));
+    EXPECT_EQ(sim::TraceEvents("open rw").at(0), "open rw ok " + device->PathOf(0));
+}
+
+TEST_F(DeviceLinkTest, KeyboardNoteRejectsNothing)
+{
+    PlugCollections(0x045E, 0x028E, {{0x0001, 0x0006}});
+    EXPECT_TRUE(deviceLink->FindSupportedDevice());
+    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system keyboard", "Device detected",
+                                                 "SetupDiDestroyDeviceInfoList"}}));
+}
+
+TEST_F(DeviceLinkTest, RejectedCandidatesWriteNoLines)
+{
+    PlugDevice(0x1234, 0x5678);
+    auto mode1 = PlugDevice(0x2563, 0x0059);
+    EXPECT_FALSE(deviceLink->FindProtocol3Device());
+    EXPECT_EQ(DebugLines(), (Lines{"Device not detected", "SetupDiDestroyDeviceInfoList"}));
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+}
+
+TEST_F(DeviceLinkTest, ReadWriteOpenRefusedStillCountsAsFound)
+{
+    auto device = PlugDevice(0x0461, 0x4D81);
+    device->faults.readWriteOpenRefused = true;
+    EXPECT_TRUE(deviceLink->FindProtocol3Device());
+    EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
+}
+
+TEST_F(DeviceLinkTest, UnidentifiableCandidatesAreSkipped)
+{
+    auto broken = PlugDevice(0x045E, 0x028E);
+    broken->faults.probeOpenFails = true;
+    auto mute = PlugDevice(0x054C, 0x0CDA);
+    mute->faults.attributesUnreadable = true;
+    auto good = PlugDevice(0x054C, 0x0268);
+    EXPECT_TRUE(deviceLink->FindSupportedDevice());
+    EXPECT_EQ(sim::DeviceOfHandle(deviceLink->supportedHandle), good);
+    EXPECT_EQ(sim::OpenHandleCount(), 2);
+}
+
+TEST_F(DeviceLinkTest, UnreadableCapsNeverPassTheUsageTest)
+{
+    auto device = PlugCollections(0x2563, 0x1818, {{0xFF00, 0x0001}});
+    device->faults.capsUnreadable = true;
+    EXPECT_FALSE(deviceLink->FindProtocol2Device());
+    EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+}
+
+TEST_F(DeviceLinkTest, RepeatedFindersLeakNoHandle)
+{
+    PlugCollections(0x2563, 0x1818, {{0xFF00, 0x0001}});
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(deviceLink->FindSupportedDevice());
+        ASSERT_TRUE(deviceLink->FindProtocol2Device());
+    }
+    // One probe handle (of the last accepted device), one supported and one transfer handle.
+    EXPECT_EQ(sim::OpenHandleCount(), 3);
+    deviceLink->CloseDeviceLink();
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+    EXPECT_FALSE(deviceLink->found);
+}
+
+TEST_F(DeviceLinkTest, FinderThatFindsNothingKeepsTheTransferHandle)
+{
+    PlugCollections(0x2563, 0x1818, {{0xFF00, 0x0001}});
+    ASSERT_TRUE(deviceLink->FindProtocol2Device());
+    const platform::DeviceHandle handle = deviceLink->transferHandle;
+    EXPECT_FALSE(deviceLink->FindProtocol3Device());
+    EXPECT_EQ(deviceLink->transferHandle, handle);
+}
+
+}  // namespace

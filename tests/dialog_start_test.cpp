@@ -1,0 +1,176 @@
+// The "Start" command's decisions and the guards that keep one download at a time.
+#include "tests/test_world.h"
+
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/hid.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class StartTest : public WorldTest {
+protected:
+    static int WorkersStarted() { return static_cast<int>(sim::TraceEvents("controls disabled").size()); }
+};
+
+TEST_F(StartTest, NoControllerShowsDeviceErrorOnly)
+{
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(BoxTexts(), (Lines{"Error | Device error!"}));
+    EXPECT_EQ(sim::Dialog().boxes.at(0).flags, 0x10u);
+    EXPECT_EQ(WorkersStarted(), 0);
+    EXPECT_TRUE(sim::Dialog().progress.empty());
+    EXPECT_EQ(sim::Dialog().barPos, 0);
+}
+
+TEST_F(StartTest, NormalModeControllerWalksTheTopologyOnly)
+{
+    PlugDevice(0x045E, 0x028E);
+    downloadState.TopologyMatchFlag = 1;
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_TRUE(BoxTexts().empty());
+    EXPECT_EQ(WorkersStarted(), 0);
+    EXPECT_EQ(downloadState.TopologyMatchFlag, 0);  // cleared before the walk; no tree matches
+    EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
+}
+
+TEST_F(StartTest, UpdateModeTwoStartsOneWorkerAndNoSecondSearch)
+{
+    auto device = PlugDevice(0x2563, 0x1818);
+    PlugDevice(0x0461, 0x4D81);
+    DialogStart(sim::kDialogWindow);
+    EXPECT_EQ(downloadState.mode, 2);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(WorkersStarted(), 1);
+    // The mode-3 finder did not run after the worker had started: the last finder line is the
+    // protocol-2 finder's, and the transfer handle is still the one on the 0x1818 device.
+    EXPECT_EQ(sim::DeviceOfHandle(deviceLink->transferHandle), device);
+    EXPECT_EQ(sim::TraceEvents("open rw").size(), 2u);  // supported handle, transfer handle
+    EXPECT_EQ(downloadState.busy, 0);
+    EXPECT_EQ(downloadState.UpdateModeFlag, 0);
+    EXPECT_EQ(firmwareBuffer.size, kSmallImageBufferSize);
+}
+
+TEST_F(StartTest, UpdateModeThreeLoadsItsImage)
+{
+    auto device = PlugDevice(0x0461, 0x4D81);
+    DialogStart(sim::kDialogWindow);
+    EXPECT_EQ(downloadState.mode, 3);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(WorkersStarted(), 1);
+    EXPECT_EQ(firmwareBuffer.size, kLargeImageBufferSize);
+    EXPECT_EQ(firmwareBuffer.imageLength, 195933u);
+}
+
+TEST_F(StartTest, ReadWriteOpenFailureLoadsTheImageButStartsNothing)
+{
+    auto device = PlugDevice(0x2563, 0x1818);
+    device->faults.readWriteOpenRefused = true;
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(WorkersStarted(), 0);
+    EXPECT_TRUE(BoxTexts().empty());
+    EXPECT_EQ(downloadState.mode, 2);
+    EXPECT_EQ(firmwareBuffer.size, kSmallImageBufferSize);
+    EXPECT_EQ(downloadState.busy, 0);
+    EXPECT_EQ(downloadState.UpdateModeFlag, 1);  // only a worker's end clears it
+}
+
+TEST_F(StartTest, FlagLeftFromAnEarlierStartStillLeadsToTheUpdateFinders)
+{
+    downloadState.UpdateModeFlag = 1;
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(BoxTexts(), (Lines{"Error | Device error!"}));
+    // Supported finder, then the two update-mode finders, each writing its two closing lines.
+    EXPECT_EQ(DebugLines().size(), 6u);
+}
+
+TEST_F(StartTest, MissingImageStartsNoDownloadAndSaysSo)
+{
+    PlugDevice(0x2563, 0x1818);
+    sim::OverrideImageResource(107, nullptr);
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(WorkersStarted(), 0);
+    EXPECT_EQ(BoxTexts(), (Lines{"Download | Download Failture!"}));
+    EXPECT_EQ(downloadState.busy, 0);
+}
+
+TEST_F(StartTest, ThreadCreationFailureLeavesNothingBusy)
+{
+    PlugDevice(0x0461, 0x4D81);
+    sim::SetThreadCreationFails(true);
+    DialogStart(sim::kDialogWindow);
+    EXPECT_EQ(BoxTexts(), (Lines{"Download | Download Failture!"}));
+    EXPECT_EQ(downloadState.busy, 0);
+    EXPECT_EQ(downloadState.UpdateModeFlag, 0);
+    EXPECT_TRUE(DialogMayClose());
+}
+
+// Holds the worker in its result box until the test lets it go, so that the test can act
+// while a download is under way.
+class HeldDownload {
+public:
+    HeldDownload()
+    {
+        sim::SetMessageBoxHook([this](const sim::MessageBoxRecord&) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            shown_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return released_; });
+        });
+    }
+    ~HeldDownload()
+    {
+        Release();
+        sim::WaitForThreads();
+        sim::SetMessageBoxHook(nullptr);
+    }
+    bool WaitUntilShown()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(30), [this] { return shown_; });
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool shown_ = false;
+    bool released_ = false;
+};
+
+TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
+{
+    auto device = PlugDevice(0x2563, 0x1818);
+    HeldDownload held;
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(held.WaitUntilShown());
+    EXPECT_EQ(downloadState.busy, 1);
+    EXPECT_FALSE(DialogMayClose());
+    const platform::DeviceHandle handle = deviceLink->transferHandle;
+    const std::size_t linesBefore = DebugLines().size();
+
+    DialogStart(sim::kDialogWindow);  // a second Start does nothing at all
+    EXPECT_EQ(DebugLines().size(), linesBefore);
+    AnnounceArrival(device);          // nor do arrivals, beyond their count and line
+    EXPECT_EQ(downloadState.arrivalCount, 3);
+    EXPECT_EQ(deviceLink->transferHandle, handle);
+
+    held.Release();
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_TRUE(DialogMayClose());
+    EXPECT_EQ(static_cast<int>(sim::TraceEvents("controls disabled").size()), 1);
+}
+
+}  // namespace

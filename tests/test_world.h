@@ -1,0 +1,80 @@
+// A fresh simulated world for each test: empty bus, new dialog view and trace, initial download
+// state, fast simulated time, and a DeviceLink as the dialog creates it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/dialog_logic.h"
+#include "app/download_state.h"
+#include "device/device_link.h"
+#include "image/firmware_buffer.h"
+#include "sim/broadcast.h"
+#include "sim/hid_bus.h"
+#include "sim/models.h"
+#include "sim/trace.h"
+#include "sim/world.h"
+
+class WorldTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::ResetBus();
+        sim::ResetDialogView();
+        sim::TraceOpen();
+        sim::SetTimeScale(1000);
+        sim::ClearFixedTickCount();
+        sim::ClearImageResourceOverrides();
+        sim::SetThreadCreationFails(false);
+        ResetDownloadState();
+        DialogCreateLink();
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(sim::WaitForThreads(30000)) << "a download did not end";
+        DialogDestroyLink();
+        ReleaseFirmwareBuffer();
+        EXPECT_EQ(sim::OpenHandleCount(), 0) << "a handle was left open";
+        sim::ClearImageResourceOverrides();
+        sim::ResetBus();
+    }
+
+    static std::shared_ptr<sim::HidDevice> PlugDevice(std::uint16_t vendorId, std::uint16_t productId)
+    {
+        auto device = sim::MakeDevice(vendorId, productId);
+        sim::Plug(device);
+        return device;
+    }
+
+    static std::shared_ptr<sim::HidDevice> PlugCollections(std::uint16_t vendorId, std::uint16_t productId,
+                                                           std::vector<sim::HidCollection> collections)
+    {
+        auto device = std::make_shared<sim::HidDevice>(vendorId, productId, std::move(collections));
+        sim::Plug(device);
+        return device;
+    }
+
+    // Sends the arrival of every interface of device, as the system does when it is plugged in.
+    static void AnnounceArrival(const std::shared_ptr<sim::HidDevice>& device, std::uint32_t event = 0x8000)
+    {
+        for (std::size_t i = 0; i < device->collections.size(); ++i) {
+            std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(i));
+            DialogDeviceChange(sim::kDialogWindow, event, record.data());
+        }
+    }
+
+    static std::vector<std::string> BoxTexts()
+    {
+        std::vector<std::string> texts;
+        for (const auto& box : sim::Dialog().boxes) texts.push_back(box.caption + " | " + box.text);
+        return texts;
+    }
+
+    static std::vector<std::string> DebugLines() { return sim::Dialog().debugLines; }
+
+    static bool WaitForDownload() { return sim::WaitForThreads(30000); }
+};
