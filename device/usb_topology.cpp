@@ -221,13 +221,7 @@ bool ExaminePort(DeviceHandle hub, std::uint32_t port)
     PortBlocks blocks;
     blocks.connection = GlobalBlockAlloc(kSize);
     if (blocks.connection == nullptr) return false;
-    WriteLe32(blocks.connection + kConnectionIndex, port);
-    std::uint32_t returned = 0;
-    const bool known = (UsbRequest(hub, kIoctlUsbGetNodeConnectionInformationEx, blocks.connection,
-                                   kSize, blocks.connection, kSize, returned) &&
-                        returned >= kFixedSize) ||
-                       ReadOlderConnectionInformation(hub, port, blocks.connection);
-    if (!known) {
+    if (!ReadPortConnection(hub, port, blocks.connection)) {
         blocks.Release();
         return true;
     }
@@ -252,6 +246,17 @@ bool ExaminePort(DeviceHandle hub, std::uint32_t port)
 }
 
 }  // namespace
+
+bool ReadPortConnection(DeviceHandle hub, std::uint32_t port, std::uint8_t* connection)
+{
+    using namespace usb_connection_information;
+    WriteLe32(connection + kConnectionIndex, port);
+    std::uint32_t returned = 0;
+    return (UsbRequest(hub, kIoctlUsbGetNodeConnectionInformationEx, connection, kSize, connection, kSize,
+                       returned) &&
+            returned >= kFixedSize) ||
+           ReadOlderConnectionInformation(hub, port, connection);
+}
 
 char* WideToAnsi(const char16_t* text)
 {

@@ -18,6 +18,11 @@ void WalkHubPorts(platform::DeviceHandle hub, std::uint32_t portCount);
 // its ports. Takes over the name: it is a block from WideToAnsi and is released here.
 void WalkExternalHub(char* hubName);
 
+// Reads the connection information of a port into a 365-byte record of the newer form; when the
+// newer request fails, the older one is asked and copied into it field by field (Speed 0 for a
+// low-speed device, 1 otherwise). False when neither can be read.
+bool ReadPortConnection(platform::DeviceHandle hub, std::uint32_t port, std::uint8_t* connection);
+
 // The ANSI code page form of a NUL-terminated UTF-16 text in a new zero-filled global-heap
 // block, or null. The caller releases it with platform::GlobalBlockFree.
 char* WideToAnsi(const char16_t* text);

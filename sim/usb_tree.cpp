@@ -145,7 +145,7 @@ bool AnswerConnectionInformation(const UsbHub& hub, bool newer, std::vector<std:
     if (inSize < 4 || outSize < kFixedSize) return false;
     const std::uint32_t number = ReadLe32(&system[kConnectionIndex]);
     const UsbPort* port = PortOf(hub, number);
-    if (port == nullptr) return false;
+    if (port == nullptr || port->unreadable) return false;
     const UsbDeviceModel* device = port->device.get();
     if (newer && device != nullptr && device->newerRequestFails) return false;
 

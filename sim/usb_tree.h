@@ -45,6 +45,8 @@ struct UsbPort {
     std::shared_ptr<UsbDeviceModel> device;  // null: nothing attached
     // The connection status the driver reports; by default 1 with a device, 0 without.
     std::optional<std::uint32_t> status;
+    // Neither connection request can be answered for this port.
+    bool unreadable = false;
 };
 
 struct UsbHub {

@@ -296,8 +296,9 @@ std::shared_ptr<UsbDeviceModel> ReadDevice(const Entry& entry, std::shared_ptr<U
 
 UsbPort ReadPort(const Entry& entry)
 {
-    Allow(entry, {"status"}, {}, 1);
+    Allow(entry, {"status"}, {"unreadable"}, 1);
     UsbPort port;
+    port.unreadable = HasFlag(entry, "unreadable", 1);
     if (entry.attributes.count("status")) port.status = Number(entry, Attribute(entry, "status"), 0xFFFFFFFF);
     if (entry.children.size() > 1) Fail(entry.children[1].line, "a port holds one device or hub");
     for (const Entry& child : entry.children) {
