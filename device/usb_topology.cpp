@@ -21,10 +21,10 @@ constexpr int kHostControllerCount = 10;
 constexpr std::uint32_t kLargestNameRecord = 8 + 0xFFFF;
 constexpr std::size_t kNameSlack = 4;
 
-// USB allows 127 devices on a bus, so no real chain of hubs is deeper; a deeper chain can only
-// come from names that lead back up the tree.
-constexpr int kDeepestHubChain = 127;
-int hubChainDepth = 0;
+// A host controller's bus has room for 127 devices, so no more hubs than that sit below one
+// root hub; more can only come from hub names that lead back up the tree, and would never end.
+constexpr int kMostHubsPerController = 127;
+int hubsBelowRootHub = 0;
 
 // The identification string: string descriptor 0xFF in language 0x0036, at most 255 bytes.
 constexpr std::uint16_t kIdentificationValue = 0x03FF;
@@ -281,12 +281,11 @@ void WalkHubPorts(DeviceHandle hub, std::uint32_t portCount)
 void WalkExternalHub(char* hubName)
 {
     std::uint8_t* nodeInformation = GlobalBlockAlloc(usb_node_information::kSize);
-    if (nodeInformation != nullptr && hubChainDepth < kDeepestHubChain) {
+    if (nodeInformation != nullptr && hubsBelowRootHub < kMostHubsPerController) {
         const DeviceHandle hub = UsbOpenNode(NodePath(hubName));
         if (hub != kInvalidHandle) {
-            ++hubChainDepth;
+            ++hubsBelowRootHub;
             WalkHubNode(hub, nodeInformation);
-            --hubChainDepth;
             UsbCloseNode(hub);
         }
     }
@@ -296,8 +295,8 @@ void WalkExternalHub(char* hubName)
 
 void UsbTopologyWalk()
 {
-    hubChainDepth = 0;
     for (int number = 0; number < kHostControllerCount; ++number) {
+        hubsBelowRootHub = 0;
         char controllerPath[16];
         std::snprintf(controllerPath, sizeof controllerPath, "\\\\.\\HCD%d", number);
         const DeviceHandle controller = UsbOpenNode(controllerPath);

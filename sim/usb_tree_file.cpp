@@ -33,7 +33,8 @@ struct ParseError {
     throw ParseError{"line " + std::to_string(line) + ": " + message};
 }
 
-// Splits a line into words; a double-quoted part (with \" and \\) belongs to its word.
+// Splits a line into words; a double-quoted part (with \" and \\) belongs to its word, and a
+// word that starts with # starts a comment.
 std::vector<std::string> SplitWords(const std::string& text, int line)
 {
     std::vector<std::string> words;
@@ -49,8 +50,8 @@ std::vector<std::string> SplitWords(const std::string& text, int line)
                 if (text[i] == '\\' && i + 1 < text.size()) ++i;
                 word.push_back(text[i]);
             }
-        } else if (c == '#') {
-            break;
+        } else if (c == '#' && !inWord) {
+            break;  // a comment starts with # at the start of a word; names hold # inside
         } else if (c == ' ' || c == '\t' || c == '\r') {
             if (inWord) words.push_back(word);
             word.clear();

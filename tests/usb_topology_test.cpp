@@ -528,15 +528,24 @@ TEST_F(UsbTopologyTest, FailedConnectionRecordEndsThatHubsPortsOnly)
 
 TEST_F(UsbTopologyTest, HubNamesLeadingBackUpTheTreeEndTheWalk)
 {
-    // A driver whose hub on port 1 bears the root hub's own name.
-    auto root = sim::MakeUsbHub(kRootHubName, 1);
-    auto alias = sim::MakeUsbHub(kRootHubName, 1);
-    root->ports[0].device = sim::MakeUsbHubDevice(alias);
+    // A driver whose hubs on ports 1 and 2 bear the root hub's own name: a walk that followed
+    // them would branch twice at every level and never end.
+    auto root = sim::MakeUsbHub(kRootHubName, 2);
+    root->ports[0].device = sim::MakeUsbHubDevice(sim::MakeUsbHub(kRootHubName, 1));
+    root->ports[1].device = sim::MakeUsbHubDevice(sim::MakeUsbHub(kRootHubName, 1));
+    auto other = sim::MakeUsbHub("USB#ROOT_HUB#other", 1);
+    other->ports[0].device = sim::MakeUsbDevice(1, 2, "A", "B", "rq4180");
     sim::UsbTree tree;
     tree.controllers.push_back(sim::UsbController{0, false, root});
+    tree.controllers.push_back(sim::UsbController{1, false, other});
     sim::SetUsbTree(tree);
     UsbTopologyWalk();
-    EXPECT_EQ(PortsAskedOf(kRootHubName).size(), 128u);  // the root hub and 127 levels below
+    // No more than the 127 hubs a bus can hold below the root hub: the root hub and 127 more.
+    const auto nodeInfo = RequestsWithCode(kIoctlUsbGetNodeInformation);
+    EXPECT_EQ(std::count_if(nodeInfo.begin(), nodeInfo.end(),
+                            [](const auto& r) { return r.path == std::string("\\\\.\\") + kRootHubName; }),
+              128);
+    EXPECT_EQ(downloadState.TopologyMatchFlag, 1);  // the next controller is still walked
     EXPECT_EQ(sim::UsbWalksEnded(), 1u);
 }
 
