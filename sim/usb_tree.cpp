@@ -219,7 +219,7 @@ bool AnswerDescriptor(const UsbHub& hub, std::vector<std::uint8_t>& system, std:
     }
     const std::size_t room = outSize - kHeaderSize;
     if (reply.size() > room) reply.resize(room);
-    std::memcpy(&system[kData], reply.data(), reply.size());
+    if (!reply.empty()) std::memcpy(&system[kData], reply.data(), reply.size());
     returned = static_cast<std::uint32_t>(kHeaderSize + reply.size());
     return true;
 }
