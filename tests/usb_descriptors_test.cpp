@@ -1,7 +1,7 @@
 // The checks on what a device returns: the configuration scan and the string reply.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -112,7 +112,7 @@ TEST(DeviceDescriptor, NamesAStringThroughAnyOfItsThreeIndices)
 Bytes Reply(const Bytes& descriptor)
 {
     Bytes reply(267, 0);
-    std::memcpy(reply.data() + 12, descriptor.data(), descriptor.size());
+    std::copy(descriptor.begin(), descriptor.end(), reply.begin() + 12);
     return reply;
 }
 
