@@ -1,4 +1,133 @@
+// Protocol 3: the image goes to the device 0x0461:0x4D81 in numbered 58-byte blocks between a
+// begin report and an end report. Every report is a 65-byte output report (report id 0, then
+// the device's 64 bytes), fields low byte first, and every report is acknowledged by a 65-byte
+// reply whose content is not examined. The end report carries the byte sum of the block data
+// sent, which firmwareBuffer.runningTotal keeps.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "device/device_link.h"
+#include "image/firmware_buffer.h"
+#include "platform/hid.h"
+#include "platform/ui.h"
+#include "protocol/time_limits.h"
 #include "protocol/transfers.h"
 
-// Protocol 3 arrives with its own change; until then every download of this mode fails.
-bool DownloadProtocol3(platform::WindowHandle) { return false; }
+namespace {
+
+constexpr std::size_t kReportLength = 65;
+constexpr std::size_t kBlockLength = 58;
+constexpr std::size_t kBlockDataStart = 7;
+constexpr std::uint8_t kCommandHigh = 0xBA;
+constexpr std::uint8_t kBeginCommand = 0xC0;
+constexpr std::uint8_t kBlockCommand = 0xC1;
+constexpr std::uint8_t kEndCommand = 0xC2;
+constexpr std::int32_t kFinalPosition = 10000;
+
+// Block numbers and the count + 1 travel in 16 bits, the length in 24 bits.
+constexpr std::uint32_t kMaxBlockCount = 0xFFFE;
+constexpr std::uint32_t kMaxImageLength = 0xFFFFFF;
+
+void PutLittle16(std::uint8_t* at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void PutLittle24(std::uint8_t* at, std::uint32_t value)
+{
+    PutLittle16(at, value);
+    at[2] = static_cast<std::uint8_t>(value >> 16);
+}
+
+void StartReport(std::uint8_t* report, std::uint8_t command)
+{
+    std::memset(report, 0, kReportLength);
+    report[1] = kCommandHigh;
+    report[2] = command;
+}
+
+// One report and its reply; false when either the write or the reply read fails.
+bool Exchange(const std::uint8_t* report, std::uint32_t replyLimitMs)
+{
+    const platform::DeviceHandle handle = deviceLink->transferHandle;
+    if (!platform::HidWriteReport(handle, report, kReportLength, kReportWriteLimitMs)) return false;
+    std::uint8_t reply[kReportLength] = {};
+    return platform::HidReadReport(handle, reply, kReportLength, replyLimitMs);
+}
+
+// The image length and block count agree with each other, fit their fields, and every block
+// lies inside the image buffer.
+bool ImageFieldsUsable(std::uint32_t imageLength, std::uint32_t blockCount)
+{
+    if (firmwareBuffer.data == nullptr) return false;
+    if (imageLength > kMaxImageLength || blockCount > kMaxBlockCount) return false;
+    if (blockCount != (imageLength + (kBlockLength - 1)) / kBlockLength) return false;
+    return std::size_t{blockCount} * kBlockLength <= firmwareBuffer.size;
+}
+
+// The 58 data bytes of block n (from 1) from the current image buffer, or null when the buffer
+// does not hold them. The buffer is looked up anew for every block: a new load replaces it.
+const std::uint8_t* BlockData(std::uint32_t n)
+{
+    const std::uint8_t* data = firmwareBuffer.data;
+    const std::size_t offset = std::size_t{n - 1} * kBlockLength;
+    if (data == nullptr || firmwareBuffer.size < offset + kBlockLength) return nullptr;
+    return data + offset;
+}
+
+}  // namespace
+
+bool DownloadProtocol3(platform::WindowHandle dialog)
+{
+    if (deviceLink == nullptr) return false;
+    const std::uint32_t imageLength = firmwareBuffer.imageLength;
+    const std::uint32_t blockCount = firmwareBuffer.blockCount;
+    if (!ImageFieldsUsable(imageLength, blockCount)) return false;
+
+    bool result = true;
+    std::uint8_t report[kReportLength];
+
+    // The device erases its flash before it answers the begin report.
+    StartReport(report, kBeginCommand);
+    PutLittle16(report + 3, blockCount);
+    PutLittle24(report + 5, imageLength);
+    if (!Exchange(report, kEraseReplyLimitMs)) return false;
+
+    for (std::uint32_t n = 1; n <= blockCount; ++n) {
+        const std::uint8_t* block = BlockData(n);
+        if (block == nullptr) {
+            result = false;
+            break;
+        }
+        const std::uint32_t length =
+            n < blockCount ? kBlockLength : imageLength - kBlockLength * (blockCount - 1);
+        StartReport(report, kBlockCommand);
+        PutLittle16(report + 3, n);
+        PutLittle16(report + 5, length);
+        std::memcpy(report + kBlockDataStart, block, kBlockLength);
+
+        // Counted before the write: a block that fails is part of the total too.
+        std::uint32_t sum = 0;
+        for (std::size_t i = kBlockDataStart; i < kReportLength; ++i) sum += report[i];
+        firmwareBuffer.runningTotal += sum;
+
+        if (!Exchange(report, kReplyReadLimitMs)) {
+            result = false;
+            break;
+        }
+        platform::SendProgress(dialog, static_cast<std::int32_t>(10000u * (n - 1) / blockCount));
+    }
+
+    // The end report goes out even after a failed block, so the device leaves its update state.
+    StartReport(report, kEndCommand);
+    PutLittle16(report + 3, blockCount + 1);
+    PutLittle24(report + 5, firmwareBuffer.runningTotal);
+    PutLittle24(report + 8, imageLength);
+    if (!Exchange(report, kReplyReadLimitMs)) return false;
+
+    platform::SendProgress(dialog, kFinalPosition);
+    return result;
+}

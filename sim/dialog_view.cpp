@@ -13,6 +13,7 @@ DialogView view;
 std::function<void(const MessageBoxRecord&)> boxHook;
 std::function<void(std::int32_t)> progressHook;
 bool consoleEcho = false;
+bool barLineOpen = false;  // the console's last line is a progress bar without its newline
 
 void DrawBar(std::int32_t position)
 {
@@ -23,11 +24,13 @@ void DrawBar(std::int32_t position)
     if (filled > 40) filled = 40;
     std::printf("\r[%-40.*s] %6d", filled, "========================================", position);
     std::fflush(stdout);
+    barLineOpen = true;
 }
 
 void EndBarLine()
 {
-    if (consoleEcho) std::printf("\n");
+    if (consoleEcho && barLineOpen) std::printf("\n");
+    barLineOpen = false;
 }
 
 // Debugger lines may carry their own newline; the trace writes it as "\n".
@@ -70,7 +73,12 @@ void SetProgressHook(std::function<void(std::int32_t)> hook)
     progressHook = std::move(hook);
 }
 
-void SetConsoleEcho(bool echo) { consoleEcho = echo; }
+void SetConsoleEcho(bool echo)
+{
+    std::lock_guard<std::mutex> lock(viewMutex);
+    if (!echo) EndBarLine();
+    consoleEcho = echo;
+}
 
 void RecordProgress(std::int32_t position)
 {
@@ -109,6 +117,7 @@ void RecordDebugLine(const std::string& text)
         std::lock_guard<std::mutex> lock(viewMutex);
         view.debugLines.push_back(text);
         if (consoleEcho) {
+            EndBarLine();
             std::string shown = text;
             while (!shown.empty() && shown.back() == '\n') shown.pop_back();
             std::printf("debug: %s\n", shown.c_str());
@@ -151,7 +160,7 @@ void RecordControls(bool enabled)
     {
         std::lock_guard<std::mutex> lock(viewMutex);
         view.controlsEnabled = enabled;
-        if (consoleEcho && enabled) EndBarLine();
+        EndBarLine();
     }
     TraceLine(std::string("controls ") + (enabled ? "enabled" : "disabled"));
 }

@@ -1,11 +1,167 @@
+#include "sim/protocol2_device.h"
+
+#include <algorithm>
+#include <cstdio>
+
 #include "sim/models.h"
 
 namespace sim {
 
-// Placeholder until the protocol's device model lands: the collections only, no protocol.
+namespace {
+
+constexpr std::size_t kReportLength = 64;
+constexpr std::size_t kDataStart = 8;
+constexpr std::uint8_t kReportId = 0x03;
+constexpr std::uint8_t kPrefixHigh = 0x25;
+constexpr std::uint8_t kPrefixLow = 0x63;
+constexpr std::uint8_t kStartCommand = 0x47;
+constexpr std::uint8_t kDataCommand = 0x87;
+
+std::string Format(const char* format, unsigned a, unsigned b = 0)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+}  // namespace
+
+Protocol2Device::Protocol2Device()
+    : HidDevice(0x2563, 0x1818, {{0xFF00, 0x0002}, {0xFF00, 0x0001}, {0x0001, 0x0005}}),
+      flash_(kFlashSize, 0xFF),
+      programmed_(kFlashSize, false)
+{
+}
+
+bool Protocol2Device::Refuse(const std::string& error)
+{
+    protocolErrors.push_back(error);
+    return false;
+}
+
+bool Protocol2Device::OnWrite(const std::uint8_t* report, std::size_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (length != kReportLength) return Refuse(Format("report of %u bytes, expected 64", unsigned(length)));
+    if (report[0] != kReportId) return Refuse(Format("report id 0x%02x, expected 0x03", report[0]));
+    if (report[1] != kPrefixHigh || report[2] != kPrefixLow)
+        return Refuse(Format("report prefix 0x%02x 0x%02x, expected 0x25 0x63", report[1], report[2]));
+    switch (report[3]) {
+    case kStartCommand: return TakeStart(report);
+    case kDataCommand: return TakeData(report);
+    default: return Refuse(Format("unknown command 0x%02x", report[3]));
+    }
+}
+
+bool Protocol2Device::TakeStart(const std::uint8_t* report)
+{
+    for (std::size_t i = 4; i < kReportLength; ++i) {
+        if (report[i] != 0) return Refuse(Format("start report byte %u is 0x%02x, expected 0x00", unsigned(i), report[i]));
+    }
+    if (startRefusalsLeft_ > 0) {
+        --startRefusalsLeft_;  // not ready yet: refused, but nothing wrong with the report
+        return false;
+    }
+    // A start report begins a download afresh: the flash is erased.
+    std::fill(flash_.begin(), flash_.end(), 0xFF);
+    std::fill(programmed_.begin(), programmed_.end(), false);
+    started_ = true;
+    complete_ = false;
+    nextOffset_ = 0;
+    ++startsAccepted_;
+    return true;
+}
+
+bool Protocol2Device::TakeData(const std::uint8_t* report)
+{
+    if (!started_) return Refuse("data report before an accepted start report");
+    if (complete_) return Refuse("data report after the last one");
+    const unsigned offset = (unsigned(report[6]) << 8) | report[7];
+    if (offset != nextOffset_) return Refuse(Format("data report at offset 0x%04x, expected 0x%04x", offset, nextOffset_));
+    if (offset + kChunkLength > kFlashSize) return Refuse(Format("data report at offset 0x%04x beyond the flash", offset));
+    unsigned sum = 0;
+    for (std::size_t i = kDataStart; i < kReportLength; ++i) sum += report[i];
+    const unsigned checksum = (unsigned(report[4]) << 8) | report[5];
+    if (checksum != sum) return Refuse(Format("data checksum 0x%04x, the data sum to 0x%04x", checksum, sum));
+
+    std::copy(report + kDataStart, report + kReportLength, flash_.begin() + offset);
+    std::fill(programmed_.begin() + offset, programmed_.begin() + offset + kChunkLength, true);
+    ++dataAccepted_;
+    nextOffset_ = offset + kChunkLength;
+    if (offset == kLastOffset) complete_ = true;
+    return true;
+}
+
+bool Protocol2Device::OnRead(std::uint8_t*, std::size_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse("read: this device sends no input reports");
+}
+
+bool Protocol2Device::OnSetOutputReport(const std::uint8_t*, std::size_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse("set-output request: this device takes reports on its interrupt pipe only");
+}
+
+bool Protocol2Device::OnGetInputReport(std::uint8_t*, std::size_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse("get-input request: this device sends no input reports");
+}
+
+std::vector<std::uint8_t> Protocol2Device::Flash() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_;
+}
+
+bool Protocol2Device::DownloadComplete() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return complete_;
+}
+
+bool Protocol2Device::SetOption(const std::string& name, std::uint32_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (name != "refuse-start") return false;
+    startRefusalsLeft_ = value;
+    return true;
+}
+
+std::uint32_t Protocol2Device::StartReportsAccepted() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startsAccepted_;
+}
+
+std::uint32_t Protocol2Device::DataReportsAccepted() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dataAccepted_;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> Protocol2Device::ProgrammedRanges() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
+    for (std::size_t i = 0; i < kFlashSize;) {
+        if (!programmed_[i]) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < kFlashSize && programmed_[end]) ++end;
+        ranges.emplace_back(i, end);
+        i = end;
+    }
+    return ranges;
+}
+
 std::shared_ptr<HidDevice> MakeProtocol2Device()
 {
-    return std::make_shared<HidDevice>(0x2563, 0x1818, std::vector<HidCollection>{{0xFF00, 0x0002}, {0xFF00, 0x0001}, {0x0001, 0x0005}});
+    return std::make_shared<Protocol2Device>();
 }
 
 }  // namespace sim

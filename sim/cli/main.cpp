@@ -87,6 +87,7 @@ int main(int argc, char** argv)
     }
     if (!sim::WaitForThreads()) std::fprintf(stderr, "oskel-sim: the download did not end\n");
     DialogDestroyLink();
+    sim::SetConsoleEcho(false);
 
     if (!options.flashPath.empty() && !WriteFile(options.flashPath, device->Flash())) {
         std::fprintf(stderr, "oskel-sim: cannot write the flash to %s\n", options.flashPath.c_str());

@@ -1,0 +1,545 @@
+// The protocol-3 transfer against the device model that checks every report and answers each.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "app/download_state.h"
+#include "app/worker.h"
+#include "device/device_link.h"
+#include "image/firmware_buffer.h"
+#include "platform/hid.h"
+#include "protocol/transfers.h"
+#include "sim/hid_bus.h"
+#include "sim/protocol3_device.h"
+#include "sim/trace.h"
+#include "sim/world.h"
+#include "tests/test_world.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct TracedOperation {
+    std::string event;   // write or read
+    std::string status;  // ok, fail or timeout
+    Bytes bytes;
+};
+
+Bytes FromHex(const std::string& hex)
+{
+    Bytes bytes;
+    if (hex == "-") return bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// Every write and read on the transfer handle, in order.
+std::vector<TracedOperation> Traffic()
+{
+    std::vector<TracedOperation> traffic;
+    for (const std::string& line : sim::TraceLines()) {
+        const std::size_t first = line.find(' ');
+        const std::string event = line.substr(0, first);
+        if (event != "write" && event != "read") continue;
+        const std::size_t second = line.find(' ', first + 1);
+        traffic.push_back({event, line.substr(first + 1, second - first - 1), FromHex(line.substr(second + 1))});
+    }
+    return traffic;
+}
+
+std::vector<TracedOperation> Writes()
+{
+    std::vector<TracedOperation> writes;
+    for (auto& operation : Traffic())
+        if (operation.event == "write") writes.push_back(operation);
+    return writes;
+}
+
+Bytes Field(const Bytes& report, std::size_t first, std::size_t count)
+{
+    return Bytes(report.begin() + first, report.begin() + first + count);
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t ByteSum(const Bytes& bytes, std::size_t first = 0, std::size_t count = SIZE_MAX)
+{
+    const std::size_t end = std::min(bytes.size(), count == SIZE_MAX ? bytes.size() : first + count);
+    return std::accumulate(bytes.begin() + first, bytes.begin() + end, std::uint32_t{0});
+}
+
+// A patterned image whose blocks differ from one another.
+Bytes Pattern(std::size_t length)
+{
+    Bytes image(length);
+    for (std::size_t i = 0; i < length; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 58 + 3);
+    return image;
+}
+
+class Protocol3Test : public WorldTest {
+protected:
+    void SetUp() override
+    {
+        WorldTest::SetUp();
+        Plug(std::make_shared<sim::Protocol3Device>());
+    }
+
+    void Plug(std::shared_ptr<sim::Protocol3Device> model)
+    {
+        device = std::move(model);
+        sim::Plug(device);
+        ASSERT_TRUE(deviceLink->FindProtocol3Device());
+        ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
+        sim::TraceOpen();  // the traffic of the download only
+    }
+
+    // The image in a zero-filled buffer of whole blocks (or of bufferSize bytes), with the
+    // fields a mode-3 load sets. The buffer is owned by firmwareBuffer as a loaded one is.
+    void UseImage(const Bytes& image, std::size_t bufferSize = 0)
+    {
+        const std::uint32_t blocks = static_cast<std::uint32_t>((image.size() + 57) / 58);
+        const std::size_t size = bufferSize ? bufferSize : std::max<std::size_t>(blocks * 58, 1);
+        ReleaseFirmwareBuffer();
+        firmwareBuffer.data = new std::uint8_t[size]();
+        firmwareBuffer.size = size;
+        std::copy_n(image.begin(), std::min(image.size(), size), firmwareBuffer.data);
+        firmwareBuffer.imageLength = static_cast<std::uint32_t>(image.size());
+        firmwareBuffer.blockCount = blocks;
+        firmwareBuffer.runningTotal = 0;
+    }
+
+    std::shared_ptr<sim::Protocol3Device> device;
+};
+
+TEST_F(Protocol3Test, OneFullBlock)
+{
+    const Bytes image = Pattern(58);
+    UseImage(image);
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(Field(writes[0].bytes, 0, 8), (Bytes{0x00, 0xBA, 0xC0, 0x01, 0x00, 0x3A, 0x00, 0x00}));
+    EXPECT_EQ(Field(writes[1].bytes, 0, 7), (Bytes{0x00, 0xBA, 0xC1, 0x01, 0x00, 0x3A, 0x00}));
+    EXPECT_EQ(Field(writes[1].bytes, 7, 58), image);
+    EXPECT_EQ(Field(writes[2].bytes, 0, 5), (Bytes{0x00, 0xBA, 0xC2, 0x02, 0x00}));
+    for (const auto& write : writes) EXPECT_EQ(write.bytes.size(), 65u);
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 10000}));
+    EXPECT_TRUE(device->DownloadComplete());
+    EXPECT_EQ(device->Flash(), image);
+    EXPECT_TRUE(device->protocolErrors.empty());
+}
+
+TEST_F(Protocol3Test, ShortLastBlockCarriesZeroFill)
+{
+    const Bytes image = Pattern(59);
+    UseImage(image);
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+
+    // Each report is followed by its reply read before anything else is written.
+    const auto traffic = Traffic();
+    ASSERT_EQ(traffic.size(), 8u);
+    for (std::size_t i = 0; i < traffic.size(); ++i) {
+        EXPECT_EQ(traffic[i].event, i % 2 == 0 ? "write" : "read");
+        EXPECT_EQ(traffic[i].status, "ok");
+    }
+    EXPECT_EQ(traffic[1].bytes.size(), 65u);
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(Field(writes[0].bytes, 3, 5), (Bytes{0x02, 0x00, 0x3B, 0x00, 0x00}));
+    EXPECT_EQ(Field(writes[0].bytes, 8, 57), Bytes(57, 0x00));
+    EXPECT_EQ(Field(writes[1].bytes, 0, 7), (Bytes{0x00, 0xBA, 0xC1, 0x01, 0x00, 0x3A, 0x00}));
+    EXPECT_EQ(Field(writes[2].bytes, 0, 7), (Bytes{0x00, 0xBA, 0xC1, 0x02, 0x00, 0x01, 0x00}));
+    EXPECT_EQ(writes[2].bytes[7], image[58]);
+    EXPECT_EQ(Field(writes[2].bytes, 8, 57), Bytes(57, 0x00));
+    EXPECT_EQ(Field(writes[3].bytes, 3, 2), (Bytes{0x03, 0x00}));
+    EXPECT_EQ(Field(writes[3].bytes, 8, 3), (Bytes{0x3B, 0x00, 0x00}));
+    EXPECT_EQ(Field(writes[3].bytes, 11, 54), Bytes(54, 0x00));
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 5000, 10000}));
+    EXPECT_EQ(device->Flash(), image);
+    EXPECT_TRUE(device->DownloadComplete());
+}
+
+TEST_F(Protocol3Test, EmptyImageSendsBeginAndEndOnly)
+{
+    UseImage({});
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(Field(writes[0].bytes, 0, 8), (Bytes{0x00, 0xBA, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(Field(writes[1].bytes, 0, 3), (Bytes{0x00, 0xBA, 0xC2}));
+    EXPECT_EQ(Field(writes[1].bytes, 3, 8), (Bytes{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{10000}));
+    EXPECT_TRUE(device->DownloadComplete());
+}
+
+TEST_F(Protocol3Test, EndReportCarriesTheByteSumOfTheBlocks)
+{
+    UseImage(Bytes(116, 0x01));
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(Field(writes[3].bytes, 5, 3), (Bytes{0x74, 0x00, 0x00}));
+    EXPECT_EQ(firmwareBuffer.runningTotal, 116u);
+    EXPECT_TRUE(device->DownloadComplete());
+}
+
+TEST_F(Protocol3Test, BlockOfOnesAndFFsAddsItsByteSum)
+{
+    UseImage(Bytes(58, 0xFF));
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+
+    EXPECT_EQ(firmwareBuffer.runningTotal, 14790u);
+    EXPECT_EQ(Field(Writes()[2].bytes, 5, 3), (Bytes{0xC6, 0x39, 0x00}));
+}
+
+TEST_F(Protocol3Test, RefusedBlockFiveStillSendsTheEndReportAtOnce)
+{
+    const Bytes image = Pattern(58 * 10);
+    UseImage(image);
+    device->faults.refuseReport = 6;  // begin, blocks 1 to 4, then block 5
+
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto traffic = Traffic();
+    // begin + reply, 4 × (block + reply), block 5 (refused, no reply read), end + reply
+    ASSERT_EQ(traffic.size(), 13u);
+    EXPECT_EQ(traffic[10].event, "write");
+    EXPECT_EQ(traffic[10].status, "fail");
+    EXPECT_EQ(Field(traffic[10].bytes, 3, 2), (Bytes{0x05, 0x00}));
+    EXPECT_EQ(traffic[11].event, "write");
+    const Bytes& end = traffic[11].bytes;
+    EXPECT_EQ(Field(end, 0, 5), (Bytes{0x00, 0xBA, 0xC2, 0x0B, 0x00}));
+    const std::uint32_t total = ByteSum(image, 0, 58 * 5);
+    EXPECT_EQ(Field(end, 5, 3), (Bytes{std::uint8_t(total), std::uint8_t(total >> 8), std::uint8_t(total >> 16)}));
+    EXPECT_EQ(firmwareBuffer.runningTotal, total);
+    EXPECT_EQ(traffic[12].event, "read");
+    // Positions for blocks 1 to 4 only, then 10000 for the acknowledged end report.
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 1000, 2000, 3000, 10000}));
+    EXPECT_EQ(device->BlocksAccepted(), 4u);
+    EXPECT_EQ(device->EndReportsSeen(), 1u);
+    EXPECT_FALSE(device->DownloadComplete());
+}
+
+TEST_F(Protocol3Test, FailedReplyOfBlockFiveStillSendsTheEndReport)
+{
+    const Bytes image = Pattern(58 * 10);
+    UseImage(image);
+    device->faults.failReply = 6;  // begin, blocks 1 to 4, then block 5's reply
+
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 7u);
+    EXPECT_EQ(writes[6].bytes[2], 0xC2);
+    EXPECT_EQ(firmwareBuffer.runningTotal, ByteSum(image, 0, 58 * 5));
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 1000, 2000, 3000, 10000}));
+}
+
+TEST_F(Protocol3Test, FailedBlockAndFailedEndGiveNoFinalPosition)
+{
+    UseImage(Pattern(58 * 10));
+    device->faults.removeAfterReports = 5;  // unplugged after block 4, before its reply
+
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto traffic = Traffic();
+    ASSERT_EQ(traffic.size(), 11u);
+    EXPECT_EQ(traffic[8].event, "write");
+    EXPECT_EQ(traffic[8].status, "ok");
+    EXPECT_EQ(traffic[9].event, "read");
+    EXPECT_EQ(traffic[9].status, "fail");
+    EXPECT_EQ(traffic[10].event, "write");
+    EXPECT_EQ(traffic[10].status, "fail");
+    EXPECT_EQ(traffic[10].bytes[2], 0xC2);
+    EXPECT_EQ(Field(traffic[10].bytes, 3, 2), (Bytes{0x0B, 0x00}));
+    EXPECT_EQ(sim::Dialog().progress, (std::vector<std::int32_t>{0, 1000, 2000}));
+}
+
+TEST_F(Protocol3Test, BeginReplyThatNeverComesFailsWithinItsLimit)
+{
+    UseImage(Pattern(58 * 10));
+    device->faults.stallReply = 1;
+
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+
+    const auto traffic = Traffic();
+    ASSERT_EQ(traffic.size(), 2u);
+    EXPECT_EQ(traffic[0].bytes[2], 0xC0);
+    EXPECT_EQ(traffic[1].event, "read");
+    EXPECT_EQ(traffic[1].status, "timeout");
+    EXPECT_TRUE(sim::Dialog().progress.empty());
+}
+
+TEST_F(Protocol3Test, RefusedBeginSendsNothingMore)
+{
+    UseImage(Pattern(100));
+    device->faults.refuseReport = 1;
+
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto traffic = Traffic();
+    ASSERT_EQ(traffic.size(), 1u);
+    EXPECT_EQ(traffic[0].status, "fail");
+    EXPECT_TRUE(sim::Dialog().progress.empty());
+}
+
+TEST_F(Protocol3Test, StalledBlockWriteThroughTheWorker)
+{
+    UseImage(Pattern(58 * 10));
+    device->faults.stallReport = 3;
+    downloadState.mode = 3;
+
+    const auto begin = std::chrono::steady_clock::now();
+    StartDownloadWorker(sim::kDialogWindow);
+    ASSERT_TRUE(sim::WaitForThreads(20000));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[2].status, "timeout");
+    EXPECT_EQ(writes[3].bytes[2], 0xC2);
+    const sim::DialogView dialog = sim::Dialog();
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(dialog.boxes[0].text, "Download Failture!");
+    EXPECT_TRUE(dialog.controlsEnabled);
+    EXPECT_EQ(dialog.barPos, 0);
+}
+
+// Any reply content counts as an acknowledgement.
+class ZeroReplyDevice : public sim::Protocol3Device {
+public:
+    bool OnRead(std::uint8_t* buffer, std::size_t length) override
+    {
+        const bool answered = Protocol3Device::OnRead(buffer, length);
+        std::fill(buffer, buffer + length, 0x00);
+        return answered;
+    }
+};
+
+TEST_F(Protocol3Test, AllZeroRepliesAreAcknowledgements)
+{
+    deviceLink->CloseDeviceLink();
+    sim::ResetBus();
+    Plug(std::make_shared<ZeroReplyDevice>());
+    UseImage(Pattern(200));
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+    for (const auto& operation : Traffic()) {
+        if (operation.event != "read") continue;
+        EXPECT_EQ(operation.bytes, Bytes(65, 0x00));
+    }
+    EXPECT_TRUE(device->DownloadComplete());
+}
+
+TEST_F(Protocol3Test, FieldsThatDoNotFitTheBufferSendNothing)
+{
+    UseImage(Pattern(116));
+    firmwareBuffer.blockCount = 3;  // disagrees with the length
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    UseImage(Pattern(116), 115);  // the buffer is shorter than its blocks
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    UseImage(Pattern(117), 117);  // the last block would run past the buffer
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    ReleaseFirmwareBuffer();
+    firmwareBuffer.imageLength = 58;
+    firmwareBuffer.blockCount = 1;
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+
+    EXPECT_TRUE(Traffic().empty());
+    EXPECT_TRUE(sim::Dialog().progress.empty());
+}
+
+TEST_F(Protocol3Test, ShippedImage)
+{
+    ASSERT_EQ(1, LoadFirmwareImage(3));
+    const Bytes image = ReadFile(std::string(OSKEL_SOURCE_DIR) + "/res/firmware/mode3.bin");
+    ASSERT_EQ(image.size(), 195933u);
+    ASSERT_EQ(firmwareBuffer.blockCount, 3379u);
+
+    EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
+
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 3381u);
+    EXPECT_EQ(Field(writes[0].bytes, 3, 5), (Bytes{0x33, 0x0D, 0x5D, 0xFD, 0x02}));
+    EXPECT_EQ(Field(writes[3379].bytes, 3, 4), (Bytes{0x33, 0x0D, 0x09, 0x00}));
+    EXPECT_EQ(Field(writes[3379].bytes, 7, 9), Field(image, 195924, 9));
+    EXPECT_EQ(Field(writes[3379].bytes, 16, 49), Bytes(49, 0x00));
+    const Bytes& end = writes[3380].bytes;
+    EXPECT_EQ(Field(end, 3, 2), (Bytes{0x34, 0x0D}));
+    EXPECT_EQ(Field(end, 8, 3), (Bytes{0x5D, 0xFD, 0x02}));
+    const std::uint32_t sum = ByteSum(image);
+    ASSERT_GT(sum, 0xFFFFFFu);  // the total is truncated to 24 bits on the wire
+    EXPECT_EQ(Field(end, 5, 3), (Bytes{std::uint8_t(sum), std::uint8_t(sum >> 8), std::uint8_t(sum >> 16)}));
+    EXPECT_EQ(firmwareBuffer.runningTotal, sum);
+
+    const std::vector<std::int32_t> progress = sim::Dialog().progress;
+    ASSERT_EQ(progress.size(), 3380u);
+    EXPECT_EQ(progress[0], 0);
+    EXPECT_EQ(progress[1], 2);
+    EXPECT_EQ(progress[2], 5);
+    EXPECT_EQ(progress[3378], 9997);
+    EXPECT_EQ(progress[3379], 10000);
+
+    EXPECT_TRUE(device->DownloadComplete());
+    EXPECT_TRUE(device->protocolErrors.empty());
+    EXPECT_EQ(device->Flash(), image);
+}
+
+TEST_F(Protocol3Test, WorkerReportsASuccessfulDownload)
+{
+    ASSERT_EQ(1, LoadFirmwareImage(3));
+    downloadState.mode = 3;
+
+    StartDownloadWorker(sim::kDialogWindow);
+    ASSERT_TRUE(sim::WaitForThreads(60000));
+
+    const sim::DialogView dialog = sim::Dialog();
+    ASSERT_EQ(dialog.boxes.size(), 1u);
+    EXPECT_EQ(dialog.boxes[0].text, "Download Successful!");
+    EXPECT_TRUE(device->DownloadComplete());
+}
+
+// The model itself: it must catch what a faulty host would send.
+class Protocol3ModelTest : public ::testing::Test {
+protected:
+    static Bytes Report(std::uint8_t command)
+    {
+        Bytes report(65, 0x00);
+        report[1] = 0xBA;
+        report[2] = command;
+        return report;
+    }
+    static Bytes Begin(unsigned count, unsigned length)
+    {
+        Bytes report = Report(0xC0);
+        report[3] = std::uint8_t(count);
+        report[4] = std::uint8_t(count >> 8);
+        report[5] = std::uint8_t(length);
+        report[6] = std::uint8_t(length >> 8);
+        report[7] = std::uint8_t(length >> 16);
+        return report;
+    }
+    static Bytes Block(unsigned n, unsigned length, std::uint8_t fill)
+    {
+        Bytes report = Report(0xC1);
+        report[3] = std::uint8_t(n);
+        report[4] = std::uint8_t(n >> 8);
+        report[5] = std::uint8_t(length);
+        report[6] = std::uint8_t(length >> 8);
+        std::fill(report.begin() + 7, report.begin() + 7 + length, fill);
+        return report;
+    }
+    static Bytes End(unsigned countField, unsigned total, unsigned length)
+    {
+        Bytes report = Report(0xC2);
+        report[3] = std::uint8_t(countField);
+        report[4] = std::uint8_t(countField >> 8);
+        report[5] = std::uint8_t(total);
+        report[6] = std::uint8_t(total >> 8);
+        report[7] = std::uint8_t(total >> 16);
+        report[8] = std::uint8_t(length);
+        report[9] = std::uint8_t(length >> 8);
+        report[10] = std::uint8_t(length >> 16);
+        return report;
+    }
+    bool Send(const Bytes& report) { return model.OnWrite(report.data(), report.size()); }
+    bool Reply()
+    {
+        std::uint8_t reply[65];
+        return model.OnRead(reply, sizeof reply);
+    }
+
+    sim::Protocol3Device model;
+};
+
+TEST_F(Protocol3ModelTest, AcceptsAWellFormedDownload)
+{
+    ASSERT_TRUE(Send(Begin(2, 60)));
+    ASSERT_TRUE(Reply());
+    ASSERT_TRUE(Send(Block(1, 58, 0x10)));
+    ASSERT_TRUE(Reply());
+    ASSERT_TRUE(Send(Block(2, 2, 0x20)));
+    ASSERT_TRUE(Reply());
+    ASSERT_TRUE(Send(End(3, 58 * 0x10 + 2 * 0x20, 60)));
+    ASSERT_TRUE(Reply());
+    EXPECT_TRUE(model.DownloadComplete());
+    EXPECT_TRUE(model.protocolErrors.empty());
+    EXPECT_FALSE(Reply());  // nothing left to answer
+}
+
+TEST_F(Protocol3ModelTest, RefusesWrongBeginFields)
+{
+    EXPECT_FALSE(Send(Begin(3, 60)));
+    EXPECT_FALSE(Send(Begin(2, 0x50000)));
+    EXPECT_FALSE(Send(Block(1, 58, 0)));  // no download begun
+    EXPECT_EQ(model.protocolErrors.size(), 3u);
+}
+
+TEST_F(Protocol3ModelTest, RefusesGapsRepeatsLengthsAndDirtyFill)
+{
+    ASSERT_TRUE(Send(Begin(3, 120)));
+    EXPECT_FALSE(Send(Block(2, 58, 1)));   // gap
+    EXPECT_FALSE(Send(Block(1, 57, 1)));   // wrong length
+    ASSERT_TRUE(Send(Block(1, 58, 1)));
+    EXPECT_FALSE(Send(Block(1, 58, 1)));   // repeat
+    ASSERT_TRUE(Send(Block(2, 58, 1)));
+    Bytes last = Block(3, 4, 1);
+    last[64] = 9;
+    EXPECT_FALSE(Send(last));              // bytes after the image are not zero
+    EXPECT_FALSE(Send(Block(4, 58, 1)));   // beyond the count
+    EXPECT_EQ(model.protocolErrors.size(), 5u);
+    EXPECT_TRUE(Send(Block(3, 4, 1)));
+}
+
+TEST_F(Protocol3ModelTest, RefusesAnEndWithAWrongTotalCountOrLength)
+{
+    for (const Bytes& end : {End(3, 58, 58), End(2, 59, 58), End(2, 58, 57)}) {
+        sim::Protocol3Device fresh;
+        ASSERT_TRUE(fresh.OnWrite(Begin(1, 58).data(), 65));
+        ASSERT_TRUE(fresh.OnWrite(Block(1, 58, 1).data(), 65));
+        EXPECT_FALSE(fresh.OnWrite(end.data(), 65));
+        EXPECT_FALSE(fresh.DownloadComplete());
+        EXPECT_EQ(fresh.protocolErrors.size(), 1u);
+    }
+}
+
+TEST_F(Protocol3ModelTest, AnswersAnEndWithBlocksMissingButStaysIncomplete)
+{
+    ASSERT_TRUE(Send(Begin(2, 116)));
+    ASSERT_TRUE(Send(Block(1, 58, 1)));
+    ASSERT_TRUE(Send(End(3, 116, 116)));
+    std::uint8_t reply[65];
+    ASSERT_TRUE(model.OnRead(reply, sizeof reply));
+    EXPECT_EQ(reply[3], 0x01);
+    EXPECT_FALSE(model.DownloadComplete());
+}
+
+}  // namespace

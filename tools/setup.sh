@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, with apt, whatever the build and the tests need and this machine lacks.
+# Safe to run again: it installs nothing when everything is there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ libgtest-dev            # host build and tests
+  clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo_if_needed=()
+if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
+"${sudo_if_needed[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs the updater's logic against a simulated controller (default: update mode 0x2563:0x1818).
+#   tools/simulate.sh [oskel-sim options]     e.g. --device 0461:4d81 --road arrival
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+cmake --preset host >/dev/null
+cmake --build --preset host --target oskel-sim >/dev/null
+if (($# == 0)); then set -- --device 2563:1818; fi
+exec build/host/oskel-sim "$@"

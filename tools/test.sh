@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: host, sanitizers, fuzzers, and the Windows program
+# under Wine. Installs what it needs first.
+#   tools/test.sh            everything
+#   FUZZ_SECONDS=N           time per fuzz target (default 30)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/setup.sh
+
+section() { printf '\n=== %s\n' "$*"; }
+
+section "host: build and tests"
+cmake --preset host >/dev/null
+cmake --build --preset host
+ctest --preset host
+
+section "host with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset host-asan >/dev/null
+cmake --build --preset host-asan
+ctest --preset host-asan
+
+if [[ -x tools/run-fuzzers.sh ]]; then
+  section "fuzzers"
+  bash tools/run-fuzzers.sh "${FUZZ_SECONDS:-30}"
+fi
+
+if [[ -f cmake/windows.cmake ]]; then
+  section "win32: the shipped 32-bit program"
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32
+  bash tools/check-imports.sh build/win32/OskelUpdater.exe
+
+  section "win64: the program under Wine"
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64
+  ctest --preset win64
+fi
