@@ -1,4 +1,317 @@
 #include "device/usb_topology.h"
 
-// The walk arrives with its own change; until then it visits nothing.
-void UsbTopologyWalk() {}
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/download_state.h"
+#include "device/usb_descriptors.h"
+#include "platform/usb.h"
+
+namespace {
+
+using namespace platform;
+
+constexpr int kHostControllerCount = 10;
+
+// A name record's reported length is the whole record; the driver's names are counted strings
+// of at most 65535 bytes, so a larger report is not a name. Every name block keeps a few zero
+// bytes after the reported length so that the text always ends within the block, whatever the
+// driver wrote.
+constexpr std::uint32_t kLargestNameRecord = 8 + 0xFFFF;
+constexpr std::size_t kNameSlack = 4;
+
+// A host controller's bus has room for 127 devices, so no more hubs than that sit below one
+// root hub; more can only come from hub names that lead back up the tree, and would never end.
+constexpr int kMostHubsPerController = 127;
+int hubsBelowRootHub = 0;
+
+// The identification string: string descriptor 0xFF in language 0x0036, at most 255 bytes.
+constexpr std::uint16_t kIdentificationValue = 0x03FF;
+constexpr std::uint16_t kIdentificationLanguage = 0x0036;
+constexpr std::uint16_t kIdentificationLength = 255;
+constexpr std::size_t kIdentificationRequestSize = usb_descriptor_request::kHeaderSize + 255;  // 267
+constexpr std::uint16_t kConfigurationValue = 0x0200;  // configuration descriptor, index 0
+
+std::string NodePath(const char* name)
+{
+    return std::string("\\\\.\\") + name;
+}
+
+// The name of the root hub of a host controller, in the ANSI code page, or null.
+char* ReadRootHubName(DeviceHandle controller)
+{
+    using namespace usb_root_hub_name;
+    std::uint8_t record[kSize] = {};
+    std::uint32_t returned = 0;
+    if (!UsbRequest(controller, kIoctlUsbGetRootHubName, nullptr, 0, record, kSize, returned) ||
+        returned < kName) {
+        return nullptr;
+    }
+    const std::uint32_t actualLength = ReadLe32(record + kActualLength);
+    if (actualLength < kSize || actualLength > kLargestNameRecord) return nullptr;
+
+    std::uint8_t* block = GlobalBlockAlloc(actualLength + kNameSlack);
+    if (block == nullptr) return nullptr;
+    char* name = nullptr;
+    if (UsbRequest(controller, kIoctlUsbGetRootHubName, nullptr, 0, block, actualLength, returned)) {
+        name = WideToAnsi(reinterpret_cast<const char16_t*>(block + kName));
+    }
+    GlobalBlockFree(block);
+    return name;
+}
+
+// The name of the hub on a port, in the ANSI code page, or null.
+char* ReadConnectionName(DeviceHandle hub, std::uint32_t port)
+{
+    using namespace usb_node_connection_name;
+    std::uint8_t record[kSize] = {};
+    WriteLe32(record + kConnectionIndex, port);
+    std::uint32_t returned = 0;
+    if (!UsbRequest(hub, kIoctlUsbGetNodeConnectionName, record, kSize, record, kSize, returned) ||
+        returned < kName) {
+        return nullptr;
+    }
+    const std::uint32_t actualLength = ReadLe32(record + kActualLength);
+    if (actualLength <= kSize || actualLength > kLargestNameRecord) return nullptr;
+
+    std::uint8_t* block = GlobalBlockAlloc(actualLength + kNameSlack);
+    if (block == nullptr) return nullptr;
+    WriteLe32(block + kConnectionIndex, port);
+    char* name = nullptr;
+    if (UsbRequest(hub, kIoctlUsbGetNodeConnectionName, block, actualLength, block, actualLength,
+                   returned)) {
+        name = WideToAnsi(reinterpret_cast<const char16_t*>(block + kName));
+    }
+    GlobalBlockFree(block);
+    return name;
+}
+
+// Reads a hub's node information and walks its ports. False when the information can't be had.
+bool WalkHubNode(DeviceHandle hub, std::uint8_t* nodeInformation)
+{
+    using namespace usb_node_information;
+    std::uint32_t returned = 0;
+    if (!UsbRequest(hub, kIoctlUsbGetNodeInformation, nodeInformation, kSize, nodeInformation, kSize,
+                    returned) ||
+        returned <= kNumberOfPorts) {
+        return false;
+    }
+    WalkHubPorts(hub, nodeInformation[kNumberOfPorts]);
+    return true;
+}
+
+// The blocks that one port holds until it has been examined.
+struct PortBlocks {
+    std::uint8_t* connection = nullptr;
+    std::uint8_t* configuration = nullptr;
+    std::uint8_t* stringReply = nullptr;
+    char* text = nullptr;
+
+    void Release()
+    {
+        GlobalBlockFree(text);
+        GlobalBlockFree(stringReply);
+        GlobalBlockFree(configuration);
+        GlobalBlockFree(connection);
+        *this = PortBlocks{};
+    }
+};
+
+// The older connection request, copied field by field into the newer record.
+bool ReadOlderConnectionInformation(DeviceHandle hub, std::uint32_t port, std::uint8_t* connection)
+{
+    using namespace usb_connection_information;
+    std::uint8_t* older = GlobalBlockAlloc(kSize);
+    if (older == nullptr) return false;
+    WriteLe32(older + kConnectionIndex, port);
+    std::uint32_t returned = 0;
+    const bool known = UsbRequest(hub, kIoctlUsbGetNodeConnectionInformation, older, kSize, older, kSize,
+                                  returned) &&
+                       returned >= kFixedSize;
+    if (known) {
+        std::memcpy(connection + kConnectionIndex, older + kConnectionIndex, 4);
+        std::memcpy(connection + kDeviceDescriptor, older + kDeviceDescriptor, kDeviceDescriptorSize);
+        connection[kCurrentConfigurationValue] = older[kCurrentConfigurationValue];
+        connection[kSpeed] = older[kLowSpeed] != 0 ? kLowSpeedValue : kFullSpeedValue;
+        connection[kDeviceIsHub] = older[kDeviceIsHub];
+        std::memcpy(connection + kDeviceAddress, older + kDeviceAddress, 2);
+        std::memcpy(connection + kNumberOfOpenPipes, older + kNumberOfOpenPipes, 4);
+        std::memcpy(connection + kConnectionStatus, older + kConnectionStatus, 4);
+        std::memcpy(connection + kPipeList, older + kPipeList, kPipeRoom * kPipeInfoSize);
+    }
+    GlobalBlockFree(older);
+    return known;
+}
+
+void SetDescriptorRequest(std::uint8_t* request, std::uint32_t port, std::uint16_t value,
+                          std::uint16_t index, std::uint16_t length)
+{
+    using namespace usb_descriptor_request;
+    WriteLe32(request + kConnectionIndex, port);
+    WriteLe16(request + kValue, value);
+    WriteLe16(request + kIndex, index);
+    WriteLe16(request + kLength, length);
+}
+
+// The whole configuration descriptor set of the device on a port, as a descriptor request
+// block whose data holds totalLength bytes; null when it can't be read consistently.
+std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::uint16_t& totalLength)
+{
+    using namespace usb_descriptor_request;
+    constexpr std::uint32_t kHeadRequestSize = kHeaderSize + kConfigurationDescriptorSize;  // 21
+    std::uint8_t head[kHeadRequestSize] = {};
+    SetDescriptorRequest(head, port, kConfigurationValue, 0, kConfigurationDescriptorSize);
+    std::uint32_t returned = 0;
+    if (!UsbRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, head, kHeadRequestSize, head,
+                    kHeadRequestSize, returned) ||
+        returned != kHeadRequestSize) {
+        return nullptr;
+    }
+    totalLength = ReadLe16(head + kData + kConfigurationTotalLength);
+    if (totalLength < kConfigurationDescriptorSize) return nullptr;
+
+    const std::uint32_t requestSize = kHeaderSize + totalLength;
+    std::uint8_t* set = GlobalBlockAlloc(requestSize);
+    if (set == nullptr) return nullptr;
+    SetDescriptorRequest(set, port, kConfigurationValue, 0, totalLength);
+    const bool consistent = UsbRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, set, requestSize,
+                                       set, requestSize, returned) &&
+                            returned == requestSize &&
+                            ReadLe16(set + kData + kConfigurationTotalLength) == totalLength;
+    if (!consistent) {
+        GlobalBlockFree(set);
+        return nullptr;
+    }
+    return set;
+}
+
+// Asks the device on a port for its identification string and sets the match flag when the
+// text carries a match. The request and the converted text are left in blocks.
+void CheckIdentificationString(DeviceHandle hub, std::uint32_t port, PortBlocks& blocks)
+{
+    using namespace usb_descriptor_request;
+    blocks.stringReply = GlobalBlockAlloc(kIdentificationRequestSize);
+    if (blocks.stringReply == nullptr) return;
+    SetDescriptorRequest(blocks.stringReply, port, kIdentificationValue, kIdentificationLanguage,
+                         kIdentificationLength);
+    std::uint32_t returned = 0;
+    if (!UsbRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, blocks.stringReply,
+                    kIdentificationRequestSize, blocks.stringReply, kIdentificationRequestSize,
+                    returned)) {
+        return;
+    }
+    const int units = AcceptStringReply(blocks.stringReply, kIdentificationRequestSize, returned);
+    if (units < 0) return;
+
+    // At most 126 code units follow the descriptor header of a reply of 267 bytes.
+    char16_t text[kIdentificationLength / 2 + 1] = {};
+    std::memcpy(text, blocks.stringReply + kData + 2, static_cast<std::size_t>(units) * 2);
+    text[units] = 0;
+    blocks.text = WideToAnsi(text);
+    if (blocks.text != nullptr && IdentificationTextMatches(blocks.text)) {
+        downloadState.TopologyMatchFlag = 1;
+    }
+}
+
+// Examines one port. False when its connection record can't be had, which ends the hub's walk.
+bool ExaminePort(DeviceHandle hub, std::uint32_t port)
+{
+    using namespace usb_connection_information;
+    PortBlocks blocks;
+    blocks.connection = GlobalBlockAlloc(kSize);
+    if (blocks.connection == nullptr) return false;
+    if (!ReadPortConnection(hub, port, blocks.connection)) {
+        blocks.Release();
+        return true;
+    }
+
+    const std::uint8_t* connection = blocks.connection;
+    if (ReadLe32(connection + kConnectionStatus) == kDeviceConnected) {
+        std::uint16_t totalLength = 0;
+        blocks.configuration = ReadConfigurationSet(hub, port, totalLength);
+        if (blocks.configuration != nullptr &&
+            (DeviceDescriptorNamesString(connection + kDeviceDescriptor) ||
+             ConfigurationNamesString(blocks.configuration + usb_descriptor_request::kData,
+                                      totalLength))) {
+            CheckIdentificationString(hub, port, blocks);
+        }
+    }
+
+    if (connection[kDeviceIsHub] != 0) {
+        if (char* hubName = ReadConnectionName(hub, port)) WalkExternalHub(hubName);
+    }
+    blocks.Release();
+    return true;
+}
+
+}  // namespace
+
+bool ReadPortConnection(DeviceHandle hub, std::uint32_t port, std::uint8_t* connection)
+{
+    using namespace usb_connection_information;
+    WriteLe32(connection + kConnectionIndex, port);
+    std::uint32_t returned = 0;
+    return (UsbRequest(hub, kIoctlUsbGetNodeConnectionInformationEx, connection, kSize, connection, kSize,
+                       returned) &&
+            returned >= kFixedSize) ||
+           ReadOlderConnectionInformation(hub, port, connection);
+}
+
+char* WideToAnsi(const char16_t* text)
+{
+    const int size = WideToAnsiCodePage(text, nullptr, 0);
+    if (size <= 0) return nullptr;
+    char* block = reinterpret_cast<char*>(GlobalBlockAlloc(static_cast<std::size_t>(size)));
+    if (block == nullptr) return nullptr;
+    if (WideToAnsiCodePage(text, block, size) == 0) {
+        GlobalBlockFree(block);
+        return nullptr;
+    }
+    return block;
+}
+
+void WalkHubPorts(DeviceHandle hub, std::uint32_t portCount)
+{
+    for (std::uint32_t port = 1; port <= portCount; ++port) {
+        if (!ExaminePort(hub, port)) return;
+    }
+}
+
+void WalkExternalHub(char* hubName)
+{
+    std::uint8_t* nodeInformation = GlobalBlockAlloc(usb_node_information::kSize);
+    if (nodeInformation != nullptr && hubsBelowRootHub < kMostHubsPerController) {
+        const DeviceHandle hub = UsbOpenNode(NodePath(hubName));
+        if (hub != kInvalidHandle) {
+            ++hubsBelowRootHub;
+            WalkHubNode(hub, nodeInformation);
+            UsbCloseNode(hub);
+        }
+    }
+    GlobalBlockFree(nodeInformation);
+    GlobalBlockFree(hubName);
+}
+
+void UsbTopologyWalk()
+{
+    for (int number = 0; number < kHostControllerCount; ++number) {
+        hubsBelowRootHub = 0;
+        char controllerPath[16];
+        std::snprintf(controllerPath, sizeof controllerPath, "\\\\.\\HCD%d", number);
+        const DeviceHandle controller = UsbOpenNode(controllerPath);
+        if (controller == kInvalidHandle) continue;
+
+        if (char* rootHubName = ReadRootHubName(controller)) {
+            const DeviceHandle rootHub = UsbOpenNode(NodePath(rootHubName));
+            GlobalBlockFree(rootHubName);
+            if (rootHub != kInvalidHandle) {
+                std::uint8_t* nodeInformation = GlobalBlockAlloc(usb_node_information::kSize);
+                if (nodeInformation != nullptr) WalkHubNode(rootHub, nodeInformation);
+                GlobalBlockFree(nodeInformation);
+                UsbCloseNode(rootHub);
+            }
+        }
+        UsbCloseNode(controller);
+    }
+}

@@ -16,6 +16,7 @@
 #include "sim/hid_bus.h"
 #include "sim/models.h"
 #include "sim/trace.h"
+#include "sim/usb_tree.h"
 #include "sim/world.h"
 
 class WorldTest : public ::testing::Test {
@@ -23,6 +24,7 @@ protected:
     void SetUp() override
     {
         sim::ResetBus();
+        sim::ResetUsbTree();
         sim::ResetDialogView();
         sim::TraceOpen();
         sim::SetTimeScale(1000);

@@ -12,6 +12,7 @@ fi
 # Known system DLLs (loaded from the system directory whatever the program's folder holds).
 allowed=" kernel32.dll user32.dll gdi32.dll comdlg32.dll setupapi.dll advapi32.dll msvcrt.dll
           shell32.dll ole32.dll oleaut32.dll ws2_32.dll ucrtbase.dll "
+allowed=" $(echo $allowed) "  # one space between names, also across the line break
 status=0
 dlls=$("$objdump" -p "$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
 if [[ -z "$dlls" ]]; then

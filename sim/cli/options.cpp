@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sim/models.h"
+#include "sim/usb_tree.h"
 #include "sim/world.h"
 
 namespace sim {
@@ -229,8 +230,9 @@ bool PrepareWorld(const CliOptions& options, std::string& error)
 {
     SetTimeScale(options.timeScale);
     if (options.fixTicks) SetFixedTickCount(options.ticks);
-    if (!options.usbTreePath.empty()) {
-        error = "--usb-tree is not available in this build";
+    if (options.usbTreePath.empty()) {
+        UseDefaultUsbTree();
+    } else if (!LoadUsbTree(options.usbTreePath, error)) {
         return false;
     }
     return true;

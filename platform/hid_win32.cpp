@@ -1,0 +1,273 @@
+// HID devices through SetupAPI, hid.dll and overlapped file I/O.
+//
+// hid.dll is not a KnownDLL, so it is never imported: it is loaded from the system directory
+// at first use and its functions are looked up by name. Every report operation is overlapped
+// and waits at most its time limit; an operation that runs out of time is cancelled and waited
+// for before its buffer and OVERLAPPED record go out of scope.
+#include "platform/hid.h"
+
+#include <windows.h>
+#include <setupapi.h>
+#include <winioctl.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "platform/hid_class_win32.h"
+#include "platform/system_library_win32.h"
+
+namespace platform {
+
+namespace {
+
+// The records of the HID class driver interface, as hidsdi.h and hidpi.h define them.
+struct HiddAttributes {
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+};
+
+struct HidpCaps {
+    USHORT Usage;
+    USHORT UsagePage;
+    USHORT InputReportByteLength;
+    USHORT OutputReportByteLength;
+    USHORT FeatureReportByteLength;
+    USHORT Reserved[17];
+    USHORT NumberLinkCollectionNodes;
+    USHORT NumberInputButtonCaps;
+    USHORT NumberInputValueCaps;
+    USHORT NumberInputDataIndices;
+    USHORT NumberOutputButtonCaps;
+    USHORT NumberOutputValueCaps;
+    USHORT NumberOutputDataIndices;
+    USHORT NumberFeatureButtonCaps;
+    USHORT NumberFeatureValueCaps;
+    USHORT NumberFeatureDataIndices;
+};
+
+using PreparsedData = void*;
+constexpr LONG kHidpStatusSuccess = 0x00110000;
+
+// The HID class requests for one output and one input report (hidclass.h).
+constexpr DWORD kFileDeviceKeyboard = 0x0000000b;
+constexpr DWORD kIoctlHidSetOutputReport =
+    CTL_CODE(kFileDeviceKeyboard, 101, METHOD_IN_DIRECT, FILE_ANY_ACCESS);
+constexpr DWORD kIoctlHidGetInputReport =
+    CTL_CODE(kFileDeviceKeyboard, 104, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
+
+// {4D1E55B2-F16F-11CF-88CB-001111000030}, used only if hid.dll cannot be loaded.
+constexpr GUID kHidClassGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+// The fixed part of the detail record, which its cbSize must give: 5 bytes in 32-bit programs,
+// 8 in 64-bit ones.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 8 ? 8 : 5));
+
+// A detail record larger than this is not a device path.
+constexpr DWORD kMaxDetailSize = 64 * 1024;
+
+struct HidLibrary {
+    void(WINAPI* getHidGuid)(GUID*) = nullptr;
+    BOOLEAN(WINAPI* getAttributes)(HANDLE, HiddAttributes*) = nullptr;
+    BOOLEAN(WINAPI* getPreparsedData)(HANDLE, PreparsedData*) = nullptr;
+    BOOLEAN(WINAPI* freePreparsedData)(PreparsedData) = nullptr;
+    LONG(WINAPI* getCaps)(PreparsedData, HidpCaps*) = nullptr;
+    bool loaded = false;
+};
+
+template <typename Function>
+void Resolve(HMODULE module, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const HidLibrary& Hid()
+{
+    static const HidLibrary library = [] {
+        HidLibrary result;
+        HMODULE module = LoadSystemLibrary("hid.dll");
+        if (module == nullptr) return result;
+        Resolve(module, "HidD_GetHidGuid", result.getHidGuid);
+        Resolve(module, "HidD_GetAttributes", result.getAttributes);
+        Resolve(module, "HidD_GetPreparsedData", result.getPreparsedData);
+        Resolve(module, "HidD_FreePreparsedData", result.freePreparsedData);
+        Resolve(module, "HidP_GetCaps", result.getCaps);
+        result.loaded = result.getHidGuid && result.getAttributes && result.getPreparsedData &&
+                        result.freePreparsedData && result.getCaps;
+        return result;
+    }();
+    return library;
+}
+
+HANDLE ToHandle(DeviceHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+DeviceHandle FromHandle(HANDLE handle) { return reinterpret_cast<DeviceHandle>(handle); }
+
+bool Usable(DeviceHandle handle) { return handle != kInvalidHandle && handle != 0; }
+
+DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
+{
+    if (path.empty()) return kInvalidHandle;
+    HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    return handle == nullptr ? kInvalidHandle : FromHandle(handle);
+}
+
+// One overlapped operation, started by start(overlapped) and waited for at most timeLimitMs.
+// On time-out the operation is cancelled and waited for, so that nothing refers to the
+// caller's buffer or to the OVERLAPPED record any more when this returns.
+template <typename Start>
+bool RunBounded(DeviceHandle device, std::uint32_t timeLimitMs, Start start)
+{
+    if (!Usable(device)) return false;
+    HANDLE handle = ToHandle(device);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) return false;
+
+    bool done = false;
+    DWORD transferred = 0;
+    if (start(handle, &overlapped)) {
+        done = GetOverlappedResult(handle, &overlapped, &transferred, FALSE) != FALSE;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(overlapped.hEvent, timeLimitMs) == WAIT_OBJECT_0) {
+            done = GetOverlappedResult(handle, &overlapped, &transferred, FALSE) != FALSE;
+        } else {
+            CancelIoEx(handle, &overlapped);
+            GetOverlappedResult(handle, &overlapped, &transferred, TRUE);
+            done = false;
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+    return done;
+}
+
+bool FitsDword(std::size_t length) { return length > 0 && length <= 0xFFFFFFFFu; }
+
+}  // namespace
+
+GUID HidInterfaceClassGuid()
+{
+    const HidLibrary& hid = Hid();
+    if (!hid.loaded) return kHidClassGuid;
+    GUID guid;
+    hid.getHidGuid(&guid);
+    return guid;
+}
+
+bool HidEnumerateInterfaces(std::vector<std::string>& paths)
+{
+    paths.clear();
+    if (!Hid().loaded) return false;
+    GUID guid = HidInterfaceClassGuid();
+    HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return false;
+
+    constexpr DWORD kFixedPart = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    constexpr DWORD kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof(interfaceData);
+        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &interfaceData)) break;
+
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &required, nullptr);
+        if (required < kFixedPart || required > kMaxDetailSize) continue;
+
+        // DWORD elements keep the record aligned; one spare element guarantees a final NUL.
+        std::vector<DWORD> block(required / sizeof(DWORD) + 2, 0);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(block.data());
+        detail->cbSize = kFixedPart;
+        if (!SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, required, nullptr, nullptr))
+            continue;
+        const char* path = detail->DevicePath;
+        std::size_t length = strnlen(path, required - kPathOffset);
+        if (length > 0) paths.emplace_back(path, length);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return true;
+}
+
+DeviceHandle HidOpenProbe(const std::string& path)
+{
+    return OpenPath(path, 0, 0);
+}
+
+DeviceHandle HidOpenReadWrite(const std::string& path)
+{
+    return OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+}
+
+bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
+{
+    const HidLibrary& hid = Hid();
+    if (!hid.loaded || !Usable(handle)) return false;
+    HiddAttributes attributes{};
+    attributes.Size = sizeof(attributes);
+    if (!hid.getAttributes(ToHandle(handle), &attributes)) return false;
+    vendorId = attributes.VendorID;
+    productId = attributes.ProductID;
+    return true;
+}
+
+bool HidGetTopCollectionUsage(DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage)
+{
+    const HidLibrary& hid = Hid();
+    if (!hid.loaded || !Usable(handle)) return false;
+    PreparsedData preparsed = nullptr;
+    if (!hid.getPreparsedData(ToHandle(handle), &preparsed) || preparsed == nullptr) return false;
+    HidpCaps caps{};
+    bool read = hid.getCaps(preparsed, &caps) == kHidpStatusSuccess;
+    hid.freePreparsedData(preparsed);
+    if (!read) return false;
+    usagePage = caps.UsagePage;
+    usage = caps.Usage;
+    return true;
+}
+
+bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                    std::uint32_t timeLimitMs)
+{
+    if (report == nullptr || !FitsDword(length)) return false;
+    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
+        return WriteFile(device, report, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
+    });
+}
+
+bool HidReadReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                   std::uint32_t timeLimitMs)
+{
+    if (buffer == nullptr || !FitsDword(length)) return false;
+    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
+        return ReadFile(device, buffer, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
+    });
+}
+
+bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                        std::uint32_t timeLimitMs)
+{
+    if (report == nullptr || !FitsDword(length)) return false;
+    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
+        return DeviceIoControl(device, kIoctlHidSetOutputReport, const_cast<std::uint8_t*>(report),
+                               static_cast<DWORD>(length), nullptr, 0, nullptr, overlapped) != FALSE;
+    });
+}
+
+bool HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                       std::uint32_t timeLimitMs)
+{
+    if (buffer == nullptr || !FitsDword(length)) return false;
+    // The report id in byte 0 tells the driver which report to fetch; the reply replaces it.
+    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
+        return DeviceIoControl(device, kIoctlHidGetInputReport, buffer, static_cast<DWORD>(length),
+                               buffer, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
+    });
+}
+
+void HidClose(DeviceHandle handle)
+{
+    if (Usable(handle)) CloseHandle(ToHandle(handle));
+}
+
+}  // namespace platform

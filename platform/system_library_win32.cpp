@@ -1,0 +1,45 @@
+#include "platform/system_library_win32.h"
+
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// Not in every system's kernel32: looked up at run time.
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+
+constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+bool HasSearchFlags()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel != nullptr && GetProcAddress(kernel, "AddDllDirectory") != nullptr;
+}
+
+}  // namespace
+
+void RestrictDllSearchToSystem()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return;
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(kSearchSystem32);
+}
+
+HMODULE LoadSystemLibrary(const char* name)
+{
+    if (HasSearchFlags()) return LoadLibraryExA(name, nullptr, kSearchSystem32);
+
+    // Older systems: the full path in the system directory, which LoadLibraryA takes as is.
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    std::size_t nameLength = std::strlen(name);
+    if (length == 0 || length + 1 + nameLength + 1 > MAX_PATH) return nullptr;
+    path[length] = '\\';
+    std::memcpy(path + length + 1, name, nameLength + 1);
+    return LoadLibraryA(path);
+}
+
+}  // namespace platform

@@ -1,0 +1,89 @@
+// The dialog's window work for the worker and the protocols, through user32.
+#include "platform/ui.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+HWND ToWindow(WindowHandle window) { return static_cast<HWND>(window); }
+
+BOOL CALLBACK EnableOne(HWND child, LPARAM enable)
+{
+    EnableWindow(child, enable != 0);
+    return TRUE;  // every child, hidden ones and descendants included
+}
+
+// text in code page 936 as UTF-16; empty when it cannot be converted.
+std::vector<wchar_t> FromCp936(const char* text)
+{
+    int length = MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
+    if (length <= 0) return {};
+    std::vector<wchar_t> wide(static_cast<std::size_t>(length), L'\0');
+    if (MultiByteToWideChar(936, 0, text, -1, wide.data(), length) != length) return {};
+    return wide;
+}
+
+}  // namespace
+
+void SendProgress(WindowHandle window, std::int32_t position)
+{
+    SendMessageA(ToWindow(window), kWmUpdateProgress, 0, static_cast<LPARAM>(position));
+}
+
+void ShowMessageBox(WindowHandle owner, const char* text, const char* caption, unsigned flags)
+{
+    MessageBoxA(ToWindow(owner), text, caption, flags);
+}
+
+void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* caption, unsigned flags)
+{
+    std::vector<wchar_t> wideText = FromCp936(text);
+    std::vector<wchar_t> wideCaption = FromCp936(caption);
+    if (wideText.empty() || wideCaption.empty()) {
+        MessageBoxA(ToWindow(owner), text, caption, flags);
+        return;
+    }
+    MessageBoxW(ToWindow(owner), wideText.data(), wideCaption.data(), flags);
+}
+
+void SetChildControlsEnabled(WindowHandle dialog, bool enable)
+{
+    EnumChildWindows(ToWindow(dialog), EnableOne, enable ? 1 : 0);
+}
+
+WindowHandle GetDialogItem(WindowHandle dialog, int id)
+{
+    return GetDlgItem(ToWindow(dialog), id);
+}
+
+WindowHandle GetParentWindow(WindowHandle window)
+{
+    return GetParent(ToWindow(window));
+}
+
+bool IsWindowAlive(WindowHandle window)
+{
+    return window != nullptr && IsWindow(ToWindow(window));
+}
+
+void ShowWindowNow(WindowHandle window)
+{
+    ShowWindow(ToWindow(window), SW_SHOW);
+}
+
+void ProgressBarSetRange(WindowHandle bar, std::uint16_t low, std::uint16_t high)
+{
+    SendMessageA(ToWindow(bar), PBM_SETRANGE, 0, MAKELPARAM(low, high));
+}
+
+void ProgressBarSetPos(WindowHandle bar, std::int32_t position)
+{
+    SendMessageA(ToWindow(bar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+}  // namespace platform

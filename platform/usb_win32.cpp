@@ -1,0 +1,113 @@
+// The USB side of the seam on Windows: host controller and hub device objects, the hub
+// driver's I/O control requests, global-heap blocks and the ANSI code page.
+#include "platform/usb.h"
+
+#include <windows.h>
+#include <winioctl.h>
+#include <usbioctl.h>
+
+#include <cstddef>
+
+namespace platform {
+
+// The records are built by byte offset; these are the offsets of the system's own records.
+static_assert(IOCTL_USB_GET_ROOT_HUB_NAME == kIoctlUsbGetRootHubName);
+static_assert(IOCTL_USB_GET_NODE_INFORMATION == kIoctlUsbGetNodeInformation);
+static_assert(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION == kIoctlUsbGetNodeConnectionInformation);
+static_assert(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION == kIoctlUsbGetDescriptorFromNodeConnection);
+static_assert(IOCTL_USB_GET_NODE_CONNECTION_NAME == kIoctlUsbGetNodeConnectionName);
+static_assert(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX == kIoctlUsbGetNodeConnectionInformationEx);
+
+static_assert(sizeof(USB_ROOT_HUB_NAME) == usb_root_hub_name::kSize);
+static_assert(offsetof(USB_ROOT_HUB_NAME, ActualLength) == usb_root_hub_name::kActualLength);
+static_assert(offsetof(USB_ROOT_HUB_NAME, RootHubName) == usb_root_hub_name::kName);
+
+static_assert(sizeof(USB_NODE_CONNECTION_NAME) == usb_node_connection_name::kSize);
+static_assert(offsetof(USB_NODE_CONNECTION_NAME, ConnectionIndex) == usb_node_connection_name::kConnectionIndex);
+static_assert(offsetof(USB_NODE_CONNECTION_NAME, ActualLength) == usb_node_connection_name::kActualLength);
+static_assert(offsetof(USB_NODE_CONNECTION_NAME, NodeName) == usb_node_connection_name::kName);
+
+static_assert(sizeof(USB_NODE_INFORMATION) == usb_node_information::kSize);
+static_assert(offsetof(USB_NODE_INFORMATION, NodeType) == usb_node_information::kNodeType);
+static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor) == usb_node_information::kHubDescriptor);
+static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor.bNumberOfPorts) ==
+              usb_node_information::kNumberOfPorts);
+static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor.wHubCharacteristics) ==
+              usb_node_information::kHubCharacteristics);
+static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubDescriptor.bRemoveAndPowerMask) ==
+              usb_node_information::kRemoveAndPowerMask);
+static_assert(offsetof(USB_NODE_INFORMATION, u.HubInformation.HubIsBusPowered) == usb_node_information::kHubIsBusPowered);
+static_assert(UsbHub == usb_node_information::kUsbHub);
+
+namespace ci = usb_connection_information;
+static_assert(sizeof(USB_NODE_CONNECTION_INFORMATION_EX) == ci::kFixedSize);
+static_assert(sizeof(USB_NODE_CONNECTION_INFORMATION) == ci::kFixedSize);
+static_assert(sizeof(USB_PIPE_INFO) == ci::kPipeInfoSize);
+static_assert(sizeof(USB_DEVICE_DESCRIPTOR) == ci::kDeviceDescriptorSize);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, ConnectionIndex) == ci::kConnectionIndex);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceDescriptor) == ci::kDeviceDescriptor);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, CurrentConfigurationValue) == ci::kCurrentConfigurationValue);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, Speed) == ci::kSpeed);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceIsHub) == ci::kDeviceIsHub);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, DeviceAddress) == ci::kDeviceAddress);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, NumberOfOpenPipes) == ci::kNumberOfOpenPipes);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, ConnectionStatus) == ci::kConnectionStatus);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION_EX, PipeList) == ci::kPipeList);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, LowSpeed) == ci::kLowSpeed);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceIsHub) == ci::kDeviceIsHub);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, ConnectionStatus) == ci::kConnectionStatus);
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, PipeList) == ci::kPipeList);
+static_assert(DeviceConnected == ci::kDeviceConnected);
+static_assert(UsbLowSpeed == ci::kLowSpeedValue && UsbFullSpeed == ci::kFullSpeedValue &&
+              UsbHighSpeed == ci::kHighSpeedValue);
+
+namespace dr = usb_descriptor_request;
+static_assert(sizeof(USB_DESCRIPTOR_REQUEST) == dr::kHeaderSize);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, ConnectionIndex) == dr::kConnectionIndex);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.bmRequest) == dr::kRequestType);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.bRequest) == dr::kRequest);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wValue) == dr::kValue);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wIndex) == dr::kIndex);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wLength) == dr::kLength);
+static_assert(offsetof(USB_DESCRIPTOR_REQUEST, Data) == dr::kData);
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+DeviceHandle UsbOpenNode(const std::string& path)
+{
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    return reinterpret_cast<DeviceHandle>(handle);
+}
+
+bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                std::uint32_t outSize, std::uint32_t& bytesReturned)
+{
+    DWORD returned = 0;
+    const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(handle), code, const_cast<void*>(in), inSize, out,
+                                    outSize, &returned, nullptr);
+    bytesReturned = ok ? returned : 0;
+    return ok != FALSE;
+}
+
+void UsbCloseNode(DeviceHandle handle)
+{
+    if (handle != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+std::uint8_t* GlobalBlockAlloc(std::size_t size)
+{
+    return static_cast<std::uint8_t*>(GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size));
+}
+
+void GlobalBlockFree(void* block)
+{
+    if (block != nullptr) GlobalFree(block);
+}
+
+int WideToAnsiCodePage(const char16_t* text, char* out, int outSize)
+{
+    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(text), -1, out, outSize, nullptr, nullptr);
+}
+
+}  // namespace platform

@@ -1,0 +1,559 @@
+#include "sim/usb_tree.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "app/download_state.h"
+#include "device/usb_descriptors.h"
+#include "platform/usb.h"
+#include "sim/trace.h"
+#include "sim/usb_text.h"
+
+namespace sim {
+
+namespace {
+
+using namespace platform;
+
+constexpr int kLastHostController = 9;
+
+struct OpenNode {
+    std::string path;
+    const UsbController* controller = nullptr;  // set for a host controller
+    std::shared_ptr<UsbHub> hub;                // set for a hub
+};
+
+struct UsbWorld {
+    UsbTree tree;
+    std::map<DeviceHandle, OpenNode> handles;
+    DeviceHandle nextHandle = 0x5000;
+    std::map<void*, std::size_t> blocks;
+    int peakBlocks = 0;
+    std::uint32_t blocksAllocated = 0;
+    std::uint32_t badReleases = 0;
+    std::uint32_t allocationsUntilFailure = 0;
+    std::uint32_t controllerOpenAttempts = 0;
+    std::uint32_t walksEnded = 0;
+    std::vector<UsbRequestRecord> requests;
+    std::vector<std::string> openAttempts;
+};
+
+std::mutex worldMutex;
+UsbWorld world;
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+std::shared_ptr<UsbHub> FindHub(const std::shared_ptr<UsbHub>& hub, const std::string& name, int depth)
+{
+    if (!hub || depth > 1000) return nullptr;
+    if (EqualsIgnoringCase(hub->name, name)) return hub;
+    for (const UsbPort& port : hub->ports) {
+        if (port.device && port.device->hub) {
+            if (auto found = FindHub(port.device->hub, name, depth + 1)) return found;
+        }
+    }
+    return nullptr;
+}
+
+// The hub's name record (USB_ROOT_HUB_NAME or USB_NODE_CONNECTION_NAME): the header, the
+// UTF-16 name and its NUL.
+std::vector<std::uint8_t> NameRecord(std::size_t headerSize, const std::string& name)
+{
+    const std::u16string wide = Utf8ToUtf16(name);
+    std::vector<std::uint8_t> record(headerSize + 2 * (wide.size() + 1), 0);
+    for (std::size_t i = 0; i < wide.size(); ++i) WriteLe16(&record[headerSize + 2 * i], wide[i]);
+    return record;
+}
+
+// Copies as much of a name record as fits into the reply; ActualLength is always the full size.
+bool AnswerName(std::vector<std::uint8_t>& system, std::uint32_t outSize, std::size_t recordSize,
+                std::size_t lengthOffset, std::vector<std::uint8_t> record, std::uint32_t& returned)
+{
+    if (outSize < recordSize) return false;
+    WriteLe32(&record[lengthOffset], static_cast<std::uint32_t>(record.size()));
+    returned = static_cast<std::uint32_t>(std::min<std::size_t>(outSize, record.size()));
+    std::memcpy(system.data() + lengthOffset, record.data() + lengthOffset, returned - lengthOffset);
+    return true;
+}
+
+bool AnswerNodeInformation(const UsbHub& hub, std::vector<std::uint8_t>& system, std::uint32_t outSize,
+                           std::uint32_t& returned)
+{
+    using namespace usb_node_information;
+    if (outSize < kSize) return false;
+    std::fill(system.begin(), system.begin() + kSize, 0);
+    const std::size_t ports = hub.ports.size();
+    WriteLe32(&system[kNodeType], kUsbHub);
+    system[kDescriptorLength] = static_cast<std::uint8_t>(7 + 2 * ((ports + 1 + 7) / 8));
+    system[kDescriptorType] = 0x29;
+    system[kNumberOfPorts] = static_cast<std::uint8_t>(ports);
+    WriteLe16(&system[kHubCharacteristics], 0x0009);  // individual power switching and overcurrent
+    system[kPowerOnToPowerGood] = 50;
+    system[kHubControlCurrent] = 100;
+    // DeviceRemovable all zero (every port removable), then PortPwrCtrlMask all ones.
+    const std::size_t maskBytes = (ports + 1 + 7) / 8;
+    for (std::size_t i = 0; i < maskBytes && maskBytes + i < 64; ++i) system[kRemoveAndPowerMask + maskBytes + i] = 0xFF;
+    system[kHubIsBusPowered] = hub.busPowered ? 1 : 0;
+    returned = kSize;
+    return true;
+}
+
+const UsbPort* PortOf(const UsbHub& hub, std::uint32_t number)
+{
+    if (number == 0 || number > hub.ports.size()) return nullptr;
+    return &hub.ports[number - 1];
+}
+
+std::uint32_t StatusOf(const UsbPort& port)
+{
+    if (port.status) return *port.status;
+    return port.device ? usb_connection_information::kDeviceConnected : 0;
+}
+
+// The endpoints of the device's configuration: the pipes the driver opened for it.
+std::vector<std::vector<std::uint8_t>> OpenPipes(const UsbDeviceModel& device)
+{
+    std::vector<std::vector<std::uint8_t>> pipes;
+    if (device.currentConfigurationValue == 0) return pipes;
+    const std::vector<std::uint8_t>& set = device.configuration;
+    std::size_t position = 0;
+    while (set.size() - position >= 2) {
+        const std::size_t length = set[position];
+        if (length < 2 || length > set.size() - position) break;
+        if (set[position + 1] == kDescriptorTypeEndpoint && length >= 7) {
+            pipes.emplace_back(set.begin() + position, set.begin() + position + 7);
+        }
+        position += length;
+    }
+    return pipes;
+}
+
+bool AnswerConnectionInformation(const UsbHub& hub, bool newer, std::vector<std::uint8_t>& system,
+                                 std::uint32_t inSize, std::uint32_t outSize, std::uint32_t& returned)
+{
+    using namespace usb_connection_information;
+    if (inSize < 4 || outSize < kFixedSize) return false;
+    const std::uint32_t number = ReadLe32(&system[kConnectionIndex]);
+    const UsbPort* port = PortOf(hub, number);
+    if (port == nullptr || port->unreadable) return false;
+    const UsbDeviceModel* device = port->device.get();
+    if (newer && device != nullptr && device->newerRequestFails) return false;
+
+    std::fill(system.begin(), system.begin() + outSize, 0);
+    WriteLe32(&system[kConnectionIndex], number);
+    std::uint32_t pipesWritten = 0;
+    if (device != nullptr) {
+        std::memcpy(&system[kDeviceDescriptor], device->deviceDescriptor.data(), kDeviceDescriptorSize);
+        system[kCurrentConfigurationValue] = device->currentConfigurationValue;
+        system[kSpeed] = newer ? device->speed : (device->speed == kLowSpeedValue ? 1 : 0);
+        system[kDeviceIsHub] = device->hub ? 1 : 0;
+        WriteLe16(&system[kDeviceAddress], device->address);
+        const auto pipes = OpenPipes(*device);
+        WriteLe32(&system[kNumberOfOpenPipes], static_cast<std::uint32_t>(pipes.size()));
+        const std::size_t room = (outSize - kFixedSize) / kPipeInfoSize;
+        for (const auto& pipe : pipes) {
+            if (pipesWritten == room) break;
+            std::memcpy(&system[kPipeList + pipesWritten * kPipeInfoSize], pipe.data(), 7);
+            ++pipesWritten;
+        }
+    }
+    WriteLe32(&system[kConnectionStatus], StatusOf(*port));
+    returned = static_cast<std::uint32_t>(kFixedSize + pipesWritten * kPipeInfoSize);
+    return true;
+}
+
+// The device's answer to GET_DESCRIPTOR; false when it stalls.
+bool DeviceDescriptorReply(const UsbDeviceModel& device, std::uint16_t value, std::uint16_t index,
+                           std::uint16_t length, std::vector<std::uint8_t>& reply)
+{
+    const std::uint8_t type = static_cast<std::uint8_t>(value >> 8);
+    const std::uint8_t number = static_cast<std::uint8_t>(value);
+    if (type == kDescriptorTypeDevice && number == 0) {
+        reply.assign(device.deviceDescriptor.begin(), device.deviceDescriptor.end());
+    } else if (type == kDescriptorTypeConfiguration && number == 0) {
+        if (device.configuration.empty()) return false;
+        reply = device.configuration;
+        if (length > kConfigurationDescriptorSize && device.laterTotalLength && reply.size() >= 4) {
+            WriteLe16(&reply[kConfigurationTotalLength], *device.laterTotalLength);
+        }
+    } else if (type == kDescriptorTypeString) {
+        const auto found = device.strings.find({number, index});
+        if (found != device.strings.end()) {
+            reply = found->second;
+        } else if (number == 0) {
+            reply = {4, kDescriptorTypeString, 0x09, 0x04};
+        } else {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    if (reply.size() > length) reply.resize(length);
+    return true;
+}
+
+bool AnswerDescriptor(const UsbHub& hub, std::vector<std::uint8_t>& system, std::uint32_t inSize,
+                      std::uint32_t outSize, std::uint32_t& returned)
+{
+    using namespace usb_descriptor_request;
+    if (inSize < kHeaderSize || outSize < kHeaderSize) return false;
+    const UsbPort* port = PortOf(hub, ReadLe32(&system[kConnectionIndex]));
+    if (port == nullptr || !port->device ||
+        StatusOf(*port) != usb_connection_information::kDeviceConnected) {
+        return false;
+    }
+    std::vector<std::uint8_t> reply;
+    if (!DeviceDescriptorReply(*port->device, ReadLe16(&system[kValue]), ReadLe16(&system[kIndex]),
+                               ReadLe16(&system[kLength]), reply)) {
+        return false;
+    }
+    const std::size_t room = outSize - kHeaderSize;
+    if (reply.size() > room) reply.resize(room);
+    if (!reply.empty()) std::memcpy(&system[kData], reply.data(), reply.size());
+    returned = static_cast<std::uint32_t>(kHeaderSize + reply.size());
+    return true;
+}
+
+bool AnswerConnectionName(const UsbHub& hub, std::vector<std::uint8_t>& system, std::uint32_t inSize,
+                          std::uint32_t outSize, std::uint32_t& returned)
+{
+    using namespace usb_node_connection_name;
+    if (inSize < 4) return false;
+    const UsbPort* port = PortOf(hub, ReadLe32(&system[kConnectionIndex]));
+    if (port == nullptr) return false;
+    const std::string name = (port->device && port->device->hub) ? port->device->hub->name : "";
+    return AnswerName(system, outSize, kSize, kActualLength, NameRecord(kName, name), returned);
+}
+
+bool Answer(const OpenNode& node, std::uint32_t code, std::vector<std::uint8_t>& system,
+            std::uint32_t inSize, std::uint32_t outSize, std::uint32_t& returned)
+{
+    if (node.controller != nullptr) {
+        if (code != kIoctlUsbGetRootHubName || !node.controller->rootHub) return false;
+        return AnswerName(system, outSize, usb_root_hub_name::kSize, usb_root_hub_name::kActualLength,
+                          NameRecord(usb_root_hub_name::kName, node.controller->rootHub->name), returned);
+    }
+    const UsbHub& hub = *node.hub;
+    switch (code) {
+    case kIoctlUsbGetNodeInformation: return AnswerNodeInformation(hub, system, outSize, returned);
+    case kIoctlUsbGetNodeConnectionInformationEx:
+        return AnswerConnectionInformation(hub, true, system, inSize, outSize, returned);
+    case kIoctlUsbGetNodeConnectionInformation:
+        return AnswerConnectionInformation(hub, false, system, inSize, outSize, returned);
+    case kIoctlUsbGetDescriptorFromNodeConnection:
+        return AnswerDescriptor(hub, system, inSize, outSize, returned);
+    case kIoctlUsbGetNodeConnectionName: return AnswerConnectionName(hub, system, inSize, outSize, returned);
+    default: return false;
+    }
+}
+
+bool IsLastHostControllerPath(const std::string& path)
+{
+    return EqualsIgnoringCase(path, "\\\\.\\HCD" + std::to_string(kLastHostController));
+}
+
+// The walk visits the host controllers in order; it has ended once the last one was tried and,
+// when it opened, closed again.
+void NoteWalkEnded()
+{
+    ++world.walksEnded;
+    TraceLine("topology match=" + std::to_string(downloadState.TopologyMatchFlag.load()));
+}
+
+}  // namespace
+
+void SetUsbTree(UsbTree tree)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    world.tree = std::move(tree);
+    world.handles.clear();
+}
+
+void ResetUsbTree()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    for (auto& [block, size] : world.blocks) std::free(block);
+    world = UsbWorld{};
+}
+
+void UseDefaultUsbTree()
+{
+    SetUsbTree(DefaultUsbTree());
+}
+
+std::vector<UsbRequestRecord> UsbRequests()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.requests;
+}
+
+std::vector<std::string> UsbOpenAttempts()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.openAttempts;
+}
+
+int UsbOpenHandleCount()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return static_cast<int>(world.handles.size());
+}
+
+int UsbLiveBlockCount()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return static_cast<int>(world.blocks.size());
+}
+
+int UsbPeakBlockCount()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.peakBlocks;
+}
+
+std::uint32_t UsbBlocksAllocated()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.blocksAllocated;
+}
+
+std::uint32_t UsbBadBlockReleases()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.badReleases;
+}
+
+std::uint32_t UsbControllerOpenAttempts()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.controllerOpenAttempts;
+}
+
+std::uint32_t UsbWalksEnded()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.walksEnded;
+}
+
+void SetUsbBlockAllocationFailure(std::uint32_t nth)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    world.allocationsUntilFailure = nth;
+}
+
+DeviceHandle UsbDriverOpen(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    world.openAttempts.push_back(path);
+    OpenNode node;
+    node.path = path;
+    const std::string prefix = "\\\\.\\";
+    const bool isController = path.size() > prefix.size() + 3 &&
+                              EqualsIgnoringCase(path.substr(0, prefix.size() + 3), prefix + "HCD");
+    if (isController) {
+        ++world.controllerOpenAttempts;
+        const std::string digits = path.substr(prefix.size() + 3);
+        for (const UsbController& controller : world.tree.controllers) {
+            if (std::to_string(controller.number) == digits && !controller.openFails) {
+                node.controller = &controller;
+                break;
+            }
+        }
+        if (node.controller == nullptr) {
+            if (IsLastHostControllerPath(path)) NoteWalkEnded();
+            return kInvalidHandle;
+        }
+    } else {
+        if (path.compare(0, prefix.size(), prefix) != 0) return kInvalidHandle;
+        const std::string name = path.substr(prefix.size());
+        for (const UsbController& controller : world.tree.controllers) {
+            if ((node.hub = FindHub(controller.rootHub, name, 0))) break;
+        }
+        if (!node.hub || node.hub->openFails) return kInvalidHandle;
+    }
+    const DeviceHandle handle = world.nextHandle++;
+    world.handles[handle] = node;
+    return handle;
+}
+
+bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+                      void* out, std::uint32_t outSize, std::uint32_t& bytesReturned)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    bytesReturned = 0;
+    UsbRequestRecord record;
+    record.code = code;
+    record.outputSize = outSize;
+    if (in != nullptr) {
+        const auto* bytes = static_cast<const std::uint8_t*>(in);
+        record.input.assign(bytes, bytes + inSize);
+    }
+    const auto found = world.handles.find(handle);
+    if (found == world.handles.end()) return false;
+    record.path = found->second.path;
+
+    // A buffered request: the driver works on one system buffer that starts as a copy of the
+    // input, and the caller gets back the first bytesReturned bytes of it.
+    std::vector<std::uint8_t> system(std::max(inSize, outSize), 0);
+    if (!record.input.empty()) std::memcpy(system.data(), record.input.data(), record.input.size());
+    std::uint32_t returned = 0;
+    const bool succeeded = (in != nullptr || inSize == 0) && (out != nullptr || outSize == 0) &&
+                           Answer(found->second, code, system, inSize, outSize, returned);
+    if (succeeded) {
+        returned = std::min(returned, outSize);
+        if (returned > 0) std::memcpy(out, system.data(), returned);
+        bytesReturned = returned;
+        record.output.assign(system.begin(), system.begin() + returned);
+    }
+    record.succeeded = succeeded;
+    world.requests.push_back(std::move(record));
+    return succeeded;
+}
+
+void UsbDriverClose(DeviceHandle handle)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    const auto found = world.handles.find(handle);
+    if (found == world.handles.end()) return;
+    const bool lastController = found->second.controller != nullptr && IsLastHostControllerPath(found->second.path);
+    world.handles.erase(found);
+    if (lastController) NoteWalkEnded();
+}
+
+std::uint8_t* UsbBlockAlloc(std::size_t size)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    if (world.allocationsUntilFailure != 0 && --world.allocationsUntilFailure == 0) return nullptr;
+    // The global heap refuses what no real request needs; the host allocator would not.
+    if (size > (16u << 20)) return nullptr;
+    void* block = std::calloc(size == 0 ? 1 : size, 1);
+    if (block == nullptr) return nullptr;
+    world.blocks[block] = size;
+    ++world.blocksAllocated;
+    world.peakBlocks = std::max(world.peakBlocks, static_cast<int>(world.blocks.size()));
+    return static_cast<std::uint8_t*>(block);
+}
+
+void UsbBlockFree(void* block)
+{
+    if (block == nullptr) return;
+    std::lock_guard<std::mutex> lock(worldMutex);
+    const auto found = world.blocks.find(block);
+    if (found == world.blocks.end()) {
+        ++world.badReleases;
+        return;
+    }
+    world.blocks.erase(found);
+    std::free(block);
+}
+
+// Builders.
+
+std::array<std::uint8_t, 18> DeviceDescriptor(std::uint16_t vendorId, std::uint16_t productId,
+                                              std::uint8_t deviceClass, std::uint8_t iManufacturer,
+                                              std::uint8_t iProduct, std::uint8_t iSerialNumber)
+{
+    std::array<std::uint8_t, 18> d{};
+    d[0] = 18;
+    d[1] = kDescriptorTypeDevice;
+    WriteLe16(&d[2], 0x0200);
+    d[4] = deviceClass;
+    d[7] = 64;
+    WriteLe16(&d[8], vendorId);
+    WriteLe16(&d[10], productId);
+    WriteLe16(&d[12], 0x0100);
+    d[kDeviceDescriptorManufacturerIndex] = iManufacturer;
+    d[kDeviceDescriptorProductIndex] = iProduct;
+    d[kDeviceDescriptorSerialNumberIndex] = iSerialNumber;
+    d[17] = 1;
+    return d;
+}
+
+std::vector<std::uint8_t> StringDescriptor(const std::string& utf8)
+{
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    std::vector<std::uint8_t> d(2 + 2 * wide.size());
+    d[0] = static_cast<std::uint8_t>(d.size());
+    d[1] = kDescriptorTypeString;
+    for (std::size_t i = 0; i < wide.size(); ++i) WriteLe16(&d[2 + 2 * i], wide[i]);
+    return d;
+}
+
+std::vector<std::uint8_t> InterfaceDescriptor(std::uint8_t number, std::uint8_t interfaceClass,
+                                              std::uint8_t iInterface)
+{
+    return {9, kDescriptorTypeInterface, number, 0, 1, interfaceClass, 0, 0, iInterface};
+}
+
+std::vector<std::uint8_t> EndpointDescriptor(std::uint8_t address, std::uint8_t attributes,
+                                             std::uint16_t maxPacketSize, std::uint8_t interval)
+{
+    return {7, kDescriptorTypeEndpoint, address, attributes, static_cast<std::uint8_t>(maxPacketSize),
+            static_cast<std::uint8_t>(maxPacketSize >> 8), interval};
+}
+
+std::vector<std::uint8_t> HidClassDescriptor(std::uint16_t reportLength)
+{
+    return {9, 0x21, 0x11, 0x01, 0, 1, 0x22, static_cast<std::uint8_t>(reportLength),
+            static_cast<std::uint8_t>(reportLength >> 8)};
+}
+
+std::vector<std::uint8_t> ConfigurationSet(const std::vector<std::vector<std::uint8_t>>& descriptors,
+                                           std::uint8_t iConfiguration)
+{
+    std::vector<std::uint8_t> set = {9, kDescriptorTypeConfiguration, 0, 0, 0, 1, iConfiguration, 0x80, 50};
+    std::uint8_t interfaces = 0;
+    for (const auto& d : descriptors) {
+        if (d.size() >= 4 && d[1] == kDescriptorTypeInterface && d[3] == 0) ++interfaces;
+        set.insert(set.end(), d.begin(), d.end());
+    }
+    WriteLe16(&set[kConfigurationTotalLength], static_cast<std::uint16_t>(set.size()));
+    set[4] = interfaces;
+    return set;
+}
+
+std::shared_ptr<UsbDeviceModel> MakeUsbDevice(std::uint16_t vendorId, std::uint16_t productId,
+                                              const std::string& manufacturer, const std::string& product,
+                                              const std::string& identification)
+{
+    auto device = std::make_shared<UsbDeviceModel>();
+    device->deviceDescriptor = DeviceDescriptor(vendorId, productId, 0, manufacturer.empty() ? 0 : 1,
+                                                product.empty() ? 0 : 2, 0);
+    device->configuration = ConfigurationSet(
+        {InterfaceDescriptor(0, 3, 0), HidClassDescriptor(64), EndpointDescriptor(0x81, 3, 64, 4)});
+    if (!manufacturer.empty()) device->strings[{1, 0x0409}] = StringDescriptor(manufacturer);
+    if (!product.empty()) device->strings[{2, 0x0409}] = StringDescriptor(product);
+    if (!identification.empty()) device->strings[{0xFF, 0x0036}] = StringDescriptor(identification);
+    return device;
+}
+
+std::shared_ptr<UsbHub> MakeUsbHub(const std::string& name, std::size_t portCount)
+{
+    auto hub = std::make_shared<UsbHub>();
+    hub->name = name;
+    hub->ports.resize(portCount);
+    return hub;
+}
+
+std::shared_ptr<UsbDeviceModel> MakeUsbHubDevice(std::shared_ptr<UsbHub> hub)
+{
+    auto device = std::make_shared<UsbDeviceModel>();
+    device->deviceDescriptor = DeviceDescriptor(0x05E3, 0x0608, 9, 0, 1, 0);
+    device->configuration = ConfigurationSet({InterfaceDescriptor(0, 9, 0), EndpointDescriptor(0x81, 3, 1, 12)});
+    device->strings[{1, 0x0409}] = StringDescriptor("USB2.0 Hub");
+    device->speed = 2;
+    device->hub = std::move(hub);
+    return device;
+}
+
+}  // namespace sim

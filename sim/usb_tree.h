@@ -1,0 +1,145 @@
+// The simulated USB tree: host controllers, root hubs, external hubs nested to any depth,
+// ports, and the devices on them with their descriptors and strings.
+//
+// The tree answers the hub driver's I/O control requests byte for byte as the driver does
+// (platform/usb.h describes the records), keeps a log of every request, and counts the
+// handles and global-heap blocks that the updater holds. The file format of a tree is
+// described in docs/usb-tree-format.md.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace sim {
+
+struct UsbHub;
+
+struct UsbDeviceModel {
+    std::array<std::uint8_t, 18> deviceDescriptor{};
+    // The configuration descriptor set exactly as the device returns it.
+    std::vector<std::uint8_t> configuration;
+    // String descriptors by (index, language), exactly as the device returns them. Index 0
+    // answers with the language list 0x0409 unless given here.
+    std::map<std::pair<std::uint8_t, std::uint16_t>, std::vector<std::uint8_t>> strings;
+    std::uint8_t currentConfigurationValue = 1;
+    std::uint8_t speed = 1;  // 0 low, 1 full, 2 high
+    std::uint16_t address = 1;
+    // The newer connection request fails on this port while the older one works.
+    bool newerRequestFails = false;
+    // A read of the whole configuration set (wLength above 9) reports this wTotalLength.
+    std::optional<std::uint16_t> laterTotalLength;
+    // Set for a hub: the hub below this port.
+    std::shared_ptr<UsbHub> hub;
+};
+
+struct UsbPort {
+    std::shared_ptr<UsbDeviceModel> device;  // null: nothing attached
+    // The connection status the driver reports; by default 1 with a device, 0 without.
+    std::optional<std::uint32_t> status;
+    // Neither connection request can be answered for this port.
+    bool unreadable = false;
+};
+
+struct UsbHub {
+    std::string name;            // as the driver reports it, without the "\\.\" prefix
+    std::vector<UsbPort> ports;  // port n is ports[n - 1]
+    bool openFails = false;
+    bool busPowered = false;
+};
+
+struct UsbController {
+    int number = 0;  // opened as "\\.\HCD<number>"
+    bool openFails = false;
+    std::shared_ptr<UsbHub> rootHub;  // null: the root hub name can't be read
+};
+
+struct UsbTree {
+    std::vector<UsbController> controllers;
+};
+
+// Descriptor builders for trees made in code.
+std::array<std::uint8_t, 18> DeviceDescriptor(std::uint16_t vendorId, std::uint16_t productId,
+                                              std::uint8_t deviceClass, std::uint8_t iManufacturer,
+                                              std::uint8_t iProduct, std::uint8_t iSerialNumber);
+// A string descriptor of UTF-8 text (bLength 2 + 2 per UTF-16 unit, type 3).
+std::vector<std::uint8_t> StringDescriptor(const std::string& utf8);
+std::vector<std::uint8_t> InterfaceDescriptor(std::uint8_t number, std::uint8_t interfaceClass,
+                                              std::uint8_t iInterface);
+std::vector<std::uint8_t> EndpointDescriptor(std::uint8_t address, std::uint8_t attributes,
+                                             std::uint16_t maxPacketSize, std::uint8_t interval);
+std::vector<std::uint8_t> HidClassDescriptor(std::uint16_t reportLength);
+// A configuration descriptor (value 1, iConfiguration as given) followed by the descriptors,
+// with wTotalLength and bNumInterfaces filled in.
+std::vector<std::uint8_t> ConfigurationSet(const std::vector<std::vector<std::uint8_t>>& descriptors,
+                                           std::uint8_t iConfiguration = 0);
+
+// A device with the usual configuration (one interface of the class, its HID descriptor for
+// class 3, one interrupt endpoint) and the given strings in language 0x0409 at indices 1 to 3
+// ("" for none), and its identification string (index 0xFF, language 0x0036) when not empty.
+std::shared_ptr<UsbDeviceModel> MakeUsbDevice(std::uint16_t vendorId, std::uint16_t productId,
+                                              const std::string& manufacturer,
+                                              const std::string& product,
+                                              const std::string& identification = "");
+// A hub device with the hub below it.
+std::shared_ptr<UsbDeviceModel> MakeUsbHubDevice(std::shared_ptr<UsbHub> hub);
+std::shared_ptr<UsbHub> MakeUsbHub(const std::string& name, std::size_t portCount);
+
+// The tree that the simulated driver answers from. Changing it forgets every open handle
+// (without touching the counters).
+void SetUsbTree(UsbTree tree);
+// The tree of docs/usb-tree-format.md read from a file or a text; false with a message
+// ("line N: ...") when it is not valid.
+bool ParseUsbTree(const std::string& text, UsbTree& tree, std::string& error);
+bool LoadUsbTree(const std::string& path, std::string& error);
+// The tree of the simulator when no file is given.
+UsbTree DefaultUsbTree();
+void UseDefaultUsbTree();
+// An empty tree (no host controller can be opened), with every counter and the log cleared.
+void ResetUsbTree();
+
+// One request as the driver saw it.
+struct UsbRequestRecord {
+    std::string path;  // the path the handle was opened with
+    std::uint32_t code = 0;
+    std::vector<std::uint8_t> input;
+    std::uint32_t outputSize = 0;
+    bool succeeded = false;
+    std::vector<std::uint8_t> output;  // the bytes returned
+};
+std::vector<UsbRequestRecord> UsbRequests();
+// Every path the updater tried to open, in order.
+std::vector<std::string> UsbOpenAttempts();
+
+// What the updater holds and has held.
+int UsbOpenHandleCount();
+int UsbLiveBlockCount();
+int UsbPeakBlockCount();
+std::uint32_t UsbBlocksAllocated();
+// Releases of something that was not a live block (double or stray releases).
+std::uint32_t UsbBadBlockReleases();
+// Opens of "\\.\HCD<n>" attempted, and walks ended (the last host controller done).
+std::uint32_t UsbControllerOpenAttempts();
+std::uint32_t UsbWalksEnded();
+
+// The nth block allocation from now fails (1 = the next one); 0 turns it off.
+void SetUsbBlockAllocationFailure(std::uint32_t nth);
+
+// The driver side of the seam (platform/usb_sim.cpp forwards to these).
+platform::DeviceHandle UsbDriverOpen(const std::string& path);
+bool UsbDriverRequest(platform::DeviceHandle handle, std::uint32_t code, const void* in,
+                      std::uint32_t inSize, void* out, std::uint32_t outSize,
+                      std::uint32_t& bytesReturned);
+void UsbDriverClose(platform::DeviceHandle handle);
+std::uint8_t* UsbBlockAlloc(std::size_t size);
+void UsbBlockFree(void* block);
+
+}  // namespace sim
