@@ -64,8 +64,9 @@ void DownloadWorker(void* argument)
     platform::SetChildControlsEnabled(dialog, false);
 
     bool success = false;
+    const std::int32_t mode = downloadState.mode;
     if (deviceLink) {
-        switch (downloadState.mode.load()) {
+        switch (mode) {
         case 1: success = RunMode1(dialog); break;
         case 2: success = DownloadProtocol2(dialog); break;
         case 3: success = DownloadProtocol3(dialog); break;
@@ -78,6 +79,8 @@ void DownloadWorker(void* argument)
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
     platform::SendProgress(dialog, 0);
+    // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
+    if (mode == 1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)

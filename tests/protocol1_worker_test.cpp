@@ -70,6 +70,10 @@ TEST_F(Protocol1WorkerTest, AnsweredIdentifyRunsProtocol1WithTheShippedImage)
     EXPECT_EQ(view.progress.back(), 0);
     EXPECT_EQ(downloadState.busy.load(), 0);
     EXPECT_EQ(downloadState.UpdateModeFlag.load(), 0);
+    // The bar is back on the dialog's range, so that a following download reports on it.
+    EXPECT_EQ(view.barLow, 0);
+    EXPECT_EQ(view.barHigh, 10000);
+    EXPECT_EQ(sim::TraceLines().back(), "bar-range 0 10000");
 }
 
 TEST_F(Protocol1WorkerTest, AnyReplyContentCountsAsAnAnswer)
