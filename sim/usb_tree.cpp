@@ -1,6 +1,7 @@
 #include "sim/usb_tree.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -351,6 +352,15 @@ void SetUsbBlockAllocationFailure(std::uint32_t nth)
     world.allocationsUntilFailure = nth;
 }
 
+namespace {
+
+void TraceNodeOpen(const std::string& path, bool opened)
+{
+    if (TraceWanted()) TraceLine(std::string("usb-open ") + (opened ? "ok " : "fail ") + path);
+}
+
+}  // namespace
+
 DeviceHandle UsbDriverOpen(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(worldMutex);
@@ -370,17 +380,23 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             }
         }
         if (node.controller == nullptr) {
+            TraceNodeOpen(path, false);
             if (IsLastHostControllerPath(path)) NoteWalkEnded();
             return kInvalidHandle;
         }
     } else {
-        if (path.compare(0, prefix.size(), prefix) != 0) return kInvalidHandle;
-        const std::string name = path.substr(prefix.size());
+        const bool named = path.compare(0, prefix.size(), prefix) == 0;
+        const std::string name = named ? path.substr(prefix.size()) : std::string();
         for (const UsbController& controller : world.tree.controllers) {
+            if (!named) break;
             if ((node.hub = FindHub(controller.rootHub, name, 0))) break;
         }
-        if (!node.hub || node.hub->openFails) return kInvalidHandle;
+        if (!node.hub || node.hub->openFails) {
+            TraceNodeOpen(path, false);
+            return kInvalidHandle;
+        }
     }
+    TraceNodeOpen(path, true);
     const DeviceHandle handle = world.nextHandle++;
     world.handles[handle] = node;
     return handle;
@@ -416,6 +432,13 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         record.output.assign(system.begin(), system.begin() + returned);
     }
     record.succeeded = succeeded;
+    if (TraceWanted()) {
+        char codeText[16];
+        std::snprintf(codeText, sizeof codeText, "0x%06x", static_cast<unsigned>(code));
+        TraceLine(std::string("usb-request ") + (succeeded ? "ok " : "fail ") + codeText + " " +
+                  Hex(record.input.data(), record.input.size()) + " " +
+                  Hex(record.output.data(), record.output.size()));
+    }
     world.requests.push_back(std::move(record));
     return succeeded;
 }

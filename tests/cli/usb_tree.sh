@@ -23,6 +23,16 @@ controller 4
 TREE
 "$sim" --device 045E:028E --usb-tree "$work/plain.txt" --trace "$work/plain.trace" >/dev/null
 grep -qx 'topology match=0' "$work/plain.trace" || fail "plain: expected match=0"
+# The walk's traffic is in the trace: all ten controller names tried, the identification
+# string requested (wValue 0x03FF, wIndex 0x0036, wLength 255) from the device on port 1.
+for n in 0 1 2 3 4 5 6 7 8 9; do
+  grep -qxF -e "usb-open ok \\\\.\\HCD$n" -e "usb-open fail \\\\.\\HCD$n" "$work/plain.trace" ||
+    fail "plain: HCD$n not tried"
+done
+grep -q '^usb-request ok 0x220410 010000000000ff033600ff00' "$work/plain.trace" ||
+  fail "plain: no identification-string request to port 1"
+[ "$(grep -n '^topology ' "$work/plain.trace" | cut -d: -f1)" -gt "$(grep -n '^usb-' "$work/plain.trace" | tail -1 | cut -d: -f1)" ] ||
+  fail "plain: the topology line does not follow the walk's traffic"
 
 # Without --usb-tree the default tree is walked.
 "$sim" --device 2563:0575 --trace "$work/default.trace" >/dev/null
