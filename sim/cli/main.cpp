@@ -83,7 +83,6 @@ int main(int argc, char** argv)
     } else {
         sim::Plug(device);
         DialogStart(sim::kDialogWindow);
-        sim::AfterStart();
     }
     if (!sim::WaitForThreads()) std::fprintf(stderr, "oskel-sim: the download did not end\n");
     DialogDestroyLink();

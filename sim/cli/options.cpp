@@ -253,6 +253,4 @@ std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::
     return device;
 }
 
-void AfterStart() {}
-
 }  // namespace sim

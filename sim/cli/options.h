@@ -36,7 +36,5 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
 bool PrepareWorld(const CliOptions& options, std::string& error);
 // The device the options describe, with its faults and model options (null on error).
 std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error);
-// Writes what a Start road leaves to the trace besides the traffic (the walk's outcome).
-void AfterStart();
 
 }  // namespace sim
