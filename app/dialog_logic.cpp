@@ -24,7 +24,7 @@ bool StartFoundDownload(platform::WindowHandle dialog, std::int32_t mode)
     downloadState.mode = mode;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return false;
     if (!loaded) {
-        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
+        ShowDownloadResult(dialog, false);
         return true;
     }
     downloadState.busy = 1;

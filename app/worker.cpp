@@ -23,15 +23,6 @@ constexpr std::size_t kReplyReportSize = 46;
 constexpr const char kUnrecognisedDeviceText[] = "\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xC9\xE8\xB1\xB8";
 constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
 
-void ShowResult(platform::WindowHandle dialog, bool success)
-{
-    if (success) {
-        platform::ShowMessageBox(dialog, "Download Successful!", "Download", platform::kMbIconInformation);
-    } else {
-        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
-    }
-}
-
 // Mode 1: the identify command and its reply, then protocol 1.
 bool RunMode1(platform::WindowHandle dialog)
 {
@@ -58,6 +49,15 @@ bool RunMode1(platform::WindowHandle dialog)
 
 }  // namespace
 
+void ShowDownloadResult(platform::WindowHandle dialog, bool success)
+{
+    if (success) {
+        platform::ShowMessageBox(dialog, "Download Successful!", "Download", platform::kMbIconInformation);
+    } else {
+        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
+    }
+}
+
 void DownloadWorker(void* argument)
 {
     const auto dialog = static_cast<platform::WindowHandle>(argument);
@@ -75,7 +75,7 @@ void DownloadWorker(void* argument)
     }
 
     platform::SetChildControlsEnabled(dialog, true);
-    ShowResult(dialog, success);
+    ShowDownloadResult(dialog, success);
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
     platform::SendProgress(dialog, 0);
@@ -88,6 +88,6 @@ bool StartDownloadWorker(platform::WindowHandle dialog)
     if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
-    ShowResult(dialog, false);
+    ShowDownloadResult(dialog, false);
     return false;
 }

@@ -11,3 +11,6 @@ bool StartDownloadWorker(platform::WindowHandle dialog);
 
 // The thread routine: runs the download of downloadState.mode and reports its outcome.
 void DownloadWorker(void* dialog);
+
+// The outcome box of a download: "Download Successful!" or "Download Failture!".
+void ShowDownloadResult(platform::WindowHandle dialog, bool success);

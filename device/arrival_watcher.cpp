@@ -9,7 +9,6 @@
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "platform/system.h"
-#include "platform/ui.h"
 
 namespace {
 
@@ -49,7 +48,7 @@ void StartArrivalDownload(platform::WindowHandle dialog, const ArrivalPattern& p
     const bool loaded = LoadFirmwareImage(pattern.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return;
     if (!loaded) {
-        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
+        ShowDownloadResult(dialog, false);
         return;
     }
     downloadState.mode = pattern.mode;
