@@ -12,6 +12,7 @@
 #include "sim/protocol2_device.h"
 #include "sim/protocol3_device.h"
 #include "sim/trace.h"
+#include "sim/usb_tree.h"
 
 namespace sim {
 
@@ -47,11 +48,13 @@ const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<HidDevic
 void BeginWorld(const WorldSettings& settings)
 {
     ResetBus();
+    ResetUsbTree();
     ResetDialogView();
     TraceOpen();
     TraceKeepLines(settings.keepTrace);
     SetTimeScale(settings.timeScale);
-    SetFixedTickCount(0);
+    if (settings.fixTickCount) SetFixedTickCount(0);
+    else ClearFixedTickCount();
     ClearImageResourceOverrides();
     SetThreadCreationFails(false);
     ResetDownloadState();
@@ -70,6 +73,7 @@ WorldEnd EndWorld(std::uint32_t waitMs)
         ResetBus();
     }
     ClearFixedTickCount();
+    ClearImageResourceOverrides();
     return end;
 }
 

@@ -46,12 +46,13 @@ const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<HidDevic
 
 struct WorldSettings {
     std::uint32_t timeScale = 1000;
-    bool keepTrace = false;  // keep the trace's lines in memory
+    bool keepTrace = false;     // keep the trace's lines in memory
+    bool fixTickCount = true;   // the tick count fixed at 0, else following the real clock
 };
 
-// A fresh world: empty bus, new dialog view and trace, initial download state, the tick count
-// fixed at 0 (protocol 1 programs its chunks in ascending order), and the DeviceLink as the
-// dialog creates it.
+// A fresh world: empty HID bus and USB tree, new dialog view and trace, initial download state,
+// the tick count as the settings say (fixed at 0, protocol 1 programs its chunks in ascending
+// order), and the DeviceLink as the dialog creates it.
 void BeginWorld(const WorldSettings& settings);
 
 struct WorldEnd {

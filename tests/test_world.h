@@ -1,4 +1,5 @@
-// A fresh simulated world for each test: empty bus, new dialog view and trace, initial download
+// A fresh simulated world for each test (sim::BeginWorld): empty bus and USB tree, new dialog
+// view and trace, initial download
 // state, fast simulated time, and a DeviceLink as the dialog creates it.
 #pragma once
 
@@ -15,34 +16,19 @@
 #include "sim/broadcast.h"
 #include "sim/hid_bus.h"
 #include "sim/models.h"
+#include "sim/scenario.h"
 #include "sim/trace.h"
-#include "sim/usb_tree.h"
 #include "sim/world.h"
 
 class WorldTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        sim::ResetBus();
-        sim::ResetUsbTree();
-        sim::ResetDialogView();
-        sim::TraceOpen();
-        sim::SetTimeScale(1000);
-        sim::ClearFixedTickCount();
-        sim::ClearImageResourceOverrides();
-        sim::SetThreadCreationFails(false);
-        ResetDownloadState();
-        DialogCreateLink();
-    }
+    void SetUp() override { sim::BeginWorld({1000, true, false}); }
 
     void TearDown() override
     {
-        EXPECT_TRUE(sim::WaitForThreads(30000)) << "a download did not end";
-        DialogDestroyLink();
-        ReleaseFirmwareBuffer();
-        EXPECT_EQ(sim::OpenHandleCount(), 0) << "a handle was left open";
-        sim::ClearImageResourceOverrides();
-        sim::ResetBus();
+        const sim::WorldEnd end = sim::EndWorld(30000);
+        EXPECT_TRUE(end.threadsEnded) << "a download did not end";
+        EXPECT_EQ(end.openHandles, 0) << "a handle was left open";
     }
 
     static std::shared_ptr<sim::HidDevice> PlugDevice(std::uint16_t vendorId, std::uint16_t productId)
