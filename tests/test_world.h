@@ -1,6 +1,6 @@
 // A fresh simulated world for each test (sim::BeginWorld): empty bus and USB tree, new dialog
-// view and trace, initial download
-// state, fast simulated time, and a DeviceLink as the dialog creates it.
+// view and trace, initial download state, fast simulated time, the tick count following the
+// clock, and a DeviceLink as the dialog creates it.
 #pragma once
 
 #include <gtest/gtest.h>
