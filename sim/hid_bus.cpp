@@ -80,6 +80,14 @@ void TraceFault(const char* what, std::uint32_t number, const char* effect)
     TraceLine(line);
 }
 
+// Traces one input report (read or get-input request), when anybody reads the trace; the bytes
+// only when the device answered.
+void TraceIn(const std::string& event, const char* status, const std::uint8_t* buffer = nullptr,
+             std::size_t length = 0)
+{
+    if (TraceWanted()) TraceLine(event + " " + status + " " + Hex(buffer, length));
+}
+
 bool FromOn(std::uint32_t number, std::uint32_t first) { return first != 0 && number >= first; }
 
 // One output report (write or set-output request) through the bus and its faults.
@@ -144,31 +152,32 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         std::lock_guard<std::mutex> lock(busMutex);
         device = ReadWriteDevice(handle);
         if (!device || device->removed || !buffer) {
-            if (TraceWanted()) TraceLine(event + " fail -");
+            TraceIn(event, "fail");
             return false;
         }
         number = ++device->repliesSeen;
         if (number == device->faults.failReply) {
             TraceFault("reply", number, "fails");
-            if (TraceWanted()) TraceLine(event + " fail -");
+            TraceIn(event, "fail");
             return false;
         }
     }
     if (number == device->faults.stallReply) {
         TraceFault("reply", number, "never comes");
         WaitSimulated(timeLimitMs);
-        if (TraceWanted()) TraceLine(event + " timeout -");
+        TraceIn(event, "timeout");
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {
-        if (TraceWanted()) TraceLine(event + " fail -");
+        TraceIn(event, "fail");
         return false;
     }
     const bool answered = &op == &kRead ? device->OnRead(buffer, length)
                                         : device->OnGetInputReport(buffer, length);
-    if (TraceWanted()) TraceLine(event + (answered ? " ok " + Hex(buffer, length) : std::string(" fail -")));
+    if (answered) TraceIn(event, "ok", buffer, length);
+    else TraceIn(event, "fail");
     return answered;
 }
 
