@@ -38,50 +38,54 @@ std::string NodePath(const char* name)
     return std::string("\\\\.\\") + name;
 }
 
-// The name of the root hub of a host controller, in the ANSI code page, or null.
-char* ReadRootHubName(DeviceHandle controller)
-{
-    using namespace usb_root_hub_name;
-    std::uint8_t record[kSize] = {};
-    std::uint32_t returned = 0;
-    if (!UsbRequest(controller, kIoctlUsbGetRootHubName, nullptr, 0, record, kSize, returned) ||
-        returned < kName) {
-        return nullptr;
-    }
-    const std::uint32_t actualLength = ReadLe32(record + kActualLength);
-    if (actualLength < kSize || actualLength > kLargestNameRecord) return nullptr;
+// A name record that a driver reports in two requests: the first, of the record's fixed size,
+// learns the whole length (ActualLength); the second reads the whole record. The root hub's name
+// is asked of the host controller with no input; the name of a hub on a port is asked of the
+// upper hub with the port (ConnectionIndex) in the record.
+struct NameRecord {
+    std::uint32_t code;
+    bool namesPort;
+    std::size_t actualLength;  // offset of ActualLength
+    std::size_t name;          // offset of the UTF-16 name
+    std::uint32_t size;        // the fixed record of the first request
+    std::uint32_t shortest;    // the least ActualLength that carries a name
+};
 
-    std::uint8_t* block = GlobalBlockAlloc(actualLength + kNameSlack);
-    if (block == nullptr) return nullptr;
-    char* name = nullptr;
-    if (UsbRequest(controller, kIoctlUsbGetRootHubName, nullptr, 0, block, actualLength, returned)) {
-        name = WideToAnsi(reinterpret_cast<const char16_t*>(block + kName));
-    }
-    GlobalBlockFree(block);
-    return name;
+constexpr NameRecord kRootHubName{kIoctlUsbGetRootHubName, false, usb_root_hub_name::kActualLength,
+                                  usb_root_hub_name::kName, usb_root_hub_name::kSize,
+                                  usb_root_hub_name::kSize};
+constexpr NameRecord kConnectionName{kIoctlUsbGetNodeConnectionName, true,
+                                     usb_node_connection_name::kActualLength,
+                                     usb_node_connection_name::kName, usb_node_connection_name::kSize,
+                                     usb_node_connection_name::kSize + 1};
+
+// One request for a name record of size bytes in block, with the port in it when the record
+// names one.
+bool RequestName(DeviceHandle node, const NameRecord& kind, std::uint32_t port, std::uint8_t* block,
+                 std::uint32_t size, std::uint32_t& returned)
+{
+    if (!kind.namesPort) return UsbRequest(node, kind.code, nullptr, 0, block, size, returned);
+    WriteLe32(block + usb_node_connection_name::kConnectionIndex, port);
+    return UsbRequest(node, kind.code, block, size, block, size, returned);
 }
 
-// The name of the hub on a port, in the ANSI code page, or null.
-char* ReadConnectionName(DeviceHandle hub, std::uint32_t port)
+// The name in the ANSI code page, or null.
+char* ReadName(DeviceHandle node, const NameRecord& kind, std::uint32_t port)
 {
-    using namespace usb_node_connection_name;
-    std::uint8_t record[kSize] = {};
-    WriteLe32(record + kConnectionIndex, port);
+    std::uint8_t record[usb_node_connection_name::kSize] = {};  // the larger of the fixed records
+    static_assert(usb_root_hub_name::kSize <= sizeof record);
     std::uint32_t returned = 0;
-    if (!UsbRequest(hub, kIoctlUsbGetNodeConnectionName, record, kSize, record, kSize, returned) ||
-        returned < kName) {
+    if (!RequestName(node, kind, port, record, kind.size, returned) || returned < kind.name) {
         return nullptr;
     }
-    const std::uint32_t actualLength = ReadLe32(record + kActualLength);
-    if (actualLength <= kSize || actualLength > kLargestNameRecord) return nullptr;
+    const std::uint32_t actualLength = ReadLe32(record + kind.actualLength);
+    if (actualLength < kind.shortest || actualLength > kLargestNameRecord) return nullptr;
 
     std::uint8_t* block = GlobalBlockAlloc(actualLength + kNameSlack);
     if (block == nullptr) return nullptr;
-    WriteLe32(block + kConnectionIndex, port);
     char* name = nullptr;
-    if (UsbRequest(hub, kIoctlUsbGetNodeConnectionName, block, actualLength, block, actualLength,
-                   returned)) {
-        name = WideToAnsi(reinterpret_cast<const char16_t*>(block + kName));
+    if (RequestName(node, kind, port, block, actualLength, returned)) {
+        name = WideToAnsi(reinterpret_cast<const char16_t*>(block + kind.name));
     }
     GlobalBlockFree(block);
     return name;
@@ -239,7 +243,7 @@ bool ExaminePort(DeviceHandle hub, std::uint32_t port)
     }
 
     if (connection[kDeviceIsHub] != 0) {
-        if (char* hubName = ReadConnectionName(hub, port)) WalkExternalHub(hubName);
+        if (char* hubName = ReadName(hub, kConnectionName, port)) WalkExternalHub(hubName);
     }
     blocks.Release();
     return true;
@@ -302,7 +306,7 @@ void UsbTopologyWalk()
         const DeviceHandle controller = UsbOpenNode(controllerPath);
         if (controller == kInvalidHandle) continue;
 
-        if (char* rootHubName = ReadRootHubName(controller)) {
+        if (char* rootHubName = ReadName(controller, kRootHubName, 0)) {
             const DeviceHandle rootHub = UsbOpenNode(NodePath(rootHubName));
             GlobalBlockFree(rootHubName);
             if (rootHub != kInvalidHandle) {
