@@ -200,6 +200,12 @@ std::vector<std::uint8_t> HidDevice::Recover(const std::uint8_t* report, std::si
     return std::vector<std::uint8_t>(report, report + length);
 }
 
+bool HidDevice::Refuse(const std::string& error)
+{
+    protocolErrors.push_back(error);
+    return false;
+}
+
 std::vector<std::uint8_t> HidDevice::Flash() const { return {}; }
 bool HidDevice::DownloadComplete() const { return false; }
 bool HidDevice::SetOption(const std::string&, std::uint32_t) { return false; }

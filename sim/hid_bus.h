@@ -76,6 +76,10 @@ public:
     std::uint32_t repliesSeen = 0;   // reads and get-input requests that reached the bus
     std::uint32_t reportsAccepted = 0;
     bool removed = false;
+
+protected:
+    // Records a protocol error and refuses the operation (returns false).
+    bool Refuse(const std::string& error);
 };
 
 // Plugs a device in; its interfaces are enumerated after those already present.

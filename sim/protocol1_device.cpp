@@ -57,44 +57,38 @@ std::vector<std::uint8_t> Protocol1Device::Recover(const std::uint8_t* report, s
     return plain;
 }
 
-bool Protocol1Device::Fail(const std::string& error)
-{
-    protocolErrors.push_back(error);
-    return false;
-}
-
 bool Protocol1Device::OnSetOutputReport(const std::uint8_t* report, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (length != kReportLength) return Fail("output report of " + std::to_string(length) + " bytes");
-    if (report[0] != kOutputReportId) return Fail("output report id " + HexByte(report[0]));
+    if (length != kReportLength) return Refuse("output report of " + std::to_string(length) + " bytes");
+    if (report[0] != kOutputReportId) return Refuse("output report id " + HexByte(report[0]));
 
     const std::vector<std::uint8_t> plain = Recover(report, length);
     if (plain[1] != 0xB5 || plain[2] != 0x38) {
-        return Fail("bad header " + HexByte(plain[1]) + " " + HexByte(plain[2]));
+        return Refuse("bad header " + HexByte(plain[1]) + " " + HexByte(plain[2]));
     }
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < kReportLength; ++i) {
         if (i != 7) sum = static_cast<std::uint8_t>(sum + plain[i]);
     }
-    if (sum != plain[7]) return Fail("bad checksum " + HexByte(plain[7]) + ", expected " + HexByte(sum));
+    if (sum != plain[7]) return Refuse("bad checksum " + HexByte(plain[7]) + ", expected " + HexByte(sum));
 
     // After the finish command the boot loader hands over to the new application.
-    if (finishCount_ > 0) return Fail("report " + HexByte(plain[3]) + " after finish");
+    if (finishCount_ > 0) return Refuse("report " + HexByte(plain[3]) + " after finish");
 
     switch (plain[3]) {
     case kIdentify: return Identify(plain.data());
     case kErase: return Erase(plain.data());
     case kProgram: return Program(plain.data());
     case kFinish: return Finish(plain.data());
-    default: return Fail("unknown command " + HexByte(plain[3]));
+    default: return Refuse("unknown command " + HexByte(plain[3]));
     }
 }
 
 bool Protocol1Device::Identify(const std::uint8_t* plain)
 {
     for (std::size_t i = 4; i < kReportLength; ++i) {
-        if (i != 7 && plain[i] != 0x00) return Fail("identify with non-zero byte " + std::to_string(i));
+        if (i != 7 && plain[i] != 0x00) return Refuse("identify with non-zero byte " + std::to_string(i));
     }
     ++identifyCount_;
     replyPending_ = true;
@@ -104,10 +98,10 @@ bool Protocol1Device::Identify(const std::uint8_t* plain)
 bool Protocol1Device::Erase(const std::uint8_t* plain)
 {
     const std::uint32_t address = static_cast<std::uint32_t>(plain[4]) << 8 | plain[5];
-    if (plain[6] != 0x01) return Fail("erase of " + HexAddress(address) + " with byte 6 " + HexByte(plain[6]));
-    if (address % kBlockSize != 0) return Fail("erase of unaligned address " + HexAddress(address));
+    if (plain[6] != 0x01) return Refuse("erase of " + HexAddress(address) + " with byte 6 " + HexByte(plain[6]));
+    if (address % kBlockSize != 0) return Refuse("erase of unaligned address " + HexAddress(address));
     if (address < kRegionStart || address >= kFlashSize) {
-        return Fail("erase outside the region at " + HexAddress(address));
+        return Refuse("erase outside the region at " + HexAddress(address));
     }
     for (std::uint32_t i = 0; i < kBlockSize; ++i) flash_[address + i] = 0xFF;
     ++eraseCounts_[address / kBlockSize];
@@ -122,17 +116,17 @@ bool Protocol1Device::Program(const std::uint8_t* plain)
     const std::uint32_t address = static_cast<std::uint32_t>(plain[4]) << 8 | plain[5];
     const std::uint32_t size = plain[6];
     if (size == 0 || size > kChunkSize) {
-        return Fail("program of " + HexAddress(address) + " with " + std::to_string(size) + " bytes");
+        return Refuse("program of " + HexAddress(address) + " with " + std::to_string(size) + " bytes");
     }
-    if (address % kChunkSize != 0) return Fail("program of unaligned address " + HexAddress(address));
+    if (address % kChunkSize != 0) return Refuse("program of unaligned address " + HexAddress(address));
     if (address < kRegionStart || address + size > kFlashSize) {
-        return Fail("program outside the region at " + HexAddress(address));
+        return Refuse("program outside the region at " + HexAddress(address));
     }
     if (eraseCounts_[address / kBlockSize] == 0) {
-        return Fail("program of " + HexAddress(address) + " in a block not erased");
+        return Refuse("program of " + HexAddress(address) + " in a block not erased");
     }
     for (std::uint32_t i = 0; i < size; ++i) {
-        if (flash_[address + i] != 0xFF) return Fail("program over programmed bytes at " + HexAddress(address));
+        if (flash_[address + i] != 0xFF) return Refuse("program over programmed bytes at " + HexAddress(address));
     }
     for (std::uint32_t i = 0; i < size; ++i) flash_[address + i] = plain[kDataOffset + i];
     ++programCounts_[address / kChunkSize];
@@ -142,7 +136,7 @@ bool Protocol1Device::Program(const std::uint8_t* plain)
 bool Protocol1Device::Finish(const std::uint8_t* plain)
 {
     if (plain[4] != 0x0A || plain[5] != 0x00 || plain[6] != 0x00) {
-        return Fail("finish with " + HexByte(plain[4]) + " " + HexByte(plain[5]) + " " + HexByte(plain[6]));
+        return Refuse("finish with " + HexByte(plain[4]) + " " + HexByte(plain[5]) + " " + HexByte(plain[6]));
     }
     ++finishCount_;
     return true;
@@ -151,8 +145,8 @@ bool Protocol1Device::Finish(const std::uint8_t* plain)
 bool Protocol1Device::OnGetInputReport(std::uint8_t* buffer, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (length != kReplyLength) return Fail("input report read with " + std::to_string(length) + " bytes");
-    if (buffer[0] != kInputReportId) return Fail("input report id " + HexByte(buffer[0]));
+    if (length != kReplyLength) return Refuse("input report read with " + std::to_string(length) + " bytes");
+    if (buffer[0] != kInputReportId) return Refuse("input report id " + HexByte(buffer[0]));
     if (noIdentifyReply_ || !replyPending_) return false;
     replyPending_ = false;
     for (std::size_t i = 1; i < length; ++i) buffer[i] = 0x00;

@@ -49,7 +49,6 @@ public:
     std::uint32_t FinishCount() const;
 
 private:
-    bool Fail(const std::string& error);
     bool Identify(const std::uint8_t* plain);
     bool Erase(const std::uint8_t* plain);
     bool Program(const std::uint8_t* plain);

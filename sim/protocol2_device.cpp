@@ -33,12 +33,6 @@ Protocol2Device::Protocol2Device()
 {
 }
 
-bool Protocol2Device::Refuse(const std::string& error)
-{
-    protocolErrors.push_back(error);
-    return false;
-}
-
 bool Protocol2Device::OnWrite(const std::uint8_t* report, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);

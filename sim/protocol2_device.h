@@ -38,7 +38,6 @@ public:
     std::vector<std::pair<std::size_t, std::size_t>> ProgrammedRanges() const;
 
 private:
-    bool Refuse(const std::string& error);
     bool TakeStart(const std::uint8_t* report);
     bool TakeData(const std::uint8_t* report);
 

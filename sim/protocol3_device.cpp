@@ -37,12 +37,6 @@ bool ZeroFrom(const std::uint8_t* report, std::size_t first)
 
 Protocol3Device::Protocol3Device() : HidDevice(0x0461, 0x4D81, {{0x0001, 0x0005}}) {}
 
-bool Protocol3Device::Refuse(const std::string& error)
-{
-    protocolErrors.push_back(error);
-    return false;
-}
-
 bool Protocol3Device::OnWrite(const std::uint8_t* report, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);

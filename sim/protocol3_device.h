@@ -35,7 +35,6 @@ public:
     std::uint32_t EndReportsSeen() const;
 
 private:
-    bool Refuse(const std::string& error);
     bool TakeBegin(const std::uint8_t* report);
     bool TakeBlock(const std::uint8_t* report);
     bool TakeEnd(const std::uint8_t* report);
