@@ -78,7 +78,9 @@ void DialogStart(platform::WindowHandle dialog)
 
     if (!deviceLink->FindSupportedDevice()) {
         platform::ShowMessageBox(dialog, "Device error!", "Error", platform::kMbIconError);
-        if (downloadState.UpdateModeFlag != 1) return;
+        // The box runs a message loop: an arrival may have started a download meanwhile, or a
+        // download may have ended and cleared the flag. Go on only if nothing of that happened.
+        if (!deviceLink || downloadState.busy || downloadState.UpdateModeFlag != 1) return;
     } else if (downloadState.UpdateModeFlag != 1) {
         downloadState.TopologyMatchFlag = 0;
         UsbTopologyWalk();
@@ -115,8 +117,9 @@ OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path
         ShowNotSupported(dialog);
         return OpenResult::Rejected;
     }
-    // The buffer belongs to a running download: leave it alone.
-    if (downloadState.busy) return OpenResult::Unreadable;
+    // The buffer belongs to a running download (one may have started while the file dialog or
+    // the box was open): leave it alone.
+    if (downloadState.busy) return OpenResult::Busy;
 
     if (!firmwareBuffer.data) {
         firmwareBuffer.data = new (std::nothrow) std::uint8_t[kSmallImageBufferSize];

@@ -20,17 +20,20 @@ void DialogStart(platform::WindowHandle dialog);
 // Returns the dialog procedure's result (TRUE 1 or FALSE 0).
 int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);
 
-// A request to close the dialog: refused while a download is under way.
+// A request to close the dialog, or to end the user's session: refused while a download is
+// under way.
 bool DialogMayClose();
 
 enum class OpenResult {
     Rejected,    // not a ".bin" name: nothing changed
+    Busy,        // a download is under way: nothing changed
     Unreadable,  // the path is shown, the file could not be read
     Read,        // the path and the byte sum are shown
 };
 
-// "Open": reads the chosen file into the firmware buffer (at most the buffer's size). Shows
-// "Not supported file type!" for a name without ".bin" or a file that cannot be read. When
+// "Open": reads the chosen file into the firmware buffer (at most the buffer's size), unless a
+// download is under way. Shows "Not supported file type!" for a name without ".bin" or a file
+// that cannot be read. When
 // the file was read, checksumText receives its byte sum as "0x%x".
 OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
                           std::string& checksumText);

@@ -10,8 +10,10 @@
 #include "app/dialog_ids.h"
 #include "app/dialog_logic.h"
 #include "platform/hid_class_win32.h"
+#include "platform/session_end_win32.h"
 #include "platform/sim_hook_win32.h"
 #include "platform/system_library_win32.h"
+#include "platform/system.h"
 #include "platform/ui.h"
 
 namespace {
@@ -39,6 +41,18 @@ void RegisterProgressBarClass()
     init(&classes);
 }
 
+// The system's text for an error code ("error N" when it has none), without its line break.
+std::string SystemErrorText(DWORD error)
+{
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  error, 0, text, sizeof(text), nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
+        text[--length] = '\0';
+    if (length == 0) return "error " + std::to_string(error);
+    return text;
+}
+
 void RegisterForHidArrivals(HWND dialog)
 {
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
@@ -46,6 +60,12 @@ void RegisterForHidArrivals(HWND dialog)
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = platform::HidInterfaceClassGuid();
     deviceNotification = RegisterDeviceNotificationA(dialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (deviceNotification == nullptr) {
+        // Without it no controller that is plugged in starts its download by itself.
+        const std::string line = "RegisterDeviceNotificationA: " + SystemErrorText(GetLastError()) +
+                                 "; controllers plugged in are not noticed";
+        platform::DebugOutput(line.c_str());
+    }
 }
 
 void SetBannerFont(HWND dialog)
@@ -91,7 +111,7 @@ void OnOpen(HWND dialog)
     path[sizeof(path) - 1] = '\0';
     std::string checksum;
     OpenResult result = DialogOpenFile(dialog, path, checksum);
-    if (result == OpenResult::Rejected) return;
+    if (result == OpenResult::Rejected || result == OpenResult::Busy) return;
     SetDlgItemTextA(dialog, IDC_PATH, path);
     if (result == OpenResult::Read) SetDlgItemTextA(dialog, IDC_CHECKSUM, checksum.c_str());
 }
@@ -149,6 +169,14 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case platform::kWmUpdateProgress:
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
         return FALSE;
+    case platform::kWmSessionEndBlock:
+        platform::ApplySessionEndBlock(dialog, wParam != 0);
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        // Ending the session now would kill a download and leave the controller half-written.
+        if (DialogMayClose()) return FALSE;
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, FALSE);
+        return TRUE;
     case WM_DESTROY:
         OnDestroy();
         return TRUE;
@@ -164,6 +192,9 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int)
     platform::RestrictDllSearchToSystem();
     instance = module;
     RegisterProgressBarClass();
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0) == -1) {
+        const std::string text = "The updater's window cannot be created: " + SystemErrorText(GetLastError());
+        MessageBoxA(nullptr, text.c_str(), "Error", MB_ICONERROR);
+    }
     return 1;
 }

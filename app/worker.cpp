@@ -9,6 +9,7 @@
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "protocol/report_sizes.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
@@ -26,6 +27,8 @@ constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
 // Mode 1: the identify command and its reply, then protocol 1.
 bool RunMode1(platform::WindowHandle dialog)
 {
+    if (!TransferHandleCarries(kScrambledReportSize, kReplyReportSize)) return false;
+
     std::uint8_t reply[kReplyReportSize] = {};
     std::uint8_t inverse[256];
     InvertScrambleTable(ScrambleTable, inverse);
@@ -77,15 +80,19 @@ void DownloadWorker(void* argument)
     platform::SetChildControlsEnabled(dialog, true);
     ShowDownloadResult(dialog, success);
     downloadState.UpdateModeFlag = 0;
-    downloadState.busy = 0;
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
     if (mode == 1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
+    platform::SetSessionEndBlocked(dialog, false);
+    // Last: from here on a new download may start, and nothing of this one touches the dialog.
+    downloadState.busy = 0;
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)
 {
+    platform::SetSessionEndBlocked(dialog, true);
     if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
+    platform::SetSessionEndBlocked(dialog, false);
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
     ShowDownloadResult(dialog, false);

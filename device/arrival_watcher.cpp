@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "app/download_state.h"
@@ -25,21 +26,50 @@ constexpr ArrivalPattern kPatterns[] = {
     {"vid_0461&pid_4d81", &DeviceLink::FindProtocol3Device, 3, 0},
 };
 
-// Lowercases the record's name in place, within the size the record declares, and returns it
-// (up to its terminating NUL, or to the end of the record when it has none).
-std::string_view LowercaseName(void* record)
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// An ANSI name: lowercased in place, up to its NUL or the end of the room.
+std::string LowercaseNarrowName(char* name, std::size_t room)
+{
+    std::size_t length = 0;
+    while (length < room && name[length] != '\0') {
+        name[length] = LowerAscii(name[length]);
+        ++length;
+    }
+    return std::string(name, length);
+}
+
+// A UTF-16 name: each unit from 'A' to 'Z' lowercased in place, up to its NUL or the last whole
+// unit in the room. The narrow form for matching keeps ASCII and shows any other unit as '?'.
+std::string LowercaseWideName(char* name, std::size_t room)
+{
+    std::string narrow;
+    for (std::size_t at = 0; at + 2 <= room; at += 2) {
+        std::uint16_t unit = 0;
+        std::memcpy(&unit, name + at, sizeof unit);
+        if (unit == 0) break;
+        if (unit >= 'A' && unit <= 'Z') {
+            unit = static_cast<std::uint16_t>(unit - 'A' + 'a');
+            std::memcpy(name + at, &unit, sizeof unit);
+        }
+        narrow.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return narrow;
+}
+
+// Lowercases the record's name in place, within the size the record declares, and returns it in
+// its narrow form. The system may deliver the name in the wide layout (UTF-16) even to a window
+// registered for ANSI records: a device path starts with a backslash, so a second byte of 0 after
+// a first that is not tells the wide layout.
+std::string LowercaseName(void* record)
 {
     std::uint32_t declaredSize = 0;
     std::memcpy(&declaredSize, static_cast<const char*>(record) + kBroadcastSizeOffset, sizeof declaredSize);
     if (declaredSize <= kBroadcastNameOffset) return {};
     char* name = static_cast<char*>(record) + kBroadcastNameOffset;
     const std::size_t room = declaredSize - kBroadcastNameOffset;
-    std::size_t length = 0;
-    while (length < room && name[length] != '\0') {
-        if (name[length] >= 'A' && name[length] <= 'Z') name[length] = static_cast<char>(name[length] - 'A' + 'a');
-        ++length;
-    }
-    return {name, length};
+    const bool wide = room >= 2 && name[0] != '\0' && name[1] == '\0';
+    return wide ? LowercaseWideName(name, room) : LowercaseNarrowName(name, room);
 }
 
 void StartArrivalDownload(platform::WindowHandle dialog, const ArrivalPattern& pattern)
@@ -68,7 +98,7 @@ std::int32_t HandleDeviceArrival(platform::WindowHandle dialog, std::uint32_t ev
     std::snprintf(line, sizeof line, "-------%d-------\n", static_cast<int>(count));
     platform::DebugOutput(line);
 
-    const std::string_view name = LowercaseName(record);
+    const std::string name = LowercaseName(record);
     if (downloadState.busy || !deviceLink) return 1;
 
     for (const ArrivalPattern& pattern : kPatterns) {

@@ -16,5 +16,6 @@ inline constexpr std::uint32_t kBroadcastDeviceTypeOffset = 4;
 inline constexpr std::uint32_t kBroadcastNameOffset = 28;
 
 // record: the broadcast record as the system delivers it; its first 32-bit field is its size,
-// and the name is read and lowercased only within that size.
+// and the name, in the ANSI or the wide (UTF-16) layout, is read and lowercased only within that
+// size.
 std::int32_t HandleDeviceArrival(platform::WindowHandle dialog, std::uint32_t event, void* record);

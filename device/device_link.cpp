@@ -64,14 +64,13 @@ bool IsInSupportedDeviceTable(std::uint16_t vendorId, std::uint16_t productId)
 void DeviceLink::QueryDeviceCaps()
 {
     platform::DebugOutput("Device detected");
-    std::uint16_t usagePage = 0;
-    std::uint16_t usage = 0;
-    const bool known = platform::HidGetTopCollectionUsage(probeHandle, usagePage, usage);
+    platform::HidCaps read;
+    const bool known = platform::HidGetCaps(probeHandle, read);
     platform::DebugOutput("HidD_GetPreparsedData: ");
     platform::DebugOutput("HidP_GetCaps: ");
     platform::DebugOutput("HidD_FreePreparsedData: ");
     // Only caps read from this candidate count; unreadable caps match no usage.
-    caps = known ? HidCaps{usage, usagePage} : HidCaps{};
+    caps = known ? read : platform::HidCaps{};
     const unsigned combined = caps.UsagePage * 256u + caps.Usage;
     if (combined == 258) platform::DebugOutput("This device is a system mouse");
     else if (combined == 262) platform::DebugOutput("This device is a system keyboard");

@@ -5,16 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/hid.h"
 #include "platform/types.h"
 
-// The capabilities of the last device whose caps were queried.
-struct HidCaps {
-    std::uint16_t Usage = 0;
-    std::uint16_t UsagePage = 0;
-};
-
 struct DeviceLink {
-    HidCaps caps;
+    platform::HidCaps caps;                  // of the last device whose caps were queried
     std::string interfaceDetail;             // device path of the candidate under examination
     platform::DeviceHandle probeHandle = platform::kInvalidHandle;
     std::vector<std::string> deviceInfoSet;  // the interfaces of the running finder call

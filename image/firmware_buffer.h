@@ -18,7 +18,9 @@ inline constexpr std::size_t kSmallImageBufferSize = 32769;   // modes 1 and 2
 inline constexpr std::size_t kLargeImageBufferSize = 215040;  // mode 3
 
 // Loads the image of mode 1, 2 or 3 into a new buffer. Returns 1 when loaded; 0, with nothing
-// changed, for any other mode, a missing or oversized resource or a failed allocation.
+// changed, for any other mode, a missing resource, one too short to be an image of its protocol
+// (empty; for mode 1 one that ends before the application region at 0x0A00) or too long for its
+// buffer, or a failed allocation.
 std::int32_t LoadFirmwareImage(std::int32_t mode);
 
 // Releases the buffer (at teardown; no worker may be reading it).

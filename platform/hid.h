@@ -24,8 +24,19 @@ DeviceHandle HidOpenReadWrite(const std::string& path);
 
 bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
 
-// Usage page and usage of the interface's top-level collection.
-bool HidGetTopCollectionUsage(DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage);
+// The capabilities of the interface's top-level collection, as the HID parser reports them
+// (the members of HIDP_CAPS that the updater reads). Report lengths count the report-id byte,
+// which is 0 for a collection that numbers no reports; a length of 0 means no such report.
+struct HidCaps {
+    std::uint16_t Usage = 0;
+    std::uint16_t UsagePage = 0;
+    std::uint16_t InputReportByteLength = 0;
+    std::uint16_t OutputReportByteLength = 0;
+};
+bool HidGetCaps(DeviceHandle handle, HidCaps& caps);
+
+// Drops the input reports that the driver has queued for the handle since it was opened.
+bool HidFlushInput(DeviceHandle handle);
 
 // One output report written to the handle (the first byte is the report id).
 bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,

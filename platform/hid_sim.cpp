@@ -13,10 +13,18 @@ bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_
     return sim::BusGetAttributes(handle, vendorId, productId);
 }
 
-bool HidGetTopCollectionUsage(DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage)
+bool HidGetCaps(DeviceHandle handle, HidCaps& caps)
 {
-    return sim::BusGetUsage(handle, usagePage, usage);
+    sim::HidCollection collection{};
+    if (!sim::BusGetCollection(handle, collection)) return false;
+    caps.Usage = collection.usage;
+    caps.UsagePage = collection.usagePage;
+    caps.InputReportByteLength = collection.inputLength;
+    caps.OutputReportByteLength = collection.outputLength;
+    return true;
 }
+
+bool HidFlushInput(DeviceHandle handle) { return sim::BusFlushInput(handle); }
 
 bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
                     std::uint32_t timeLimitMs)

@@ -74,6 +74,7 @@ struct HidLibrary {
     BOOLEAN(WINAPI* getPreparsedData)(HANDLE, PreparsedData*) = nullptr;
     BOOLEAN(WINAPI* freePreparsedData)(PreparsedData) = nullptr;
     LONG(WINAPI* getCaps)(PreparsedData, HidpCaps*) = nullptr;
+    BOOLEAN(WINAPI* flushQueue)(HANDLE) = nullptr;  // not needed to find a device
     bool loaded = false;
 };
 
@@ -94,6 +95,7 @@ const HidLibrary& Hid()
         Resolve(module, "HidD_GetPreparsedData", result.getPreparsedData);
         Resolve(module, "HidD_FreePreparsedData", result.freePreparsedData);
         Resolve(module, "HidP_GetCaps", result.getCaps);
+        Resolve(module, "HidD_FlushQueue", result.flushQueue);
         result.loaded = result.getHidGuid && result.getAttributes && result.getPreparsedData &&
                         result.freePreparsedData && result.getCaps;
         return result;
@@ -134,9 +136,10 @@ bool RunBounded(DeviceHandle device, std::uint32_t timeLimitMs, Start start)
         if (WaitForSingleObject(overlapped.hEvent, timeLimitMs) == WAIT_OBJECT_0) {
             done = GetOverlappedResult(handle, &overlapped, &transferred, FALSE) != FALSE;
         } else {
+            // The operation may complete in the instant the limit runs out: what the wait for
+            // the cancelled operation reports is its outcome.
             CancelIoEx(handle, &overlapped);
-            GetOverlappedResult(handle, &overlapped, &transferred, TRUE);
-            done = false;
+            done = GetOverlappedResult(handle, &overlapped, &transferred, TRUE) != FALSE;
         }
     }
     CloseHandle(overlapped.hEvent);
@@ -211,19 +214,28 @@ bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_
     return true;
 }
 
-bool HidGetTopCollectionUsage(DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage)
+bool HidGetCaps(DeviceHandle handle, HidCaps& caps)
 {
     const HidLibrary& hid = Hid();
     if (!hid.loaded || !Usable(handle)) return false;
     PreparsedData preparsed = nullptr;
     if (!hid.getPreparsedData(ToHandle(handle), &preparsed) || preparsed == nullptr) return false;
-    HidpCaps caps{};
-    bool read = hid.getCaps(preparsed, &caps) == kHidpStatusSuccess;
+    HidpCaps read{};
+    const bool known = hid.getCaps(preparsed, &read) == kHidpStatusSuccess;
     hid.freePreparsedData(preparsed);
-    if (!read) return false;
-    usagePage = caps.UsagePage;
-    usage = caps.Usage;
+    if (!known) return false;
+    caps.Usage = read.Usage;
+    caps.UsagePage = read.UsagePage;
+    caps.InputReportByteLength = read.InputReportByteLength;
+    caps.OutputReportByteLength = read.OutputReportByteLength;
     return true;
+}
+
+bool HidFlushInput(DeviceHandle handle)
+{
+    const HidLibrary& hid = Hid();
+    if (hid.flushQueue == nullptr || !Usable(handle)) return false;
+    return hid.flushQueue(ToHandle(handle)) != FALSE;
 }
 
 bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,

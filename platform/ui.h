@@ -27,6 +27,12 @@ void ShowMessageBox(WindowHandle owner, const char* text, const char* caption, u
 void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* caption,
                          unsigned flags);
 
+// While a download runs, the end of the user's session (shutdown, restart, log-off) would kill it
+// and leave the controller half-written: the dialog then refuses the end of the session and gives
+// the system its reason. Blocked at the start of a download, on the user-interface thread; allowed
+// again at its end, from the worker.
+void SetSessionEndBlocked(WindowHandle dialog, bool blocked);
+
 // Enables or disables every child window of the dialog, descendants and hidden ones included.
 void SetChildControlsEnabled(WindowHandle dialog, bool enable);
 

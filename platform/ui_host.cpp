@@ -51,6 +51,11 @@ void ShowMessageBoxCp936(WindowHandle, const char* text, const char* caption, un
     sim::RecordMessageBox({Cp936ToUtf8(caption ? caption : ""), Cp936ToUtf8(text ? text : ""), flags});
 }
 
+void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
+{
+    if (IdOf(dialog) == DialogId()) sim::RecordSessionEndBlocked(blocked);
+}
+
 void SetChildControlsEnabled(WindowHandle, bool enable) { sim::RecordControls(enable); }
 
 WindowHandle GetDialogItem(WindowHandle dialog, int id)

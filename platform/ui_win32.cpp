@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "platform/session_end_win32.h"
+
 namespace platform {
 
 namespace {
@@ -49,6 +51,11 @@ void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* capti
         return;
     }
     MessageBoxW(ToWindow(owner), wideText.data(), wideCaption.data(), flags);
+}
+
+void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
+{
+    SendMessageA(ToWindow(dialog), kWmSessionEndBlock, blocked ? 1 : 0, 0);
 }
 
 void SetChildControlsEnabled(WindowHandle dialog, bool enable)

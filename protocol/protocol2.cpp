@@ -12,6 +12,7 @@
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "protocol/report_sizes.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
 
@@ -69,6 +70,7 @@ bool ImageBufferHoldsStream()
 bool DownloadProtocol2(platform::WindowHandle dialog)
 {
     if (deviceLink == nullptr || !ImageBufferHoldsStream()) return false;
+    if (!TransferHandleCarries(kReportLength, 0)) return false;
 
     if (!StartHandshake()) return false;
 

@@ -12,6 +12,7 @@
 #include "image/firmware_buffer.h"
 #include "platform/hid.h"
 #include "platform/ui.h"
+#include "protocol/report_sizes.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
 
@@ -58,24 +59,30 @@ bool Exchange(const std::uint8_t* report, std::uint32_t replyLimitMs)
     return platform::HidReadReport(handle, reply, kReportLength, replyLimitMs);
 }
 
-// The image length and block count agree with each other, fit their fields, and every block
-// lies inside the image buffer.
+// The image length and block count agree with each other, fit their fields, and the image lies
+// inside the image buffer.
 bool ImageFieldsUsable(std::uint32_t imageLength, std::uint32_t blockCount)
 {
     if (firmwareBuffer.data == nullptr) return false;
     if (imageLength > kMaxImageLength || blockCount > kMaxBlockCount) return false;
     if (blockCount != (imageLength + (kBlockLength - 1)) / kBlockLength) return false;
-    return std::size_t{blockCount} * kBlockLength <= firmwareBuffer.size;
+    return imageLength <= firmwareBuffer.size;
 }
 
-// The 58 data bytes of block n (from 1) from the current image buffer, or null when the buffer
-// does not hold them. The buffer is looked up anew for every block: a new load replaces it.
-const std::uint8_t* BlockData(std::uint32_t n)
+// Copies the 58 data bytes of block n (from 1) from the current image buffer into field. The last
+// block of an image that fills the buffer to its end has fewer bytes left in it: the rest of the
+// field is 0, as the buffer's fill after a shorter image is. False when the buffer does not reach
+// the block. The buffer is looked up anew for every block: a new load replaces it.
+bool CopyBlockData(std::uint32_t n, std::uint8_t* field)
 {
     const std::uint8_t* data = firmwareBuffer.data;
     const std::size_t offset = std::size_t{n - 1} * kBlockLength;
-    if (data == nullptr || firmwareBuffer.size < offset + kBlockLength) return nullptr;
-    return data + offset;
+    if (data == nullptr || firmwareBuffer.size <= offset) return false;
+    const std::size_t left = firmwareBuffer.size - offset;
+    const std::size_t count = left < kBlockLength ? left : kBlockLength;
+    std::memcpy(field, data + offset, count);
+    std::memset(field + count, 0, kBlockLength - count);
+    return true;
 }
 
 }  // namespace
@@ -86,9 +93,14 @@ bool DownloadProtocol3(platform::WindowHandle dialog)
     const std::uint32_t imageLength = firmwareBuffer.imageLength;
     const std::uint32_t blockCount = firmwareBuffer.blockCount;
     if (!ImageFieldsUsable(imageLength, blockCount)) return false;
+    if (!TransferHandleCarries(kReportLength, kReportLength)) return false;
 
     bool result = true;
     std::uint8_t report[kReportLength];
+
+    // A reply that the controller queued before this download (or a stray input report) must
+    // not pass for the begin report's acknowledgement.
+    platform::HidFlushInput(deviceLink->transferHandle);
 
     // The device erases its flash before it answers the begin report.
     StartReport(report, kBeginCommand);
@@ -97,17 +109,15 @@ bool DownloadProtocol3(platform::WindowHandle dialog)
     if (!Exchange(report, kEraseReplyLimitMs)) return false;
 
     for (std::uint32_t n = 1; n <= blockCount; ++n) {
-        const std::uint8_t* block = BlockData(n);
-        if (block == nullptr) {
-            result = false;
-            break;
-        }
         const std::uint32_t length =
             n < blockCount ? kBlockLength : imageLength - kBlockLength * (blockCount - 1);
         StartReport(report, kBlockCommand);
         PutLittle16(report + 3, n);
         PutLittle16(report + 5, length);
-        std::memcpy(report + kBlockDataStart, block, kBlockLength);
+        if (!CopyBlockData(n, report + kBlockDataStart)) {
+            result = false;
+            break;
+        }
 
         // Counted before the write: a block that fails is part of the total too.
         std::uint32_t sum = 0;

@@ -165,6 +165,15 @@ void RecordControls(bool enabled)
     TraceLine(std::string("controls ") + (enabled ? "enabled" : "disabled"));
 }
 
+void RecordSessionEndBlocked(bool blocked)
+{
+    {
+        std::lock_guard<std::mutex> lock(viewMutex);
+        view.sessionEndBlocked = blocked;
+    }
+    TraceLine(std::string("session-end ") + (blocked ? "blocked" : "allowed"));
+}
+
 void RecordSleep(std::uint32_t ms) { TraceLine("sleep " + std::to_string(ms)); }
 
 }  // namespace sim

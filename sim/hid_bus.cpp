@@ -39,12 +39,52 @@ constexpr Operation kRead{"read", Direction::In};
 constexpr Operation kSetOutput{"set-output", Direction::Out};
 constexpr Operation kGetInput{"get-input", Direction::In};
 
-// The device behind a read-write handle, or null. Caller holds busMutex.
-std::shared_ptr<HidDevice> ReadWriteDevice(platform::DeviceHandle handle)
+// The read-write handle's entry, or null. Caller holds busMutex.
+const OpenHandle* ReadWriteHandle(platform::DeviceHandle handle)
 {
     auto found = handles.find(handle);
     if (found == handles.end() || !found->second.readWrite) return nullptr;
-    return found->second.device;
+    return &found->second;
+}
+
+std::string Bytes(std::size_t count) { return std::to_string(count) + " bytes"; }
+
+// Why the class driver refuses an output report on this collection ("" when it takes it): the
+// report must have the declared output length and carry the declared report id.
+std::string OutputRefusal(const HidCollection& collection, const std::uint8_t* report, std::size_t length)
+{
+    if (collection.outputLength == 0) return "the collection declares no output report";
+    if (length != collection.outputLength) {
+        return "output report of " + Bytes(length) + ", the collection declares " +
+               Bytes(collection.outputLength);
+    }
+    if (report[0] != collection.outputReportId) {
+        return "output report id " + std::to_string(report[0]) + ", the collection declares " +
+               std::to_string(collection.outputReportId);
+    }
+    return "";
+}
+
+// Why the class driver refuses an input request on this collection ("" when it takes it): the
+// buffer must hold the declared input report, and a get-input request must name its id.
+std::string InputRefusal(const HidCollection& collection, const std::uint8_t* buffer, std::size_t length,
+                         bool namesReportId)
+{
+    if (collection.inputLength == 0) return "the collection declares no input report";
+    if (length < collection.inputLength) {
+        return "input buffer of " + Bytes(length) + ", the collection declares " + Bytes(collection.inputLength);
+    }
+    if (namesReportId && buffer[0] != collection.inputReportId) {
+        return "input report id " + std::to_string(buffer[0]) + ", the collection declares " +
+               std::to_string(collection.inputReportId);
+    }
+    return "";
+}
+
+// Traces a refusal of the class driver, when anybody reads the trace.
+void TraceStackRefusal(const std::string& why)
+{
+    if (TraceWanted()) TraceLine("stack " + why);
 }
 
 void RealDelay(std::uint32_t ms)
@@ -98,9 +138,17 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
     std::uint32_t number = 0;
     {
         std::lock_guard<std::mutex> lock(busMutex);
-        device = ReadWriteDevice(handle);
-        if (!device || device->removed || !report) {
+        const OpenHandle* open = ReadWriteHandle(handle);
+        if (open) device = open->device;
+        if (!device || device->removed || !report || length == 0) {
             TraceOut(op, "fail", report, report ? length : 0, device.get());
+            return false;
+        }
+        const std::string refusal = OutputRefusal(device->collections[open->collection], report, length);
+        if (!refusal.empty()) {
+            ++device->stackRefusals;
+            TraceStackRefusal(refusal);
+            TraceOut(op, "fail", report, length, device.get());
             return false;
         }
         number = ++device->reportsSeen;
@@ -150,8 +198,17 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
     std::uint32_t number = 0;
     {
         std::lock_guard<std::mutex> lock(busMutex);
-        device = ReadWriteDevice(handle);
-        if (!device || device->removed || !buffer) {
+        const OpenHandle* open = ReadWriteHandle(handle);
+        if (open) device = open->device;
+        if (!device || device->removed || !buffer || length == 0) {
+            TraceIn(event, "fail");
+            return false;
+        }
+        const std::string refusal =
+            InputRefusal(device->collections[open->collection], buffer, length, &op == &kGetInput);
+        if (!refusal.empty()) {
+            ++device->stackRefusals;
+            TraceStackRefusal(refusal);
             TraceIn(event, "fail");
             return false;
         }
@@ -335,15 +392,14 @@ bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, st
     return true;
 }
 
-bool BusGetUsage(platform::DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage)
+bool BusGetCollection(platform::DeviceHandle handle, HidCollection& collection)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);
     if (found == handles.end()) return false;
     const auto& device = found->second.device;
     if (device->removed || device->faults.capsUnreadable) return false;
-    usagePage = device->collections[found->second.collection].usagePage;
-    usage = device->collections[found->second.collection].usage;
+    collection = device->collections[found->second.collection];
     return true;
 }
 
@@ -369,6 +425,15 @@ bool BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std:
                        std::uint32_t timeLimitMs)
 {
     return Input(kGetInput, handle, buffer, length, timeLimitMs);
+}
+
+bool BusFlushInput(platform::DeviceHandle handle)
+{
+    std::lock_guard<std::mutex> lock(busMutex);
+    const OpenHandle* open = ReadWriteHandle(handle);
+    const bool flushed = open != nullptr && !open->device->removed;
+    TraceLine(std::string("flush ") + (flushed ? "ok" : "fail"));
+    return flushed;
 }
 
 void BusClose(platform::DeviceHandle handle)

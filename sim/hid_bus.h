@@ -1,8 +1,11 @@
 // The virtual HID bus: the devices that the simulated platform enumerates and talks to.
 //
 // A device model derives from HidDevice and implements the device side of its protocol. The
-// bus applies the generic faults (refused, never completing, removal) before the model sees an
-// operation, counts reports, traces every operation and keeps track of open handles.
+// bus plays the HID class driver too: every handle belongs to one top-level collection, and a
+// report that its collection does not declare (length or report id) is refused before the device
+// sees it, as the system's class driver refuses it. The bus applies the generic faults (refused,
+// never completing, removal) before the model sees an operation, counts reports, traces every
+// operation and keeps track of open handles.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +19,17 @@
 
 namespace sim {
 
+// One top-level collection as its report descriptor declares it. Lengths count the report-id
+// byte, as the system's HID parser gives them (InputReportByteLength, OutputReportByteLength); a
+// collection that numbers no reports has report id 0, which travels as a leading 0 byte. A
+// length of 0: the collection has no report in that direction.
 struct HidCollection {
     std::uint16_t usagePage;
     std::uint16_t usage;
+    std::uint8_t inputReportId = 0;
+    std::uint16_t inputLength = 0;
+    std::uint8_t outputReportId = 0;
+    std::uint16_t outputLength = 0;
 };
 
 // Faults that the bus injects. Report numbers count writes and set-output-report requests
@@ -75,6 +86,7 @@ public:
     std::uint32_t reportsSeen = 0;   // writes and set-output requests that reached the bus
     std::uint32_t repliesSeen = 0;   // reads and get-input requests that reached the bus
     std::uint32_t reportsAccepted = 0;
+    std::uint32_t stackRefusals = 0;  // operations the collection does not declare, refused by the bus
     bool removed = false;
 
 protected:
@@ -105,7 +117,8 @@ std::vector<std::string> PresentPaths();
 bool BusEnumerate(std::vector<std::string>& paths);
 platform::DeviceHandle BusOpen(const std::string& path, bool readWrite);
 bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
-bool BusGetUsage(platform::DeviceHandle handle, std::uint16_t& usagePage, std::uint16_t& usage);
+// The declaration of the handle's collection.
+bool BusGetCollection(platform::DeviceHandle handle, HidCollection& collection);
 bool BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
               std::uint32_t timeLimitMs);
 bool BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
@@ -114,6 +127,8 @@ bool BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* repor
                         std::uint32_t timeLimitMs);
 bool BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
                        std::uint32_t timeLimitMs);
+// The devices keep no queue of input reports: a flush only shows in the trace.
+bool BusFlushInput(platform::DeviceHandle handle);
 void BusClose(platform::DeviceHandle handle);
 
 }  // namespace sim

@@ -4,7 +4,8 @@ namespace sim {
 
 std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId)
 {
-    return std::make_shared<HidDevice>(vendorId, productId, std::vector<HidCollection>{{0x0001, 0x0005}});
+    // One game-pad collection that numbers no reports: a 20-byte input report, no output report.
+    return std::make_shared<HidDevice>(vendorId, productId, std::vector<HidCollection>{{0x0001, 0x0005, 0, 20, 0, 0}});
 }
 
 std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId)

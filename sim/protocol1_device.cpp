@@ -36,7 +36,13 @@ std::string HexAddress(std::uint32_t value)
 }  // namespace
 
 Protocol1Device::Protocol1Device()
-    : HidDevice(0x2563, 0x0059, {{0x0001, 0x0006}, {0xFF00, 0x0001}, {0xFF00, 0x0002}}),
+    : HidDevice(0x2563, 0x0059,
+                {
+                    // usage page, usage, input id, length, output id, length
+                    {0x0001, 0x0006, 1, 9, 1, 2},                            // keyboard: keys, LEDs
+                    {0xFF00, 0x0001, kInputReportId, kReplyLength, kOutputReportId, kReportLength},
+                    {0xFF00, 0x0002, 4, 33, 4, 33},                          // the controller's own
+                }),
       flash_(kFlashSize),
       eraseCounts_(kFlashSize / kBlockSize),
       programCounts_(kFlashSize / kChunkSize)
@@ -140,6 +146,18 @@ bool Protocol1Device::Finish(const std::uint8_t* plain)
     }
     ++finishCount_;
     return true;
+}
+
+bool Protocol1Device::OnWrite(const std::uint8_t*, std::size_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse("output report written to the interrupt pipe: the boot loader takes set-output requests only");
+}
+
+bool Protocol1Device::OnRead(std::uint8_t*, std::size_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Refuse("read of the interrupt pipe: the boot loader answers get-input requests only");
 }
 
 bool Protocol1Device::OnGetInputReport(std::uint8_t* buffer, std::size_t length)

@@ -30,6 +30,8 @@ public:
 
     Protocol1Device();
 
+    bool OnWrite(const std::uint8_t* report, std::size_t length) override;
+    bool OnRead(std::uint8_t* buffer, std::size_t length) override;
     bool OnSetOutputReport(const std::uint8_t* report, std::size_t length) override;
     bool OnGetInputReport(std::uint8_t* buffer, std::size_t length) override;
     std::vector<std::uint8_t> Recover(const std::uint8_t* report, std::size_t length) const override;

@@ -27,7 +27,13 @@ std::string Format(const char* format, unsigned a, unsigned b = 0)
 }  // namespace
 
 Protocol2Device::Protocol2Device()
-    : HidDevice(0x2563, 0x1818, {{0xFF00, 0x0002}, {0xFF00, 0x0001}, {0x0001, 0x0005}}),
+    : HidDevice(0x2563, 0x1818,
+                {
+                    // usage page, usage, input id, length, output id, length
+                    {0xFF00, 0x0002, 2, 33, 2, 33},  // the controller's own
+                    {0xFF00, 0x0001, kReportId, kReportLength, kReportId, kReportLength},
+                    {0x0001, 0x0005, 1, 20, 0, 0},   // game pad
+                }),
       flash_(kFlashSize, 0xFF),
       programmed_(kFlashSize, false)
 {

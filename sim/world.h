@@ -43,6 +43,7 @@ struct DialogView {
     std::int32_t barPos = 0;
     bool barVisible = true;
     bool controlsEnabled = true;
+    bool sessionEndBlocked = false;
     std::vector<std::int32_t> progress;  // every progress message, in order
     std::vector<MessageBoxRecord> boxes;
     std::vector<std::string> debugLines;
@@ -77,6 +78,7 @@ void RecordBarRange(std::int32_t low, std::int32_t high);
 void RecordBarPos(std::int32_t position);
 void RecordBarShown();
 void RecordControls(bool enabled);
+void RecordSessionEndBlocked(bool blocked);
 void RecordSleep(std::uint32_t ms);
 
 }  // namespace sim

@@ -122,15 +122,21 @@ TEST_F(Protocol1DeviceTest, NoIdentifyReplyOptionLeavesInputReport2Unanswered)
     EXPECT_EQ(device->IdentifyCount(), 1u);
 }
 
-TEST_F(Protocol1DeviceTest, InputReportOfAnotherIdOrLengthIsAnError)
+TEST_F(Protocol1DeviceTest, InputReportOfAnotherIdOrShorterBufferIsRefused)
 {
     ASSERT_TRUE(Send(Plain(0xB4, 0, 0, 0)));
     std::array<std::uint8_t, 64> buffer{};
     buffer[0] = 0x01;
     EXPECT_FALSE(platform::HidGetInputReport(TransferHandle(), buffer.data(), 46, kReplyReadLimitMs));
     buffer[0] = 0x02;
+    EXPECT_FALSE(platform::HidGetInputReport(TransferHandle(), buffer.data(), 45, kReplyReadLimitMs));
+    // The collection declares input report 2 of 46 bytes: the class driver refuses the others
+    // before the boot loader sees them.
+    EXPECT_EQ(device->stackRefusals, 2u);
+    EXPECT_TRUE(device->protocolErrors.empty());
+    // A longer buffer still receives the report; the boot loader itself checks its length.
     EXPECT_FALSE(platform::HidGetInputReport(TransferHandle(), buffer.data(), 64, kReplyReadLimitMs));
-    EXPECT_EQ(device->protocolErrors.size(), 2u);
+    EXPECT_EQ(device->protocolErrors.size(), 1u);
 }
 
 TEST_F(Protocol1DeviceTest, RejectsABadChecksum)
@@ -164,7 +170,9 @@ TEST_F(Protocol1DeviceTest, RejectsABadHeaderAReportIdAndALength)
     EXPECT_FALSE(Send(plain));
     EXPECT_FALSE(SendRaw(Plain(0x8A, 0x0A, 0x00, 0x01), 63));
     EXPECT_FALSE(Send(Plain(0x55, 0, 0, 0)));
-    EXPECT_EQ(device->protocolErrors.size(), 4u);
+    // The report id and the length are the class driver's to refuse; the rest the boot loader's.
+    EXPECT_EQ(device->stackRefusals, 2u);
+    EXPECT_EQ(device->protocolErrors.size(), 2u);
     EXPECT_EQ(device->EraseCount(0x0A00), 0u);
 }
 

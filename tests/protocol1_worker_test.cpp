@@ -73,7 +73,9 @@ TEST_F(Protocol1WorkerTest, AnsweredIdentifyRunsProtocol1WithTheShippedImage)
     // The bar is back on the dialog's range, so that a following download reports on it.
     EXPECT_EQ(view.barLow, 0);
     EXPECT_EQ(view.barHigh, 10000);
-    EXPECT_EQ(sim::TraceLines().back(), "bar-range 0 10000");
+    const auto lines = sim::TraceLines();
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"bar-range 0 10000", "session-end allowed"}));
 }
 
 TEST_F(Protocol1WorkerTest, AnyReplyContentCountsAsAnAnswer)

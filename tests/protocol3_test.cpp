@@ -362,10 +362,7 @@ TEST_F(Protocol3Test, FieldsThatDoNotFitTheBufferSendNothing)
     firmwareBuffer.blockCount = 3;  // disagrees with the length
     EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
 
-    UseImage(Pattern(116), 115);  // the buffer is shorter than its blocks
-    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
-
-    UseImage(Pattern(117), 117);  // the last block would run past the buffer
+    UseImage(Pattern(116), 115);  // the image runs past the buffer
     EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
 
     ReleaseFirmwareBuffer();
@@ -411,6 +408,41 @@ TEST_F(Protocol3Test, ShippedImage)
     EXPECT_TRUE(device->DownloadComplete());
     EXPECT_TRUE(device->protocolErrors.empty());
     EXPECT_EQ(device->Flash(), image);
+}
+
+// Images loaded from the resources through Start: one whose last block ends exactly on the
+// 58-byte grid (no extra block counted), and two that reach the buffer's end, where the last
+// block's 58-byte window runs past the buffer.
+TEST_F(Protocol3Test, ImagesUpToTheWholeBufferThroughStart)
+{
+    for (const std::size_t length : {std::size_t{116}, std::size_t{58 * 3707}, kLargeImageBufferSize}) {
+        SCOPED_TRACE(length);
+        deviceLink->CloseDeviceLink();
+        sim::ResetBus();
+        Plug(std::make_shared<sim::Protocol3Device>());
+        const Bytes image = Pattern(length);
+        sim::OverrideImageResource(108, &image);
+        downloadState.UpdateModeFlag = 1;  // as Start leaves it after finding the controller
+
+        DialogStart(sim::kDialogWindow);
+        ASSERT_TRUE(WaitForDownload());
+
+        const std::uint32_t blocks = static_cast<std::uint32_t>((length + 57) / 58);
+        EXPECT_EQ(firmwareBuffer.blockCount, blocks);
+        const auto writes = Writes();
+        ASSERT_EQ(writes.size(), blocks + 2u);
+        const Bytes& last = writes[blocks].bytes;
+        const std::size_t lastLength = length - 58 * (blocks - 1);
+        EXPECT_EQ(Field(last, 5, 2), (Bytes{std::uint8_t(lastLength), 0x00}));
+        EXPECT_EQ(Field(last, 7, lastLength), Field(image, length - lastLength, lastLength));
+        EXPECT_EQ(Field(last, 7 + lastLength, 58 - lastLength), Bytes(58 - lastLength, 0x00));
+        EXPECT_EQ(Field(writes[blocks + 1].bytes, 3, 2),
+                  (Bytes{std::uint8_t(blocks + 1), std::uint8_t((blocks + 1) >> 8)}));
+        EXPECT_EQ(BoxTexts().back(), "Download | Download Successful!");
+        EXPECT_TRUE(device->DownloadComplete());
+        EXPECT_TRUE(device->protocolErrors.empty());
+        EXPECT_EQ(device->Flash(), image);
+    }
 }
 
 TEST_F(Protocol3Test, WorkerReportsASuccessfulDownload)

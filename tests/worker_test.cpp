@@ -46,8 +46,9 @@ TEST_F(WorkerTest, StepsComeInTheirOrder)
     });
     ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
     ASSERT_TRUE(WaitForDownload());
-    EXPECT_EQ(sim::TraceLines(), (Lines{"controls disabled", "controls enabled",
-                                        "message Download | Download Failture!", "progress 0"}));
+    EXPECT_EQ(sim::TraceLines(), (Lines{"session-end blocked", "controls disabled", "controls enabled",
+                                        "message Download | Download Failture!", "progress 0",
+                                        "session-end allowed"}));
     // While the box is shown the download still counts as under way.
     EXPECT_EQ(busyDuringBox, 1);
     EXPECT_EQ(flagDuringBox, 1);
@@ -56,7 +57,7 @@ TEST_F(WorkerTest, StepsComeInTheirOrder)
 TEST_F(WorkerTest, ModeOneWithoutAnswerSaysUnrecognisedDevice)
 {
     // A device that accepts every report but never answers input report 2.
-    auto device = PlugCollections(0x2563, 0x0059, {{0xFF00, 0x0001}});
+    auto device = PlugCollections(0x2563, 0x0059, {{0xFF00, 0x0001, 2, 46, 3, 64}});
     device->faults.failReply = 1;
     ASSERT_TRUE(deviceLink->FindProtocol1Device());
     ASSERT_EQ(LoadFirmwareImage(1), 1);

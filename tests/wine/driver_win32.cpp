@@ -238,6 +238,17 @@ bool Responds(const Updater& updater)
     return SendMessageTimeoutA(updater.dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
 }
 
+// Asks the dialog, as the system does at shutdown or log-off, whether the session may end.
+// 1: it may; 0: refused; -1: no answer.
+LRESULT QueryEndSession(const Updater& updater)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(updater.dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                             5000, &result))
+        return -1;
+    return result != 0 ? 1 : 0;
+}
+
 void PressStart(const Updater& updater)
 {
     // As a click on the button: the command reaches the dialog through its message queue.
@@ -391,6 +402,7 @@ void WatchDownload(const Updater& updater, DWORD timeoutMs, bool tryToClose)
     std::vector<LRESULT> positions;
     bool disabledWhileMoving = false;
     bool closeTried = false;
+    LRESULT endOfSession = -1;
     Box box;
     DWORD start = GetTickCount();
     while (!FindBox(updater, box) && GetTickCount() - start < timeoutMs) {
@@ -401,6 +413,7 @@ void WatchDownload(const Updater& updater, DWORD timeoutMs, bool tryToClose)
             if (tryToClose && !closeTried) {
                 closeTried = true;
                 PostMessageA(updater.dialog, WM_CLOSE, 0, 0);
+                endOfSession = QueryEndSession(updater);
             }
         }
         Sleep(2);
@@ -418,6 +431,7 @@ void WatchDownload(const Updater& updater, DWORD timeoutMs, bool tryToClose)
     Check(disabledWhileMoving, "Start is disabled while the bar moves");
     if (tryToClose) {
         Check(closeTried && IsWindow(updater.dialog), "closing is refused while the download runs");
+        Check(endOfSession == 0, "the end of the session is refused while the download runs");
     }
 }
 
@@ -442,6 +456,7 @@ void ScenarioStartProtocol2()
     PressStart(updater);
     WatchDownload(updater, 120000, true);
     FinishDownload(updater, "Download Successful!");
+    Check(QueryEndSession(updater) == 1, "the end of the session is allowed again after the download");
     CloseWithEscape(updater);
     CheckFlash("image2", 30744);
     if (failures) ShowTraceTail(TraceLines());
