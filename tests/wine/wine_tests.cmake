@@ -3,10 +3,13 @@
 find_program(OSKEL_WINE NAMES wine)
 find_program(OSKEL_XVFB_RUN NAMES xvfb-run)
 
-add_executable(oskel_wine_driver ${CMAKE_SOURCE_DIR}/tests/wine/driver_win32.cpp)
+add_executable(oskel_wine_driver ${CMAKE_SOURCE_DIR}/tests/wine/driver_win32.cpp
+  ${CMAKE_SOURCE_DIR}/tests/wine/driver_common_win32.cpp ${CMAKE_SOURCE_DIR}/tests/wine/rig_scenarios_win32.cpp)
 target_include_directories(oskel_wine_driver PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_wine_driver PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_wine_driver PRIVATE user32 gdi32 kernel32)
+
+include(${CMAKE_SOURCE_DIR}/tests/wine/hid/hid_rig.cmake)
 
 if(NOT OSKEL_WINE OR NOT OSKEL_XVFB_RUN)
   message(WARNING "wine or xvfb-run not found: the Wine tests are not registered")

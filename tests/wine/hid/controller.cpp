@@ -1,0 +1,305 @@
+#include "tests/wine/hid/controller.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <thread>
+
+#include "sim/models.h"
+#include "sim/protocol3_device.h"
+#include "sim/trace.h"
+#include "tests/wine/hid/controller_record.h"
+#include "tests/wine/hid/report_descriptor.h"
+
+namespace rig {
+namespace {
+
+// How long the model may take over one report or answer. A stalled report never completes
+// within any download's limits; the rig holds the request this long, then refuses it.
+constexpr std::uint32_t kHungDeviceMs = 10 * 60 * 1000;
+
+// How often an idle controller looks at whether its record needs writing.
+constexpr auto kIdleTick = std::chrono::milliseconds(100);
+
+std::mutex registryMutex;
+std::map<std::uint32_t, std::shared_ptr<Controller>> present;  // by vendor << 16 | product
+
+std::uint32_t Key(std::uint16_t vendorId, std::uint16_t productId)
+{
+    return static_cast<std::uint32_t>(vendorId) << 16 | productId;
+}
+
+}  // namespace
+
+Controller::Controller(std::shared_ptr<sim::HidDevice> model, std::string recordFolder)
+    : model_(std::move(model)), recordFolder_(std::move(recordFolder))
+{
+}
+
+std::shared_ptr<Controller> Controller::Acquire(const NodeSettings& settings)
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto found = present.find(Key(settings.vendorId, settings.productId));
+    if (found != present.end()) return found->second;
+
+    std::shared_ptr<sim::HidDevice> model = sim::MakeDevice(settings.vendorId, settings.productId);
+    model->faults = settings.faults;
+    model->latencyMs = settings.latencyMs;
+    for (std::size_t i = 0; i < std::size(kModelSettings); ++i) {
+        if (settings.modelValues[i] != 0) model->SetOption(kModelSettings[i].modelOption, settings.modelValues[i]);
+    }
+    if (!settings.recordFolder.empty()) {
+        sim::TraceOpen(settings.recordFolder + "\\trace.txt");
+        sim::TraceKeepLines(false);
+    }
+    sim::Plug(model);
+
+    auto controller = std::make_shared<Controller>(model, settings.recordFolder);
+    controller->WriteRecord();
+    std::thread([controller] { controller->Run(); }).detach();
+    present[Key(settings.vendorId, settings.productId)] = controller;
+    return controller;
+}
+
+RigNode* Controller::OpenNode(std::uint32_t collection, const RigDriverCalls& calls)
+{
+    if (collection == 0 || collection > model_->collections.size()) return nullptr;
+    auto* node = new RigNode;
+    node->controller = shared_from_this();
+    node->collection = collection - 1;
+    node->declaration = model_->collections[node->collection];
+    node->descriptor = ReportDescriptor(node->declaration);
+    node->calls = calls;
+    node->busHandle = sim::BusOpen(model_->PathOf(node->collection), true);
+    std::lock_guard<std::mutex> lock(mutex_);
+    nodes_.push_back(node);
+    return node;
+}
+
+bool Controller::AnswersEachWrite() const
+{
+    // Protocol 3's controller answers every report it takes on its interrupt pipe with one
+    // input report; the other models send nothing on that pipe.
+    return dynamic_cast<const sim::Protocol3Device*>(model_.get()) != nullptr;
+}
+
+int Controller::Submit(RigNode* node, const RigRequest& request)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!node->calls.arm(request.context)) return RIG_CANCELLED;
+    if (node->gone) {
+        node->calls.complete(request.context, RIG_GONE, nullptr, 0);
+        return -1;
+    }
+    if (request.kind == RIG_READ_REPORT) {
+        node->reads.push_back(request.context);
+        DeliverInputs(node);
+        return -1;
+    }
+    Task task;
+    task.node = node;
+    task.context = request.context;
+    task.reportId = request.reportId;
+    task.busHandle = node->busHandle;
+    task.declaration = node->declaration;
+    switch (request.kind) {
+    case RIG_WRITE_REPORT: task.step = Step::Write; break;
+    case RIG_SET_OUTPUT_REPORT: task.step = Step::SetOutput; break;
+    case RIG_GET_INPUT_REPORT: task.step = Step::GetInput; break;
+    default:
+        node->calls.complete(request.context, RIG_REFUSED, nullptr, 0);
+        return -1;
+    }
+    if (task.step == Step::GetInput) {
+        task.room = request.length;
+    } else if (request.report != nullptr) {
+        task.bytes.assign(request.report, request.report + request.length);
+    }
+    queue_.push_back(std::move(task));
+    wake_.notify_all();
+    return -1;
+}
+
+int Controller::Forget(RigNode* node, void* context)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto read = node->reads.begin(); read != node->reads.end(); ++read) {
+        if (*read == context) {
+            node->reads.erase(read);
+            return 1;
+        }
+    }
+    for (auto task = queue_.begin(); task != queue_.end(); ++task) {
+        if (task->node == node && task->context == context) {
+            queue_.erase(task);
+            return 1;
+        }
+    }
+    if (running_ && running_->node == node && running_->context == context && !running_->abandoned) {
+        running_->abandoned = true;
+        return 1;
+    }
+    return 0;
+}
+
+void Controller::Unplug(RigNode* node)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (node->gone) return;
+    node->gone = true;
+    for (void* read : node->reads) node->calls.complete(read, RIG_GONE, nullptr, 0);
+    node->reads.clear();
+    node->inputs.clear();
+    for (auto task = queue_.begin(); task != queue_.end();) {
+        if (task->node != node) {
+            ++task;
+            continue;
+        }
+        if (task->context) node->calls.complete(task->context, RIG_GONE, nullptr, 0);
+        task = queue_.erase(task);
+    }
+    if (running_ && running_->node == node && !running_->abandoned) {
+        if (running_->context) node->calls.complete(running_->context, RIG_GONE, nullptr, 0);
+        running_->abandoned = true;
+    }
+}
+
+void Controller::Close(RigNode* node)
+{
+    Unplug(node);
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::erase(nodes_, node);
+        sim::BusClose(node->busHandle);
+        last = nodes_.empty();
+        if (last) {
+            stopping_ = true;
+            wake_.notify_all();
+        }
+    }
+    if (last) {
+        WriteRecord();
+        std::lock_guard<std::mutex> lock(registryMutex);
+        auto found = present.find(Key(model_->vendorId, model_->productId));
+        if (found != present.end() && found->second.get() == this) present.erase(found);
+    }
+    delete node;
+}
+
+void Controller::Run()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (queue_.empty()) {
+            if (dirty_) {
+                dirty_ = false;
+                lock.unlock();
+                WriteRecord();
+                lock.lock();
+                continue;
+            }
+            wake_.wait_for(lock, kIdleTick);
+            continue;
+        }
+        running_ = std::move(queue_.front());
+        queue_.pop_front();
+        const Task task = *running_;
+        lock.unlock();
+        const Outcome outcome = Execute(task);
+        lock.lock();
+        Finish(*running_, outcome);
+        running_.reset();
+        dirty_ = true;
+    }
+}
+
+Controller::Outcome Controller::Execute(const Task& task) const
+{
+    Outcome outcome;
+    const bool numbered = NumbersReports(task.declaration);
+    switch (task.step) {
+    case Step::Write:
+    case Step::SetOutput: {
+        // Without report ids the driver gets the report without its leading 0 byte; the model
+        // takes the report as the host wrote it.
+        std::vector<std::uint8_t> report;
+        if (!numbered) report.push_back(0);
+        report.insert(report.end(), task.bytes.begin(), task.bytes.end());
+        const bool taken = task.step == Step::Write
+                               ? sim::BusWrite(task.busHandle, report.data(), report.size(), kHungDeviceMs)
+                               : sim::BusSetOutputReport(task.busHandle, report.data(), report.size(), kHungDeviceMs);
+        outcome.result = taken ? RIG_DONE : RIG_REFUSED;
+        outcome.taken = task.bytes.size();
+        break;
+    }
+    case Step::GetInput:
+    case Step::AnswerWrite: {
+        const std::size_t length = task.step == Step::GetInput ? task.room + (numbered ? 0 : 1) : task.declaration.inputLength;
+        std::vector<std::uint8_t> buffer(length, 0);
+        if (!buffer.empty()) buffer[0] = task.step == Step::GetInput && numbered ? task.reportId : task.declaration.inputReportId;
+        const bool answered = task.step == Step::GetInput
+                                  ? sim::BusGetInputReport(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs)
+                                  : sim::BusRead(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs);
+        outcome.result = answered ? RIG_DONE : RIG_REFUSED;
+        outcome.answered = answered;
+        if (answered) outcome.answer.assign(buffer.begin() + (numbered ? 0 : 1), buffer.end());
+        break;
+    }
+    }
+    return outcome;
+}
+
+void Controller::Finish(Task& task, const Outcome& outcome)
+{
+    if (task.abandoned) return;
+    RigNode* node = task.node;
+    switch (task.step) {
+    case Step::Write:
+    case Step::SetOutput:
+        node->calls.complete(task.context, outcome.result, nullptr, outcome.taken);
+        if (task.step == Step::Write && outcome.result == RIG_DONE && AnswersEachWrite() &&
+            task.declaration.inputLength > 0) {
+            Task answer;
+            answer.node = node;
+            answer.step = Step::AnswerWrite;
+            answer.busHandle = task.busHandle;
+            answer.declaration = task.declaration;
+            queue_.push_front(std::move(answer));
+        }
+        break;
+    case Step::GetInput:
+        node->calls.complete(task.context, outcome.result, outcome.answer.data(), outcome.answer.size());
+        break;
+    case Step::AnswerWrite:
+        // An answer that fails is an interrupt transfer that brought nothing: the class driver's
+        // read stays pending.
+        if (outcome.answered) {
+            node->inputs.push_back(outcome.answer);
+            DeliverInputs(node);
+        }
+        break;
+    }
+}
+
+void Controller::DeliverInputs(RigNode* node)
+{
+    while (!node->inputs.empty() && !node->reads.empty()) {
+        void* read = node->reads.front();
+        node->reads.pop_front();
+        const std::vector<std::uint8_t>& input = node->inputs.front();
+        node->calls.complete(read, RIG_DONE, input.data(), input.size());
+        node->inputs.pop_front();
+    }
+}
+
+void Controller::WriteRecord()
+{
+    if (recordFolder_.empty()) return;
+    std::lock_guard<std::mutex> lock(recordMutex_);
+    WriteControllerRecord(recordFolder_, *model_);
+}
+
+}  // namespace rig

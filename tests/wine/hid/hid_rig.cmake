@@ -1,0 +1,37 @@
+# The virtual controller rig (64-bit build only, never part of what ships): a HID minidriver,
+# the model DLL that runs the simulated world's device models behind it, and the installer that
+# plugs controllers in and out. Everything lands in one folder beside its INF.
+set(OSKEL_HID_RIG_DIR "${CMAKE_BINARY_DIR}/hid-rig")
+set(rig "${CMAKE_SOURCE_DIR}/tests/wine/hid")
+configure_file("${rig}/oskel_hid_rig.inf" "${OSKEL_HID_RIG_DIR}/oskel_hid_rig.inf" COPYONLY)
+
+# The model DLL: C++, the simulated world linked in statically.
+add_library(oskel_hid_model SHARED
+  ${rig}/model_api.cpp ${rig}/controller.cpp ${rig}/controller_record.cpp
+  ${rig}/report_descriptor.cpp ${rig}/node_settings.cpp
+  # The core's objects that the models pull in write debugger lines through the Windows seam.
+  ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp)
+target_compile_definitions(oskel_hid_model PRIVATE OSKEL_RIG_MODEL_BUILD)
+target_include_directories(oskel_hid_model PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(oskel_hid_model PRIVATE -Wl,--start-group oskel_sim oskel_platform_sim oskel_core -Wl,--end-group advapi32 kernel32)
+target_link_options(oskel_hid_model PRIVATE -static -static-libgcc -static-libstdc++)
+set_target_properties(oskel_hid_model PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}"
+                      ARCHIVE_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/hid-rig-lib")
+
+# The minidriver: plain C, a native image that imports ntoskrnl.exe, hidclass.sys and the DLL.
+add_library(oskel_hid_rig_sys SHARED ${rig}/minidriver.c)
+target_compile_options(oskel_hid_rig_sys PRIVATE -ffreestanding -fno-stack-protector -mno-stack-arg-probe)
+target_link_options(oskel_hid_rig_sys PRIVATE -nostdlib -Wl,--subsystem,native -Wl,--entry,DriverEntry)
+target_link_libraries(oskel_hid_rig_sys PRIVATE oskel_hid_model ntoskrnl hidclass gcc)
+set_target_properties(oskel_hid_rig_sys PROPERTIES PREFIX "" OUTPUT_NAME oskel_hid_rig SUFFIX ".sys"
+                      RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}"
+                      ARCHIVE_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/hid-rig-lib")
+
+# The installer.
+add_executable(oskel_hid_rig ${rig}/installer.cpp ${rig}/node_settings.cpp
+  ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp)
+target_include_directories(oskel_hid_rig PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(oskel_hid_rig PRIVATE -Wl,--start-group oskel_sim oskel_platform_sim oskel_core -Wl,--end-group
+                      newdev setupapi advapi32 kernel32)
+target_link_options(oskel_hid_rig PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
+set_target_properties(oskel_hid_rig PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}")

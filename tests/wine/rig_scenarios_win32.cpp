@@ -1,0 +1,313 @@
+// Scenarios of the unmodified updater against virtual controllers behind Wine's own HID stack
+// (setupapi, hid.dll, hidclass.sys and the rig's minidriver, tests/wine/hid/). The driver plugs
+// and unplugs controllers with the rig's installer, drives the real dialog, and reads what the
+// controller was left with from the record the rig writes into the work folder (flash.bin,
+// status.txt, trace.txt).
+//
+// Options: --updater EXE (the 64-bit or the 32-bit OskelUpdater.exe), --rig DIR (the rig's
+// folder with oskel_hid_rig.exe), --work DIR, --image1/2/3 FILE.
+#include "tests/wine/rig_scenarios.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/dialog_ids.h"
+#include "tests/wine/driver_common.h"
+
+namespace driver {
+namespace {
+
+const char kSuccess[] = "Download Successful!";
+const char kFailure[] = "Download Failture!";
+
+// The protocols' report time limit (protocol/time_limits.h): a report that does not complete
+// within it fails the download.
+constexpr DWORD kReportLimitMs = 5000;
+// What the result box may take beyond that limit: the cancelled report, the worker's cleanup.
+constexpr DWORD kResultMarginMs = 4000;
+// A whole download of any mode, with room for a slow machine.
+constexpr DWORD kDownloadLimitMs = 120000;
+
+// Where each mode's image goes in the controller's flash (as the host tests compare them):
+// mode 1 programs the application region from 0x0A00 up to the last byte, which it leaves erased;
+// mode 2 streams the first 30744 bytes; mode 3 the whole image.
+struct FlashSpan {
+    const char* imageOption;
+    std::size_t from;
+    std::size_t to;
+};
+constexpr FlashSpan kMode1Flash{"image1", 0x0A00, 0x7FFF};
+constexpr FlashSpan kMode2Flash{"image2", 0, 30744};
+constexpr FlashSpan kMode3Flash{"image3", 0, 195933};
+
+// Runs the rig's installer with these arguments and waits for it; its exit code, or -1.
+int RunRig(const std::string& arguments)
+{
+    const std::string program = Option("rig") + "\\oskel_hid_rig.exe";
+    std::string commandLine = "\"" + program + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        Log("     cannot start %s (error %lu)", program.c_str(), GetLastError());
+        return -1;
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    else TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(code);
+}
+
+bool Plug(const char* device, const std::string& extra = "")
+{
+    DWORD start = GetTickCount();
+    const int code = RunRig(std::string("plug ") + device + " --record \"" + Option("work") + "\" " + extra);
+    Log("     plugged %s %s in %lu ms", device, extra.c_str(), GetTickCount() - start);
+    return Check(code == 0, "the rig plugs the controller in");
+}
+
+bool Unplug()
+{
+    return Check(RunRig("unplug") == 0, "the rig unplugs the controllers");
+}
+
+// The controller's status.txt: the key=value fields of its first line, and its error lines.
+struct ControllerStatus {
+    std::map<std::string, long> fields;
+    std::vector<std::string> errors;
+
+    long Field(const std::string& name) const
+    {
+        auto found = fields.find(name);
+        return found == fields.end() ? -1 : found->second;
+    }
+};
+
+ControllerStatus ReadStatus()
+{
+    ControllerStatus status;
+    std::ifstream file(Option("work") + "\\status.txt");
+    std::string line;
+    if (std::getline(file, line)) {
+        Log("     controller: %s", line.c_str());
+        std::size_t at = 0;
+        while (at < line.size()) {
+            std::size_t end = line.find(' ', at);
+            if (end == std::string::npos) end = line.size();
+            const std::string field = line.substr(at, end - at);
+            const std::size_t equals = field.find('=');
+            if (equals != std::string::npos)
+                status.fields[field.substr(0, equals)] = std::strtol(field.c_str() + equals + 1, nullptr, 10);
+            at = end + 1;
+        }
+    }
+    while (std::getline(file, line)) {
+        Log("     controller: %s", line.c_str());
+        status.errors.push_back(line);
+    }
+    return status;
+}
+
+// Clears what an earlier scenario left: controllers and their record.
+void FreshWorld()
+{
+    Unplug();
+    for (const char* name : {"\\status.txt", "\\flash.bin", "\\trace.txt"}) DeleteFileA((Option("work") + name).c_str());
+}
+
+void CheckCompleteDownload(const FlashSpan& flash)
+{
+    const ControllerStatus status = ReadStatus();
+    Check(status.Field("complete") == 1, "the controller received a whole download");
+    Check(status.Field("protocol-errors") == 0, "the controller found no protocol error");
+    Check(status.Field("refused") == 0, "the controller refused no report");
+    CheckFlashRange(flash.imageOption, flash.from, flash.to);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// A controller in an update mode when Start is pressed.
+void StartDownload(const char* device, const FlashSpan& flash)
+{
+    FreshWorld();
+    if (!Plug(device)) return;
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    CheckControls(updater);
+    PressStart(updater);
+    WatchDownload(updater, kDownloadLimitMs, true);
+    FinishDownload(updater, kSuccess);
+    CloseWithEscape(updater);
+    Unplug();
+    CheckCompleteDownload(flash);
+}
+
+// A controller plugged in, in an update mode, while the dialog is open: the system's arrival
+// notification starts the download without a click.
+void ArrivalDownload(const char* device, const FlashSpan& flash, bool watch)
+{
+    FreshWorld();
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    CheckControls(updater);
+    if (!Plug(device)) return;
+    if (watch) WatchDownload(updater, kDownloadLimitMs, false);
+    FinishDownload(updater, kSuccess);
+    CloseWithEscape(updater);
+    Unplug();
+    CheckCompleteDownload(flash);
+}
+
+void ScenarioNoController()
+{
+    FreshWorld();
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    PressStart(updater);
+    ExpectBox(updater, "Error", "Device error!", 20000);
+    Box extra;
+    Check(!WaitForBox(updater, extra, 1000), "no further message box");
+    Check(IsWindowEnabled(Item(updater, IDC_START)) && BarPosition(updater) == 0,
+          "Start still enabled and the bar still at 0");
+    CloseWithEscape(updater);
+}
+
+// A supported controller in its normal mode: Start shows nothing and sends it nothing.
+void ScenarioNormalController()
+{
+    FreshWorld();
+    if (!Plug("045e:028e")) return;
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    PressStart(updater);
+    Box box;
+    const bool anyBox = WaitForBox(updater, box, 3000);
+    if (anyBox) Log("     unexpected box: \"%s\" / \"%s\"", box.caption.c_str(), box.text.c_str());
+    Check(!anyBox, "Start shows no message box");
+    Check(Responds(updater), "the dialog still answers");
+    Check(IsWindowEnabled(Item(updater, IDC_START)) && BarPosition(updater) == 0,
+          "Start still enabled and the bar still at 0");
+    if (anyBox) Dismiss(updater, box);
+    CloseWithEscape(updater);
+    Unplug();
+    const ControllerStatus status = ReadStatus();
+    Check(status.Field("reports") == 0 && status.Field("replies") == 0, "nothing was sent to the controller");
+}
+
+// The controller refuses report 5 (a data report of mode 2): the download fails, and nothing
+// more is sent after the refused report.
+void ScenarioRefusedReport()
+{
+    FreshWorld();
+    if (!Plug("2563:1818", "--refuse-report 5")) return;
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    PressStart(updater);
+    FinishDownload(updater, kFailure);
+    CloseWithEscape(updater);
+    Unplug();
+    const ControllerStatus status = ReadStatus();
+    Check(status.Field("reports") == 5 && status.Field("accepted") == 4,
+          "the controller took 4 reports, refused the 5th and saw no further one");
+    Check(status.Field("complete") == 0, "the download is incomplete");
+}
+
+// Report 5 never completes: the download fails within the report's time limit, the dialog
+// answers meanwhile and cannot be closed until the worker has ended.
+void ScenarioStalledReport()
+{
+    FreshWorld();
+    if (!Plug("2563:1818", "--stall-report 5")) return;
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    const DWORD pressed = GetTickCount();
+    PressStart(updater);
+    bool answered = true;
+    bool closeRefused = true;
+    bool sessionEndRefused = true;
+    Box box;
+    while (!FindBox(updater, box) && GetTickCount() - pressed < kReportLimitMs + kResultMarginMs) {
+        answered = answered && Responds(updater);
+        if (!IsWindowEnabled(Item(updater, IDC_START))) {
+            PostMessageA(updater.dialog, WM_CLOSE, 0, 0);
+            Sleep(50);
+            closeRefused = closeRefused && IsWindow(updater.dialog) && !Exited(updater, 0);
+            sessionEndRefused = sessionEndRefused && QueryEndSession(updater) == 0;
+        }
+        Sleep(100);
+    }
+    const DWORD waited = GetTickCount() - pressed;
+    Log("     %lu ms from Start to the result box (limit %lu + %lu)", waited, kReportLimitMs, kResultMarginMs);
+    Check(answered, "the dialog answers while the report hangs");
+    Check(closeRefused, "closing is refused while the download runs");
+    Check(sessionEndRefused, "the end of the session is refused while the download runs");
+    if (!Check(FindBox(updater, box), "the result box comes within the report's time limit and the margin")) {
+        Check(IsWindow(updater.dialog), "the dialog is still there");
+        return;
+    }
+    FinishDownload(updater, kFailure);
+    CloseWithEscape(updater);
+    Unplug();
+    const ControllerStatus status = ReadStatus();
+    Check(status.Field("reports") == 5 && status.Field("accepted") == 4,
+          "the controller took 4 reports, held the 5th and saw no further one");
+}
+
+// The controller is unplugged in the middle of a download: the download fails without a hang;
+// plugged back in, it downloads through the arrival road.
+void ScenarioUnplugMidDownload()
+{
+    FreshWorld();
+    // A few milliseconds per report keep the download running long enough to be interrupted.
+    if (!Plug("2563:1818", "--latency 6")) return;
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    PressStart(updater);
+    const bool midway = WaitFor(
+        [&] {
+            const LRESULT position = BarPosition(updater);
+            return position > 1000 && position < 9000;
+        },
+        30000);
+    if (!Check(midway, "the download gets under way")) return;
+    const DWORD unplugged = GetTickCount();
+    Unplug();
+    FinishDownload(updater, kFailure);
+    Log("     %lu ms from the unplug to the end of the failure box", GetTickCount() - unplugged);
+    Check(Responds(updater), "the dialog still answers");
+
+    if (!Plug("2563:1818")) return;
+    FinishDownload(updater, kSuccess);
+    CloseWithEscape(updater);
+    Unplug();
+    CheckCompleteDownload(kMode2Flash);
+}
+
+}  // namespace
+
+bool RunRigScenario(const std::string& scenario)
+{
+    if (scenario == "start-protocol2") StartDownload("2563:1818", kMode2Flash);
+    else if (scenario == "start-protocol3") StartDownload("0461:4d81", kMode3Flash);
+    else if (scenario == "arrival-protocol1") ArrivalDownload("2563:0059", kMode1Flash, false);
+    else if (scenario == "arrival-protocol2") ArrivalDownload("2563:1818", kMode2Flash, false);
+    else if (scenario == "arrival-protocol3") ArrivalDownload("0461:4d81", kMode3Flash, true);
+    else if (scenario == "no-controller") ScenarioNoController();
+    else if (scenario == "normal-controller") ScenarioNormalController();
+    else if (scenario == "refused-report") ScenarioRefusedReport();
+    else if (scenario == "stalled-report") ScenarioStalledReport();
+    else if (scenario == "unplug-mid-download") ScenarioUnplugMidDownload();
+    else return false;
+    return true;
+}
+
+}  // namespace driver
