@@ -35,3 +35,49 @@ foreach(scenario ${OSKEL_WINE_SCENARIOS})
   set_tests_properties(wine.${scenario} PROPERTIES
     FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 240)
 endforeach()
+
+# The unmodified updater against virtual controllers behind Wine's own HID stack (the rig of
+# tests/wine/hid/), 64-bit and 32-bit. The scenarios share one prefix, a copy of the one above
+# made for this run and removed after it; each scenario plugs in the controllers it needs and
+# unplugs them at its end. The 32-bit runs use the win32 preset's program and are skipped, with
+# the reason, where 32-bit programs cannot run.
+set(OSKEL_WIN32_UPDATER "${CMAKE_SOURCE_DIR}/build/win32/OskelUpdater.exe" CACHE FILEPATH
+    "The 32-bit OskelUpdater.exe of the win32 preset, for the 32-bit rig scenarios")
+set(OSKEL_RIG_PREFIX "${CMAKE_BINARY_DIR}/wineprefix-rig")
+set(OSKEL_RIG_RUN bash ${CMAKE_SOURCE_DIR}/tools/wine-env.sh ${OSKEL_RIG_PREFIX})
+
+add_test(NAME wine.rig.prefix COMMAND ${OSKEL_RIG_RUN} clone ${OSKEL_WINE_PREFIX})
+set_tests_properties(wine.rig.prefix PROPERTIES FIXTURES_SETUP oskel_rig_prefix
+  FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 120)
+add_test(NAME wine.rig.cleanup COMMAND ${OSKEL_RIG_RUN} remove)
+set_tests_properties(wine.rig.cleanup PROPERTIES FIXTURES_CLEANUP oskel_rig_prefix
+  RESOURCE_LOCK oskel_wine TIMEOUT 60)
+
+set(OSKEL_RIG_SCENARIOS no-controller normal-controller start-protocol2 start-protocol3
+    arrival-protocol1 arrival-protocol2 arrival-protocol3 refused-report stalled-report
+    unplug-mid-download)
+foreach(bits 64 32)
+  if(bits EQUAL 64)
+    set(updater $<TARGET_FILE:OskelUpdater>)
+    set(run ${OSKEL_RIG_RUN} run)
+  else()
+    set(updater ${OSKEL_WIN32_UPDATER})
+    set(run ${OSKEL_RIG_RUN} run-i386 ${OSKEL_WIN32_UPDATER})
+  endif()
+  foreach(scenario ${OSKEL_RIG_SCENARIOS})
+    set(work "${CMAKE_BINARY_DIR}/wine-work/rig${bits}-${scenario}")
+    file(MAKE_DIRECTORY "${work}")
+    add_test(NAME wine.rig${bits}.${scenario}
+             COMMAND ${run} $<TARGET_FILE:oskel_wine_driver> rig-${scenario} --updater ${updater}
+                     --rig ${OSKEL_HID_RIG_DIR} --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2}
+                     --image3 ${OSKEL_IMAGE_MODE3} --work ${work})
+    set_tests_properties(wine.rig${bits}.${scenario} PROPERTIES
+      FIXTURES_REQUIRED oskel_rig_prefix RESOURCE_LOCK oskel_wine TIMEOUT 240 SKIP_RETURN_CODE 77)
+  endforeach()
+  # Wine's class driver does not pass the cancellation of a write, set-output or get-input
+  # request down to the minidriver, and CancelIoEx leaves the request pending until the
+  # controller completes it: the updater's wait for the cancelled report (GetOverlappedResult
+  # with bWait) then never returns, and no result box comes. Expected to fail until the updater
+  # bounds that wait.
+  set_tests_properties(wine.rig${bits}.stalled-report PROPERTIES WILL_FAIL TRUE)
+endforeach()

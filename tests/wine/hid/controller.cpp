@@ -20,8 +20,9 @@ namespace {
 // within any download's limits; the rig holds the request this long, then refuses it.
 constexpr std::uint32_t kHungDeviceMs = 10 * 60 * 1000;
 
-// How often an idle controller looks at whether its record needs writing.
-constexpr auto kIdleTick = std::chrono::milliseconds(100);
+// The record is written once the controller has been idle this long (not between the reports
+// of a download, which would slow it down), and when its last node goes.
+constexpr auto kRecordAfterIdle = std::chrono::milliseconds(200);
 
 std::mutex registryMutex;
 std::map<std::uint32_t, std::shared_ptr<Controller>> present;  // by vendor << 16 | product
@@ -194,14 +195,13 @@ void Controller::Run()
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         if (queue_.empty()) {
-            if (dirty_) {
+            const bool woken = wake_.wait_for(lock, kRecordAfterIdle, [this] { return stopping_ || !queue_.empty(); });
+            if (!woken && dirty_) {
                 dirty_ = false;
                 lock.unlock();
                 WriteRecord();
                 lock.lock();
-                continue;
             }
-            wake_.wait_for(lock, kIdleTick);
             continue;
         }
         running_ = std::move(queue_.front());
