@@ -10,6 +10,16 @@ packages=(
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
 )
 
+# The 32-bit Windows program runs under Wine's 32-bit part, which only a kernel that runs 32-bit
+# programs can use: install it (with the i386 architecture) only there.
+if bash "$(dirname "$0")/i386-runs.sh" >/dev/null; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: adding the i386 architecture"
+    if [[ $(id -u) -ne 0 ]]; then sudo dpkg --add-architecture i386; else dpkg --add-architecture i386; fi
+  fi
+  packages+=(wine32:i386)
+fi
+
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
