@@ -13,7 +13,7 @@
 #   - the requests in the driver's log equal those of the reference, in order and byte for byte;
 #   - some device's identification string (index 0xFF, language 0x0036) was asked and answered
 #     with TEXT;
-#   - every node that was opened was closed again;
+#   - every node that was opened was closed once the walk was done with it;
 #   - PROGRAM printed "topology match=" with the flag of --match (unless --no-match-line: a
 #     program that walks without printing its flag, such as the shipped one).
 set -uo pipefail
@@ -45,6 +45,8 @@ if [[ $# -eq 0 || -z "${wine_env:-}" || -z "${prefix:-}" || -z "${work:-}" || -z
   echo "usage: see $0" >&2
   exit 2
 fi
+
+prefix=$(realpath -m "$prefix")  # Wine takes only an absolute prefix
 
 # Unix paths as Windows programs under Wine reach them (the Z: drive).
 windows_path() { local path; path=$(realpath -m "$1"); echo "Z:${path//\//\\}"; }
@@ -101,12 +103,20 @@ else
   fail "no answered identification request carries \"$identification\""
 fi
 
-opened=$(grep -c '^open ok ' "$rig_log")
-closed=$(grep -c '^close ' "$rig_log")
-if [[ $opened -gt 0 && $opened -eq $closed ]]; then
-  pass "the walk closed each of the $opened nodes it opened"
+# Each node is closed as soon as the walk is done with it: every request goes to the node opened
+# last and not yet closed, every close to that node, and nothing is left open. (Wine sends the
+# driver a node's close before any later request, so a handle left open until the program ends
+# shows as a request to the wrong node.)
+if tr -d '\r' <"$rig_log" | awk '
+    function rest(line, fields) { while (fields-- > 0) sub(/^[^ ]* /, "", line); return line }
+    function wrong(what) { print "     " what; bad = 1; exit }
+    $1 == "open" && $2 == "ok" { stack[++depth] = rest($0, 2); ++opened }
+    $1 == "request" { path = rest($0, 6); if (depth == 0 || stack[depth] != path) wrong("request to " path " while " (depth ? stack[depth] : "nothing") " is the open node") }
+    $1 == "close" { path = rest($0, 1); if (depth == 0 || stack[depth] != path) wrong("close of " path " while " (depth ? stack[depth] : "nothing") " is the open node"); --depth }
+    END { if (bad) exit 1; if (depth != 0) { print "     " depth " nodes left open"; exit 1 } if (opened == 0) { print "     no node opened"; exit 1 } print "     " opened " nodes opened" }'; then
+  pass "the walk closed each node it opened once it was done with it"
 else
-  fail "the walk opened $opened nodes and closed $closed"
+  fail "the walk did not close each node it opened once it was done with it"
 fi
 
 if [[ $print_match_line -eq 1 ]]; then
