@@ -90,14 +90,16 @@ else
   head -20 "$work/requests.diff"
 fi
 
-# The identification request: descriptor request (0x220410) with wValue 0x03FF (string 0xFF),
-# wIndex 0x0036, wLength 255: bytes 6 to 11 of the input record. Its reply must carry the text
-# as a UTF-16LE string descriptor after the 12-byte request header.
+# The identification request: a descriptor request (0x220410) whose setup packet asks for
+# wValue 0x03FF (string 0xFF), wIndex 0x0036, wLength 255 (bytes 6 to 11 of the input record:
+# hex characters 13 to 24). Its reply must be the 12-byte request header (24 hex characters),
+# then a string descriptor (bLength, type 03) that holds exactly the text in UTF-16LE.
 text_hex=$(printf '%s' "$identification" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 | tr -d ' \n')
-if requests "$rig_log" | awk -v text="$text_hex" '
-    $2 == "ok" && $3 == "0x220410" && substr($4, 13, 12) == "ff033600ff00" &&
-      substr($6, 27, 2) == "03" && substr($6, 29) == text { found = 1 }
-    END { exit found ? 0 : 1 }'; then
+find_identification='
+  $2 == "ok" && $3 == "0x220410" && substr($4, 13, 12) == "ff033600ff00" &&
+    substr($6, 27, 2) == "03" && substr($6, 29) == text { found = 1 }
+  END { exit found ? 0 : 1 }'
+if requests "$rig_log" | awk -v text="$text_hex" "$find_identification"; then
   pass "the identification string \"$identification\" was asked and answered"
 else
   fail "no answered identification request carries \"$identification\""
@@ -106,14 +108,25 @@ fi
 # Each node is closed as soon as the walk is done with it: every request goes to the node opened
 # last and not yet closed, every close to that node, and nothing is left open. (Wine sends the
 # driver a node's close before any later request, so a handle left open until the program ends
-# shows as a request to the wrong node.)
-if tr -d '\r' <"$rig_log" | awk '
-    function rest(line, fields) { while (fields-- > 0) sub(/^[^ ]* /, "", line); return line }
-    function wrong(what) { print "     " what; bad = 1; exit }
-    $1 == "open" && $2 == "ok" { stack[++depth] = rest($0, 2); ++opened }
-    $1 == "request" { path = rest($0, 6); if (depth == 0 || stack[depth] != path) wrong("request to " path " while " (depth ? stack[depth] : "nothing") " is the open node") }
-    $1 == "close" { path = rest($0, 1); if (depth == 0 || stack[depth] != path) wrong("close of " path " while " (depth ? stack[depth] : "nothing") " is the open node"); --depth }
-    END { if (bad) exit 1; if (depth != 0) { print "     " depth " nodes left open"; exit 1 } if (opened == 0) { print "     no node opened"; exit 1 } print "     " opened " nodes opened" }'; then
+# shows as a request to the wrong node.) A path is what follows the fixed fields of its line.
+check_nesting='
+  function path_after(fields, line) { line = $0; while (fields-- > 0) sub(/^[^ ]* /, "", line); return line }
+  function expect_open(path, what) {
+    if (depth > 0 && stack[depth] == path) return
+    print "     " what " " path " while " (depth > 0 ? stack[depth] : "nothing") " is the open node"
+    bad = 1
+    exit
+  }
+  $1 == "open" && $2 == "ok" { stack[++depth] = path_after(2); ++opened }
+  $1 == "request" { expect_open(path_after(6), "request to") }
+  $1 == "close" { expect_open(path_after(1), "close of"); --depth }
+  END {
+    if (bad) exit 1
+    if (depth != 0) { print "     " depth " nodes left open"; exit 1 }
+    if (opened == 0) { print "     no node opened"; exit 1 }
+    print "     " opened " nodes opened"
+  }'
+if tr -d '\r' <"$rig_log" | awk "$check_nesting"; then
   pass "the walk closed each node it opened once it was done with it"
 else
   fail "the walk did not close each node it opened once it was done with it"
