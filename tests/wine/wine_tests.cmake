@@ -32,3 +32,6 @@ foreach(scenario ${OSKEL_WINE_SCENARIOS})
   set_tests_properties(wine.${scenario} PROPERTIES
     FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 240)
 endforeach()
+
+# The USB topology walk through a kernel driver of its own (tests/wine/usb/).
+include(${CMAKE_SOURCE_DIR}/tests/wine/usb/usb_rig.cmake)
