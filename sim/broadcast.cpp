@@ -16,13 +16,14 @@ void PutU32(std::vector<std::uint8_t>& record, std::size_t offset, std::uint32_t
 
 }  // namespace
 
-std::vector<std::uint8_t> MakeInterfaceBroadcast(const std::string& name)
+std::vector<std::uint8_t> MakeInterfaceBroadcast(const std::string& name, NameLayout layout)
 {
-    std::vector<std::uint8_t> record(28 + name.size() + 1, 0);
+    const std::size_t unit = layout == NameLayout::Wide ? 2 : 1;
+    std::vector<std::uint8_t> record(28 + (name.size() + 1) * unit, 0);
     PutU32(record, 0, static_cast<std::uint32_t>(record.size()));
     PutU32(record, 4, 5);
     std::memcpy(record.data() + 12, kHidInterfaceClass, sizeof kHidInterfaceClass);
-    std::memcpy(record.data() + 28, name.data(), name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) record[28 + i * unit] = static_cast<std::uint8_t>(name[i]);
     return record;
 }
 

@@ -7,8 +7,13 @@
 
 namespace sim {
 
-// A DEV_BROADCAST_DEVICEINTERFACE_A record for the HID interface class with this name:
-// size, device type 5, reserved, class GUID, then the NUL-terminated name.
-std::vector<std::uint8_t> MakeInterfaceBroadcast(const std::string& name);
+// The layout of the name: ANSI (DEV_BROADCAST_DEVICEINTERFACE_A), or UTF-16
+// (DEV_BROADCAST_DEVICEINTERFACE_W), which some systems send even to windows registered for the
+// ANSI records.
+enum class NameLayout { Ansi, Wide };
+
+// A device-interface record for the HID interface class with this (ASCII) name: size, device
+// type 5, reserved, class GUID, then the NUL-terminated name.
+std::vector<std::uint8_t> MakeInterfaceBroadcast(const std::string& name, NameLayout layout = NameLayout::Ansi);
 
 }  // namespace sim

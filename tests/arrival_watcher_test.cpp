@@ -2,6 +2,7 @@
 #include "tests/test_world.h"
 
 #include <cstring>
+#include <memory>
 
 #include "device/arrival_watcher.h"
 #include "platform/hid.h"
@@ -28,23 +29,39 @@ protected:
     }
 };
 
-TEST_F(ArrivalTest, UpperCasePathOfModeTwoStartsADownload)
+// The name arrives in the ANSI layout or, as some systems send it even to a window registered
+// for ANSI records, in the wide one; either is lowercased in place and matched.
+TEST_F(ArrivalTest, UpperCasePathOfModeTwoStartsADownloadInEitherLayout)
 {
-    auto device = sim::MakeDevice(0x2563, 0x1818);
-    device->upperCasePaths = true;
-    sim::Plug(device);
-    WatchStateAtBox();
-    std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(0));
-    EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data()), 1);
-    ASSERT_TRUE(WaitForDownload());
-    EXPECT_EQ(WorkersStarted(), 1);
-    EXPECT_EQ(atBox.mode, 2);
-    EXPECT_EQ(atBox.busy, 1);
-    EXPECT_EQ(atBox.arrivalCount, 0);
-    EXPECT_EQ(DebugLines().at(0), "-------1-------\n");
-    // The name was lowercased in place, inside the record.
-    std::string name(reinterpret_cast<const char*>(record.data()) + 28);
-    EXPECT_NE(name.find("\\\\?\\hid#vid_2563&pid_1818"), std::string::npos) << name;
+    for (const sim::NameLayout layout : {sim::NameLayout::Ansi, sim::NameLayout::Wide}) {
+        const bool wide = layout == sim::NameLayout::Wide;
+        SCOPED_TRACE(wide ? "wide" : "ansi");
+        sim::ResetBus();
+        sim::TraceOpen();
+        auto device = sim::MakeDevice(0x2563, 0x1818);
+        device->upperCasePaths = true;
+        sim::Plug(device);
+        WatchStateAtBox();
+        std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(0), layout);
+        EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data()), 1);
+        ASSERT_TRUE(WaitForDownload());
+        EXPECT_EQ(WorkersStarted(), 1);
+        EXPECT_TRUE(device->DownloadComplete());
+        EXPECT_EQ(atBox.mode, 2);
+        EXPECT_EQ(atBox.busy, 1);
+        EXPECT_EQ(atBox.arrivalCount, 0);
+        EXPECT_EQ(sim::TraceEvents("debug").at(0), "debug -------1-------\\n");
+        // The name was lowercased in place, inside the record.
+        std::string name;
+        for (std::size_t at = 28; at < record.size() && record[at] != 0; at += wide ? 2 : 1) {
+            if (wide) {
+                EXPECT_EQ(record[at + 1], 0);
+            }
+            name.push_back(static_cast<char>(record[at]));
+        }
+        EXPECT_NE(name.find("\\\\?\\hid#vid_2563&pid_1818"), std::string::npos) << name;
+        deviceLink->CloseDeviceLink();
+    }
 }
 
 TEST_F(ArrivalTest, ProtocolOneStartsFromTheSecondArrivalOn)
@@ -190,8 +207,40 @@ TEST_F(ArrivalTest, DeviceChangeFilter)
     std::vector<std::uint8_t> volume = record;
     volume[4] = 2;
     EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, volume.data()), 1);
+    // Records shorter than the 12-byte header, each in a block of exactly its size: nothing is
+    // read past the size field (the sanitizer build would see it).
+    for (std::uint32_t size = 4; size < 12; ++size) {
+        auto shortRecord = std::make_unique<std::uint8_t[]>(size);
+        std::memcpy(shortRecord.get(), &size, sizeof size);
+        EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, shortRecord.get()), 1) << size;
+    }
     EXPECT_EQ(downloadState.arrivalCount, 0);
     EXPECT_TRUE(DebugLines().empty());
+    // A whole header but no room for a name: counted, nothing read past its end.
+    for (std::uint32_t size = 12; size <= 29; ++size) {
+        auto headerOnly = std::make_unique<std::uint8_t[]>(size);
+        std::memcpy(headerOnly.get(), record.data(), size);
+        std::memcpy(headerOnly.get(), &size, sizeof size);
+        EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, headerOnly.get()), 1) << size;
+    }
+    EXPECT_EQ(downloadState.arrivalCount, 18);
+    EXPECT_EQ(WorkersStarted(), 0);
+}
+
+// An arrival whose image cannot be loaded (here an empty resource) says so, and sends nothing.
+TEST_F(ArrivalTest, ImageThatCannotBeLoadedIsAFailedDownloadWithoutTraffic)
+{
+    auto device = PlugDevice(0x2563, 0x1818);
+    const std::vector<std::uint8_t> empty;
+    sim::OverrideImageResource(107, &empty);
+    std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(1));
+    DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data());
+    ASSERT_TRUE(WaitForDownload());
+    EXPECT_EQ(BoxTexts(), (Lines{"Download | Download Failture!"}));
+    EXPECT_EQ(WorkersStarted(), 0);
+    EXPECT_EQ(device->reportsSeen + device->repliesSeen, 0u);
+    EXPECT_EQ(downloadState.busy, 0);
+    EXPECT_TRUE(DialogMayClose());
 }
 
 }  // namespace

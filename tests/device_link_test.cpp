@@ -1,6 +1,10 @@
 // The finders against the simulated bus: acceptance, usage tests, diagnostic lines, handles.
 #include "tests/test_world.h"
 
+#include <iterator>
+#include <set>
+#include <utility>
+
 #include "platform/hid.h"
 
 namespace {
@@ -59,6 +63,32 @@ TEST_F(DeviceLinkTest, SupportedControllerIsAcceptedBeforeUpdateModeOneDevice)
     }
 }
 
+// Every controller of the supported table, and pairs one digit or one row away from it.
+TEST_F(DeviceLinkTest, SupportedTableHoldsEveryListedPairAndNoOther)
+{
+    const std::pair<std::uint16_t, std::uint16_t> listed[] = {
+        {0x045E, 0x028E}, {0x054C, 0x0CDA}, {0x054C, 0x05C4}, {0x054C, 0x0268}, {0x2563, 0x1818},
+        {0x2563, 0x0002}, {0x2563, 0x0001}, {0x2563, 0x0555}, {0x2563, 0x058D}, {0x2563, 0x0516},
+        {0x0079, 0x1843}, {0x0079, 0x954E}, {0x0079, 0x1846}, {0x20BC, 0x5500}, {0x20BC, 0x5503},
+        {0x2E24, 0x0BFF}, {0x0738, 0x0303}, {0x057E, 0x2009}, {0x0F0D, 0x00F6}, {0x0488, 0x572A},
+        {0x0461, 0x4D81},
+    };
+    const std::set<std::pair<std::uint16_t, std::uint16_t>> all(std::begin(listed), std::end(listed));
+    const auto expectRejected = [&](std::uint16_t vendor, std::uint16_t product) {
+        if (all.count({vendor, product}) == 0) {
+            EXPECT_FALSE(IsInSupportedDeviceTable(vendor, product)) << std::hex << vendor << ":" << product;
+        }
+    };
+    for (auto [vendor, product] : listed) {
+        EXPECT_TRUE(IsInSupportedDeviceTable(vendor, product)) << std::hex << vendor << ":" << product;
+        for (int shift = 0; shift < 16; shift += 4) {
+            expectRejected(static_cast<std::uint16_t>(vendor ^ (1u << shift)), product);
+            expectRejected(vendor, static_cast<std::uint16_t>(product ^ (1u << shift)));
+        }
+        for (const auto& other : listed) expectRejected(other.first, product);
+    }
+}
+
 TEST_F(DeviceLinkTest, ExpectedPairIsAcceptedAndLeavesTheFlag)
 {
     PlugDevice(0x2563, 0x0575);
@@ -99,16 +129,26 @@ TEST_F(DeviceLinkTest, FirstOfTwoControllersIsAcceptedAndTheSecondNeverOpened)
     }
 }
 
-TEST_F(DeviceLinkTest, VendorCollectionIsRequiredForProtocol2)
+TEST_F(DeviceLinkTest, VendorCollectionIsRequiredForProtocols1And2)
 {
-    auto device = PlugCollections(0x2563, 0x1818, {{0xFF00, 0x0002}, {0xFF00, 0x0001}});
-    ASSERT_TRUE(deviceLink->FindProtocol2Device());
-    EXPECT_EQ(DebugLines(), Concat({kCapsLines, kCapsLines, {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
-    // Only the vendor-defined collection was opened for reading and writing.
-    EXPECT_EQ(sim::TraceEvents("open"),
-              (Lines{"open probe ok " + device->PathOf(0), "open probe ok " + device->PathOf(1),
-                     "open rw ok " + device->PathOf(1)}));
-    EXPECT_EQ(sim::OpenHandleCount(), 2);  // the probe handle of the accepted one and the transfer handle
+    const std::pair<std::uint16_t, bool (DeviceLink::*)()> finders[] = {
+        {0x0059, &DeviceLink::FindProtocol1Device}, {0x1818, &DeviceLink::FindProtocol2Device}};
+    for (auto [product, finder] : finders) {
+        SCOPED_TRACE(product);
+        sim::ResetBus();
+        sim::ResetDialogView();
+        sim::TraceOpen();
+        auto device = PlugCollections(0x2563, product, {{0x0001, 0x0006}, {0xFF00, 0x0002}, {0xFF00, 0x0001}});
+        ASSERT_TRUE((deviceLink->*finder)());
+        EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system keyboard"}, kCapsLines, kCapsLines,
+                                        {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
+        // Only the vendor-defined collection was opened for reading and writing.
+        EXPECT_EQ(sim::TraceEvents("open"),
+                  (Lines{"open probe ok " + device->PathOf(0), "open probe ok " + device->PathOf(1),
+                         "open probe ok " + device->PathOf(2), "open rw ok " + device->PathOf(2)}));
+        EXPECT_EQ(sim::OpenHandleCount(), 2);  // the probe handle of the accepted one and the transfer handle
+        deviceLink->CloseDeviceLink();
+    }
 }
 
 TEST_F(DeviceLinkTest, Protocol3TakesTheFirstCollectionWhateverItsUsage)

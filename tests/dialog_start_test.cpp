@@ -1,6 +1,7 @@
 // The "Start" command's decisions and the guards that keep one download at a time.
 #include "tests/test_world.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -158,6 +159,7 @@ TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
     ASSERT_TRUE(held.WaitUntilShown());
     EXPECT_EQ(downloadState.busy, 1);
     EXPECT_FALSE(DialogMayClose());
+    EXPECT_TRUE(sim::Dialog().sessionEndBlocked);
     const platform::DeviceHandle handle = deviceLink->transferHandle;
     const std::size_t linesBefore = DebugLines().size();
 
@@ -166,11 +168,73 @@ TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
     AnnounceArrival(device);          // nor do arrivals, beyond their count and line
     EXPECT_EQ(downloadState.arrivalCount, 3);
     EXPECT_EQ(deviceLink->transferHandle, handle);
+    // Nor Open: the buffer belongs to the download.
+    const std::uint8_t* buffer = firmwareBuffer.data;
+    const std::vector<std::uint8_t> before(buffer, buffer + firmwareBuffer.size);
+    std::string sum = "unchanged";
+    EXPECT_EQ(DialogOpenFile(sim::kDialogWindow, std::string(OSKEL_SOURCE_DIR) + "/res/firmware/mode1.bin", sum),
+              OpenResult::Busy);
+    EXPECT_EQ(sum, "unchanged");
+    EXPECT_EQ(firmwareBuffer.data, buffer);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), firmwareBuffer.data));
 
     held.Release();
     ASSERT_TRUE(WaitForDownload());
     EXPECT_TRUE(DialogMayClose());
+    EXPECT_FALSE(sim::Dialog().sessionEndBlocked);
     EXPECT_EQ(static_cast<int>(sim::TraceEvents("controls disabled").size()), 1);
+}
+
+// The "Device error!" box runs a message loop, in which an arrival can start a download. A Start
+// that goes on after the box (UpdateModeFlag still 1 from an earlier Start whose read-write open
+// failed) must not reopen the running download's handle, reload its image or start a second one.
+TEST_F(StartTest, DownloadThatAnArrivalStartsInsideTheDeviceErrorBoxIsTheOnlyOne)
+{
+    downloadState.UpdateModeFlag = 1;
+    std::shared_ptr<sim::HidDevice> device;
+    sim::SetMessageBoxHook([&](const sim::MessageBoxRecord& box) {
+        if (box.text != "Device error!") return;
+        device = sim::MakeRecordedDevice(2);
+        sim::Plug(device);
+        std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(1));
+        DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data());
+    });
+    DialogStart(sim::kDialogWindow);
+    ASSERT_TRUE(WaitForDownload());
+    sim::SetMessageBoxHook(nullptr);
+
+    EXPECT_EQ(WorkersStarted(), 1);
+    EXPECT_EQ(BoxTexts(), (Lines{"Error | Device error!", "Download | Download Successful!"}));
+    ASSERT_TRUE(device);
+    EXPECT_TRUE(device->DownloadComplete());
+    EXPECT_TRUE(device->protocolErrors.empty());
+    EXPECT_EQ(sim::TraceEvents("open rw").size(), 1u);  // the transfer handle, opened once
+}
+
+// The mirror: a Start-road download begins while a box of the arrival road is open (its image
+// could not be loaded). The arrival road must do nothing more when the box is gone.
+TEST_F(StartTest, DownloadThatStartBeginsInsideAnArrivalBoxIsTheOnlyOne)
+{
+    auto startDevice = sim::MakeRecordedDevice(2);
+    sim::Plug(startDevice);
+    auto arrivingDevice = PlugDevice(0x0461, 0x4D81);
+    sim::OverrideImageResource(108, nullptr);
+    bool startPressed = false;
+    sim::SetMessageBoxHook([&](const sim::MessageBoxRecord& box) {
+        if (box.text != "Download Failture!" || startPressed) return;
+        startPressed = true;
+        DialogStart(sim::kDialogWindow);
+    });
+    AnnounceArrival(arrivingDevice);
+    ASSERT_TRUE(WaitForDownload());
+    sim::SetMessageBoxHook(nullptr);
+
+    EXPECT_TRUE(startPressed);
+    EXPECT_EQ(WorkersStarted(), 1);
+    EXPECT_EQ(BoxTexts(), (Lines{"Download | Download Failture!", "Download | Download Successful!"}));
+    EXPECT_TRUE(startDevice->DownloadComplete());
+    EXPECT_TRUE(startDevice->protocolErrors.empty());
+    EXPECT_EQ(arrivingDevice->reportsSeen, 0u);
 }
 
 }  // namespace

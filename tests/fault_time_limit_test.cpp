@@ -70,6 +70,13 @@ TEST(FaultTimeLimit, ProtocolThreeBeginReplyThatNeverComes)
                       [](sim::HidDevice& d) { d.faults.stallReply = 1; }, 30000});
 }
 
+TEST(FaultTimeLimit, ProtocolThreeBlockReplyThatNeverComes)
+{
+    // Reply 6 is block 5's; the end report follows at once and is answered.
+    ExpectEndsInTime({"block 5 reply", 3, sim::Road::Start,
+                      [](sim::HidDevice& d) { d.faults.stallReply = 6; }, 5000});
+}
+
 TEST(FaultTimeLimit, HungEraseOfProtocolOne)
 {
     ExpectEndsInTime({"erase 4", 1, sim::Road::Arrival,

@@ -68,11 +68,20 @@ TEST_F(FirmwareImageTest, UnknownModesChangeNothing)
     }
 }
 
-TEST_F(FirmwareImageTest, MissingOrOversizedResourceChangesNothing)
+TEST_F(FirmwareImageTest, MissingEmptyShortOrOversizedResourceChangesNothing)
 {
     ASSERT_EQ(LoadFirmwareImage(3), 1);
     const std::uint8_t* data = firmwareBuffer.data;
     sim::OverrideImageResource(106, nullptr);
+    EXPECT_EQ(LoadFirmwareImage(1), 0);
+    const std::vector<std::uint8_t> empty;
+    for (int mode : {1, 2, 3}) {
+        sim::OverrideImageResource(105 + mode, &empty);
+        EXPECT_EQ(LoadFirmwareImage(mode), 0) << mode;
+    }
+    // Mode 1 programs from 0x0A00 on: an image that ends below it is no image.
+    std::vector<std::uint8_t> belowRegion(0x0A00, 0x44);
+    sim::OverrideImageResource(106, &belowRegion);
     EXPECT_EQ(LoadFirmwareImage(1), 0);
     std::vector<std::uint8_t> oversized(32770, 0x11);
     sim::OverrideImageResource(107, &oversized);
@@ -84,11 +93,18 @@ TEST_F(FirmwareImageTest, MissingOrOversizedResourceChangesNothing)
     EXPECT_EQ(firmwareBuffer.data, data);
     EXPECT_EQ(firmwareBuffer.size, 215040u);
     EXPECT_EQ(firmwareBuffer.runningTotal, 77u);
-    // A file that just fits is taken.
+    // A file that just fits is taken, as is the shortest image of each mode.
     std::vector<std::uint8_t> full(32769, 0x33);
     sim::OverrideImageResource(107, &full);
     EXPECT_EQ(LoadFirmwareImage(2), 1);
     EXPECT_EQ(firmwareBuffer.data[32768], 0x33);
+    belowRegion.push_back(0x55);
+    sim::OverrideImageResource(106, &belowRegion);
+    EXPECT_EQ(LoadFirmwareImage(1), 1);
+    const std::vector<std::uint8_t> oneByte = {0x66};
+    sim::OverrideImageResource(108, &oneByte);
+    EXPECT_EQ(LoadFirmwareImage(3), 1);
+    EXPECT_EQ(firmwareBuffer.imageLength, 1u);
 }
 
 TEST_F(FirmwareImageTest, ShortImageAndRepeatedLoads)

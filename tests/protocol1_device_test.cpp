@@ -185,6 +185,24 @@ TEST_F(Protocol1DeviceTest, ReportsThatArriveUnscrambledAreRejected)
     EXPECT_FALSE(device->protocolErrors.empty());
 }
 
+// The boot loader takes its reports as set-output requests and answers get-input requests only;
+// a well-formed report written to the interrupt pipe, and a read of it, are protocol errors.
+TEST_F(Protocol1DeviceTest, InterruptPipeWritesAndReadsAreRefused)
+{
+    auto plain = Plain(0xB4, 0, 0, 0);
+    Seal(plain);
+    std::array<std::uint8_t, 64> wire{};
+    wire[0] = plain[0];
+    for (std::size_t i = 1; i < 64; ++i) wire[i] = inverse[plain[i]];
+    EXPECT_FALSE(platform::HidWriteReport(TransferHandle(), wire.data(), 64, kReportWriteLimitMs));
+    std::array<std::uint8_t, 46> reply{};
+    EXPECT_FALSE(platform::HidReadReport(TransferHandle(), reply.data(), reply.size(), kReplyReadLimitMs));
+    EXPECT_EQ(device->IdentifyCount(), 0u);
+    EXPECT_EQ(device->protocolErrors.size(), 2u);
+    EXPECT_TRUE(SendRaw(plain));  // the same bytes as a set-output request
+    EXPECT_EQ(device->IdentifyCount(), 1u);
+}
+
 TEST_F(Protocol1DeviceTest, EraseOnlyWholeBlocksOfTheRegion)
 {
     EXPECT_FALSE(Erase(0x0800));  // the boot loader

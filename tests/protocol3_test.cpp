@@ -132,6 +132,8 @@ TEST_F(Protocol3Test, OneFullBlock)
 
     EXPECT_TRUE(DownloadProtocol3(sim::kDialogWindow));
 
+    // Input reports queued before the download are dropped before the begin report.
+    EXPECT_EQ(sim::TraceLines().at(0), "flush ok");
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(Field(writes[0].bytes, 0, 8), (Bytes{0x00, 0xBA, 0xC0, 0x01, 0x00, 0x3A, 0x00, 0x00}));

@@ -1,8 +1,12 @@
 // The download worker: controls, outcome box, state it clears, the bar reset.
 #include "tests/test_world.h"
 
+#include <algorithm>
+
 #include "app/worker.h"
 #include "platform/hid.h"
+#include "protocol/scrambled_report.h"
+#include "protocol/transfers.h"
 
 namespace {
 
@@ -44,6 +48,9 @@ TEST_F(WorkerTest, StepsComeInTheirOrder)
         busyDuringBox = downloadState.busy;
         flagDuringBox = downloadState.UpdateModeFlag;
     });
+    // busy is cleared last: a download that starts once it is 0 never sees this one's bar reset.
+    std::int32_t busyAtBarReset = -1;
+    sim::SetProgressHook([&](std::int32_t) { busyAtBarReset = downloadState.busy; });
     ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
     ASSERT_TRUE(WaitForDownload());
     EXPECT_EQ(sim::TraceLines(), (Lines{"session-end blocked", "controls disabled", "controls enabled",
@@ -52,6 +59,71 @@ TEST_F(WorkerTest, StepsComeInTheirOrder)
     // While the box is shown the download still counts as under way.
     EXPECT_EQ(busyDuringBox, 1);
     EXPECT_EQ(flagDuringBox, 1);
+    EXPECT_EQ(busyAtBarReset, 1);
+    EXPECT_EQ(downloadState.busy, 0);
+}
+
+// The transfers and the identify exchange called with no link at all fail without a report.
+TEST_F(WorkerTest, ProtocolsWithoutALinkSendNothing)
+{
+    auto device = PlugDevice(0x0461, 0x4D81);
+    ASSERT_EQ(LoadFirmwareImage(3), 1);
+    DialogDestroyLink();
+    ASSERT_EQ(deviceLink, nullptr);
+    ASSERT_EQ(LoadFirmwareImage(3), 1);
+    EXPECT_FALSE(DownloadProtocol2(sim::kDialogWindow));
+    EXPECT_FALSE(DownloadProtocol3(sim::kDialogWindow));
+    std::uint8_t inverse[256];
+    InvertScrambleTable(ScrambleTable, inverse);
+    std::uint8_t report[kScrambledReportSize] = {};
+    EXPECT_FALSE(SendScrambledReport(report, inverse));
+    EXPECT_EQ(RunProtocol1Transfer(firmwareBuffer.data, kSmallImageBufferSize, ScrambleTable, nullptr), 0);
+    for (std::int32_t mode : {1, 2, 3}) {
+        downloadState.mode = mode;
+        ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
+        ASSERT_TRUE(WaitForDownload());
+    }
+    EXPECT_EQ(BoxTexts(), Lines(3, "Download | Download Failture!"));
+    EXPECT_EQ(sim::TraceEvents("write").size() + sim::TraceEvents("set-output").size(), 0u);
+    DialogCreateLink();
+}
+
+// A controller whose collection declares reports shorter than the protocol's gets none of them:
+// the download fails at once, and the debugger output names both sizes.
+TEST_F(WorkerTest, ControllerWhoseReportsAreTooShortGetsNothing)
+{
+    struct Case {
+        int mode;
+        std::uint16_t productId;
+        sim::HidCollection collection;
+        const char* line;
+    };
+    const Case cases[] = {
+        {1, 0x0059, {0xFF00, 0x0001, 2, 46, 3, 33},
+         "Report sizes: the controller declares output 33 and input 46 bytes; the download needs output 64 and input 46 bytes"},
+        {2, 0x1818, {0xFF00, 0x0001, 3, 64, 3, 63},
+         "Report sizes: the controller declares output 63 and input 64 bytes; the download needs output 64 and input 0 bytes"},
+        {3, 0x4D81, {0x0001, 0x0005, 0, 64, 0, 65},
+         "Report sizes: the controller declares output 65 and input 64 bytes; the download needs output 65 and input 65 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        sim::ResetBus();
+        sim::ResetDialogView();
+        const std::uint16_t vendorId = c.mode == 3 ? 0x0461 : 0x2563;
+        // Modes 1 and 2 look for the vendor collection behind a keyboard; mode 3 takes the first.
+        std::vector<sim::HidCollection> collections = {c.collection};
+        if (c.mode != 3) collections.insert(collections.begin(), {0x0001, 0x0006, 1, 9, 1, 2});
+        auto device = PlugCollections(vendorId, c.productId, collections);
+        const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, c.mode, device);
+        EXPECT_TRUE(outcome.ended);
+        EXPECT_EQ(outcome.ResultText(), "Download Failture!");
+        EXPECT_EQ(outcome.boxes.size(), 1u);
+        EXPECT_EQ(device->reportsSeen + device->repliesSeen + device->stackRefusals, 0u);
+        const auto lines = DebugLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
+        deviceLink->CloseDeviceLink();
+    }
 }
 
 TEST_F(WorkerTest, ModeOneWithoutAnswerSaysUnrecognisedDevice)

@@ -82,3 +82,6 @@ foreach(bits 64 32)
   set_tests_properties(wine.rig${bits}.stalled-report PROPERTIES
     PASS_REGULAR_EXPRESSION "FAIL the result box comes within the report's time limit")
 endforeach()
+
+# The USB topology walk through a kernel driver of its own (tests/wine/usb/).
+include(${CMAKE_SOURCE_DIR}/tests/wine/usb/usb_rig.cmake)

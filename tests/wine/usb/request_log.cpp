@@ -1,0 +1,24 @@
+#include "tests/wine/usb/request_log.h"
+
+#include <cstdio>
+
+#include "sim/trace.h"
+
+std::string RequestLogLine(const sim::UsbRequestRecord& record)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%06x", static_cast<unsigned>(record.code));
+    return std::string("request ") + (record.succeeded ? "ok " : "fail ") + code + " " +
+           sim::Hex(record.input.data(), record.input.size()) + " " + std::to_string(record.outputSize) +
+           " " + sim::Hex(record.output.data(), record.output.size()) + " " + record.path;
+}
+
+std::string OpenLogLine(const std::string& path, bool opened)
+{
+    return std::string("open ") + (opened ? "ok " : "fail ") + path;
+}
+
+std::string CloseLogLine(const std::string& path)
+{
+    return "close " + path;
+}

@@ -1,0 +1,56 @@
+# The USB rig: a kernel driver that plays the host controllers and hubs of a USB tree file, so
+# that the topology walk runs through Wine's real I/O path (CreateFile, DeviceIoControl, the
+# driver's dispatch routines). Test artefacts of the 64-bit build only: nothing of them links
+# into the shipped program, and the program never installs them.
+set(OSKEL_USB_RIG_DIR ${CMAKE_SOURCE_DIR}/tests/wine/usb)
+
+# The tree behind the driver: the simulated tree's own code (oskel_sim) in a DLL that the driver
+# imports. Wine loads it from the driver's folder.
+add_library(oskel_usbrig_tree SHARED ${OSKEL_USB_RIG_DIR}/rig_tree.cpp ${OSKEL_USB_RIG_DIR}/request_log.cpp)
+set_target_properties(oskel_usbrig_tree PROPERTIES PREFIX "")
+target_include_directories(oskel_usbrig_tree PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(oskel_usbrig_tree PRIVATE -static -static-libgcc -static-libstdc++)
+target_link_libraries(oskel_usbrig_tree PRIVATE oskel_sim advapi32 kernel32)
+
+# The driver: plain C, freestanding, importing ntoskrnl.exe and the tree DLL only.
+add_library(oskel_usbrig SHARED ${OSKEL_USB_RIG_DIR}/rig_driver.c)
+set_target_properties(oskel_usbrig PROPERTIES PREFIX "" SUFFIX ".sys")
+target_include_directories(oskel_usbrig PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(oskel_usbrig PRIVATE -ffreestanding -fno-stack-protector -mno-stack-arg-probe)
+target_link_options(oskel_usbrig PRIVATE -nostdlib -Wl,--subsystem,native -Wl,--entry,DriverEntry)
+target_link_libraries(oskel_usbrig PRIVATE oskel_usbrig_tree ntoskrnl gcc)
+
+# Installs the driver as a kernel service for the length of one program's run.
+add_executable(oskel_usbrig_runner ${OSKEL_USB_RIG_DIR}/rig_runner_win32.cpp)
+target_link_options(oskel_usbrig_runner PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
+target_link_libraries(oskel_usbrig_runner PRIVATE advapi32 kernel32)
+
+# The walk as Start runs it, over the shipped Windows backend, unmodified.
+add_executable(oskel_usb_walk ${OSKEL_USB_RIG_DIR}/usb_walk_main.cpp ${OSKEL_USB_RIG_DIR}/walk_world_system.cpp
+  ${CMAKE_SOURCE_DIR}/device/usb_topology.cpp ${CMAKE_SOURCE_DIR}/device/usb_descriptors.cpp
+  ${CMAKE_SOURCE_DIR}/app/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_win32.cpp)
+target_include_directories(oskel_usb_walk PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(oskel_usb_walk PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
+target_link_libraries(oskel_usb_walk PRIVATE kernel32)
+
+# The same walk over the simulated tree: the reference that the driver's log is compared with.
+add_executable(oskel_usb_walk_sim ${OSKEL_USB_RIG_DIR}/usb_walk_main.cpp ${OSKEL_USB_RIG_DIR}/walk_world_sim.cpp
+  ${OSKEL_USB_RIG_DIR}/request_log.cpp
+  ${CMAKE_SOURCE_DIR}/device/usb_topology.cpp ${CMAKE_SOURCE_DIR}/device/usb_descriptors.cpp
+  ${CMAKE_SOURCE_DIR}/app/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_sim.cpp)
+target_include_directories(oskel_usb_walk_sim PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(oskel_usb_walk_sim PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
+target_link_libraries(oskel_usb_walk_sim PRIVATE oskel_sim kernel32)
+
+# The walk under the rig, compared with the walk over the simulated tree. To run the shipped
+# program instead, replace the program after "--" (and add --no-match-line): see docs/testing.md.
+add_test(NAME wine.usb-walk
+         COMMAND bash ${OSKEL_USB_RIG_DIR}/usb_walk_test.sh
+                 --wine-env ${CMAKE_SOURCE_DIR}/tools/wine-env.sh --prefix ${OSKEL_WINE_PREFIX}
+                 --work ${CMAKE_BINARY_DIR}/wine-work/usb-walk --tree ${OSKEL_USB_RIG_DIR}/rig-tree.txt
+                 --identification "RQ4180 V1.2" --match 1
+                 --reference $<TARGET_FILE:oskel_usb_walk_sim>
+                 --runner $<TARGET_FILE:oskel_usbrig_runner> --driver $<TARGET_FILE:oskel_usbrig>
+                 -- $<TARGET_FILE:oskel_usb_walk>)
+set_tests_properties(wine.usb-walk PROPERTIES
+  FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 240)
