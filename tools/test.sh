@@ -32,6 +32,9 @@ if [[ -f cmake/windows.cmake ]]; then
   bash tools/check-imports.sh build/win32/OskelUpdater.exe
 
   section "win64: the program under Wine"
+  if ! reason=$(bash tools/i386-runs.sh); then
+    echo "note: the 32-bit runs under Wine (wine.rig32.*) are skipped: $reason"
+  fi
   cmake --preset win64 >/dev/null
   cmake --build --preset win64
   ctest --preset win64

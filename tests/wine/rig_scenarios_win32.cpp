@@ -130,6 +130,7 @@ void CheckCompleteDownload(const FlashSpan& flash)
     Check(status.Field("complete") == 1, "the controller received a whole download");
     Check(status.Field("protocol-errors") == 0, "the controller found no protocol error");
     Check(status.Field("refused") == 0, "the controller refused no report");
+    Check(status.Field("stack-refusals") == 0, "every request fitted the collection's declared reports");
     CheckFlashRange(flash.imageOption, flash.from, flash.to);
 }
 

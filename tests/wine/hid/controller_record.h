@@ -3,12 +3,15 @@
 //   <folder>\flash.bin    the model's flash memory as the download left it
 //   <folder>\status.txt   one status line, then one line per protocol error:
 //
-//     complete=<0|1> reports=<n> accepted=<n> refused=<n> replies=<n> protocol-errors=<n>
+//     complete=<0|1> reports=<n> accepted=<n> refused=<n> replies=<n> stack-refusals=<n>
+//     protocol-errors=<n>   (one line)
 //     error <text>
 //
 // complete: the model received a whole, well-formed download; reports: output reports that
 // reached the model's bus (writes and set-output requests); accepted: those it took; refused:
-// reports - accepted; replies: reads and get-input requests that reached it. Each file is written
+// reports - accepted; replies: reads and get-input requests that reached it; stack-refusals:
+// requests that the collection does not declare, refused by the simulated bus as the class
+// driver refuses them (the real class driver refuses most of them first). Each file is written
 // whole under a temporary name and then renamed, so a reader never sees half of one.
 #pragma once
 
