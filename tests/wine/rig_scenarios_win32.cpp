@@ -5,7 +5,8 @@
 // status.txt, trace.txt).
 //
 // Options: --updater EXE (the 64-bit or the 32-bit OskelUpdater.exe), --rig DIR (the rig's
-// folder with oskel_hid_rig.exe), --work DIR, --image1/2/3 FILE.
+// folder with oskel_hid_rig.exe), --work DIR, --image1/2/3 FILE; for exploring by hand,
+// --plug-options "OPTIONS" adds installer options (faults, latency) to every plug.
 #include "tests/wine/rig_scenarios.h"
 
 #include <windows.h>
@@ -70,8 +71,9 @@ int RunRig(const std::string& arguments)
 bool Plug(const char* device, const std::string& extra = "")
 {
     DWORD start = GetTickCount();
-    const int code = RunRig(std::string("plug ") + device + " --record \"" + Option("work") + "\" " + extra);
-    Log("     plugged %s %s in %lu ms", device, extra.c_str(), GetTickCount() - start);
+    const std::string all = extra + " " + options["plug-options"];
+    const int code = RunRig(std::string("plug ") + device + " --record \"" + Option("work") + "\" " + all);
+    Log("     plugged %s %s in %lu ms", device, all.c_str(), GetTickCount() - start);
     return Check(code == 0, "the rig plugs the controller in");
 }
 
@@ -121,7 +123,8 @@ ControllerStatus ReadStatus()
 void FreshWorld()
 {
     Unplug();
-    for (const char* name : {"\\status.txt", "\\flash.bin", "\\trace.txt"}) DeleteFileA((Option("work") + name).c_str());
+    for (const char* name : {"\\status.txt", "\\flash.bin", "\\trace.txt"})
+        DeleteFileA((Option("work") + name).c_str());
 }
 
 void CheckCompleteDownload(const FlashSpan& flash)

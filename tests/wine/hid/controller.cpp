@@ -16,9 +16,12 @@
 namespace rig {
 namespace {
 
-// How long the model may take over one report or answer. A stalled report never completes
-// within any download's limits; the rig holds the request this long, then refuses it.
+// How long the model may take over one report or control request. A stalled one never
+// completes within any download's limits; the rig holds the request this long, then refuses it.
 constexpr std::uint32_t kHungDeviceMs = 10 * 60 * 1000;
+// An answer on the interrupt pipe that does not come at once never comes: the pipe stays silent
+// and the controller goes on taking reports (a stalled or failed reply).
+constexpr std::uint32_t kAnswerNowMs = 0;
 
 // The record is written once the controller has been idle this long (not between the reports
 // of a download, which would slow it down), and when its last node goes.
@@ -218,37 +221,40 @@ void Controller::Run()
 
 Controller::Outcome Controller::Execute(const Task& task) const
 {
-    Outcome outcome;
     const bool numbered = NumbersReports(task.declaration);
-    switch (task.step) {
-    case Step::Write:
-    case Step::SetOutput: {
+    Outcome outcome;
+    if (task.step == Step::Write || task.step == Step::SetOutput) {
         // Without report ids the driver gets the report without its leading 0 byte; the model
         // takes the report as the host wrote it.
         std::vector<std::uint8_t> report;
         if (!numbered) report.push_back(0);
         report.insert(report.end(), task.bytes.begin(), task.bytes.end());
-        const bool taken = task.step == Step::Write
-                               ? sim::BusWrite(task.busHandle, report.data(), report.size(), kHungDeviceMs)
-                               : sim::BusSetOutputReport(task.busHandle, report.data(), report.size(), kHungDeviceMs);
+        const bool taken =
+            task.step == Step::Write
+                ? sim::BusWrite(task.busHandle, report.data(), report.size(), kHungDeviceMs)
+                : sim::BusSetOutputReport(task.busHandle, report.data(), report.size(), kHungDeviceMs);
         outcome.result = taken ? RIG_DONE : RIG_REFUSED;
         outcome.taken = task.bytes.size();
-        break;
+        return outcome;
     }
-    case Step::GetInput:
-    case Step::AnswerWrite: {
-        const std::size_t length = task.step == Step::GetInput ? task.room + (numbered ? 0 : 1) : task.declaration.inputLength;
-        std::vector<std::uint8_t> buffer(length, 0);
-        if (!buffer.empty()) buffer[0] = task.step == Step::GetInput && numbered ? task.reportId : task.declaration.inputReportId;
-        const bool answered = task.step == Step::GetInput
-                                  ? sim::BusGetInputReport(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs)
-                                  : sim::BusRead(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs);
-        outcome.result = answered ? RIG_DONE : RIG_REFUSED;
-        outcome.answered = answered;
-        if (answered) outcome.answer.assign(buffer.begin() + (numbered ? 0 : 1), buffer.end());
-        break;
+
+    // An input report: asked for by id through the control pipe, or the answer on the interrupt
+    // pipe. The model fills a buffer that starts with the report id (0 without report ids); the
+    // driver hands the report up without that 0.
+    std::vector<std::uint8_t> buffer;
+    bool answered = false;
+    if (task.step == Step::GetInput) {
+        buffer.assign(task.room + (numbered ? 0 : 1), 0);
+        buffer[0] = numbered ? task.reportId : 0;
+        answered = sim::BusGetInputReport(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs);
+    } else {
+        buffer.assign(task.declaration.inputLength, 0);
+        if (!buffer.empty()) buffer[0] = task.declaration.inputReportId;
+        answered = sim::BusRead(task.busHandle, buffer.data(), buffer.size(), kAnswerNowMs);
     }
-    }
+    outcome.result = answered ? RIG_DONE : RIG_REFUSED;
+    outcome.answered = answered;
+    if (answered) outcome.answer.assign(buffer.begin() + (numbered ? 0 : 1), buffer.end());
     return outcome;
 }
 

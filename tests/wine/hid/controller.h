@@ -5,9 +5,10 @@
 // Requests wait in one queue per controller, as a device takes one transfer at a time. An
 // output report that the model takes on its interrupt pipe may be answered by an input report
 // (protocol 3); the answer is asked of the model as the next task and waits for the class
-// driver's standing read of the node. A task the model never finishes (a stalled report) holds
-// the thread, and with it the controller, as a hung device does; the requests stay pending until
-// the driver cancels them or the controller is unplugged.
+// driver's standing read of the node. An answer that the model fails or stalls never comes, and
+// the controller goes on. A report or control request that the model never finishes (a stalled
+// report or get-input reply) holds the thread, and with it the controller, as a hung device
+// does; the requests stay pending until the driver cancels them or the controller is unplugged.
 #pragma once
 
 #include <condition_variable>

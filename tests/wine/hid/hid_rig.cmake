@@ -13,7 +13,8 @@ add_library(oskel_hid_model SHARED
   ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp)
 target_compile_definitions(oskel_hid_model PRIVATE OSKEL_RIG_MODEL_BUILD)
 target_include_directories(oskel_hid_model PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_hid_model PRIVATE -Wl,--start-group oskel_sim oskel_platform_sim oskel_core -Wl,--end-group advapi32 kernel32)
+target_link_libraries(oskel_hid_model PRIVATE
+  -Wl,--start-group oskel_sim oskel_platform_sim oskel_core -Wl,--end-group advapi32 kernel32)
 target_link_options(oskel_hid_model PRIVATE -static -static-libgcc -static-libstdc++)
 set_target_properties(oskel_hid_model PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}"
                       ARCHIVE_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/hid-rig-lib")

@@ -137,7 +137,8 @@ int CreateNode(const std::string& deviceId, const rig::NodeSettings& settings)
                INVALID_HANDLE_VALUE) {
         status = Fail("SetupDiCreateDevRegKey " + instanceId, GetLastError());
     } else {
-        if (!rig::WriteNodeSettings(key, settings, error)) status = Fail("writing the settings of " + instanceId, error);
+        if (!rig::WriteNodeSettings(key, settings, error))
+            status = Fail("writing the settings of " + instanceId, error);
         RegCloseKey(key);
     }
     SetupDiDestroyDeviceInfoList(set);
