@@ -42,13 +42,14 @@ Controller::Controller(std::shared_ptr<sim::HidDevice> model, std::string record
 {
 }
 
-std::shared_ptr<Controller> Controller::Acquire(const NodeSettings& settings)
+RigNode* Controller::OpenNode(const NodeSettings& settings, const RigDriverCalls& calls)
 {
     std::lock_guard<std::mutex> lock(registryMutex);
     auto found = present.find(Key(settings.vendorId, settings.productId));
-    if (found != present.end()) return found->second;
+    if (found != present.end()) return found->second->AddNode(settings.collection, calls);
 
     std::shared_ptr<sim::HidDevice> model = sim::MakeDevice(settings.vendorId, settings.productId);
+    if (settings.collection == 0 || settings.collection > model->collections.size()) return nullptr;
     model->faults = settings.faults;
     model->latencyMs = settings.latencyMs;
     for (std::size_t i = 0; i < std::size(kModelSettings); ++i) {
@@ -64,10 +65,10 @@ std::shared_ptr<Controller> Controller::Acquire(const NodeSettings& settings)
     controller->WriteRecord();
     std::thread([controller] { controller->Run(); }).detach();
     present[Key(settings.vendorId, settings.productId)] = controller;
-    return controller;
+    return controller->AddNode(settings.collection, calls);
 }
 
-RigNode* Controller::OpenNode(std::uint32_t collection, const RigDriverCalls& calls)
+RigNode* Controller::AddNode(std::uint32_t collection, const RigDriverCalls& calls)
 {
     if (collection == 0 || collection > model_->collections.size()) return nullptr;
     auto* node = new RigNode;
@@ -175,6 +176,7 @@ void Controller::Close(RigNode* node)
     Unplug(node);
     bool last = false;
     {
+        std::lock_guard<std::mutex> registryLock(registryMutex);
         std::lock_guard<std::mutex> lock(mutex_);
         std::erase(nodes_, node);
         sim::BusClose(node->busHandle);
@@ -182,14 +184,11 @@ void Controller::Close(RigNode* node)
         if (last) {
             stopping_ = true;
             wake_.notify_all();
+            auto found = present.find(Key(model_->vendorId, model_->productId));
+            if (found != present.end() && found->second.get() == this) present.erase(found);
         }
     }
-    if (last) {
-        WriteRecord();
-        std::lock_guard<std::mutex> lock(registryMutex);
-        auto found = present.find(Key(model_->vendorId, model_->productId));
-        if (found != present.end() && found->second.get() == this) present.erase(found);
-    }
+    if (last) WriteRecord();
     delete node;
 }
 

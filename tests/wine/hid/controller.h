@@ -47,12 +47,10 @@ namespace rig {
 
 class Controller : public std::enable_shared_from_this<Controller> {
 public:
-    // The present controller of the settings' vendor and product, or a new one with a fresh
-    // model, its faults and options, and its record folder.
-    static std::shared_ptr<Controller> Acquire(const NodeSettings& settings);
-
-    // A node of the collection (from 1); null when the model has no such collection.
-    RigNode* OpenNode(std::uint32_t collection, const RigDriverCalls& calls);
+    // A node of the settings' collection (from 1) on the present controller of their vendor and
+    // product, or on a new one with a fresh model, the settings' faults and options and record
+    // folder. Null when the model has no such collection.
+    static RigNode* OpenNode(const NodeSettings& settings, const RigDriverCalls& calls);
 
     int Submit(RigNode* node, const RigRequest& request);
     int Forget(RigNode* node, void* context);
@@ -87,6 +85,8 @@ private:
         bool answered = false;             // an input report came
     };
 
+    // The controller's part of OpenNode; caller holds the registry's lock.
+    RigNode* AddNode(std::uint32_t collection, const RigDriverCalls& calls);
     void Run();
     Outcome Execute(const Task& task) const;
     void Finish(Task& task, const Outcome& outcome);  // caller holds mutex_

@@ -20,7 +20,7 @@ RigNode* RigNodeOpen(void* deviceKey, const RigDriverCalls* calls)
     if (deviceKey == nullptr || calls == nullptr || calls->arm == nullptr || calls->complete == nullptr ||
         !rig::ReadNodeSettings(static_cast<HKEY>(deviceKey), settings))
         return nullptr;
-    return rig::Controller::Acquire(settings)->OpenNode(settings.collection, *calls);
+    return rig::Controller::OpenNode(settings, *calls);
 }
 
 void RigNodeAttributes(const RigNode* node, unsigned short* vendorId, unsigned short* productId,
