@@ -1,9 +1,10 @@
 // HID devices through SetupAPI, hid.dll and overlapped file I/O.
 //
 // hid.dll is not a KnownDLL, so it is never imported: it is loaded from the system directory
-// at first use and its functions are looked up by name. Every report operation is overlapped
-// and waits at most its time limit; an operation that runs out of time is cancelled and waited
-// for before its buffer and OVERLAPPED record go out of scope.
+// at first use and its functions are looked up by name. Every report operation is overlapped,
+// on a copy of the report of its own, and waits at most its time limit; an operation that runs
+// out of time is cancelled, and one whose cancellation does not end it is abandoned with its
+// copy.
 #include "platform/hid.h"
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/hid_class_win32.h"
@@ -116,33 +118,62 @@ DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
     return handle == nullptr ? kInvalidHandle : FromHandle(handle);
 }
 
-// One overlapped operation, started by start(overlapped) and waited for at most timeLimitMs.
-// On time-out the operation is cancelled and waited for, so that nothing refers to the
-// caller's buffer or to the OVERLAPPED record any more when this returns.
+// How long a cancelled operation may take to end. A driver may keep a report pending until its
+// device answers and never pass the cancellation on (Wine's HID class driver does so for writes,
+// set-output and get-input requests): such an operation is abandoned after this time.
+constexpr DWORD kCancelGraceMs = 1000;
+
+// The memory of one overlapped operation: its OVERLAPPED record, its event and its own copy of
+// the report. It lives on the heap so that an operation that cannot be cancelled can be
+// abandoned with it: the system may still write into it, so it is never released then.
+struct Operation {
+    OVERLAPPED overlapped{};
+    std::vector<std::uint8_t> report;
+};
+
+// Whether the operation is over: it ended by itself within timeLimitMs, or it was cancelled and
+// its cancellation ended it within kCancelGraceMs.
+bool WaitForOperation(HANDLE handle, Operation& operation, std::uint32_t timeLimitMs)
+{
+    if (WaitForSingleObject(operation.overlapped.hEvent, timeLimitMs) == WAIT_OBJECT_0) return true;
+    CancelIoEx(handle, &operation.overlapped);
+    return WaitForSingleObject(operation.overlapped.hEvent, kCancelGraceMs) == WAIT_OBJECT_0;
+}
+
+// One overlapped operation on a copy of report (length bytes), started by
+// start(handle, copy, overlapped) and waited for at most timeLimitMs. On time-out it is cancelled;
+// an operation that completes in the instant the limit runs out counts with what it reports. When
+// it succeeded and copyBack is set, the copy goes back into report. Nothing refers to the
+// caller's memory when this returns.
 template <typename Start>
-bool RunBounded(DeviceHandle device, std::uint32_t timeLimitMs, Start start)
+bool RunBounded(DeviceHandle device, std::uint32_t timeLimitMs, std::uint8_t* report, std::size_t length,
+                bool copyBack, Start start)
 {
     if (!Usable(device)) return false;
     HANDLE handle = ToHandle(device);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (overlapped.hEvent == nullptr) return false;
+    auto* operation = new (std::nothrow) Operation;
+    if (operation == nullptr) return false;
+    operation->report.assign(report, report + length);
+    operation->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (operation->overlapped.hEvent == nullptr) {
+        delete operation;
+        return false;
+    }
 
+    bool over = true;
     bool done = false;
     DWORD transferred = 0;
-    if (start(handle, &overlapped)) {
-        done = GetOverlappedResult(handle, &overlapped, &transferred, FALSE) != FALSE;
+    if (start(handle, operation->report.data(), &operation->overlapped)) {
+        done = GetOverlappedResult(handle, &operation->overlapped, &transferred, FALSE) != FALSE;
     } else if (GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForSingleObject(overlapped.hEvent, timeLimitMs) == WAIT_OBJECT_0) {
-            done = GetOverlappedResult(handle, &overlapped, &transferred, FALSE) != FALSE;
-        } else {
-            // The operation may complete in the instant the limit runs out: what the wait for
-            // the cancelled operation reports is its outcome.
-            CancelIoEx(handle, &overlapped);
-            done = GetOverlappedResult(handle, &overlapped, &transferred, TRUE) != FALSE;
-        }
+        over = WaitForOperation(handle, *operation, timeLimitMs);
+        done = over && GetOverlappedResult(handle, &operation->overlapped, &transferred, FALSE) != FALSE;
     }
-    CloseHandle(overlapped.hEvent);
+    if (done && copyBack) std::memcpy(report, operation->report.data(), length);
+    if (over) {
+        CloseHandle(operation->overlapped.hEvent);
+        delete operation;
+    }
     return done;
 }
 
@@ -242,28 +273,32 @@ bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t
                     std::uint32_t timeLimitMs)
 {
     if (report == nullptr || !FitsDword(length)) return false;
-    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
-        return WriteFile(device, report, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
-    });
+    return RunBounded(handle, timeLimitMs, const_cast<std::uint8_t*>(report), length, false,
+                      [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
+                          return WriteFile(device, copy, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
+                      });
 }
 
 bool HidReadReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
                    std::uint32_t timeLimitMs)
 {
     if (buffer == nullptr || !FitsDword(length)) return false;
-    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
-        return ReadFile(device, buffer, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
-    });
+    return RunBounded(handle, timeLimitMs, buffer, length, true,
+                      [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
+                          return ReadFile(device, copy, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
+                      });
 }
 
 bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
                         std::uint32_t timeLimitMs)
 {
     if (report == nullptr || !FitsDword(length)) return false;
-    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
-        return DeviceIoControl(device, kIoctlHidSetOutputReport, const_cast<std::uint8_t*>(report),
-                               static_cast<DWORD>(length), nullptr, 0, nullptr, overlapped) != FALSE;
-    });
+    return RunBounded(handle, timeLimitMs, const_cast<std::uint8_t*>(report), length, false,
+                      [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
+                          return DeviceIoControl(device, kIoctlHidSetOutputReport, copy,
+                                                 static_cast<DWORD>(length), nullptr, 0, nullptr,
+                                                 overlapped) != FALSE;
+                      });
 }
 
 bool HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
@@ -271,10 +306,12 @@ bool HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t le
 {
     if (buffer == nullptr || !FitsDword(length)) return false;
     // The report id in byte 0 tells the driver which report to fetch; the reply replaces it.
-    return RunBounded(handle, timeLimitMs, [&](HANDLE device, OVERLAPPED* overlapped) {
-        return DeviceIoControl(device, kIoctlHidGetInputReport, buffer, static_cast<DWORD>(length),
-                               buffer, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
-    });
+    return RunBounded(handle, timeLimitMs, buffer, length, true,
+                      [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
+                          return DeviceIoControl(device, kIoctlHidGetInputReport, copy,
+                                                 static_cast<DWORD>(length), copy,
+                                                 static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
+                      });
 }
 
 void HidClose(DeviceHandle handle)
