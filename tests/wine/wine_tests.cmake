@@ -74,13 +74,6 @@ foreach(bits 64 32)
     set_tests_properties(wine.rig${bits}.${scenario} PROPERTIES
       FIXTURES_REQUIRED oskel_rig_prefix RESOURCE_LOCK oskel_wine TIMEOUT 240 SKIP_RETURN_CODE 77)
   endforeach()
-  # Wine's class driver does not pass the cancellation of a write, set-output or get-input
-  # request down to the minidriver, and CancelIoEx leaves the request pending until the
-  # controller completes it: the updater's wait for the cancelled report (GetOverlappedResult
-  # with bWait) then never returns, and no result box comes. Until the updater bounds that wait,
-  # this scenario is expected to fail, and passes only when it fails for that reason.
-  set_tests_properties(wine.rig${bits}.stalled-report PROPERTIES
-    PASS_REGULAR_EXPRESSION "FAIL the result box comes within the report's time limit")
 endforeach()
 
 # The USB topology walk through a kernel driver of its own (tests/wine/usb/).
