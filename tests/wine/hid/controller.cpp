@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -96,12 +97,12 @@ int Controller::Submit(RigNode* node, const RigRequest& request)
     if (!node->calls.arm(request.context)) return RIG_CANCELLED;
     if (node->gone) {
         node->calls.complete(request.context, RIG_GONE, nullptr, 0);
-        return -1;
+        return RIG_PENDING;
     }
     if (request.kind == RIG_READ_REPORT) {
         node->reads.push_back(request.context);
         DeliverInputs(node);
-        return -1;
+        return RIG_PENDING;
     }
     Task task;
     task.node = node;
@@ -115,7 +116,7 @@ int Controller::Submit(RigNode* node, const RigRequest& request)
     case RIG_GET_INPUT_REPORT: task.step = Step::GetInput; break;
     default:
         node->calls.complete(request.context, RIG_REFUSED, nullptr, 0);
-        return -1;
+        return RIG_PENDING;
     }
     if (task.step == Step::GetInput) {
         task.room = request.length;
@@ -124,7 +125,7 @@ int Controller::Submit(RigNode* node, const RigRequest& request)
     }
     queue_.push_back(std::move(task));
     wake_.notify_all();
-    return -1;
+    return RIG_PENDING;
 }
 
 int Controller::Forget(RigNode* node, void* context)

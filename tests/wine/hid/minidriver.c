@@ -39,8 +39,9 @@ static NTSTATUS CompleteNow(IRP* irp, NTSTATUS status, ULONG_PTR information)
 
 static VOID NTAPI CancelRequest(DEVICE_OBJECT* device, IRP* irp)
 {
+    RigNode* node = NodeOf(device);
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    RigNodeForget(NodeOf(device), irp);
+    if (node != NULL) RigNodeForget(node, irp);
     CompleteNow(irp, STATUS_CANCELLED, 0);
 }
 

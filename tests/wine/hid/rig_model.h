@@ -36,6 +36,7 @@ enum RigRequestKind {
 
 /* How a request ended. */
 enum RigResult {
+    RIG_PENDING = -1, /* RigNodeSubmit: the answer comes through complete */
     RIG_DONE = 0,     /* the controller took the report, or answered */
     RIG_REFUSED = 1,  /* the controller refused it */
     RIG_GONE = 2,     /* the controller is unplugged (or was while the request waited) */
@@ -77,8 +78,8 @@ RIG_API void RigNodeAttributes(const RigNode* node, unsigned short* vendorId, un
 /* The node's report descriptor (valid while the node is open). */
 RIG_API const unsigned char* RigNodeReportDescriptor(const RigNode* node, size_t* length);
 
-/* Queues a request; returns RIG_CANCELLED when arm refused it (nothing queued), else -1: the
- * answer comes through complete (possibly before this returns). */
+/* Queues a request; returns RIG_CANCELLED when arm refused it (nothing queued), else
+ * RIG_PENDING: the answer comes through complete (possibly before this returns). */
 RIG_API int RigNodeSubmit(RigNode* node, const RigRequest* request);
 
 /* Takes a queued or running request back: its complete will not be called any more. Returns 1
