@@ -42,15 +42,34 @@ target_include_directories(oskel_usb_walk_sim PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usb_walk_sim PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_usb_walk_sim PRIVATE oskel_sim kernel32)
 
-# The walk under the rig, compared with the walk over the simulated tree. To run the shipped
-# program instead, replace the program after "--" (and add --no-match-line): see docs/testing.md.
+# The walk under the rig, compared with the walk over the simulated tree: first the walk alone,
+# whose match flag the program prints; then the shipped program, 64-bit and 32-bit, whose Start
+# walks the tree because a controller in its normal mode (0x045E:0x028E, plugged in by the HID
+# rig in the rig's prefix) is present.
+set(OSKEL_USB_WALK_TEST bash ${OSKEL_USB_RIG_DIR}/usb_walk_test.sh --wine-env ${CMAKE_SOURCE_DIR}/tools/wine-env.sh
+    --tree ${OSKEL_USB_RIG_DIR}/rig-tree.txt --identification "RQ4180 V1.2" --match 1
+    --reference $<TARGET_FILE:oskel_usb_walk_sim> --runner $<TARGET_FILE:oskel_usbrig_runner>
+    --driver $<TARGET_FILE:oskel_usbrig>)
+foreach(bits 64 32)
+  if(bits EQUAL 64)
+    set(updater $<TARGET_FILE:OskelUpdater>)
+    set(i386)
+  else()
+    set(updater ${OSKEL_WIN32_UPDATER})
+    set(i386 --i386 ${OSKEL_WIN32_UPDATER})
+  endif()
+  set(work "${CMAKE_BINARY_DIR}/wine-work/rig${bits}-usb-walk")
+  add_test(NAME wine.rig${bits}.usb-walk
+           COMMAND ${OSKEL_USB_WALK_TEST} --prefix ${OSKEL_RIG_PREFIX} --work ${work} --no-match-line ${i386}
+                   -- $<TARGET_FILE:oskel_wine_driver> rig-normal-controller --updater ${updater}
+                   --rig ${OSKEL_HID_RIG_DIR} --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2}
+                   --image3 ${OSKEL_IMAGE_MODE3} --work ${work})
+  set_tests_properties(wine.rig${bits}.usb-walk PROPERTIES
+    FIXTURES_REQUIRED oskel_rig_prefix RESOURCE_LOCK oskel_wine TIMEOUT 240 SKIP_RETURN_CODE 77)
+endforeach()
+
 add_test(NAME wine.usb-walk
-         COMMAND bash ${OSKEL_USB_RIG_DIR}/usb_walk_test.sh
-                 --wine-env ${CMAKE_SOURCE_DIR}/tools/wine-env.sh --prefix ${OSKEL_WINE_PREFIX}
-                 --work ${CMAKE_BINARY_DIR}/wine-work/usb-walk --tree ${OSKEL_USB_RIG_DIR}/rig-tree.txt
-                 --identification "RQ4180 V1.2" --match 1
-                 --reference $<TARGET_FILE:oskel_usb_walk_sim>
-                 --runner $<TARGET_FILE:oskel_usbrig_runner> --driver $<TARGET_FILE:oskel_usbrig>
+         COMMAND ${OSKEL_USB_WALK_TEST} --prefix ${OSKEL_WINE_PREFIX} --work ${CMAKE_BINARY_DIR}/wine-work/usb-walk
                  -- $<TARGET_FILE:oskel_usb_walk>)
 set_tests_properties(wine.usb-walk PROPERTIES
   FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 240)

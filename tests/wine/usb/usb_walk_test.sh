@@ -5,7 +5,8 @@
 #
 #   usb_walk_test.sh --wine-env tools/wine-env.sh --prefix DIR --work DIR --tree FILE
 #                    --identification TEXT --match 0|1 --reference SIM_WALK.exe
-#                    --runner RUNNER.exe --driver RIG.sys [--no-match-line] -- PROGRAM [ARGS...]
+#                    --runner RUNNER.exe --driver RIG.sys [--no-match-line] [--i386 EXE32]
+#                    -- PROGRAM [ARGS...]
 #
 # --reference walks the simulated tree and writes the reference log; PROGRAM runs under the
 # rig's runner with the driver loaded. Checks:
@@ -16,6 +17,8 @@
 #   - every node that was opened was closed once the walk was done with it;
 #   - PROGRAM printed "topology match=" with the flag of --match (unless --no-match-line: a
 #     program that walks without printing its flag, such as the shipped one).
+# --i386 EXE32: PROGRAM starts the 32-bit EXE32; where 32-bit programs cannot run, the test exits
+# with status 77 (skipped) and the reason.
 set -uo pipefail
 
 fail() { echo "FAIL $*"; failures=$((failures + 1)); }
@@ -23,6 +26,7 @@ pass() { echo "ok   $*"; }
 
 failures=0
 print_match_line=1
+run_action=(run)
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --wine-env) wine_env=$2; shift 2 ;;
@@ -35,6 +39,7 @@ while [[ $# -gt 0 ]]; do
     --runner) runner=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
     --no-match-line) print_match_line=0; shift ;;
+    --i386) run_action=(run-i386 "$2"); shift 2 ;;
     --) shift; break ;;
     *) echo "usage: see $0" >&2; exit 2 ;;
   esac
@@ -67,10 +72,11 @@ reference_match=$(sed -n 's/^topology match=\([01]\).*/\1/p' "$work/reference.ou
 
 echo "== rig: $* with the driver serving the same tree"
 start=$(date +%s%N)
-bash "$wine_env" "$prefix" run "$runner" --driver "$(windows_path "$driver")" --tree "$(windows_path "$tree")" \
-  --log "$(windows_path "$rig_log")" -- "$@" >"$work/rig.out" 2>&1
+bash "$wine_env" "$prefix" "${run_action[@]}" "$runner" --driver "$(windows_path "$driver")" \
+  --tree "$(windows_path "$tree")" --log "$(windows_path "$rig_log")" -- "$@" >"$work/rig.out" 2>&1
 status=$?
 cat "$work/rig.out"
+[[ $status -eq 77 ]] && exit 77  # skipped: the reason is in the output above
 echo "rig run: $((($(date +%s%N) - start) / 1000000)) ms"
 [[ $status -eq 0 ]] || fail "the program under the rig ended with status $status"
 if [[ ! -f "$rig_log" ]]; then
