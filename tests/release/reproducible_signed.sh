@@ -151,6 +151,7 @@ for i in 0 1; do
       break
     fi
   done < <(cmp -l "$unsigned" "$signed" 2>/dev/null)
+  rm -f "$work/removed.exe"  # osslsigncode does not overwrite
   osslsigncode remove-signature -in "$signed" -out "$work/removed.exe" >/dev/null 2>&1 ||
     fail "${names[$i]}: the signature cannot be removed"
   cmp -s "$work/removed.exe" "$unsigned" ||
