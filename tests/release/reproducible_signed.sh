@@ -11,7 +11,9 @@
 #  - the unsigned release says so; the signed one prints the embedded images' digests, its
 #    signatures verify (the chain untrusted, the signature intact), and signing changed no byte
 #    of the program but the checksum and the certificate-table entry of the header; without the
-#    signature each signed program is the first release's program again.
+#    signature each signed program is the first release's program again;
+#  - the 64-bit release program runs under Wine (when the win64 build and its Wine prefix are
+#    there; tools/test.sh builds them first).
 #
 # It tests the committed state: with uncommitted changes in the work tree it tests them as a
 # `git stash create` commit (untracked files are left out), and says so.
@@ -157,6 +159,28 @@ for i in 0 1; do
   cmp -s "$work/removed.exe" "$unsigned" ||
     fail "${names[$i]}: without its signature the signed program differs from the reproducible build"
 done
+
+# The shipped configuration runs: the first release's 64-bit program under Wine (the 32-bit one
+# cannot run on every build machine), with the driver and the Wine prefix of the win64 build,
+# which tools/test.sh builds before this test. "resources" also compares the embedded images
+# with their files.
+driver="$source_dir/build/win64/oskel_wine_driver.exe"
+prefix="$source_dir/build/win64/wineprefix"
+if [[ -f "$driver" && -f "$prefix/.oskel-ready" ]]; then
+  for scenario in resources no-device; do
+    mkdir -p "$work/wine-$scenario"
+    if ! timeout 240 bash "$source_dir/tools/wine-env.sh" "$prefix" run "$driver" "$scenario" \
+        --updater "$first/dist/${names[1]}" --sim "$first/dist/${names[1]}" \
+        --image1 "$first/res/firmware/mode1.bin" --image2 "$first/res/firmware/mode2.bin" \
+        --image3 "$first/res/firmware/mode3.bin" --work "$work/wine-$scenario" >"$work/wine-$scenario.out" 2>&1; then
+      cat "$work/wine-$scenario.out"
+      fail "${names[1]} under Wine: scenario $scenario failed"
+    fi
+  done
+  note "${names[1]} passed the Wine scenarios resources and no-device"
+else
+  note "SKIPPED: ${names[1]} under Wine (no win64 build with a Wine prefix here: run ctest --preset win64 first)"
+fi
 
 if ((failures > 0)); then
   echo "--- release 1"; cat "$work/first.out"; echo "--- release 2"; cat "$work/second.out"
