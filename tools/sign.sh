@@ -44,5 +44,5 @@ if ! osslsigncode verify -CAfile "$work/certificates.pem" -in "$signed" >"$work/
   rm -f "$signed"
   die "$signed: the signature does not verify"
 fi
-reason="$(sed -n 's/^[[:space:]]*Error: //p' "$work/trusted.log" | head -n 1)"
+reason="$(sed -n 's/.*[Ee]rror: //p' "$work/trusted.log" | head -n 1)"  # the last "error: " of the first error line
 echo "sign: $signed: signature intact; certificate chain not trusted here (${reason:-untrusted root})"
