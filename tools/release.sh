@@ -60,7 +60,7 @@ build() {
   mkdir -p build
   say "building $preset"
   if ! { cmake --preset "$preset" --fresh "${arguments[@]}" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
-    grep -E 'CMake Error|error|Error' "$log" | head -n 20 >&2 || true
+    grep -A 6 -E 'CMake Error|error:' "$log" | head -n 40 >&2 || true
     die "$preset failed (whole log: $log)"
   fi
   bash tools/check-imports.sh "build/$preset/OskelUpdater.exe" >/dev/null
