@@ -26,6 +26,7 @@ target_link_libraries(oskel_host INTERFACE
 file(GLOB OSKEL_SIM_CLI_SOURCES CONFIGURE_DEPENDS sim/cli/*.cpp)
 add_executable(oskel-sim ${OSKEL_SIM_CLI_SOURCES})
 target_link_libraries(oskel-sim PRIVATE oskel_host)
+target_include_directories(oskel-sim PRIVATE ${CMAKE_BINARY_DIR}/generated)  # oskel_version.h
 
 enable_testing()
 find_package(GTest REQUIRED)

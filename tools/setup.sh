@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
 # Installs, with apt, whatever the build and the tests need and this machine lacks.
 # Safe to run again: it installs nothing when everything is there.
+#   tools/setup.sh [all]     everything: every preset and every test (tools/test.sh)
+#   tools/setup.sh host      the host build alone (tools/simulate.sh)
+#   tools/setup.sh release   the Windows release builds and their signing (tools/release.sh)
 set -euo pipefail
 
 packages=(
   cmake make g++ libgtest-dev            # host build and tests
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
+  osslsigncode openssl git               # release: signing, the reproducible-build test
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
 )
 
+# The parts that need less than everything.
+host_packages=(cmake make g++ libgtest-dev)
+release_packages=(cmake make git osslsigncode openssl
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+case "${1:-all}" in
+  all) ;;
+  host) packages=("${host_packages[@]}") ;;
+  release) packages=("${release_packages[@]}") ;;
+  *) echo "usage: $0 [all|host|release]" >&2; exit 2 ;;
+esac
+
 # The 32-bit Windows program runs under Wine's 32-bit part, which only a kernel that runs 32-bit
-# programs can use: install it (with the i386 architecture) only there.
-if bash "$(dirname "$0")/i386-runs.sh" >/dev/null; then
+# programs can use: install it (with the i386 architecture) only there, and only for every test.
+if [[ "${1:-all}" == all ]] && bash "$(dirname "$0")/i386-runs.sh" >/dev/null; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "setup: adding the i386 architecture"
     if [[ $(id -u) -ne 0 ]]; then sudo dpkg --add-architecture i386; else dpkg --add-architecture i386; fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: host, sanitizers, fuzzers, and the Windows program
-# under Wine. Installs what it needs first.
+# Builds every preset and runs every test: host, sanitizers, fuzzers, the Windows program
+# under Wine, and the release (tests/release/). Installs what it needs first.
 #   tools/test.sh            everything
 #   FUZZ_SECONDS=N           time per fuzz target (default 30)
 set -euo pipefail
@@ -38,4 +38,15 @@ if [[ -f cmake/windows.cmake ]]; then
   cmake --preset win64 >/dev/null
   cmake --build --preset win64
   ctest --preset win64
+fi
+
+if [[ -d tests/release ]]; then
+  section "release: firmware image checks, two reproducible release builds, signing"
+  release_passed=0
+  release_failed=0
+  for test in tests/release/*.sh; do
+    if bash "$test"; then release_passed=$((release_passed + 1)); else release_failed=$((release_failed + 1)); fi
+  done
+  echo "release: $release_passed passed, $release_failed failed"
+  ((release_failed == 0))
 fi

@@ -11,6 +11,7 @@
 
 #include "app/dialog_logic.h"
 #include "app/download_state.h"
+#include "oskel_version.h"
 #include "sim/broadcast.h"
 #include "sim/cli/options.h"
 #include "sim/models.h"
@@ -57,6 +58,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(sim::CliUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("oskel-sim %s\n", OSKEL_VERSION_TEXT);
         return 0;
     }
     if (!sim::TraceOpen(options.tracePath)) {

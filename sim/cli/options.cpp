@@ -111,6 +111,7 @@ const char* CliUsage()
            "  --refuse-start K        (0x2563:0x1818) the start report is refused K times\n"
            "  --no-identify-reply     (0x2563:0x0059) no answer to the identify command\n"
            "  --option NAME=VALUE     any other option of the device model\n"
+           "  --version               the updater's version\n"
            "  --help                  this text\n";
 }
 
@@ -125,6 +126,10 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
         };
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            options.version = true;
             continue;
         }
         if (arg == "--device") {
@@ -219,7 +224,7 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
             return false;
         }
     }
-    if (!options.help && !options.haveDevice) {
+    if (!options.help && !options.version && !options.haveDevice) {
         error = "--device VID:PID is required";
         return false;
     }

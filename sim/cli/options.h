@@ -13,6 +13,7 @@ namespace sim {
 
 struct CliOptions {
     bool help = false;
+    bool version = false;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     bool haveDevice = false;

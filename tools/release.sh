@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Builds a release into dist/: the 32-bit program that users run, the 64-bit one beside it, and
+# their SHA256SUMS, named after the version in project() (CMakeLists.txt):
+#
+#   dist/OskelUpdater-<version>.exe       32-bit (release-win32 preset)
+#   dist/OskelUpdater-<version>-x64.exe   64-bit (release-win64 preset)
+#   dist/SHA256SUMS
+#
+# Both programs are stripped, built for size and reproducible: the same commit gives the same
+# bytes in any folder at any time (the PE time stamp is the commit's time, or SOURCE_DATE_EPOCH
+# when it is set).
+#
+#   tools/release.sh [-DOSKEL_IMAGE_MODE<n>=FILE -DOSKEL_IMAGE_MODE<n>_SHA256=HEX ...]
+#
+# Arguments go to both configurations: a release with other firmware images names the files and
+# their digests (cmake/images.cmake). Each release configures afresh, so every image argument
+# must be given again each time.
+#
+# Signing (Authenticode, osslsigncode), when a certificate is given:
+#   OSKEL_SIGN_PKCS12=FILE          the certificate and its private key (PKCS#12, .p12 or .pfx)
+#   OSKEL_SIGN_PASSWORD=TEXT        its password
+#   OSKEL_SIGN_TIMESTAMP_URL=URL    a time-stamp server (RFC 3161); none when unset
+# Without OSKEL_SIGN_PKCS12 the release is unsigned and says so.
+set -euo pipefail
+
+# Image paths given relative to the caller's folder, before this script moves to the root.
+arguments=()
+for argument in "$@"; do
+  if [[ "$argument" =~ ^(-DOSKEL_IMAGE_MODE[123](:FILEPATH)?=)(.+)$ && "${BASH_REMATCH[3]}" != /* ]]; then
+    argument="${BASH_REMATCH[1]}$PWD/${BASH_REMATCH[3]}"
+  fi
+  arguments+=("$argument")
+done
+if [[ -n "${OSKEL_SIGN_PKCS12:-}" && "$OSKEL_SIGN_PKCS12" != /* ]]; then
+  OSKEL_SIGN_PKCS12="$PWD/$OSKEL_SIGN_PKCS12"
+fi
+
+cd "$(dirname "$0")/.."
+bash tools/setup.sh release
+
+say() { printf 'release: %s\n' "$*"; }
+die() { printf 'release: %s\n' "$*" >&2; exit 1; }
+
+if [[ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]]; then
+  say "warning: the work tree has uncommitted changes; this release is not that of commit $(git rev-parse --short HEAD)"
+fi
+if [[ -z "${SOURCE_DATE_EPOCH:-}" ]]; then
+  SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null || true)"
+fi
+[[ "${SOURCE_DATE_EPOCH:-}" =~ ^[0-9]+$ ]] || die "no commit time: run from a git clone or set SOURCE_DATE_EPOCH"
+export SOURCE_DATE_EPOCH
+
+# dist/ is put together in build/dist-staging and appears only when complete: a release that
+# fails leaves no dist/ behind.
+staging=build/dist-staging
+rm -rf dist "$staging"
+
+build() {
+  local preset=$1 log="build/$1.log"
+  mkdir -p build
+  say "building $preset"
+  if ! { cmake --preset "$preset" --fresh "${arguments[@]}" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
+    grep -A 6 -E 'CMake Error|error:' "$log" | head -n 40 >&2 || true
+    die "$preset failed (whole log: $log)"
+  fi
+  bash tools/check-imports.sh "build/$preset/OskelUpdater.exe" >/dev/null
+}
+build release-win32
+build release-win64
+
+version="$(sed -n 's/^#define OSKEL_VERSION_TEXT "\(.*\)"$/\1/p' build/release-win32/generated/oskel_version.h)"
+[[ -n "$version" ]] || die "no version in build/release-win32/generated/oskel_version.h"
+cmp -s build/release-win32/firmware-images.sha256 build/release-win64/firmware-images.sha256 ||
+  die "the two builds embedded different images"
+
+mkdir -p "$staging"
+program32="OskelUpdater-$version.exe"
+program64="OskelUpdater-$version-x64.exe"
+declare -A built=(
+  ["$program32"]=build/release-win32/OskelUpdater.exe
+  ["$program64"]=build/release-win64/OskelUpdater.exe
+)
+
+if [[ -n "${OSKEL_SIGN_PKCS12:-}" ]]; then
+  [[ -r "$OSKEL_SIGN_PKCS12" ]] || die "cannot read the certificate OSKEL_SIGN_PKCS12=$OSKEL_SIGN_PKCS12"
+  for name in "$program32" "$program64"; do
+    bash tools/sign.sh "${built[$name]}" "$staging/$name"
+  done
+  signed="signed with $(basename "$OSKEL_SIGN_PKCS12")"
+else
+  for name in "$program32" "$program64"; do cp "${built[$name]}" "$staging/$name"; done
+  signed="UNSIGNED (no OSKEL_SIGN_PKCS12 given)"
+fi
+(cd "$staging" && sha256sum "$program32" "$program64" >SHA256SUMS)
+mv "$staging" dist
+
+say "version $version, commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'), PE time stamp $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
+say "firmware images embedded (mode, resource, SHA-256, file):"
+# firmware-images.sha256 (cmake/images.cmake): "# mode N, resource R: ..." above "DIGEST  PATH".
+awk '/^# mode/ { mode = $3; resource = $5; sub(/,$/, "", mode); sub(/:$/, "", resource); next }
+     { print "  mode " mode ", resource " resource ": " $1 "  " substr($0, length($1) + 3) }' \
+  build/release-win32/firmware-images.sha256
+say "the programs are $signed"
+for name in "$program32" "$program64"; do
+  say "  dist/$name  $(stat -c %s "dist/$name") bytes  unsigned SHA-256 $(sha256sum <"${built[$name]}" | cut -d' ' -f1)"
+done
+say "dist/SHA256SUMS:"
+sed 's/^/  /' dist/SHA256SUMS
