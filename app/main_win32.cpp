@@ -11,6 +11,7 @@
 #include "app/dialog_logic.h"
 #include "platform/hid_class_win32.h"
 #include "platform/session_end_win32.h"
+#include "platform/system_error_win32.h"
 #include "platform/sim_hook_win32.h"
 #include "platform/system_library_win32.h"
 #include "platform/system.h"
@@ -41,18 +42,6 @@ void RegisterProgressBarClass()
     init(&classes);
 }
 
-// The system's text for an error code ("error N" when it has none), without its line break.
-std::string SystemErrorText(DWORD error)
-{
-    char text[512] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  error, 0, text, sizeof(text), nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' '))
-        text[--length] = '\0';
-    if (length == 0) return "error " + std::to_string(error);
-    return text;
-}
-
 void RegisterForHidArrivals(HWND dialog)
 {
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
@@ -62,7 +51,7 @@ void RegisterForHidArrivals(HWND dialog)
     deviceNotification = RegisterDeviceNotificationA(dialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (deviceNotification == nullptr) {
         // Without it no controller that is plugged in starts its download by itself.
-        const std::string line = "RegisterDeviceNotificationA: " + SystemErrorText(GetLastError()) +
+        const std::string line = "RegisterDeviceNotificationA: " + platform::SystemErrorText(GetLastError()) +
                                  "; controllers plugged in are not noticed";
         platform::DebugOutput(line.c_str());
     }
@@ -193,7 +182,7 @@ int WINAPI WinMain(HINSTANCE module, HINSTANCE, LPSTR, int)
     instance = module;
     RegisterProgressBarClass();
     if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0) == -1) {
-        const std::string text = "The updater's window cannot be created: " + SystemErrorText(GetLastError());
+        const std::string text = "The updater's window cannot be created: " + platform::SystemErrorText(GetLastError());
         MessageBoxA(nullptr, text.c_str(), "Error", MB_ICONERROR);
     }
     return 1;

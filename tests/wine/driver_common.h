@@ -75,6 +75,9 @@ bool Exited(const Updater& updater, DWORD timeoutMs);
 void CloseWithEscape(Updater& updater);
 // The dialog's controls as it opens: Start enabled, the bar at 0 on 0..10000, the rest hidden.
 void CheckControls(const Updater& updater);
+// Start with no controller present: one "Device error!" box and nothing else changes; then the
+// dialog is closed with Escape.
+void StartWithoutController(Updater& updater);
 
 // The trace a controller left in the work folder (trace.txt).
 std::vector<std::string> TraceLines();

@@ -280,6 +280,16 @@ void CheckControls(const Updater& updater)
     }
 }
 
+void StartWithoutController(Updater& updater)
+{
+    PressStart(updater);
+    ExpectBox(updater, "Error", "Device error!", 20000);
+    Box extra;
+    Check(!WaitForBox(updater, extra, 1000), "no further message box");
+    Check(IsWindowEnabled(Item(updater, IDC_START)) && BarPosition(updater) == 0,
+          "Start still enabled and the bar still at 0");
+    CloseWithEscape(updater);
+}
 
 std::vector<std::string> TraceLines()
 {

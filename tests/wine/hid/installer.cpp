@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_error_win32.h"
 #include "sim/models.h"
 #include "tests/wine/hid/node_settings.h"
 
@@ -41,21 +42,9 @@ constexpr DWORD kMaxDeviceIdLength = 200;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-std::string SystemErrorText(DWORD error)
-{
-    char text[512] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  text, sizeof(text), nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) text[--length] = '\0';
-    char numbered[600];
-    std::snprintf(numbered, sizeof numbered, "error %lu%s%s", static_cast<unsigned long>(error), length ? ": " : "",
-                  text);
-    return numbered;
-}
-
 int Fail(const std::string& operation, DWORD error)
 {
-    std::fprintf(stderr, "oskel_hid_rig: %s failed (%s)\n", operation.c_str(), SystemErrorText(error).c_str());
+    std::fprintf(stderr, "oskel_hid_rig: %s failed (%s)\n", operation.c_str(), platform::SystemErrorText(error).c_str());
     return kFailed;
 }
 

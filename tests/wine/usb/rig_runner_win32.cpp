@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_error_win32.h"
+
 namespace {
 
 const char* const kServiceName = "OskelUsbRig";
@@ -23,21 +25,9 @@ constexpr DWORD kServiceStateTimeoutMs = 30000;
 constexpr DWORD kProgramTimeoutMs = 120000;
 constexpr DWORD kPollMs = 20;
 
-std::string ErrorText(DWORD error)
-{
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        error, 0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return "error " + std::to_string(error) + (message.empty() ? "" : " (" + message + ")");
-}
-
 void Report(const char* what, DWORD error)
 {
-    std::fprintf(stderr, "usb rig: %s: %s\n", what, ErrorText(error).c_str());
+    std::fprintf(stderr, "usb rig: %s: %s\n", what, platform::SystemErrorText(error).c_str());
 }
 
 // Waits until the service leaves its pending state; true when it reached want.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_error_win32.h"
 #include "sim/usb_text.h"
 #include "sim/usb_tree.h"
 #include "tests/wine/usb/request_log.h"
@@ -48,22 +49,6 @@ void WriteLogLine(const std::string& line)
     std::fflush(logFile);
 }
 
-std::string SystemErrorText(DWORD error)
-{
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        error, 0, text, sizeof text, nullptr);
-    std::string result = "error " + std::to_string(error);
-    if (length > 0) {
-        std::string message(text, length);
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-            message.pop_back();
-        }
-        result += " (" + message + ")";
-    }
-    return result;
-}
-
 std::string Narrow(const std::wstring& text)
 {
     std::u16string units(text.begin(), text.end());
@@ -78,13 +63,13 @@ std::wstring ReadTextValue(HKEY key, const wchar_t* name, std::string& error)
     DWORD size = 0;
     LONG status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS || type != REG_SZ || size > kLargestValue) {
-        error = "Parameters\\" + Narrow(name) + " is not a text value: " + SystemErrorText(static_cast<DWORD>(status));
+        error = "Parameters\\" + Narrow(name) + " is not a text value: " + platform::SystemErrorText(static_cast<DWORD>(status));
         return {};
     }
     std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
     status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
     if (status != ERROR_SUCCESS) {
-        error = "cannot read Parameters\\" + Narrow(name) + ": " + SystemErrorText(static_cast<DWORD>(status));
+        error = "cannot read Parameters\\" + Narrow(name) + ": " + platform::SystemErrorText(static_cast<DWORD>(status));
         return {};
     }
     value.back() = L'\0';
@@ -105,7 +90,7 @@ HKEY OpenParameters(const wchar_t* serviceKey, std::size_t length, std::string& 
     HKEY handle = nullptr;
     const LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, parameters.c_str(), 0, KEY_QUERY_VALUE, &handle);
     if (status != ERROR_SUCCESS) {
-        error = "cannot open " + Narrow(parameters) + ": " + SystemErrorText(static_cast<DWORD>(status));
+        error = "cannot open " + Narrow(parameters) + ": " + platform::SystemErrorText(static_cast<DWORD>(status));
         return nullptr;
     }
     return handle;

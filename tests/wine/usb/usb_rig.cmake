@@ -6,7 +6,8 @@ set(OSKEL_USB_RIG_DIR ${CMAKE_SOURCE_DIR}/tests/wine/usb)
 
 # The tree behind the driver: the simulated tree's own code (oskel_sim) in a DLL that the driver
 # imports. Wine loads it from the driver's folder.
-add_library(oskel_usbrig_tree SHARED ${OSKEL_USB_RIG_DIR}/rig_tree.cpp ${OSKEL_USB_RIG_DIR}/request_log.cpp)
+add_library(oskel_usbrig_tree SHARED ${OSKEL_USB_RIG_DIR}/rig_tree.cpp ${OSKEL_USB_RIG_DIR}/request_log.cpp
+  ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
 set_target_properties(oskel_usbrig_tree PROPERTIES PREFIX "")
 target_include_directories(oskel_usbrig_tree PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usbrig_tree PRIVATE -static -static-libgcc -static-libstdc++)
@@ -21,7 +22,9 @@ target_link_options(oskel_usbrig PRIVATE -nostdlib -Wl,--subsystem,native -Wl,--
 target_link_libraries(oskel_usbrig PRIVATE oskel_usbrig_tree ntoskrnl gcc)
 
 # Installs the driver as a kernel service for the length of one program's run.
-add_executable(oskel_usbrig_runner ${OSKEL_USB_RIG_DIR}/rig_runner_win32.cpp)
+add_executable(oskel_usbrig_runner ${OSKEL_USB_RIG_DIR}/rig_runner_win32.cpp
+  ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
+target_include_directories(oskel_usbrig_runner PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usbrig_runner PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_usbrig_runner PRIVATE advapi32 kernel32)
 
