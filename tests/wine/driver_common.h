@@ -78,6 +78,9 @@ void CheckControls(const Updater& updater);
 // Start with no controller present: one "Device error!" box and nothing else changes; then the
 // dialog is closed with Escape.
 void StartWithoutController(Updater& updater);
+// Start with a supported controller in its normal mode: no box, the dialog answering, Start
+// enabled and the bar at 0; then the dialog is closed with Escape.
+void StartWithNormalController(Updater& updater);
 
 // The trace a controller left in the work folder (trace.txt).
 std::vector<std::string> TraceLines();

@@ -291,6 +291,20 @@ void StartWithoutController(Updater& updater)
     CloseWithEscape(updater);
 }
 
+void StartWithNormalController(Updater& updater)
+{
+    PressStart(updater);
+    Box box;
+    const bool anyBox = WaitForBox(updater, box, 3000);
+    if (anyBox) Log("     unexpected box: \"%s\" / \"%s\"", box.caption.c_str(), box.text.c_str());
+    Check(!anyBox, "Start shows no message box");
+    Check(Responds(updater), "the dialog still answers");
+    Check(IsWindowEnabled(Item(updater, IDC_START)) && BarPosition(updater) == 0,
+          "Start still enabled and the bar still at 0");
+    if (anyBox) Dismiss(updater, box);
+    CloseWithEscape(updater);
+}
+
 std::vector<std::string> TraceLines()
 {
     std::ifstream file(Option("work") + "\\trace.txt");

@@ -186,16 +186,7 @@ void ScenarioNormalController()
     if (!Plug("045e:028e")) return;
     Updater updater;
     if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
-    PressStart(updater);
-    Box box;
-    const bool anyBox = WaitForBox(updater, box, 3000);
-    if (anyBox) Log("     unexpected box: \"%s\" / \"%s\"", box.caption.c_str(), box.text.c_str());
-    Check(!anyBox, "Start shows no message box");
-    Check(Responds(updater), "the dialog still answers");
-    Check(IsWindowEnabled(Item(updater, IDC_START)) && BarPosition(updater) == 0,
-          "Start still enabled and the bar still at 0");
-    if (anyBox) Dismiss(updater, box);
-    CloseWithEscape(updater);
+    StartWithNormalController(updater);
     Unplug();
     const ControllerStatus status = ReadStatus();
     Check(status.Field("reports") == 0 && status.Field("replies") == 0, "nothing was sent to the controller");
