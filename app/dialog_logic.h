@@ -33,7 +33,6 @@ enum class OpenResult {
 
 // "Open": reads the chosen file into the firmware buffer (at most the buffer's size), unless a
 // download is under way. Shows "Not supported file type!" for a name without ".bin" or a file
-// that cannot be read. When
-// the file was read, checksumText receives its byte sum as "0x%x".
+// that cannot be read. When the file was read, checksumText receives its byte sum as "0x%x".
 OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
                           std::string& checksumText);
