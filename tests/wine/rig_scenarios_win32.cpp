@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/dialog_ids.h"
+#include "protocol/time_limits.h"
 #include "tests/wine/driver_common.h"
 
 namespace driver {
@@ -27,9 +28,8 @@ namespace {
 const char kSuccess[] = "Download Successful!";
 const char kFailure[] = "Download Failture!";
 
-// The protocols' report time limit (protocol/time_limits.h): a report that does not complete
-// within it fails the download.
-constexpr DWORD kReportLimitMs = 5000;
+// The protocols' report time limit: a report that does not complete within it fails the download.
+constexpr DWORD kReportLimitMs = kReportWriteLimitMs;
 // What the result box may take beyond that limit: the cancelled report, the worker's cleanup.
 constexpr DWORD kResultMarginMs = 4000;
 // A whole download of any mode, with room for a slow machine.
