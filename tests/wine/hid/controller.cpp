@@ -12,7 +12,7 @@
 #include "sim/protocol3_device.h"
 #include "sim/trace.h"
 #include "tests/wine/hid/controller_record.h"
-#include "tests/wine/hid/report_descriptor.h"
+#include "sim/report_descriptor.h"
 
 namespace rig {
 namespace {
@@ -76,7 +76,7 @@ RigNode* Controller::AddNode(std::uint32_t collection, const RigDriverCalls& cal
     node->controller = shared_from_this();
     node->collection = collection - 1;
     node->declaration = model_->collections[node->collection];
-    node->descriptor = ReportDescriptor(node->declaration);
+    node->descriptor = sim::ReportDescriptor(node->declaration);
     node->calls = calls;
     node->busHandle = sim::BusOpen(model_->PathOf(node->collection), true);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -221,7 +221,7 @@ void Controller::Run()
 
 Controller::Outcome Controller::Execute(const Task& task) const
 {
-    const bool numbered = NumbersReports(task.declaration);
+    const bool numbered = sim::NumbersReports(task.declaration);
     Outcome outcome;
     if (task.step == Step::Write || task.step == Step::SetOutput) {
         // Without report ids the driver gets the report without its leading 0 byte; the model

@@ -8,7 +8,7 @@ configure_file("${rig}/oskel_hid_rig.inf" "${OSKEL_HID_RIG_DIR}/oskel_hid_rig.in
 # The model DLL: C++, the simulated world linked in statically.
 add_library(oskel_hid_model SHARED
   ${rig}/model_api.cpp ${rig}/controller.cpp ${rig}/controller_record.cpp
-  ${rig}/report_descriptor.cpp ${rig}/node_settings.cpp
+  ${rig}/node_settings.cpp
   # The core's objects that the models pull in write debugger lines through the Windows seam.
   ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp)
 target_compile_definitions(oskel_hid_model PRIVATE OSKEL_RIG_MODEL_BUILD)

@@ -1,6 +1,6 @@
-#include "tests/wine/hid/report_descriptor.h"
+#include "sim/report_descriptor.h"
 
-namespace rig {
+namespace sim {
 namespace {
 
 // Short items of the HID report descriptor: the prefix byte is tag | type | size code, where
@@ -62,12 +62,12 @@ void PutReport(std::vector<std::uint8_t>& out, std::uint8_t mainItem, bool numbe
 
 }  // namespace
 
-bool NumbersReports(const sim::HidCollection& collection)
+bool NumbersReports(const HidCollection& collection)
 {
     return collection.inputReportId != 0 || collection.outputReportId != 0;
 }
 
-std::vector<std::uint8_t> ReportDescriptor(const sim::HidCollection& collection)
+std::vector<std::uint8_t> ReportDescriptor(const HidCollection& collection)
 {
     std::vector<std::uint8_t> out;
     const bool numbered = NumbersReports(collection);
@@ -80,4 +80,14 @@ std::vector<std::uint8_t> ReportDescriptor(const sim::HidCollection& collection)
     return out;
 }
 
-}  // namespace rig
+std::vector<std::uint8_t> ReportDescriptor(const std::vector<HidCollection>& collections)
+{
+    std::vector<std::uint8_t> out;
+    for (const HidCollection& collection : collections) {
+        const std::vector<std::uint8_t> one = ReportDescriptor(collection);
+        out.insert(out.end(), one.begin(), one.end());
+    }
+    return out;
+}
+
+}  // namespace sim
