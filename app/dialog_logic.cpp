@@ -28,7 +28,7 @@ bool StartFoundDownload(platform::WindowHandle dialog, std::int32_t mode)
         return true;
     }
     downloadState.busy = 1;
-    StartDownloadWorker(dialog);
+    if (!StartDownloadWorker(dialog)) ShowDownloadResult(dialog, false);
     return true;
 }
 
@@ -73,14 +73,17 @@ void DialogDestroyLink()
 
 void DialogStart(platform::WindowHandle dialog)
 {
-    // One download at a time: while one runs, Start neither searches nor replaces handles.
-    if (!deviceLink || downloadState.busy) return;
+    // One download at a time: while one runs, Start neither searches nor replaces handles. And
+    // none in a dialog that is closing.
+    if (!deviceLink || downloadState.busy || downloadState.closing) return;
 
     if (!deviceLink->FindSupportedDevice()) {
         platform::ShowMessageBox(dialog, "Device error!", "Error", platform::kMbIconError);
-        // The box runs a message loop: an arrival may have started a download meanwhile, or a
-        // download may have ended and cleared the flag. Go on only if nothing of that happened.
-        if (!deviceLink || downloadState.busy || downloadState.UpdateModeFlag != 1) return;
+        // The box runs a message loop: an arrival may have started a download meanwhile, a
+        // download may have ended and cleared the flag, or the user may have closed the dialog.
+        // Go on only if nothing of that happened.
+        if (!deviceLink || downloadState.busy || downloadState.closing || downloadState.UpdateModeFlag != 1)
+            return;
     } else if (downloadState.UpdateModeFlag != 1) {
         downloadState.TopologyMatchFlag = 0;
         UsbTopologyWalk();
@@ -109,6 +112,15 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
 }
 
 bool DialogMayClose() { return downloadState.busy == 0; }
+
+bool DialogAcceptClose()
+{
+    if (!DialogMayClose()) return false;
+    downloadState.closing = 1;
+    return true;
+}
+
+void DialogSessionEnding() { downloadState.closing = 1; }
 
 OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
                           std::string& checksumText)

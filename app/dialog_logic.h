@@ -20,9 +20,17 @@ void DialogStart(platform::WindowHandle dialog);
 // Returns the dialog procedure's result (TRUE 1 or FALSE 0).
 int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);
 
-// A request to close the dialog, or to end the user's session: refused while a download is
-// under way.
+// Whether the dialog may close, or the user's session end, now: not while a download is under way.
 bool DialogMayClose();
+
+// A request to close the dialog (the close box, Escape, WM_CLOSE): refused while a download is
+// under way. Once a close is accepted the dialog is on its way out, though it may take a while to
+// go: a message box of its own still runs its message loop, in which notifications keep coming.
+// From then on no road starts a download, and Start does not go on after its box.
+bool DialogAcceptClose();
+
+// The session ends (WM_ENDSESSION): the process is about to end, so nothing starts any more.
+void DialogSessionEnding();
 
 enum class OpenResult {
     Rejected,    // not a ".bin" name: nothing changed

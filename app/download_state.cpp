@@ -9,4 +9,5 @@ void ResetDownloadState()
     downloadState.arrivalCount = 0;
     downloadState.UpdateModeFlag = 0;
     downloadState.TopologyMatchFlag = 0;
+    downloadState.closing = 0;
 }

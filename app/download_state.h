@@ -14,6 +14,9 @@ struct DownloadState {
     std::atomic<std::int32_t> arrivalCount{0};       // HID interface arrivals since the last start
     std::atomic<std::int32_t> UpdateModeFlag{0};     // a supported controller was seen in an update mode
     std::atomic<std::int32_t> TopologyMatchFlag{0};  // result of the last USB topology walk
+    // 1 once the dialog has accepted a request to close (or the session is ending): the dialog is
+    // on its way out, and no road may start a download that its teardown would cut off.
+    std::atomic<std::int32_t> closing{0};
 };
 
 extern DownloadState downloadState;

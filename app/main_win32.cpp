@@ -10,7 +10,7 @@
 #include "app/dialog_ids.h"
 #include "app/dialog_logic.h"
 #include "platform/hid_class_win32.h"
-#include "platform/session_end_win32.h"
+#include "platform/dialog_requests_win32.h"
 #include "platform/system_error_win32.h"
 #include "platform/sim_hook_win32.h"
 #include "platform/system_library_win32.h"
@@ -110,7 +110,7 @@ INT_PTR OnCommand(HWND dialog, WORD id)
     switch (id) {
     case IDCANCEL:
         // Closing while a download runs would pull the device link from under the worker.
-        if (DialogMayClose()) EndDialog(dialog, 0);
+        if (DialogAcceptClose()) EndDialog(dialog, 0);
         return TRUE;
     case IDC_START:
         DialogStart(dialog);
@@ -158,19 +158,19 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case platform::kWmUpdateProgress:
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
         return FALSE;
-    case platform::kWmSessionEndBlock:
-        platform::ApplySessionEndBlock(dialog, wParam != 0);
-        return TRUE;
     case WM_QUERYENDSESSION:
         // Ending the session now would kill a download and leave the controller half-written.
         if (DialogMayClose()) return FALSE;
         SetWindowLongPtrA(dialog, DWLP_MSGRESULT, FALSE);
         return TRUE;
+    case WM_ENDSESSION:
+        if (wParam) DialogSessionEnding();
+        return TRUE;
     case WM_DESTROY:
         OnDestroy();
         return TRUE;
     default:
-        return FALSE;
+        return platform::HandleDialogRequest(dialog, message, wParam, lParam) ? TRUE : FALSE;
     }
 }
 

@@ -24,18 +24,18 @@ constexpr std::size_t kReplyReportSize = 46;
 constexpr const char kUnrecognisedDeviceText[] = "\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xC9\xE8\xB1\xB8";
 constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
 
-// Mode 1: the identify command and its reply, then protocol 1.
+// Mode 1: the identify command and its reply, then protocol 1. A controller whose declared
+// reports cannot carry the exchange is as unrecognised as one that does not answer it.
 bool RunMode1(platform::WindowHandle dialog)
 {
-    if (!TransferHandleCarries(kScrambledReportSize, kReplyReportSize)) return false;
-
     std::uint8_t reply[kReplyReportSize] = {};
     std::uint8_t inverse[256];
     InvertScrambleTable(ScrambleTable, inverse);
 
     std::uint8_t report[kScrambledReportSize] = {};
     report[3] = kIdentifyCommand;
-    bool identified = SendScrambledReport(report, inverse);
+    bool identified = TransferHandleCarries(kScrambledReportSize, kReplyReportSize) &&
+                      SendScrambledReport(report, inverse);
     if (identified) {
         reply[0] = kReplyReportId;
         identified = platform::HidGetInputReport(deviceLink->transferHandle, reply, sizeof reply,
@@ -50,15 +50,37 @@ bool RunMode1(platform::WindowHandle dialog)
                                 platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0;
 }
 
+// What a download holds of the system while it runs: the end of the session and idle sleep.
+void HoldSystem(platform::WindowHandle dialog, bool held)
+{
+    platform::SetSessionEndBlocked(dialog, held);
+    platform::KeepSystemAwake(dialog, held);
+}
+
+// The outcome box's text and icon.
+struct ResultBox {
+    const char* text;
+    unsigned flags;
+};
+
+ResultBox ResultBoxOf(bool success)
+{
+    if (success) return {"Download Successful!", platform::kMbIconInformation};
+    return {"Download Failture!", platform::kMbIconError};
+}
+
 }  // namespace
 
 void ShowDownloadResult(platform::WindowHandle dialog, bool success)
 {
-    if (success) {
-        platform::ShowMessageBox(dialog, "Download Successful!", "Download", platform::kMbIconInformation);
-    } else {
-        platform::ShowMessageBox(dialog, "Download Failture!", "Download", platform::kMbIconError);
-    }
+    const ResultBox box = ResultBoxOf(success);
+    platform::ShowMessageBox(dialog, box.text, "Download", box.flags);
+}
+
+void ShowDownloadResultLater(platform::WindowHandle dialog, bool success)
+{
+    const ResultBox box = ResultBoxOf(success);
+    platform::ShowMessageBoxLater(dialog, box.text, "Download", box.flags);
 }
 
 void DownloadWorker(void* argument)
@@ -83,18 +105,18 @@ void DownloadWorker(void* argument)
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
     if (mode == 1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
-    platform::SetSessionEndBlocked(dialog, false);
+    platform::FocusDialogItem(dialog, IDC_START);
+    HoldSystem(dialog, false);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.
     downloadState.busy = 0;
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)
 {
-    platform::SetSessionEndBlocked(dialog, true);
+    HoldSystem(dialog, true);
     if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
-    platform::SetSessionEndBlocked(dialog, false);
+    HoldSystem(dialog, false);
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
-    ShowDownloadResult(dialog, false);
     return false;
 }

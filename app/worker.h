@@ -5,8 +5,7 @@
 
 // Starts a DownloadWorker for the dialog. The caller has set downloadState.mode and busy,
 // loaded the image and opened the transfer handle. If the thread cannot be created, busy
-// and UpdateModeFlag are cleared again, the user sees "Download Failture!" and the result is
-// false.
+// and UpdateModeFlag are cleared again and the result is false: the caller tells the user.
 bool StartDownloadWorker(platform::WindowHandle dialog);
 
 // The thread routine: runs the download of downloadState.mode and reports its outcome.
@@ -14,3 +13,5 @@ void DownloadWorker(void* dialog);
 
 // The outcome box of a download: "Download Successful!" or "Download Failture!".
 void ShowDownloadResult(platform::WindowHandle dialog, bool success);
+// The same, once the notification the dialog is handling has returned (the arrival road).
+void ShowDownloadResultLater(platform::WindowHandle dialog, bool success);

@@ -38,8 +38,14 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 endif()
 set(OSKEL_WIN32_SYSTEM_LIBRARIES setupapi comdlg32 gdi32 user32 kernel32)
 
+# The oldest Windows the program runs on is Vista (it imports CancelIoEx, among others): the
+# system headers declare nothing newer, so that a call that would keep it from loading there does
+# not compile. Newer functions are looked up at run time.
+set(OSKEL_WINDOWS_OLDEST _WIN32_WINNT=0x0600 WINVER=0x0600)
+
 function(oskel_windows_program target)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  target_compile_definitions(${target} PRIVATE ${OSKEL_WINDOWS_OLDEST})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/res
                              ${CMAKE_BINARY_DIR}/generated)
   target_link_options(${target} PRIVATE ${OSKEL_WIN32_LINK_OPTIONS})

@@ -78,13 +78,13 @@ void StartArrivalDownload(platform::WindowHandle dialog, const ArrivalPattern& p
     const bool loaded = LoadFirmwareImage(pattern.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return;
     if (!loaded) {
-        ShowDownloadResult(dialog, false);
+        ShowDownloadResultLater(dialog, false);
         return;
     }
     downloadState.mode = pattern.mode;
     downloadState.busy = 1;
     downloadState.arrivalCount = 0;
-    StartDownloadWorker(dialog);
+    if (!StartDownloadWorker(dialog)) ShowDownloadResultLater(dialog, false);
 }
 
 }  // namespace
@@ -99,7 +99,8 @@ std::int32_t HandleDeviceArrival(platform::WindowHandle dialog, std::uint32_t ev
     platform::DebugOutput(line);
 
     const std::string name = LowercaseName(record);
-    if (downloadState.busy || !deviceLink) return 1;
+    // One download at a time, and none in a dialog that is closing.
+    if (downloadState.busy || downloadState.closing || !deviceLink) return 1;
 
     for (const ArrivalPattern& pattern : kPatterns) {
         if (count < pattern.minimumArrivals) continue;

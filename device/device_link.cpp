@@ -83,6 +83,19 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
     CloseIfOpen(probeHandle);
     found = false;
 
+    // The system opens some collections for reading and writing only for itself (Windows holds
+    // keyboards and mice so): when the read-write open of an accepted collection fails, the
+    // finder goes on to the next collection of the same device. Only when none of them opens does
+    // it end as with a device that another program holds: found, without a handle, and with the
+    // probe handle and caps of the first refused collection.
+    struct Refused {
+        bool any = false;
+        std::uint16_t vendorId = 0;
+        std::uint16_t productId = 0;
+        platform::DeviceHandle probe = platform::kInvalidHandle;
+        platform::HidCaps caps;
+    } refused;
+
     deviceInfoSet.clear();
     platform::HidEnumerateInterfaces(deviceInfoSet);
     for (const std::string& path : deviceInfoSet) {
@@ -92,8 +105,9 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         std::uint16_t productId = 0;
         const bool identified = probeHandle != platform::kInvalidHandle &&
                                 platform::HidGetAttributes(probeHandle, vendorId, productId);
+        const bool sameDevice = !refused.any || (vendorId == refused.vendorId && productId == refused.productId);
         found = false;
-        if (identified && rule.accepts(*this, vendorId, productId)) {
+        if (identified && sameDevice && rule.accepts(*this, vendorId, productId)) {
             QueryDeviceCaps();
             if (!rule.needsVendorCollection ||
                 (caps.UsagePage == kVendorDefinedUsagePage && caps.Usage == kVendorDefinedUsage)) {
@@ -104,11 +118,25 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
                 if (rule.setsUpdateModeFlag && (productId == 0x1818 || productId == 0x4D81)) {
                     downloadState.UpdateModeFlag = 1;
                 }
+                if (this->*rule.handle == platform::kInvalidHandle) {
+                    found = false;
+                    if (!refused.any) {
+                        refused = {true, vendorId, productId, probeHandle, caps};
+                        probeHandle = platform::kInvalidHandle;
+                    }
+                }
             }
         }
         if (!found) CloseIfOpen(probeHandle);
         interfaceDetail.clear();
         if (found) break;
+    }
+    if (found) {
+        CloseIfOpen(refused.probe);
+    } else if (refused.any) {
+        found = true;
+        probeHandle = refused.probe;
+        caps = refused.caps;
     }
     platform::DebugOutput(found ? "Device detected" : "Device not detected");
     deviceInfoSet.clear();

@@ -6,7 +6,8 @@ namespace platform {
 
 namespace {
 
-// Not in every system's kernel32: looked up at run time.
+// Windows 8 on, and Vista and 7 with the update that brought the search flags (KB2533623):
+// looked up at run time.
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 
 constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -32,7 +33,8 @@ HMODULE LoadSystemLibrary(const char* name)
 {
     if (HasSearchFlags()) return LoadLibraryExA(name, nullptr, kSearchSystem32);
 
-    // Older systems: the full path in the system directory, which LoadLibraryA takes as is.
+    // Vista and 7 without that update: the full path in the system directory, which LoadLibraryA
+    // takes as is.
     char path[MAX_PATH];
     UINT length = GetSystemDirectoryA(path, MAX_PATH);
     std::size_t nameLength = std::strlen(name);

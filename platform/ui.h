@@ -27,11 +27,28 @@ void ShowMessageBox(WindowHandle owner, const char* text, const char* caption, u
 void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* caption,
                          unsigned flags);
 
+// The same, shown once the notification the dialog is handling has returned: a box shown while
+// the dialog handles a system notification (WM_DEVICECHANGE) keeps the system's notification
+// waiting until the user dismisses it. The texts must stay valid for the life of the process
+// (string literals).
+void ShowMessageBoxLater(WindowHandle owner, const char* text, const char* caption, unsigned flags);
+
 // While a download runs, the end of the user's session (shutdown, restart, log-off) would kill it
 // and leave the controller half-written: the dialog then refuses the end of the session and gives
 // the system its reason. Blocked at the start of a download, on the user-interface thread; allowed
 // again at its end, from the worker.
 void SetSessionEndBlocked(WindowHandle dialog, bool blocked);
+
+// Idle sleep would cut a download off just the same, and a download that a controller's arrival
+// started runs with nobody at the keyboard: the system is kept awake while a download runs. Set
+// and given back from the same points as the session-end block, on the thread that owns the
+// dialog, which holds the request.
+void KeepSystemAwake(WindowHandle dialog, bool awake);
+
+// Gives the keyboard focus to one of the dialog's controls, on the thread that owns the dialog.
+// The worker disables the controls, the focused Start button among them, which leaves no control
+// with the focus once they are enabled again.
+void FocusDialogItem(WindowHandle dialog, int id);
 
 // Enables or disables every child window of the dialog, descendants and hidden ones included.
 void SetChildControlsEnabled(WindowHandle dialog, bool enable);

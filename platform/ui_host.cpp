@@ -56,6 +56,21 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
     if (IdOf(dialog) == DialogId()) sim::RecordSessionEndBlocked(blocked);
 }
 
+void ShowMessageBoxLater(WindowHandle, const char* text, const char* caption, unsigned flags)
+{
+    sim::RecordMessageBoxPosted({caption ? caption : "", text ? text : "", flags});
+}
+
+void KeepSystemAwake(WindowHandle dialog, bool awake)
+{
+    if (IdOf(dialog) == DialogId()) sim::RecordSystemKeptAwake(awake);
+}
+
+void FocusDialogItem(WindowHandle dialog, int id)
+{
+    if (IdOf(dialog) == DialogId()) sim::RecordFocus(id);
+}
+
 void SetChildControlsEnabled(WindowHandle, bool enable) { sim::RecordControls(enable); }
 
 WindowHandle GetDialogItem(WindowHandle dialog, int id)

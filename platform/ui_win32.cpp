@@ -4,9 +4,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <new>
 #include <vector>
 
-#include "platform/session_end_win32.h"
+#include "platform/dialog_requests_win32.h"
 
 namespace platform {
 
@@ -53,9 +54,32 @@ void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* capti
     MessageBoxW(ToWindow(owner), wideText.data(), wideCaption.data(), flags);
 }
 
+void ShowMessageBoxLater(WindowHandle owner, const char* text, const char* caption, unsigned flags)
+{
+    // The dialog deletes the record when it shows the box. A box that cannot be posted (the
+    // message queue is full) is shown at once rather than never.
+    auto* box = new (std::nothrow) PostedBox{text, caption, flags};
+    if (box != nullptr && PostMessageA(ToWindow(owner), kWmShowBoxLater, 0, reinterpret_cast<LPARAM>(box))) return;
+    delete box;
+    MessageBoxA(ToWindow(owner), text, caption, flags);
+}
+
 void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
 {
     SendMessageA(ToWindow(dialog), kWmSessionEndBlock, blocked ? 1 : 0, 0);
+}
+
+void KeepSystemAwake(WindowHandle dialog, bool awake)
+{
+    SendMessageA(ToWindow(dialog), kWmKeepAwake, awake ? 1 : 0, 0);
+}
+
+void FocusDialogItem(WindowHandle dialog, int id)
+{
+    // Sent, so that the dialog's own thread moves the focus (through the default dialog
+    // handling, which also makes the button the default one).
+    HWND control = GetDlgItem(ToWindow(dialog), id);
+    if (control != nullptr) SendMessageA(ToWindow(dialog), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
 }
 
 void SetChildControlsEnabled(WindowHandle dialog, bool enable)

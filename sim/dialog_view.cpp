@@ -12,6 +12,7 @@ std::mutex viewMutex;
 DialogView view;
 std::function<void(const MessageBoxRecord&)> boxHook;
 std::function<void(std::int32_t)> progressHook;
+std::vector<MessageBoxRecord> postedBoxes;
 bool consoleEcho = false;
 bool barLineOpen = false;  // the console's last line is a progress bar without its newline
 
@@ -51,6 +52,7 @@ void ResetDialogView()
 {
     std::lock_guard<std::mutex> lock(viewMutex);
     view = DialogView{};
+    postedBoxes.clear();
     boxHook = nullptr;
     progressHook = nullptr;
 }
@@ -172,6 +174,47 @@ void RecordSessionEndBlocked(bool blocked)
         view.sessionEndBlocked = blocked;
     }
     TraceLine(std::string("session-end ") + (blocked ? "blocked" : "allowed"));
+}
+
+void RecordSystemKeptAwake(bool awake)
+{
+    {
+        std::lock_guard<std::mutex> lock(viewMutex);
+        view.systemKeptAwake = awake;
+    }
+    TraceLine(std::string("awake ") + (awake ? "held" : "released"));
+}
+
+void RecordFocus(int id)
+{
+    {
+        std::lock_guard<std::mutex> lock(viewMutex);
+        view.focusedItem = id;
+    }
+    TraceLine("focus " + std::to_string(id));
+}
+
+void RecordMessageBoxPosted(const MessageBoxRecord& box)
+{
+    {
+        std::lock_guard<std::mutex> lock(viewMutex);
+        postedBoxes.push_back(box);
+    }
+    TraceLine("message-posted " + box.caption + " | " + box.text);
+}
+
+void DeliverPostedMessages()
+{
+    for (;;) {
+        MessageBoxRecord box;
+        {
+            std::lock_guard<std::mutex> lock(viewMutex);
+            if (postedBoxes.empty()) return;
+            box = postedBoxes.front();
+            postedBoxes.erase(postedBoxes.begin());
+        }
+        RecordMessageBox(box);
+    }
 }
 
 void RecordSleep(std::uint32_t ms) { TraceLine("sleep " + std::to_string(ms)); }

@@ -87,6 +87,18 @@ void TraceStackRefusal(const std::string& why)
     if (TraceWanted()) TraceLine("stack " + why);
 }
 
+// Windows opens the system's keyboards and mice for itself alone: a read-write open of such a
+// collection is refused (access denied); an open without access rights works.
+constexpr std::uint16_t kGenericDesktopPage = 0x0001;
+constexpr std::uint16_t kMouseUsage = 0x0002;
+constexpr std::uint16_t kKeyboardUsage = 0x0006;
+
+bool HeldBySystem(const HidCollection& collection)
+{
+    return collection.usagePage == kGenericDesktopPage &&
+           (collection.usage == kMouseUsage || collection.usage == kKeyboardUsage);
+}
+
 void RealDelay(std::uint32_t ms)
 {
     if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -365,7 +377,10 @@ platform::DeviceHandle BusOpen(const std::string& path, bool readWrite)
         if (device->removed) continue;
         for (std::size_t i = 0; i < device->collections.size(); ++i) {
             if (device->PathOf(i) != path) continue;
-            const bool refused = readWrite ? device->faults.readWriteOpenRefused : device->faults.probeOpenFails;
+            const bool heldBySystem = readWrite && HeldBySystem(device->collections[i]);
+            if (heldBySystem) TraceStackRefusal("read-write open of a keyboard or mouse, which the system holds");
+            const bool refused = readWrite ? device->faults.readWriteOpenRefused || heldBySystem
+                                           : device->faults.probeOpenFails;
             if (refused) {
                 TraceLine(std::string("open ") + kind + " fail " + path);
                 return platform::kInvalidHandle;

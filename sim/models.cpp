@@ -1,11 +1,20 @@
 #include "sim/models.h"
 
+#include "sim/protocol3_device.h"
+
 namespace sim {
 
 std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId)
 {
     // One game-pad collection that numbers no reports: a 20-byte input report, no output report.
     return std::make_shared<HidDevice>(vendorId, productId, std::vector<HidCollection>{{0x0001, 0x0005, 0, 20, 0, 0}});
+}
+
+std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard()
+{
+    // A boot keyboard that numbers no reports: 8 bytes of keys, 1 byte of LEDs.
+    const HidCollection keyboard{0x0001, 0x0006, 0, 9, 0, 2};
+    return std::make_shared<Protocol3Device>(std::vector<HidCollection>{keyboard, Protocol3Device::GamePadCollection()});
 }
 
 std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId)

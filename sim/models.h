@@ -15,6 +15,9 @@ std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uin
 std::shared_ptr<HidDevice> MakeProtocol1Device();  // 0x2563:0x0059, several collections
 std::shared_ptr<HidDevice> MakeProtocol2Device();  // 0x2563:0x1818, several collections
 std::shared_ptr<HidDevice> MakeProtocol3Device();  // 0x0461:0x4D81, one collection
+// 0x0461:0x4D81 as a composite device whose first interface is a keyboard (which Windows opens
+// for reading and writing only for itself), its game-pad collection second.
+std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard();
 
 // The model for a vendor:product pair: an update-mode device for the three update modes,
 // otherwise a normal controller.

@@ -89,6 +89,7 @@ bool LaunchDownload(Road road, int mode, const std::shared_ptr<HidDevice>& devic
     for (std::size_t i = 0; i < device->collections.size(); ++i) {
         std::vector<std::uint8_t> record = MakeInterfaceBroadcast(device->PathOf(i));
         DialogDeviceChange(kDialogWindow, 0x8000, record.data());
+        DeliverPostedMessages();
         if (downloadState.arrivalCount == 0) return true;
     }
     return false;

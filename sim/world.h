@@ -44,6 +44,8 @@ struct DialogView {
     bool barVisible = true;
     bool controlsEnabled = true;
     bool sessionEndBlocked = false;
+    bool systemKeptAwake = false;
+    int focusedItem = 0;  // the control last given the keyboard focus (0: none yet)
     std::vector<std::int32_t> progress;  // every progress message, in order
     std::vector<MessageBoxRecord> boxes;
     std::vector<std::string> debugLines;
@@ -52,6 +54,11 @@ struct DialogView {
 // Resets the dialog view and the hooks.
 void ResetDialogView();
 DialogView Dialog();
+
+// The dialog's message loop going on after a notification returned: shows, in order, the boxes
+// that were posted to be shown later. Whatever hands the dialog a notification (tests, oskel-sim)
+// calls it afterwards.
+void DeliverPostedMessages();
 
 // Called (on the worker thread) while a message box is shown, before it is answered with OK.
 void SetMessageBoxHook(std::function<void(const MessageBoxRecord&)> hook);
@@ -79,6 +86,9 @@ void RecordBarPos(std::int32_t position);
 void RecordBarShown();
 void RecordControls(bool enabled);
 void RecordSessionEndBlocked(bool blocked);
+void RecordSystemKeptAwake(bool awake);
+void RecordFocus(int id);
+void RecordMessageBoxPosted(const MessageBoxRecord& box);
 void RecordSleep(std::uint32_t ms);
 
 }  // namespace sim

@@ -184,17 +184,28 @@ TEST_F(ArrivalTest, NameIsReadOnlyWithinTheDeclaredSize)
     EXPECT_EQ(downloadState.arrivalCount, 1);
 }
 
-TEST_F(ArrivalTest, NameWithoutTerminatorWithinItsSize)
+// A name that fills the record to the size it declares, with no terminator, in either layout: it
+// is lowercased up to and including its last byte (here a letter) and matched.
+TEST_F(ArrivalTest, NameThatEndsExactlyAtTheDeclaredSize)
 {
-    auto device = PlugDevice(0x0461, 0x4D81);
-    const std::string path = device->PathOf(0);
-    std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(path);
-    record.pop_back();  // no NUL: the record ends with the name's last character
-    const std::uint32_t declared = static_cast<std::uint32_t>(record.size());
-    std::memcpy(record.data(), &declared, sizeof declared);
-    HandleDeviceArrival(sim::kDialogWindow, 0x8000, record.data());
-    ASSERT_TRUE(WaitForDownload());
-    EXPECT_EQ(WorkersStarted(), 1);
+    for (const sim::NameLayout layout : {sim::NameLayout::Ansi, sim::NameLayout::Wide}) {
+        const bool wide = layout == sim::NameLayout::Wide;
+        SCOPED_TRACE(wide ? "wide" : "ansi");
+        sim::TraceOpen();
+        sim::TraceKeepLines(true);
+        auto device = PlugDevice(0x0461, 0x4D81);
+        const std::string name = "\\\\?\\HID#VID_0461&PID_4D81#X";
+        std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(name, layout);
+        record.resize(record.size() - (wide ? 2 : 1));  // no NUL: the record ends with the 'X'
+        const std::uint32_t declared = static_cast<std::uint32_t>(record.size());
+        std::memcpy(record.data(), &declared, sizeof declared);
+        HandleDeviceArrival(sim::kDialogWindow, 0x8000, record.data());
+        EXPECT_EQ(record[record.size() - (wide ? 2 : 1)], 'x');
+        ASSERT_TRUE(WaitForDownload());
+        EXPECT_EQ(WorkersStarted(), 1);
+        deviceLink->CloseDeviceLink();
+        sim::ResetBus();
+    }
 }
 
 TEST_F(ArrivalTest, DeviceChangeFilter)
@@ -228,6 +239,8 @@ TEST_F(ArrivalTest, DeviceChangeFilter)
 }
 
 // An arrival whose image cannot be loaded (here an empty resource) says so, and sends nothing.
+// Its box comes once the notification has returned: a box shown while the dialog handles it
+// would keep the system's notification waiting until the user dismissed it.
 TEST_F(ArrivalTest, ImageThatCannotBeLoadedIsAFailedDownloadWithoutTraffic)
 {
     auto device = PlugDevice(0x2563, 0x1818);
@@ -236,6 +249,8 @@ TEST_F(ArrivalTest, ImageThatCannotBeLoadedIsAFailedDownloadWithoutTraffic)
     std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(1));
     DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data());
     ASSERT_TRUE(WaitForDownload());
+    EXPECT_TRUE(BoxTexts().empty());
+    sim::DeliverPostedMessages();
     EXPECT_EQ(BoxTexts(), (Lines{"Download | Download Failture!"}));
     EXPECT_EQ(WorkersStarted(), 0);
     EXPECT_EQ(device->reportsSeen + device->repliesSeen, 0u);

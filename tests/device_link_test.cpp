@@ -153,11 +153,70 @@ TEST_F(DeviceLinkTest, VendorCollectionIsRequiredForProtocols1And2)
 
 TEST_F(DeviceLinkTest, Protocol3TakesTheFirstCollectionWhateverItsUsage)
 {
-    auto device = PlugCollections(0x0461, 0x4D81, {{0x0001, 0x0002}, {0xFF00, 0x0001}});
+    auto device = PlugCollections(0x0461, 0x4D81, {{0x0001, 0x0005}, {0xFF00, 0x0001}});
     ASSERT_TRUE(deviceLink->FindProtocol3Device());
-    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system mouse", "Device detected",
-                                                 "SetupDiDestroyDeviceInfoList"}}));
+    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
     EXPECT_EQ(sim::TraceEvents("open rw").at(0), "open rw ok " + device->PathOf(0));
+}
+
+// The system holds keyboards and mice for itself: their read-write open fails, and the finder
+// goes on to the next collection of the same device.
+TEST_F(DeviceLinkTest, CollectionTheSystemHoldsIsPassedForTheNextOfTheSameDevice)
+{
+    for (const std::uint16_t usage : {0x0006, 0x0002}) {
+        SCOPED_TRACE(usage);
+        sim::ResetBus();
+        sim::ResetDialogView();
+        sim::TraceOpen();
+        sim::TraceKeepLines(true);
+        auto device = PlugCollections(0x0461, 0x4D81, {{0x0001, usage}, {0x0001, 0x0005}});
+        ASSERT_TRUE(deviceLink->FindProtocol3Device());
+        EXPECT_EQ(sim::DeviceOfHandle(deviceLink->transferHandle), device);
+        EXPECT_EQ(sim::TraceEvents("open rw"),
+                  (Lines{"open rw fail " + device->PathOf(0), "open rw ok " + device->PathOf(1)}));
+        const char* note = usage == 0x0006 ? "This device is a system keyboard" : "This device is a system mouse";
+        EXPECT_EQ(DebugLines(), Concat({kCapsLines, {note}, kCapsLines, {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
+        EXPECT_EQ(deviceLink->caps.Usage, 0x0005);
+        EXPECT_EQ(sim::OpenHandleCount(), 2);  // the probe and the transfer handle of the second
+        deviceLink->CloseDeviceLink();
+    }
+}
+
+// Such a controller downloads by either road: Windows holds its keyboard interface, the finder
+// takes its game-pad collection.
+TEST_F(DeviceLinkTest, ModeThreeControllerBehindAKeyboardDownloadsByEitherRoad)
+{
+    for (const sim::Road road : {sim::Road::Start, sim::Road::Arrival}) {
+        SCOPED_TRACE(road == sim::Road::Start ? "Start" : "arrival");
+        sim::ResetBus();
+        auto device = sim::MakeProtocol3DeviceBehindKeyboard();
+        sim::Plug(device);
+        const sim::Outcome outcome = sim::RunDownload(road, 3, device);
+        EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+        EXPECT_TRUE(device->DownloadComplete());
+        EXPECT_TRUE(device->protocolErrors.empty());
+        EXPECT_EQ(device->stackRefusals, 0u);
+        deviceLink->CloseDeviceLink();
+    }
+}
+
+// A device that another program holds (every collection refused) is found without a handle, as
+// the first refused collection left it; a second device is never taken in its place.
+TEST_F(DeviceLinkTest, DeviceHeldByAnotherProgramIsFoundWithoutAHandle)
+{
+    auto held = PlugCollections(0x0461, 0x4D81, {{0x0001, 0x0005}, {0xFF00, 0x0001}});
+    held->faults.readWriteOpenRefused = true;
+    auto other = PlugDevice(0x045E, 0x028E);
+    for (bool (DeviceLink::*finder)() : {&DeviceLink::FindProtocol3Device, &DeviceLink::FindSupportedDevice}) {
+        ASSERT_TRUE((deviceLink->*finder)());
+        EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
+        EXPECT_EQ(deviceLink->supportedHandle, platform::kInvalidHandle);
+        EXPECT_EQ(sim::DeviceOfHandle(deviceLink->probeHandle), held);
+        EXPECT_EQ(deviceLink->caps.Usage, 0x0005);  // the first collection's
+        EXPECT_EQ(sim::OpenHandleCount(), 1);
+    }
+    EXPECT_EQ(downloadState.UpdateModeFlag, 1);
+    for (const std::string& line : sim::TraceEvents("open rw")) EXPECT_EQ(line.find(other->PathOf(0)), std::string::npos) << line;
 }
 
 TEST_F(DeviceLinkTest, KeyboardNoteRejectsNothing)
@@ -175,14 +234,6 @@ TEST_F(DeviceLinkTest, RejectedCandidatesWriteNoLines)
     EXPECT_FALSE(deviceLink->FindProtocol3Device());
     EXPECT_EQ(DebugLines(), (Lines{"Device not detected", "SetupDiDestroyDeviceInfoList"}));
     EXPECT_EQ(sim::OpenHandleCount(), 0);
-}
-
-TEST_F(DeviceLinkTest, ReadWriteOpenRefusedStillCountsAsFound)
-{
-    auto device = PlugDevice(0x0461, 0x4D81);
-    device->faults.readWriteOpenRefused = true;
-    EXPECT_TRUE(deviceLink->FindProtocol3Device());
-    EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
 }
 
 TEST_F(DeviceLinkTest, UnidentifiableCandidatesAreSkipped)

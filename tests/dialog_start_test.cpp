@@ -81,6 +81,21 @@ TEST_F(StartTest, ReadWriteOpenFailureLoadsTheImageButStartsNothing)
     EXPECT_EQ(downloadState.UpdateModeFlag, 1);  // only a worker's end clears it
 }
 
+// A mode-2 controller that cannot be opened (another program holds it) is passed over for a
+// mode-3 controller beside it.
+TEST_F(StartTest, ModeTwoControllerThatCannotBeOpenedFallsThroughToModeThree)
+{
+    auto held = PlugDevice(0x2563, 0x1818);
+    held->faults.readWriteOpenRefused = true;
+    auto device = sim::MakeRecordedDevice(3);
+    sim::Plug(device);
+    const sim::Outcome outcome = sim::RunDownload(sim::Road::Start, 3, device);
+    EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+    EXPECT_TRUE(device->DownloadComplete());
+    EXPECT_EQ(held->reportsSeen + held->repliesSeen, 0u);
+    EXPECT_EQ(WorkersStarted(), 1);
+}
+
 TEST_F(StartTest, FlagLeftFromAnEarlierStartStillLeadsToTheUpdateFinders)
 {
     downloadState.UpdateModeFlag = 1;
@@ -159,7 +174,10 @@ TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
     ASSERT_TRUE(held.WaitUntilShown());
     EXPECT_EQ(downloadState.busy, 1);
     EXPECT_FALSE(DialogMayClose());
+    EXPECT_FALSE(DialogAcceptClose());
+    EXPECT_EQ(downloadState.closing, 0);
     EXPECT_TRUE(sim::Dialog().sessionEndBlocked);
+    EXPECT_TRUE(sim::Dialog().systemKeptAwake);
     const platform::DeviceHandle handle = deviceLink->transferHandle;
     const std::size_t linesBefore = DebugLines().size();
 
@@ -182,7 +200,39 @@ TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
     ASSERT_TRUE(WaitForDownload());
     EXPECT_TRUE(DialogMayClose());
     EXPECT_FALSE(sim::Dialog().sessionEndBlocked);
+    EXPECT_FALSE(sim::Dialog().systemKeptAwake);
+    EXPECT_EQ(sim::Dialog().focusedItem, 1007);
     EXPECT_EQ(static_cast<int>(sim::TraceEvents("controls disabled").size()), 1);
+}
+
+// A close accepted while the "Device error!" box runs its message loop: the dialog is on its way
+// out and will be destroyed when the box returns. An update-mode controller that arrives meanwhile
+// starts nothing, and Start does not go on after the box (UpdateModeFlag is still 1 from an
+// earlier Start), for the teardown would cut either download off mid-flash.
+TEST_F(StartTest, NothingStartsOnceACloseWasAcceptedInsideABox)
+{
+    downloadState.UpdateModeFlag = 1;
+    std::shared_ptr<sim::HidDevice> device;
+    bool closeAccepted = false;
+    sim::SetMessageBoxHook([&](const sim::MessageBoxRecord& box) {
+        if (box.text != "Device error!") return;
+        closeAccepted = DialogAcceptClose();
+        device = sim::MakeRecordedDevice(2);
+        sim::Plug(device);
+        AnnounceArrival(device);
+    });
+    DialogStart(sim::kDialogWindow);
+    EXPECT_EQ(downloadState.busy, 0);
+    ASSERT_TRUE(WaitForDownload());
+    sim::SetMessageBoxHook(nullptr);
+
+    EXPECT_TRUE(closeAccepted);
+    EXPECT_EQ(WorkersStarted(), 0);
+    EXPECT_EQ(BoxTexts(), (Lines{"Error | Device error!"}));
+    EXPECT_EQ(downloadState.arrivalCount, 3);  // the arrivals are still counted
+    EXPECT_TRUE(sim::TraceEvents("open rw").empty());
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->reportsSeen, 0u);
 }
 
 // The "Device error!" box runs a message loop, in which an arrival can start a download. A Start

@@ -74,8 +74,8 @@ TEST_F(Protocol1WorkerTest, AnsweredIdentifyRunsProtocol1WithTheShippedImage)
     EXPECT_EQ(view.barLow, 0);
     EXPECT_EQ(view.barHigh, 10000);
     const auto lines = sim::TraceLines();
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-              (std::vector<std::string>{"bar-range 0 10000", "session-end allowed"}));
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+              (std::vector<std::string>{"bar-range 0 10000", "focus 1007", "session-end allowed", "awake released"}));
 }
 
 TEST_F(Protocol1WorkerTest, AnyReplyContentCountsAsAnAnswer)

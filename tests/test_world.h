@@ -52,6 +52,7 @@ protected:
         for (std::size_t i = 0; i < device->collections.size(); ++i) {
             std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(i));
             DialogDeviceChange(sim::kDialogWindow, event, record.data());
+            sim::DeliverPostedMessages();
         }
     }
 

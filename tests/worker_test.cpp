@@ -7,6 +7,7 @@
 #include "platform/hid.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/transfers.h"
+#include "sim/protocol3_device.h"
 
 namespace {
 
@@ -53,9 +54,11 @@ TEST_F(WorkerTest, StepsComeInTheirOrder)
     sim::SetProgressHook([&](std::int32_t) { busyAtBarReset = downloadState.busy; });
     ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
     ASSERT_TRUE(WaitForDownload());
-    EXPECT_EQ(sim::TraceLines(), (Lines{"session-end blocked", "controls disabled", "controls enabled",
-                                        "message Download | Download Failture!", "progress 0",
-                                        "session-end allowed"}));
+    // The system is held (no end of the session, no idle sleep) from before the worker starts
+    // until its end, and the focus goes back to Start once the controls are enabled again.
+    EXPECT_EQ(sim::TraceLines(), (Lines{"session-end blocked", "awake held", "controls disabled",
+                                        "controls enabled", "message Download | Download Failture!",
+                                        "progress 0", "focus 1007", "session-end allowed", "awake released"}));
     // While the box is shown the download still counts as under way.
     EXPECT_EQ(busyDuringBox, 1);
     EXPECT_EQ(flagDuringBox, 1);
@@ -88,40 +91,70 @@ TEST_F(WorkerTest, ProtocolsWithoutALinkSendNothing)
     DialogCreateLink();
 }
 
-// A controller whose collection declares reports shorter than the protocol's gets none of them:
-// the download fails at once, and the debugger output names both sizes.
-TEST_F(WorkerTest, ControllerWhoseReportsAreTooShortGetsNothing)
+// A controller whose collection declares reports that the class driver would not let the
+// protocol's reports through (an output report of another length, an input report longer than the
+// protocol's buffer) gets none of them: the download fails at once, the debugger output names the
+// sizes, and a mode-1 controller is as unrecognised as one that does not answer.
+TEST_F(WorkerTest, ControllerWhoseReportsDoNotFitGetsNothing)
 {
     struct Case {
         int mode;
-        std::uint16_t productId;
         sim::HidCollection collection;
         const char* line;
     };
+    const char* const kMode1 = "; the download sends output reports of 64 bytes and reads input reports of at most 46 bytes";
+    const char* const kMode3 = "; the download sends output reports of 65 bytes and reads input reports of at most 65 bytes";
     const Case cases[] = {
-        {1, 0x0059, {0xFF00, 0x0001, 2, 46, 3, 33},
-         "Report sizes: the controller declares output 33 and input 46 bytes; the download needs output 64 and input 46 bytes"},
-        {2, 0x1818, {0xFF00, 0x0001, 3, 64, 3, 63},
-         "Report sizes: the controller declares output 63 and input 64 bytes; the download needs output 64 and input 0 bytes"},
-        {3, 0x4D81, {0x0001, 0x0005, 0, 64, 0, 65},
-         "Report sizes: the controller declares output 65 and input 64 bytes; the download needs output 65 and input 65 bytes"},
+        {1, {0xFF00, 0x0001, 2, 46, 3, 33}, kMode1},
+        {1, {0xFF00, 0x0001, 2, 64, 3, 64}, kMode1},
+        {2, {0xFF00, 0x0001, 3, 64, 3, 65}, "; the download sends output reports of 64 bytes"},
+        {3, {0x0001, 0x0005, 0, 66, 0, 65}, kMode3},
+        {3, {0x0001, 0x0005, 0, 65, 0, 64}, kMode3},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode);
+        SCOPED_TRACE(::testing::Message() << "mode " << c.mode << ", input " << c.collection.inputLength
+                                          << ", output " << c.collection.outputLength);
         sim::ResetBus();
         sim::ResetDialogView();
         const std::uint16_t vendorId = c.mode == 3 ? 0x0461 : 0x2563;
-        // Modes 1 and 2 look for the vendor collection behind a keyboard; mode 3 takes the first.
+        const std::uint16_t productId = c.mode == 1 ? 0x0059 : c.mode == 2 ? 0x1818 : 0x4D81;
+        // Mode 1 starts from the second interface's arrival: its controller shows a keyboard first.
         std::vector<sim::HidCollection> collections = {c.collection};
-        if (c.mode != 3) collections.insert(collections.begin(), {0x0001, 0x0006, 1, 9, 1, 2});
-        auto device = PlugCollections(vendorId, c.productId, collections);
+        if (c.mode == 1) collections.insert(collections.begin(), {0x0001, 0x0006, 1, 9, 1, 2});
+        auto device = PlugCollections(vendorId, productId, collections);
         const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, c.mode, device);
         EXPECT_TRUE(outcome.ended);
         EXPECT_EQ(outcome.ResultText(), "Download Failture!");
-        EXPECT_EQ(outcome.boxes.size(), 1u);
+        EXPECT_EQ(outcome.boxes.size(), c.mode == 1 ? 2u : 1u);
+        if (c.mode == 1) {
+            EXPECT_EQ(outcome.boxes.at(0).text, "无法识别的设备");
+        }
         EXPECT_EQ(device->reportsSeen + device->repliesSeen + device->stackRefusals, 0u);
+        const std::string expected = "Report sizes: the controller declares output " +
+                                     std::to_string(c.collection.outputLength) + " and input " +
+                                     std::to_string(c.collection.inputLength) + " bytes" + c.line;
         const auto lines = DebugLines();
-        EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+        deviceLink->CloseDeviceLink();
+    }
+}
+
+// Declared reports that let the protocol's reports through, and caps that cannot be read at all,
+// let the download run: the class driver is the judge then.
+TEST_F(WorkerTest, ReportsThatFitOrCapsThatCannotBeReadLetTheDownloadRun)
+{
+    // A 64-byte input report fits the protocol's 65-byte reply buffer.
+    auto fitting = std::make_shared<sim::Protocol3Device>(std::vector<sim::HidCollection>{{0x0001, 0x0005, 0, 64, 0, 65}});
+    auto unreadable = std::make_shared<sim::Protocol3Device>();
+    unreadable->faults.capsUnreadable = true;
+    for (const auto& device : {fitting, unreadable}) {
+        SCOPED_TRACE(device == fitting ? "a 64-byte input report" : "caps unreadable");
+        sim::ResetBus();
+        sim::Plug(device);
+        const sim::Outcome outcome = sim::RunDownload(sim::Road::Start, 3, device);
+        EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+        EXPECT_TRUE(device->DownloadComplete());
+        EXPECT_EQ(device->stackRefusals, 0u);
         deviceLink->CloseDeviceLink();
     }
 }

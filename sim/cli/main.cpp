@@ -28,6 +28,7 @@ void PlugAndAnnounce(const std::shared_ptr<sim::HidDevice>& device)
     for (std::size_t i = 0; i < device->collections.size(); ++i) {
         std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(i));
         DialogDeviceChange(sim::kDialogWindow, kDeviceArrival, record.data());
+        sim::DeliverPostedMessages();
     }
 }
 

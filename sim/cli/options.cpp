@@ -98,6 +98,8 @@ const char* CliUsage()
            "  --tick N                the tick count the updater reads (fixed)\n"
            "  --latency MS            real time the device takes per report and reply\n"
            "  --upper-case            the device's interface paths in upper case\n"
+           "  --keyboard-first        (0x0461:0x4D81) a keyboard interface comes before the\n"
+           "                          controller's own, as on a composite device\n"
            "faults:\n"
            "  --refuse-report N       the device refuses report N (writes and set-reports, from 1)\n"
            "  --stall-report N        report N never completes\n"
@@ -173,6 +175,10 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
             options.upperCase = true;
             continue;
         }
+        if (arg == "--keyboard-first") {
+            options.keyboardFirst = true;
+            continue;
+        }
         if (arg == "--option") {
             if (!needValue()) return false;
             const std::string pair = value;
@@ -245,7 +251,13 @@ bool PrepareWorld(const CliOptions& options, std::string& error)
 
 std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error)
 {
-    std::shared_ptr<HidDevice> device = MakeDevice(options.vendorId, options.productId);
+    const bool protocol3 = options.vendorId == 0x0461 && options.productId == 0x4D81;
+    if (options.keyboardFirst && !protocol3) {
+        error = "--keyboard-first is for the device 0461:4d81";
+        return nullptr;
+    }
+    std::shared_ptr<HidDevice> device = options.keyboardFirst ? MakeProtocol3DeviceBehindKeyboard()
+                                                              : MakeDevice(options.vendorId, options.productId);
     device->faults = options.faults;
     device->latencyMs = options.latencyMs;
     device->upperCasePaths = options.upperCase;

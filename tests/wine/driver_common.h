@@ -66,6 +66,8 @@ bool ExpectBox(const Updater& updater, const char* caption, const char* text, DW
 HWND Item(const Updater& updater, int id);
 LRESULT BarPosition(const Updater& updater);  // -1 when the bar does not answer
 bool Responds(const Updater& updater);
+// The window that has the keyboard focus on the dialog's thread (null when none has it).
+HWND KeyboardFocus(const Updater& updater);
 // Asks the dialog, as the system does at shutdown or log-off, whether the session may end.
 // 1: it may; 0: refused; -1: no answer.
 LRESULT QueryEndSession(const Updater& updater);

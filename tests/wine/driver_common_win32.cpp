@@ -388,6 +388,15 @@ void WatchDownload(const Updater& updater, DWORD timeoutMs, bool tryToClose)
     }
 }
 
+HWND KeyboardFocus(const Updater& updater)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    const DWORD thread = GetWindowThreadProcessId(updater.dialog, nullptr);
+    if (thread == 0 || !GetGUIThreadInfo(thread, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
 void FinishDownload(Updater& updater, const char* text)
 {
     Box box;
@@ -396,6 +405,8 @@ void FinishDownload(Updater& updater, const char* text)
     ExpectBox(updater, "Download", text, 1000);
     Check(WaitFor([&] { return BarPosition(updater) == 0; }, 5000), "the bar goes back to 0");
     Check(IsWindowEnabled(Item(updater, IDC_START)), "Start is enabled");
+    Check(WaitFor([&] { return KeyboardFocus(updater) == Item(updater, IDC_START); }, 5000),
+          "the keyboard focus is back on Start");
     Box extra;
     Check(!WaitForBox(updater, extra, 1000), "no further message box");
 }

@@ -285,6 +285,30 @@ void ScenarioUnplugMidDownload()
     CheckCompleteDownload(kMode2Flash);
 }
 
+// The user closes the dialog (WM_CLOSE, as the taskbar or taskkill without /F sends it) while the
+// "Device error!" box is up, and a controller in update mode is plugged in meanwhile: the box's
+// message loop delivers its arrival to the dialog, which starts nothing, for the dialog goes as
+// soon as the box is dismissed and would cut a download off mid-flash.
+void ScenarioCloseInsideBox()
+{
+    FreshWorld();
+    Updater updater;
+    if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
+    PressStart(updater);
+    Box box;
+    if (!Check(WaitForBox(updater, box, 20000) && box.text == "Device error!", "the \"Device error!\" box")) return;
+    PostMessageA(updater.dialog, WM_CLOSE, 0, 0);
+    Sleep(500);
+    Check(IsWindow(updater.dialog) && !Exited(updater, 0), "the dialog stays until its box is dismissed");
+    if (!Plug("2563:1818")) return;
+    Sleep(3000);  // the arrival reaches the dialog inside the box's loop
+    Dismiss(updater, box);
+    Check(Exited(updater, 10000), "the program ends once the box is dismissed");
+    Unplug();
+    const ControllerStatus status = ReadStatus();
+    Check(status.Field("reports") <= 0 && status.Field("replies") <= 0, "nothing was sent to the controller");
+}
+
 }  // namespace
 
 bool RunRigScenario(const std::string& scenario)
@@ -299,6 +323,7 @@ bool RunRigScenario(const std::string& scenario)
     else if (scenario == "refused-report") ScenarioRefusedReport();
     else if (scenario == "stalled-report") ScenarioStalledReport();
     else if (scenario == "unplug-mid-download") ScenarioUnplugMidDownload();
+    else if (scenario == "close-inside-box") ScenarioCloseInsideBox();
     else return false;
     return true;
 }
