@@ -195,12 +195,20 @@ const char* OutcomeText(UsbOutcome outcome)
     return "";
 }
 
-enum class Role { None, OutputReport, InputRequest, DeviceInput, OtherReportType };
+enum class Role {
+    None,             // not a report: standard requests, other class requests
+    Unknown,          // a control transfer whose setup packet the capture lacks
+    OutputReport,
+    InputRequest,     // GET_REPORT of an input report
+    DeviceInput,      // an input report on the interrupt IN endpoint
+    OtherReportType,  // SET_REPORT or GET_REPORT of a report type the protocols do not use
+};
 
 Role RoleOf(const Transfer& t)
 {
     if (t.type == kUsbInterrupt) return t.in ? Role::DeviceInput : Role::OutputReport;
-    if (t.type != kUsbControl || !t.hasSetup) return Role::None;
+    if (t.type != kUsbControl) return Role::None;
+    if (!t.hasSetup) return Role::Unknown;
     const std::uint8_t reportType = t.setup[3];
     if (t.setup[0] == kClassInterfaceOut && t.setup[1] == kSetReport) {
         return reportType == kReportOutput ? Role::OutputReport : Role::OtherReportType;
@@ -265,6 +273,10 @@ struct Check {
     void Feed(const Transfer& t)
     {
         const Role role = RoleOf(t);
+        if (role == Role::Unknown) {
+            if (t.outcome != UsbOutcome::Ok) NotTaken("a control transfer without its setup packet", t);
+            return;
+        }
         if (role == Role::None) return;
         if (role == Role::DeviceInput) {
             if (t.outcome == UsbOutcome::Ok) ++deviceInputs;
@@ -279,6 +291,7 @@ struct Check {
         const bool output = role == Role::OutputReport;
         const std::string label = output ? "report " + std::to_string(++outputs)
                                          : "input request " + std::to_string(++inputRequests);
+        if (output && t.type == kUsbInterrupt) ++interruptOutputs;
         if (t.outcome != UsbOutcome::Ok) {
             NotTaken(label, t);
             return;
@@ -294,7 +307,6 @@ struct Check {
         std::vector<std::uint8_t> report;
         if (output) {
             if (t.type == kUsbInterrupt) {
-                ++interruptOutputs;
                 report = WithReportId(t.out, numbered);
             } else {
                 const std::uint8_t id = t.setup[2];
@@ -438,7 +450,7 @@ bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::
     const bool complete = model->DownloadComplete();
     verdict.conforms = complete;
     check.Note(std::string(complete ? "conforms" : "conforms so far") + ": the protocol " +
-               std::to_string(protocol->number) + " model took every report: " + counts);
+               std::to_string(protocol->number) + " model took every report that the device took: " + counts);
     check.Note(complete ? "the download is complete" : "the download is not complete");
     if (image) check.CompareFlash(*image);
     return true;
