@@ -1,5 +1,7 @@
 #include "platform/capture_file.h"
 
+#include "platform/capture_format.h"
+
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -10,113 +12,32 @@
 namespace platform {
 namespace {
 
-// pcapng: a section header, one interface description and one enhanced packet block per USB
-// packet. Every block is type, total length, body padded to 4 bytes, total length again; all
-// numbers little-endian (the byte-order magic says so).
-constexpr std::uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
-constexpr std::uint32_t kInterfaceDescriptionBlock = 0x00000001;
-constexpr std::uint32_t kEnhancedPacketBlock = 0x00000006;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
+using namespace capture;
+
+// The file: a section header, one interface description and one enhanced packet block per USB
+// packet, all numbers little-endian (the byte-order magic says so).
 constexpr std::uint16_t kPcapngMajor = 1;
 constexpr std::uint16_t kPcapngMinor = 0;
 constexpr std::uint64_t kSectionLengthUnknown = ~std::uint64_t{0};
-constexpr std::uint16_t kOptionEnd = 0;
-constexpr std::uint16_t kOptionShbUserApplication = 4;
-constexpr std::uint16_t kOptionIfName = 2;
-constexpr std::uint16_t kOptionIfTimeResolution = 9;
 constexpr std::uint8_t kMicroseconds = 6;  // if_tsresol: 10^-6 s per time stamp unit
 constexpr std::uint32_t kNoSnapshotLimit = 0;
 
-// USB transfer types, the same numbers in usbmon's and USBPcap's headers.
-constexpr std::uint8_t kTransferInterrupt = 1;
-constexpr std::uint8_t kTransferControl = 2;
-constexpr std::uint8_t kDirectionIn = 0x80;  // bit 7 of an endpoint address
-
-// The Linux usbmon header (struct usbmon_packet of Documentation/usb/usbmon.rst), 64 bytes, in
-// the capturing host's byte order (little-endian here, as the section says).
-struct UsbmonField {
-    static constexpr std::size_t kId = 0;          // u64 URB tag, the same in S and C
-    static constexpr std::size_t kType = 8;        // 'S' submission, 'C' completion, 'E' error
-    static constexpr std::size_t kTransfer = 9;    // transfer type
-    static constexpr std::size_t kEndpoint = 10;   // endpoint number | 0x80 for IN
-    static constexpr std::size_t kDevice = 11;     // device address
-    static constexpr std::size_t kBus = 12;        // u16
-    static constexpr std::size_t kSetupFlag = 14;  // 0: setup packet present, '-': none
-    static constexpr std::size_t kDataFlag = 15;   // 0: data present, '<' / '>': none
-    static constexpr std::size_t kSeconds = 16;    // s64
-    static constexpr std::size_t kMicros = 24;     // s32
-    static constexpr std::size_t kStatus = 28;     // s32, -errno
-    static constexpr std::size_t kLength = 32;     // u32 requested (S) or actual (C) length
-    static constexpr std::size_t kCaptured = 36;   // u32 data bytes that follow the header
-    static constexpr std::size_t kSetup = 40;      // 8 bytes
-    static constexpr std::size_t kInterval = 48;   // s32, frames, interrupt and iso only
-    static constexpr std::size_t kStartFrame = 52; // s32
-    static constexpr std::size_t kFlags = 56;      // u32 URB transfer flags
-    static constexpr std::size_t kIsoCount = 60;   // u32
-    static constexpr std::size_t kSize = 64;
-};
-constexpr std::uint32_t kUrbDirIn = 0x0200;  // URB_DIR_IN of the transfer flags
+// usbmon data flags and the look of URB tags.
 constexpr char kNoSetup = '-';
 constexpr char kInDataNotYet = '<';   // an IN submission has no data yet
 constexpr char kOutDataGone = '>';    // an OUT completion carries none back
 constexpr char kErrorNoData = 'E';    // an error event carries none
-// -errno values of URB status.
-constexpr std::int32_t kInProgress = -115;  // -EINPROGRESS: a submission
-constexpr std::int32_t kBrokenPipe = -32;   // -EPIPE: the endpoint stalled
-constexpr std::int32_t kKilled = -2;        // -ENOENT: cancelled by usb_kill_urb
-constexpr std::int32_t kNoDevice = -19;     // -ENODEV: the submission found no device
-constexpr std::int32_t kProtocolError = -71;  // -EPROTO
-constexpr std::uint64_t kUrbTagBase = 0xFFFF888000000000ull;  // kernel-address look of URB tags
+constexpr std::uint64_t kUrbTagBase = 0xFFFF888000000000ull;  // kernel addresses, as URB tags are
 constexpr std::uint64_t kUrbTagStep = 0x100;
 
-// The USBPcap header (USBPCAP_BUFFER_PACKET_HEADER), packed, little-endian; a control transfer
-// adds one byte, its stage.
-struct UsbPcapField {
-    static constexpr std::size_t kHeaderLength = 0;  // u16
-    static constexpr std::size_t kIrpId = 2;         // u64, the same in submission and completion
-    static constexpr std::size_t kStatus = 10;       // u32 USBD_STATUS
-    static constexpr std::size_t kFunction = 14;     // u16 URB function
-    static constexpr std::size_t kInfo = 16;         // bit 0: 1 on the way back from the device
-    static constexpr std::size_t kBus = 17;          // u16
-    static constexpr std::size_t kDevice = 19;       // u16
-    static constexpr std::size_t kEndpoint = 21;
-    static constexpr std::size_t kTransfer = 22;
-    static constexpr std::size_t kDataLength = 23;   // u32 bytes after the header
-    static constexpr std::size_t kSize = 27;
-    static constexpr std::size_t kControlStage = 27;
-    static constexpr std::size_t kControlSize = 28;
-};
-constexpr std::uint8_t kInfoFromDevice = 0x01;
-constexpr std::uint8_t kStageSetup = 0;
-constexpr std::uint8_t kStageComplete = 3;
+// USBPcap's URB functions and the look of IRP ids.
 constexpr std::uint16_t kFunctionControl = 0x0008;       // URB_FUNCTION_CONTROL_TRANSFER
 constexpr std::uint16_t kFunctionInterrupt = 0x0009;     // URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER
 constexpr std::uint16_t kFunctionDeviceDescriptor = 0x000B;     // ..._GET_DESCRIPTOR_FROM_DEVICE
 constexpr std::uint16_t kFunctionClassInterface = 0x001B;       // URB_FUNCTION_CLASS_INTERFACE
 constexpr std::uint16_t kFunctionInterfaceDescriptor = 0x0028;  // ..._GET_DESCRIPTOR_FROM_INTERFACE
-// USBD_STATUS values.
-constexpr std::uint32_t kUsbdSuccess = 0x00000000;
-constexpr std::uint32_t kUsbdStallPid = 0xC0000004;
-constexpr std::uint32_t kUsbdTransactionError = 0xC0000011;
-constexpr std::uint32_t kUsbdDeviceGone = 0xC0007000;
-constexpr std::uint32_t kUsbdCanceled = 0xC0010000;
 constexpr std::uint64_t kIrpIdBase = 0xFFFFA00000000000ull;
 
-// Standard and HID requests (setup packets: bmRequestType, bRequest, wValue, wIndex, wLength).
-constexpr std::uint8_t kDeviceToHost = 0x80;
-constexpr std::uint8_t kStandardInterfaceIn = 0x81;
-constexpr std::uint8_t kClassInterfaceOut = 0x21;
-constexpr std::uint8_t kClassInterfaceIn = 0xA1;
-constexpr std::uint8_t kGetDescriptor = 0x06;
-constexpr std::uint8_t kSetConfiguration = 0x09;
-constexpr std::uint8_t kHidGetReport = 0x01;
-constexpr std::uint8_t kHidSetReport = 0x09;
-constexpr std::uint8_t kDescriptorDevice = 0x01;
-constexpr std::uint8_t kDescriptorConfiguration = 0x02;
-constexpr std::uint8_t kDescriptorInterface = 0x04;
-constexpr std::uint8_t kDescriptorEndpoint = 0x05;
-constexpr std::uint8_t kDescriptorHid = 0x21;
-constexpr std::uint8_t kDescriptorReport = 0x22;
 constexpr std::uint8_t kHidInterface = 0;
 constexpr std::uint8_t kConfigurationValue = 1;
 
@@ -280,12 +201,12 @@ std::int32_t UsbmonStatus(CaptureStatus status)
 {
     switch (status) {
     case CaptureStatus::Completed: return 0;
-    case CaptureStatus::Refused: return kBrokenPipe;
-    case CaptureStatus::TimedOut: return kKilled;
-    case CaptureStatus::DeviceGone: return kNoDevice;
-    case CaptureStatus::Failed: return kProtocolError;
+    case CaptureStatus::Refused: return kErrnoPipe;
+    case CaptureStatus::TimedOut: return kErrnoNoEntry;
+    case CaptureStatus::DeviceGone: return kErrnoNoDevice;
+    case CaptureStatus::Failed: return kErrnoProtocol;
     }
-    return kProtocolError;
+    return kErrnoProtocol;
 }
 
 std::uint32_t UsbPcapStatus(CaptureStatus status)
@@ -305,18 +226,18 @@ bool IsIn(const BusTransfer& t) { return (t.endpoint & kDirectionIn) != 0; }
 // One usbmon event: 'S', 'C' or 'E'.
 void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
 {
-    const bool submission = type != 'C';
+    const bool submission = type != kUsbmonComplete;
     const bool completed = t.status == CaptureStatus::Completed;
     const std::uint8_t* data = nullptr;
     std::size_t dataLength = 0;
     std::uint32_t length = 0;
     char dataFlag = 0;
-    if (type == 'S') {
+    if (type == kUsbmonSubmit) {
         data = t.out;
         dataLength = t.outLength;
         length = static_cast<std::uint32_t>(IsIn(t) ? t.inRequested : t.outLength);
         if (IsIn(t)) dataFlag = kInDataNotYet;
-    } else if (type == 'C') {
+    } else if (type == kUsbmonComplete) {
         if (IsIn(t) && completed) {
             data = t.in;
             dataLength = t.inLength;
@@ -324,7 +245,7 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
         length = static_cast<std::uint32_t>(completed ? (IsIn(t) ? t.inLength : t.outLength) : 0);
         if (!IsIn(t)) dataFlag = kOutDataGone;
     }
-    if (type == 'E') dataFlag = kErrorNoData;
+    if (type == kUsbmonError) dataFlag = kErrorNoData;
 
     Bytes packet(UsbmonField::kSize, 0);
     Set64(packet, UsbmonField::kId, tag);
@@ -333,17 +254,17 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
     packet[UsbmonField::kEndpoint] = t.endpoint;
     packet[UsbmonField::kDevice] = t.device->address;
     Set16(packet, UsbmonField::kBus, t.device->bus);
-    const bool withSetup = type == 'S' && t.setup != nullptr;
+    const bool withSetup = type == kUsbmonSubmit && t.setup != nullptr;
     packet[UsbmonField::kSetupFlag] = withSetup ? 0 : static_cast<std::uint8_t>(kNoSetup);
     packet[UsbmonField::kDataFlag] = static_cast<std::uint8_t>(dataFlag);
     const std::uint64_t timeUs = submission ? t.submittedUs : t.completedUs;
     Set64(packet, UsbmonField::kSeconds, timeUs / 1000000);
     Set32(packet, UsbmonField::kMicros, static_cast<std::uint32_t>(timeUs % 1000000));
-    const std::int32_t status = type == 'S' ? kInProgress : UsbmonStatus(t.status);
+    const std::int32_t status = type == kUsbmonSubmit ? kErrnoInProgress : UsbmonStatus(t.status);
     Set32(packet, UsbmonField::kStatus, static_cast<std::uint32_t>(status));
     Set32(packet, UsbmonField::kLength, length);
     Set32(packet, UsbmonField::kCaptured, static_cast<std::uint32_t>(dataLength));
-    if (withSetup) std::memcpy(packet.data() + UsbmonField::kSetup, t.setup, 8);
+    if (withSetup) std::memcpy(packet.data() + UsbmonField::kSetup, t.setup, kSetupLength);
     if (t.type == kTransferInterrupt) Set32(packet, UsbmonField::kInterval, kIntervalFrames);
     Set32(packet, UsbmonField::kFlags, IsIn(t) ? kUrbDirIn : 0);
     if (dataLength) packet.insert(packet.end(), data, data + dataLength);
@@ -355,11 +276,11 @@ void WriteUsbmon(const BusTransfer& t, std::uint64_t number)
     const std::uint64_t tag = kUrbTagBase + number * kUrbTagStep;
     if (t.status == CaptureStatus::DeviceGone) {
         // usb_submit_urb refuses a URB for a device that has gone: one error event, no completion.
-        WriteUsbmonEvent(t, tag, 'E');
+        WriteUsbmonEvent(t, tag, kUsbmonError);
         return;
     }
-    WriteUsbmonEvent(t, tag, 'S');
-    WriteUsbmonEvent(t, tag, 'C');
+    WriteUsbmonEvent(t, tag, kUsbmonSubmit);
+    WriteUsbmonEvent(t, tag, kUsbmonComplete);
 }
 
 void WriteUsbPcapPacket(const BusTransfer& t, std::uint64_t irp, bool fromDevice,
@@ -558,10 +479,10 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
     const Bytes deviceDescriptor = DeviceDescriptor(device);
     const Bytes configuration = ConfigurationDescriptor(device);
     const auto reportLength = static_cast<std::uint16_t>(device.reportDescriptor.size());
-    WriteControl(added, Setup(kDeviceToHost, kGetDescriptor, kDescriptorDevice << 8, 0, 18),
+    WriteControl(added, Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0, 18),
                  kFunctionDeviceDescriptor, deviceDescriptor, timeUs);
     WriteControl(added,
-                 Setup(kDeviceToHost, kGetDescriptor, kDescriptorConfiguration << 8, 0,
+                 Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorConfiguration << 8, 0,
                        static_cast<std::uint16_t>(configuration.size())),
                  kFunctionDeviceDescriptor, configuration, timeUs);
     WriteControl(added, Setup(0x00, kSetConfiguration, kConfigurationValue, 0, 0), kFunctionControl, {},

@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/capture_format.h"
+
 #include "sim/models.h"
 #include "sim/protocol1_device.h"
 #include "sim/protocol2_device.h"
@@ -40,18 +42,8 @@ constexpr CheckedProtocol kProtocols[] = {
     {3, 0x0461, 0x4D81, HostOutput::Write, 0, kWholeImage},
 };
 
-// Standard and HID class requests (setup packet bytes 0 and 1) and HID report types.
-constexpr std::uint8_t kDirectionIn = 0x80;
-constexpr std::uint8_t kStandardDeviceIn = 0x80;
-constexpr std::uint8_t kGetDescriptor = 0x06;
-constexpr std::uint8_t kDescriptorDevice = 0x01;
-constexpr std::size_t kDeviceDescriptorIds = 12;  // idVendor at 8, idProduct at 10
-constexpr std::uint8_t kClassInterfaceOut = 0x21;
-constexpr std::uint8_t kClassInterfaceIn = 0xA1;
-constexpr std::uint8_t kSetReport = 0x09;
-constexpr std::uint8_t kGetReport = 0x01;
-constexpr std::uint8_t kReportInput = 1;
-constexpr std::uint8_t kReportOutput = 2;
+using namespace platform::capture;
+
 constexpr std::size_t kMaxNotes = 10;  // reports the device did not take, listed one by one
 
 struct Transfer {
@@ -163,23 +155,28 @@ std::string HexAddress(std::size_t value)
 
 std::string Ids(std::uint16_t vendorId, std::uint16_t productId) { return Hex16(vendorId) + ":" + Hex16(productId); }
 
-// "frame 12, 0.001234 s" (seconds from the first frame, as Wireshark shows them).
+// "frame 12, 0.001234 s" (seconds from the first frame, as Wireshark shows them). Differences
+// of hostile time stamps wrap instead of overflowing.
 std::string Where(const CaptureContents& contents, const UsbPacket& packet)
 {
-    const __int128 ns = static_cast<__int128>(packet.seconds) * 1000000000 + packet.nanoseconds -
-                        static_cast<__int128>(contents.firstSeconds) * 1000000000 - contents.firstNanoseconds;
-    const bool negative = ns < 0;
-    const unsigned __int128 magnitude = static_cast<unsigned __int128>(negative ? -ns : ns);
-    unsigned __int128 whole = magnitude / 1000000000;
-    const auto micros = static_cast<unsigned>(magnitude % 1000000000 / 1000);
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(whole % 10)));
-        whole /= 10;
-    } while (whole != 0);
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, ".%06u", micros);
-    return "frame " + std::to_string(packet.frame) + ", " + (negative ? "-" : "") + digits + fraction + " s";
+    constexpr std::int64_t kNanosPerSecond = 1000000000;
+    std::uint64_t seconds = static_cast<std::uint64_t>(packet.seconds) - static_cast<std::uint64_t>(contents.firstSeconds);
+    std::int64_t nanos = std::int64_t{packet.nanoseconds} - std::int64_t{contents.firstNanoseconds};
+    if (nanos < 0) {
+        nanos += kNanosPerSecond;
+        --seconds;
+    }
+    const bool negative = static_cast<std::int64_t>(seconds) < 0;
+    if (negative && nanos != 0) {
+        seconds = ~seconds;  // -(seconds + 1)
+        nanos = kNanosPerSecond - nanos;
+    } else if (negative) {
+        seconds = ~seconds + 1;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%s%llu.%06lld s", negative ? "-" : "", static_cast<unsigned long long>(seconds),
+                  static_cast<long long>(nanos / 1000));
+    return "frame " + std::to_string(packet.frame) + ", " + text;
 }
 
 const char* OutcomeText(UsbOutcome outcome)
@@ -206,14 +203,14 @@ enum class Role {
 
 Role RoleOf(const Transfer& t)
 {
-    if (t.type == kUsbInterrupt) return t.in ? Role::DeviceInput : Role::OutputReport;
-    if (t.type != kUsbControl) return Role::None;
+    if (t.type == kTransferInterrupt) return t.in ? Role::DeviceInput : Role::OutputReport;
+    if (t.type != kTransferControl) return Role::None;
     if (!t.hasSetup) return Role::Unknown;
     const std::uint8_t reportType = t.setup[3];
-    if (t.setup[0] == kClassInterfaceOut && t.setup[1] == kSetReport) {
+    if (t.setup[0] == kClassInterfaceOut && t.setup[1] == kHidSetReport) {
         return reportType == kReportOutput ? Role::OutputReport : Role::OtherReportType;
     }
-    if (t.setup[0] == kClassInterfaceIn && t.setup[1] == kGetReport) {
+    if (t.setup[0] == kClassInterfaceIn && t.setup[1] == kHidGetReport) {
         return reportType == kReportInput ? Role::InputRequest : Role::OtherReportType;
     }
     return Role::None;
@@ -222,7 +219,7 @@ Role RoleOf(const Transfer& t)
 // The vendor and product that a completed device-descriptor request returned (false: none).
 bool DescribedIds(const Transfer& t, std::uint16_t& vendorId, std::uint16_t& productId)
 {
-    if (t.type != kUsbControl || !t.hasSetup || t.outcome != UsbOutcome::Ok) return false;
+    if (t.type != kTransferControl || !t.hasSetup || t.outcome != UsbOutcome::Ok) return false;
     if (t.setup[0] != kStandardDeviceIn || t.setup[1] != kGetDescriptor || t.setup[3] != kDescriptorDevice) return false;
     if (t.input.size() < kDeviceDescriptorIds) return false;
     vendorId = Little16(t.input.data() + 8);
@@ -283,7 +280,7 @@ struct Check {
             return;
         }
         if (role == Role::OtherReportType) {
-            Note(std::string(t.setup[1] == kSetReport ? "SET_REPORT" : "GET_REPORT") + " of report type " +
+            Note(std::string(t.setup[1] == kHidSetReport ? "SET_REPORT" : "GET_REPORT") + " of report type " +
                  std::to_string(t.setup[3]) + " (" + Where(contents, *t.first) +
                  "): not a report of the protocol, not fed to the model");
             return;
@@ -291,7 +288,7 @@ struct Check {
         const bool output = role == Role::OutputReport;
         const std::string label = output ? "report " + std::to_string(++outputs)
                                          : "input request " + std::to_string(++inputRequests);
-        if (output && t.type == kUsbInterrupt) ++interruptOutputs;
+        if (output && t.type == kTransferInterrupt) ++interruptOutputs;
         if (t.outcome != UsbOutcome::Ok) {
             NotTaken(label, t);
             return;
@@ -306,7 +303,7 @@ struct Check {
         bool taken = false;
         std::vector<std::uint8_t> report;
         if (output) {
-            if (t.type == kUsbInterrupt) {
+            if (t.type == kTransferInterrupt) {
                 report = WithReportId(t.out, numbered);
             } else {
                 const std::uint8_t id = t.setup[2];

@@ -5,34 +5,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/capture_format.h"
+
 namespace sim {
 namespace {
 
-// Link types.
-constexpr std::uint16_t kLinkUsbLinux = 189;          // usbmon, 48-byte header
-constexpr std::uint16_t kLinkUsbLinuxMmapped = 220;   // usbmon, 64-byte header
-constexpr std::uint16_t kLinkUsbPcap = 249;
+using namespace platform::capture;
 
-// pcapng block types and the fields this reader takes from them.
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr std::uint32_t kInterfaceDescription = 0x00000001;
-constexpr std::uint32_t kObsoletePacket = 0x00000002;
-constexpr std::uint32_t kSimplePacket = 0x00000003;
-constexpr std::uint32_t kNameResolution = 0x00000004;
-constexpr std::uint32_t kInterfaceStatistics = 0x00000005;
-constexpr std::uint32_t kEnhancedPacket = 0x00000006;
-constexpr std::uint32_t kDecryptionSecrets = 0x0000000A;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr std::uint32_t kByteOrderMagicSwapped = 0x4D3C2B1A;
 constexpr std::size_t kBlockOverhead = 12;  // type, total length, total length
 constexpr std::size_t kSectionBodyMinimum = 16;  // magic, major, minor, section length
 constexpr std::size_t kInterfaceBodyMinimum = 8;  // link type, reserved, snapshot length
 constexpr std::size_t kEnhancedBodyMinimum = 20;  // interface, time high and low, lengths
-constexpr std::size_t kObsoleteBodyMinimum = 20;
 constexpr std::size_t kSimpleBodyMinimum = 4;
-constexpr std::uint16_t kOptionEnd = 0;
-constexpr std::uint16_t kOptionTimeResolution = 9;
-constexpr std::uint16_t kOptionTimeOffset = 14;
 constexpr std::uint8_t kResolutionPowerOfTwo = 0x80;
 constexpr std::uint8_t kMaxDecimalResolution = 19;  // 10^19 units per second still fit 64 bits
 constexpr std::uint8_t kMaxBinaryResolution = 63;
@@ -45,47 +30,6 @@ constexpr std::size_t kPcapFileHeader = 24;
 constexpr std::size_t kPcapLinkTypeField = 20;
 constexpr std::size_t kPcapRecordHeader = 16;
 constexpr std::uint32_t kPcapLinkTypeMask = 0x0000FFFF;  // the upper bits may carry FCS flags
-
-// usbmon header fields (struct usbmon_packet); the 48-byte form ends after the setup bytes.
-constexpr std::size_t kUsbmonId = 0;
-constexpr std::size_t kUsbmonType = 8;
-constexpr std::size_t kUsbmonTransfer = 9;
-constexpr std::size_t kUsbmonEndpoint = 10;
-constexpr std::size_t kUsbmonDevice = 11;
-constexpr std::size_t kUsbmonBus = 12;
-constexpr std::size_t kUsbmonSetupFlag = 14;
-constexpr std::size_t kUsbmonStatus = 28;
-constexpr std::size_t kUsbmonCaptured = 36;
-constexpr std::size_t kUsbmonSetup = 40;
-constexpr std::size_t kUsbmonShortHeader = 48;
-constexpr std::size_t kUsbmonLongHeader = 64;
-constexpr std::int64_t kErrnoNoEntry = -2;        // ENOENT: killed
-constexpr std::int64_t kErrnoNoDevice = -19;      // ENODEV
-constexpr std::int64_t kErrnoPipe = -32;          // EPIPE: stall
-constexpr std::int64_t kErrnoConnReset = -104;    // ECONNRESET: unlinked
-constexpr std::int64_t kErrnoShutdown = -108;     // ESHUTDOWN: the device went away
-
-// USBPcap header fields (USBPCAP_BUFFER_PACKET_HEADER), always little-endian.
-constexpr std::size_t kUsbPcapHeaderLength = 0;
-constexpr std::size_t kUsbPcapIrpId = 2;
-constexpr std::size_t kUsbPcapStatus = 10;
-constexpr std::size_t kUsbPcapInfo = 16;
-constexpr std::size_t kUsbPcapBus = 17;
-constexpr std::size_t kUsbPcapDevice = 19;
-constexpr std::size_t kUsbPcapEndpoint = 21;
-constexpr std::size_t kUsbPcapTransfer = 22;
-constexpr std::size_t kUsbPcapDataLength = 23;
-constexpr std::size_t kUsbPcapHeader = 27;
-constexpr std::size_t kUsbPcapStage = 27;
-constexpr std::uint8_t kUsbPcapFromDevice = 0x01;
-constexpr std::uint8_t kStageSetup = 0;
-constexpr std::uint8_t kStageData = 1;
-constexpr std::uint32_t kUsbdErrorBits = 0xC0000000;
-constexpr std::uint32_t kUsbdStallPid = 0xC0000004;
-constexpr std::uint32_t kUsbdEndpointHalted = 0xC0000030;
-constexpr std::uint32_t kUsbdDeviceGone = 0xC0007000;
-constexpr std::uint32_t kUsbdCanceled = 0xC0010000;
-constexpr std::size_t kSetupLength = 8;
 
 std::string HexOffset(std::size_t offset)
 {
@@ -178,30 +122,30 @@ void TakeData(UsbPacket& packet, const Record& record, std::size_t headerLength,
 
 bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, std::string& error)
 {
-    const std::size_t header = record.linkType == kLinkUsbLinux ? kUsbmonShortHeader : kUsbmonLongHeader;
+    const std::size_t header = record.linkType == kLinkUsbLinux ? UsbmonField::kShortSize : UsbmonField::kSize;
     if (record.captured < header) {
         error = record.where + ": usbmon header: " + std::to_string(record.captured) +
                 " bytes captured, the header has " + std::to_string(header);
         return false;
     }
     const std::uint8_t* p = record.bytes;
-    packet.id = endian.U64(p + kUsbmonId);
-    const char type = static_cast<char>(p[kUsbmonType]);
-    packet.transferType = p[kUsbmonTransfer];
-    packet.endpoint = p[kUsbmonEndpoint];
-    packet.address = p[kUsbmonDevice];
-    packet.bus = endian.U16(p + kUsbmonBus);
-    packet.status = static_cast<std::int32_t>(endian.U32(p + kUsbmonStatus));
+    packet.id = endian.U64(p + UsbmonField::kId);
+    const char type = static_cast<char>(p[UsbmonField::kType]);
+    packet.transferType = p[UsbmonField::kTransfer];
+    packet.endpoint = p[UsbmonField::kEndpoint];
+    packet.address = p[UsbmonField::kDevice];
+    packet.bus = endian.U16(p + UsbmonField::kBus);
+    packet.status = static_cast<std::int32_t>(endian.U32(p + UsbmonField::kStatus));
     switch (type) {
-    case 'S':
+    case kUsbmonSubmit:
         packet.event = UsbEvent::Submit;
         packet.outcome = UsbOutcome::Pending;
         break;
-    case 'C':
+    case kUsbmonComplete:
         packet.event = UsbEvent::Complete;
         packet.outcome = UsbmonOutcome(packet.status);
         break;
-    case 'E':
+    case kUsbmonError:
         packet.event = UsbEvent::SubmitError;
         packet.outcome = packet.status == 0 ? UsbOutcome::Error : UsbmonOutcome(packet.status);
         break;
@@ -210,45 +154,45 @@ bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, 
                 " (expected 'S', 'C' or 'E')";
         return false;
     }
-    packet.hasSetup = type == 'S' && packet.transferType == kUsbControl && p[kUsbmonSetupFlag] == 0;
-    if (packet.hasSetup) std::copy(p + kUsbmonSetup, p + kUsbmonSetup + kSetupLength, packet.setup.begin());
-    TakeData(packet, record, header, endian.U32(p + kUsbmonCaptured));
+    packet.hasSetup = type == kUsbmonSubmit && packet.transferType == kTransferControl && p[UsbmonField::kSetupFlag] == 0;
+    if (packet.hasSetup) std::copy(p + UsbmonField::kSetup, p + UsbmonField::kSetup + kSetupLength, packet.setup.begin());
+    TakeData(packet, record, header, endian.U32(p + UsbmonField::kCaptured));
     return true;
 }
 
 bool ParseUsbPcap(const Record& record, UsbPacket& packet, std::string& error)
 {
-    if (record.captured < kUsbPcapHeader) {
+    if (record.captured < UsbPcapField::kSize) {
         error = record.where + ": USBPcap header: " + std::to_string(record.captured) +
-                " bytes captured, the header has at least " + std::to_string(kUsbPcapHeader);
+                " bytes captured, the header has at least " + std::to_string(UsbPcapField::kSize);
         return false;
     }
     const std::uint8_t* p = record.bytes;
-    const std::size_t headerLength = kLittle.U16(p + kUsbPcapHeaderLength);
-    if (headerLength < kUsbPcapHeader || headerLength > record.captured) {
+    const std::size_t headerLength = kLittle.U16(p + UsbPcapField::kHeaderLength);
+    if (headerLength < UsbPcapField::kSize || headerLength > record.captured) {
         error = record.where + ": USBPcap header length " + std::to_string(headerLength) + " (" +
                 std::to_string(record.captured) + " bytes captured, the header has at least " +
-                std::to_string(kUsbPcapHeader) + ")";
+                std::to_string(UsbPcapField::kSize) + ")";
         return false;
     }
-    packet.id = kLittle.U64(p + kUsbPcapIrpId);
-    const std::uint32_t status = kLittle.U32(p + kUsbPcapStatus);
+    packet.id = kLittle.U64(p + UsbPcapField::kIrpId);
+    const std::uint32_t status = kLittle.U32(p + UsbPcapField::kStatus);
     packet.status = status;
-    const bool fromDevice = (p[kUsbPcapInfo] & kUsbPcapFromDevice) != 0;
-    packet.bus = kLittle.U16(p + kUsbPcapBus);
-    packet.address = kLittle.U16(p + kUsbPcapDevice);
-    packet.endpoint = p[kUsbPcapEndpoint];
-    packet.transferType = p[kUsbPcapTransfer];
+    const bool fromDevice = (p[UsbPcapField::kInfo] & kInfoFromDevice) != 0;
+    packet.bus = kLittle.U16(p + UsbPcapField::kBus);
+    packet.address = kLittle.U16(p + UsbPcapField::kDevice);
+    packet.endpoint = p[UsbPcapField::kEndpoint];
+    packet.transferType = p[UsbPcapField::kTransfer];
     packet.event = fromDevice ? UsbEvent::Complete : UsbEvent::Submit;
     packet.outcome = fromDevice ? UsbPcapOutcome(status) : UsbOutcome::Pending;
-    TakeData(packet, record, headerLength, kLittle.U32(p + kUsbPcapDataLength));
-    if (packet.transferType != kUsbControl || fromDevice) return true;
-    if (headerLength <= kUsbPcapStage) {
+    TakeData(packet, record, headerLength, kLittle.U32(p + UsbPcapField::kDataLength));
+    if (packet.transferType != kTransferControl || fromDevice) return true;
+    if (headerLength <= UsbPcapField::kControlStage) {
         error = record.where + ": USBPcap control header of " + std::to_string(headerLength) +
                 " bytes has no stage byte";
         return false;
     }
-    const std::uint8_t stage = p[kUsbPcapStage];
+    const std::uint8_t stage = p[UsbPcapField::kControlStage];
     if (stage == kStageData) {
         packet.event = UsbEvent::SubmitData;
         return true;
@@ -301,21 +245,23 @@ void SplitTime(std::uint64_t units, const Interface& interface, std::int64_t& se
     const std::uint64_t fraction = units % interface.unitsPerSecond;
     // Unsigned, so that a hostile offset wraps instead of overflowing.
     seconds = static_cast<std::int64_t>(whole + static_cast<std::uint64_t>(interface.offsetSeconds));
-    nanoseconds = static_cast<std::uint32_t>(static_cast<unsigned __int128>(fraction) * 1000000000u /
-                                             interface.unitsPerSecond);
+    // In floating point: fraction * 10^9 does not fit 64 bits for the finest resolutions, and
+    // 32-bit targets have no wider integer.
+    const long double ns = static_cast<long double>(fraction) * 1e9L / static_cast<long double>(interface.unitsPerSecond);
+    nanoseconds = ns < 999999999.0L ? static_cast<std::uint32_t>(ns) : 999999999u;
 }
 
 const char* BlockName(std::uint32_t type)
 {
     switch (type) {
-    case kSectionHeader: return "section header";
-    case kInterfaceDescription: return "interface description";
-    case kObsoletePacket: return "packet";
-    case kSimplePacket: return "simple packet";
-    case kNameResolution: return "name resolution";
-    case kInterfaceStatistics: return "interface statistics";
-    case kEnhancedPacket: return "enhanced packet";
-    case kDecryptionSecrets: return "decryption secrets";
+    case kSectionHeaderBlock: return "section header";
+    case kInterfaceDescriptionBlock: return "interface description";
+    case kObsoletePacketBlock: return "packet";
+    case kSimplePacketBlock: return "simple packet";
+    case kNameResolutionBlock: return "name resolution";
+    case kInterfaceStatisticsBlock: return "interface statistics";
+    case kEnhancedPacketBlock: return "enhanced packet";
+    case kDecryptionSecretsBlock: return "decryption secrets";
     default: return "unknown type";
     }
 }
@@ -354,7 +300,7 @@ private:
             return false;
         }
         std::uint32_t type = endian_.U32(block);
-        if (type == kSectionHeader) {
+        if (type == kSectionHeaderBlock) {
             if (left < kBlockOverhead + 4) {
                 error = Where(number, type, offset) + ": truncated before its byte-order magic";
                 return false;
@@ -390,11 +336,11 @@ private:
         const std::size_t bodyLength = length - kBlockOverhead;
         offset += length;
         switch (type) {
-        case kSectionHeader: return Section(where, body, bodyLength, error);
-        case kInterfaceDescription: return InterfaceBlock(where, body, bodyLength, error);
-        case kEnhancedPacket: return EnhancedPacket(where, body, bodyLength, error);
-        case kSimplePacket: return SimplePacket(where, body, bodyLength, error);
-        case kObsoletePacket: return ObsoletePacket(where, body, bodyLength, error);
+        case kSectionHeaderBlock: return Section(where, body, bodyLength, error);
+        case kInterfaceDescriptionBlock: return InterfaceBlock(where, body, bodyLength, error);
+        case kEnhancedPacketBlock: return EnhancedPacket(where, body, bodyLength, false, error);
+        case kSimplePacketBlock: return SimplePacket(where, body, bodyLength, error);
+        case kObsoletePacketBlock: return EnhancedPacket(where, body, bodyLength, true, error);
         default: return true;  // statistics, names, secrets, custom and unknown blocks carry no packets
         }
     }
@@ -449,7 +395,7 @@ private:
     bool InterfaceOption(const std::string& where, std::uint16_t code, const std::uint8_t* value,
                          std::size_t length, Interface& interface, std::string& error)
     {
-        if (code == kOptionTimeResolution) {
+        if (code == kOptionIfTimeResolution) {
             if (length < 1) {
                 error = where + ": empty if_tsresol option";
                 return false;
@@ -470,7 +416,7 @@ private:
                 interface.unitsPerSecond = 1;
                 for (std::uint8_t i = 0; i < exponent; ++i) interface.unitsPerSecond *= 10;
             }
-        } else if (code == kOptionTimeOffset) {
+        } else if (code == kOptionIfTimeOffset) {
             if (length < 8) {
                 error = where + ": if_tsoffset of " + std::to_string(length) + " bytes, it has 8";
                 return false;
@@ -498,13 +444,16 @@ private:
         return TakeRecord(record, endian_, contents_, error);
     }
 
-    bool EnhancedPacket(const std::string& where, const std::uint8_t* body, std::size_t length, std::string& error)
+    // An enhanced packet block, or the obsolete packet block of the same layout whose interface
+    // id has 16 bits (followed by a 16-bit drop count).
+    bool EnhancedPacket(const std::string& where, const std::uint8_t* body, std::size_t length, bool obsolete,
+                        std::string& error)
     {
         if (length < kEnhancedBodyMinimum) {
-            error = where + ": body of " + std::to_string(length) + " bytes, an enhanced packet has at least 20";
+            error = where + ": body of " + std::to_string(length) + " bytes, a packet block has at least 20";
             return false;
         }
-        const Interface* interface = InterfaceOf(where, endian_.U32(body), error);
+        const Interface* interface = InterfaceOf(where, obsolete ? endian_.U16(body) : endian_.U32(body), error);
         if (!interface) return false;
         const std::uint64_t time = std::uint64_t{endian_.U32(body + 4)} << 32 | endian_.U32(body + 8);
         const std::size_t captured = endian_.U32(body + 12);
@@ -515,24 +464,6 @@ private:
             return false;
         }
         return Packet(where, *interface, time, body + kEnhancedBodyMinimum, captured, original, error);
-    }
-
-    bool ObsoletePacket(const std::string& where, const std::uint8_t* body, std::size_t length, std::string& error)
-    {
-        if (length < kObsoleteBodyMinimum) {
-            error = where + ": body of " + std::to_string(length) + " bytes, a packet block has at least 20";
-            return false;
-        }
-        const Interface* interface = InterfaceOf(where, endian_.U16(body), error);
-        if (!interface) return false;
-        const std::uint64_t time = std::uint64_t{endian_.U32(body + 4)} << 32 | endian_.U32(body + 8);
-        const std::size_t captured = endian_.U32(body + 12);
-        const std::size_t original = endian_.U32(body + 16);
-        if (captured > length - kObsoleteBodyMinimum) {
-            error = where + ": captured length " + std::to_string(captured) + " runs past the block";
-            return false;
-        }
-        return Packet(where, *interface, time, body + kObsoleteBodyMinimum, captured, original, error);
     }
 
     // A simple packet belongs to interface 0 and has no time stamp.
@@ -617,7 +548,7 @@ bool ReadCapture(const std::uint8_t* data, std::size_t size, CaptureContents& co
         return false;
     }
     const std::uint32_t magic = kLittle.U32(data);
-    if (magic == kSectionHeader) {
+    if (magic == kSectionHeaderBlock) {
         contents.format = "pcapng";
         PcapngReader reader(data, size, contents);
         return reader.Read(error);

@@ -29,10 +29,6 @@ enum class UsbEvent {
     SubmitError,   // usbmon 'E': the submission itself failed
 };
 
-// USB transfer types as both link types number them.
-inline constexpr std::uint8_t kUsbInterrupt = 1;
-inline constexpr std::uint8_t kUsbControl = 2;
-
 struct UsbPacket {
     std::uint64_t frame = 0;  // from 1 over every packet of the file, as Wireshark numbers frames
     std::int64_t seconds = 0;
@@ -41,7 +37,7 @@ struct UsbPacket {
     UsbOutcome outcome = UsbOutcome::Pending;
     std::int64_t status = 0;  // as the link type writes it (-errno or USBD_STATUS)
     std::uint64_t id = 0;     // URB tag or IRP id: the same in a submission and its completion
-    std::uint8_t transferType = 0;
+    std::uint8_t transferType = 0;  // platform::capture::kTransferInterrupt, kTransferControl, ...
     std::uint8_t endpoint = 0;  // with the direction bit 0x80
     std::uint16_t bus = 0;
     std::uint16_t address = 0;
