@@ -3,6 +3,7 @@
 #include "platform/capture_format.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -76,6 +77,7 @@ struct State {
 };
 
 State state;
+std::atomic<bool> captureOpen{false};  // read on every report operation: no lock for the common "no"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -450,14 +452,11 @@ bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error)
     state.nextAddress = kFirstAddress;
     state.nextTransfer = 1;
     WriteFileHeader();
+    captureOpen = true;
     return true;
 }
 
-bool CaptureIsOpen()
-{
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.file != nullptr;
-}
+bool CaptureIsOpen() { return captureOpen; }
 
 int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
 {
@@ -487,7 +486,8 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
                  kFunctionDeviceDescriptor, configuration, timeUs);
     WriteControl(added, Setup(0x00, kSetConfiguration, kConfigurationValue, 0, 0), kFunctionControl, {},
                  timeUs);
-    WriteControl(added, Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8, kHidInterface, reportLength),
+    WriteControl(added,
+                 Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8, kHidInterface, reportLength),
                  kFunctionInterfaceDescriptor, device.reportDescriptor, timeUs);
     return static_cast<int>(state.devices.size());
 }
@@ -561,6 +561,7 @@ bool CaptureClose(std::string& error)
     if (!state.file) return true;
     if (std::fclose(state.file) != 0) KeepError("cannot write the capture " + state.path + ": " + std::strerror(errno));
     state.file = nullptr;
+    captureOpen = false;
     state.devices.clear();
     error = state.error;
     return state.error.empty();

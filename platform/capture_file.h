@@ -19,12 +19,14 @@
 //
 // Which transfer each host operation is on the bus (the class driver decides, not the program):
 //
-// | Host operation                             | Windows hidclass      | Linux usbhid (hidraw)       |
-// |--------------------------------------------|-----------------------|-----------------------------|
-// | WriteFile / write()                        | InterruptOut, or SetReport Output when the interface has no interrupt OUT endpoint | the same |
-// | HidD_SetOutputReport / HIDIOCSOUTPUT       | SetReport Output      | InterruptOut, or SetReport Output without that endpoint |
-// | ReadFile / read()                          | InterruptIn           | InterruptIn                 |
-// | HidD_GetInputReport / HIDIOCGINPUT         | GetReport Input       | GetReport Input             |
+// | Host operation                       | Windows hidclass  | Linux usbhid (hidraw) |
+// |--------------------------------------|-------------------|-----------------------|
+// | WriteFile / write()                  | InterruptOut *    | InterruptOut *        |
+// | HidD_SetOutputReport / HIDIOCSOUTPUT | SetReport Output  | InterruptOut *        |
+// | ReadFile / read()                    | InterruptIn       | InterruptIn           |
+// | HidD_GetInputReport / HIDIOCGINPUT   | GetReport Input   | GetReport Input       |
+//
+// * SetReport Output instead when the interface has no interrupt OUT endpoint.
 //
 // A report that the class driver refuses itself (wrong length, undeclared report id) never
 // reaches the bus: record nothing for it.

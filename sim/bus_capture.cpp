@@ -81,7 +81,8 @@ void CaptureOperation(const HidDevice& device, BusOperation operation, platform:
     // interrupt IN endpoint.
     switch (operation) {
     case BusOperation::Write:
-        transfer.kind = HasOutputReports(device) ? platform::CaptureKind::InterruptOut : platform::CaptureKind::SetReport;
+        transfer.kind = HasOutputReports(device) ? platform::CaptureKind::InterruptOut
+                                                 : platform::CaptureKind::SetReport;
         transfer.reportType = platform::CaptureReportType::Output;
         break;
     case BusOperation::SetOutput:

@@ -160,7 +160,8 @@ std::string Ids(std::uint16_t vendorId, std::uint16_t productId) { return Hex16(
 std::string Where(const CaptureContents& contents, const UsbPacket& packet)
 {
     constexpr std::int64_t kNanosPerSecond = 1000000000;
-    std::uint64_t seconds = static_cast<std::uint64_t>(packet.seconds) - static_cast<std::uint64_t>(contents.firstSeconds);
+    std::uint64_t seconds =
+        static_cast<std::uint64_t>(packet.seconds) - static_cast<std::uint64_t>(contents.firstSeconds);
     std::int64_t nanos = std::int64_t{packet.nanoseconds} - std::int64_t{contents.firstNanoseconds};
     if (nanos < 0) {
         nanos += kNanosPerSecond;
@@ -220,7 +221,9 @@ Role RoleOf(const Transfer& t)
 bool DescribedIds(const Transfer& t, std::uint16_t& vendorId, std::uint16_t& productId)
 {
     if (t.type != kTransferControl || !t.hasSetup || t.outcome != UsbOutcome::Ok) return false;
-    if (t.setup[0] != kStandardDeviceIn || t.setup[1] != kGetDescriptor || t.setup[3] != kDescriptorDevice) return false;
+    if (t.setup[0] != kStandardDeviceIn || t.setup[1] != kGetDescriptor || t.setup[3] != kDescriptorDevice) {
+        return false;
+    }
     if (t.input.size() < kDeviceDescriptorIds) return false;
     vendorId = Little16(t.input.data() + 8);
     productId = Little16(t.input.data() + 10);
@@ -245,7 +248,8 @@ struct Check {
 
     void NotTaken(const std::string& label, const Transfer& t)
     {
-        if (++notTaken <= kMaxNotes) Note(label + " (" + Where(contents, *t.first) + "): " + OutcomeText(t.outcome) + ", not fed to the model");
+        if (++notTaken > kMaxNotes) return;
+        Note(label + " (" + Where(contents, *t.first) + "): " + OutcomeText(t.outcome) + ", not fed to the model");
     }
 
     void Refused(const std::string& label, const Transfer& t, const std::string& why,
@@ -391,7 +395,9 @@ bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::
         return false;
     }
     std::string linkTypes;
-    for (std::uint16_t linkType : contents.usbLinkTypes) linkTypes += (linkTypes.empty() ? "" : ", ") + LinkTypeName(linkType);
+    for (std::uint16_t linkType : contents.usbLinkTypes) {
+        linkTypes += (linkTypes.empty() ? "" : ", ") + LinkTypeName(linkType);
+    }
     verdict.lines.push_back("capture: " + contents.format + ", " + std::to_string(contents.frames) +
                             " frames, link type " + linkTypes);
 

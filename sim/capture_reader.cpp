@@ -154,8 +154,11 @@ bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, 
                 " (expected 'S', 'C' or 'E')";
         return false;
     }
-    packet.hasSetup = type == kUsbmonSubmit && packet.transferType == kTransferControl && p[UsbmonField::kSetupFlag] == 0;
-    if (packet.hasSetup) std::copy(p + UsbmonField::kSetup, p + UsbmonField::kSetup + kSetupLength, packet.setup.begin());
+    packet.hasSetup =
+        type == kUsbmonSubmit && packet.transferType == kTransferControl && p[UsbmonField::kSetupFlag] == 0;
+    if (packet.hasSetup) {
+        std::copy(p + UsbmonField::kSetup, p + UsbmonField::kSetup + kSetupLength, packet.setup.begin());
+    }
     TakeData(packet, record, header, endian.U32(p + UsbmonField::kCaptured));
     return true;
 }
@@ -247,7 +250,8 @@ void SplitTime(std::uint64_t units, const Interface& interface, std::int64_t& se
     seconds = static_cast<std::int64_t>(whole + static_cast<std::uint64_t>(interface.offsetSeconds));
     // In floating point: fraction * 10^9 does not fit 64 bits for the finest resolutions, and
     // 32-bit targets have no wider integer.
-    const long double ns = static_cast<long double>(fraction) * 1e9L / static_cast<long double>(interface.unitsPerSecond);
+    const long double ns =
+        static_cast<long double>(fraction) * 1e9L / static_cast<long double>(interface.unitsPerSecond);
     nanoseconds = ns < 999999999.0L ? static_cast<std::uint32_t>(ns) : 999999999u;
 }
 

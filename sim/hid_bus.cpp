@@ -147,7 +147,9 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
         if (open) device = open->device;
         if (!device || device->removed || !report || length == 0) {
             TraceOut(op, "fail", report, report ? length : 0, device.get());
-            if (device && report) CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
+            if (device && device->removed && report) {
+                CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
+            }
             return false;
         }
         const std::string refusal = OutputRefusal(device->collections[open->collection], report, length);
@@ -215,7 +217,9 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         if (open) device = open->device;
         if (!device || device->removed || !buffer || length == 0) {
             TraceIn(event, "fail");
-            if (device && buffer) CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
+            if (device && device->removed && buffer) {
+                CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
+            }
             return false;
         }
         const std::string refusal =
