@@ -6,6 +6,8 @@
 //   OSKEL_SIM_LATENCY_MS=N      real time the device takes per report and per reply
 //   OSKEL_SIM_TRACE=file        trace of everything that crosses the seam
 //   OSKEL_SIM_FLASH_OUT=file    the device's flash memory, written when the dialog closes
+//   OSKEL_SIM_PCAP=file         the HID traffic as a USB capture (pcapng, docs/captures.md)
+//   OSKEL_SIM_PCAP_LINK=usbpcap its link type: usbpcap or usbmon (the default)
 #include "platform/sim_hook_win32.h"
 
 #include <dbt.h>
@@ -20,6 +22,7 @@
 
 #include "platform/hid_class_win32.h"
 #include "sim/broadcast.h"
+#include "sim/bus_capture.h"
 #include "sim/hid_bus.h"
 #include "sim/models.h"
 #include "sim/trace.h"
@@ -88,6 +91,24 @@ DWORD WINAPI PlugLater(LPVOID parameter)
     return 0;
 }
 
+// Starts the capture that OSKEL_SIM_PCAP asks for; a failure goes to the debugger output.
+void OpenCapture()
+{
+    const std::string path = Environment("OSKEL_SIM_PCAP");
+    if (path.empty()) return;
+    const platform::CaptureLink link = Environment("OSKEL_SIM_PCAP_LINK") == "usbpcap"
+                                           ? platform::CaptureLink::UsbPcap
+                                           : platform::CaptureLink::Usbmon;
+    std::string error;
+    if (!sim::BusCaptureOpen(path, link, error)) OutputDebugStringA(("OskelUpdaterSim: " + error + "\n").c_str());
+}
+
+void CloseCapture()
+{
+    std::string error;
+    if (!sim::BusCaptureClose(error)) OutputDebugStringA(("OskelUpdaterSim: " + error + "\n").c_str());
+}
+
 }  // namespace
 
 GUID HidInterfaceClassGuid()
@@ -99,6 +120,7 @@ void SimHookDialogOpened(HWND dialog)
 {
     std::string trace = Environment("OSKEL_SIM_TRACE");
     if (!trace.empty()) sim::TraceOpen(trace);
+    OpenCapture();
 
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
@@ -131,6 +153,7 @@ void SimHookDialogClosing()
             std::fclose(file);
         }
     }
+    CloseCapture();
     sim::TraceClose();
 }
 

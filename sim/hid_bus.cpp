@@ -7,6 +7,7 @@
 #include <map>
 #include <thread>
 
+#include "sim/bus_capture.h"
 #include "sim/trace.h"
 #include "sim/world.h"
 
@@ -32,12 +33,13 @@ enum class Direction { Out, In };
 struct Operation {
     const char* event;   // trace event name
     Direction direction;
+    BusOperation capture;
 };
 
-constexpr Operation kWrite{"write", Direction::Out};
-constexpr Operation kRead{"read", Direction::In};
-constexpr Operation kSetOutput{"set-output", Direction::Out};
-constexpr Operation kGetInput{"get-input", Direction::In};
+constexpr Operation kWrite{"write", Direction::Out, BusOperation::Write};
+constexpr Operation kRead{"read", Direction::In, BusOperation::Read};
+constexpr Operation kSetOutput{"set-output", Direction::Out, BusOperation::SetOutput};
+constexpr Operation kGetInput{"get-input", Direction::In, BusOperation::GetInput};
 
 // The read-write handle's entry, or null. Caller holds busMutex.
 const OpenHandle* ReadWriteHandle(platform::DeviceHandle handle)
@@ -142,18 +144,24 @@ void TraceIn(const std::string& event, const char* status, const std::uint8_t* b
 
 bool FromOn(std::uint32_t number, std::uint32_t first) { return first != 0 && number >= first; }
 
+using platform::CaptureStatus;
+
 // One output report (write or set-output request) through the bus and its faults.
 bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8_t* report,
             std::size_t length, std::uint32_t timeLimitMs)
 {
     std::shared_ptr<HidDevice> device;
     std::uint32_t number = 0;
+    const std::uint64_t started = CaptureStartTime();
     {
         std::lock_guard<std::mutex> lock(busMutex);
         const OpenHandle* open = ReadWriteHandle(handle);
         if (open) device = open->device;
         if (!device || device->removed || !report || length == 0) {
             TraceOut(op, "fail", report, report ? length : 0, device.get());
+            if (device && device->removed && report) {
+                CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
+            }
             return false;
         }
         const std::string refusal = OutputRefusal(device->collections[open->collection], report, length);
@@ -168,11 +176,13 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
             device->removed = true;
             TraceFault("device removed before report", number, "");
             TraceOut(op, "fail", report, length, device.get());
+            CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
             return false;
         }
         if (number == device->faults.refuseReport || FromOn(number, device->faults.refuseFromReport)) {
             TraceFault("report", number, "refused");
             TraceOut(op, "fail", report, length, device.get());
+            CaptureOperation(*device, op.capture, CaptureStatus::Refused, report, length, started);
             return false;
         }
     }
@@ -180,17 +190,21 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
         TraceFault("report", number, "never completes");
         WaitSimulated(timeLimitMs);
         TraceOut(op, "timeout", report, length, device.get());
+        CaptureOperation(*device, op.capture, CaptureStatus::TimedOut, report, length, started);
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {
         TraceOut(op, "fail", report, length, device.get());
+        CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
         return false;
     }
     const bool accepted = &op == &kWrite ? device->OnWrite(report, length)
                                          : device->OnSetOutputReport(report, length);
     TraceOut(op, accepted ? "ok" : "fail", report, length, device.get());
+    CaptureOperation(*device, op.capture, accepted ? CaptureStatus::Completed : CaptureStatus::Refused, report,
+                     length, started);
     if (accepted) {
         ++device->reportsAccepted;
         if (device->reportsAccepted == device->faults.removeAfterReports) {
@@ -208,12 +222,16 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
     const std::string event = op.event;
     std::shared_ptr<HidDevice> device;
     std::uint32_t number = 0;
+    const std::uint64_t started = CaptureStartTime();
     {
         std::lock_guard<std::mutex> lock(busMutex);
         const OpenHandle* open = ReadWriteHandle(handle);
         if (open) device = open->device;
         if (!device || device->removed || !buffer || length == 0) {
             TraceIn(event, "fail");
+            if (device && device->removed && buffer) {
+                CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
+            }
             return false;
         }
         const std::string refusal =
@@ -228,6 +246,7 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         if (number == device->faults.failReply) {
             TraceFault("reply", number, "fails");
             TraceIn(event, "fail");
+            CaptureOperation(*device, op.capture, CaptureStatus::Failed, buffer, length, started);
             return false;
         }
     }
@@ -235,18 +254,22 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         TraceFault("reply", number, "never comes");
         WaitSimulated(timeLimitMs);
         TraceIn(event, "timeout");
+        CaptureOperation(*device, op.capture, CaptureStatus::TimedOut, buffer, length, started);
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {
         TraceIn(event, "fail");
+        CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
         return false;
     }
     const bool answered = &op == &kRead ? device->OnRead(buffer, length)
                                         : device->OnGetInputReport(buffer, length);
     if (answered) TraceIn(event, "ok", buffer, length);
     else TraceIn(event, "fail");
+    CaptureOperation(*device, op.capture, answered ? CaptureStatus::Completed : CaptureStatus::Refused, buffer,
+                     length, started);
     return answered;
 }
 
@@ -303,6 +326,7 @@ void Plug(std::shared_ptr<HidDevice> device)
     std::snprintf(instance, sizeof instance, "7&1a2b3c4d&0&%04x", nextInstance++);
     device->instanceId = instance;
     device->removed = false;
+    CaptureDevicePlugged(*device);
     devices.push_back(std::move(device));
 }
 

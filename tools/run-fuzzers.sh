@@ -6,10 +6,31 @@ set -euo pipefail
 seconds="${1:-30}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-targets=(fuzz_configuration_scan fuzz_string_reply fuzz_usb_walk fuzz_arrival_record)
+targets=(fuzz_configuration_scan fuzz_string_reply fuzz_usb_walk fuzz_arrival_record fuzz_capture_check)
 
 cmake --preset fuzz >/dev/null
-cmake --build build/fuzz -j2 --target "${targets[@]}"
+cmake --build build/fuzz -j2 --target "${targets[@]}" oskel-sim
+
+# The capture checker starts from short exported downloads of each mode and link type (each
+# ended early by a fault, so that it fits -max_len), behind the byte that chooses the device.
+seed_captures() {
+    local corpus="build/fuzz/corpus/fuzz_capture_check" capture="build/fuzz/seed.pcapng"
+    mkdir -p "$corpus"
+    [ -z "$(ls -A "$corpus")" ] || return 0
+    local seeds=("0 2563:0059 --road arrival --refuse-report 6 --pcap-link usbpcap"
+                 "1 2563:1818 --refuse-report 4 --pcap-link usbmon"
+                 "6 0461:4d81 --fail-reply 3 --pcap-link usbpcap"
+                 "2 0461:4d81 --stall-report 3 --pcap-link usbmon")
+    local seed selector device options
+    for seed in "${seeds[@]}"; do
+        read -r selector device options <<<"$seed"
+        # shellcheck disable=SC2086
+        build/fuzz/oskel-sim --device "$device" $options --time-scale 100000 --pcap "$capture" >/dev/null 2>&1 || true
+        { printf "\\x0$selector"; cat "$capture"; } >"$corpus/seed-$selector-${device/:/-}"
+    done
+    rm -f "$capture"
+}
+seed_captures
 
 failed=0
 for target in "${targets[@]}"; do
@@ -17,7 +38,9 @@ for target in "${targets[@]}"; do
     artifacts="build/fuzz/artifacts/$target/"
     mkdir -p "$corpus" "$artifacts"
     echo "== $target: ${seconds}s"
-    if ! "build/fuzz/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+    dictionary=()
+    [ -f "fuzz/${target#fuzz_}.dict" ] && dictionary=(-dict="fuzz/${target#fuzz_}.dict")
+    if ! "build/fuzz/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 "${dictionary[@]}" \
             -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" \
             >"build/fuzz/$target.log" 2>&1; then
         echo "FINDING in $target (log: build/fuzz/$target.log, inputs: $artifacts)"

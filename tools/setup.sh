@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ libgtest-dev            # host build and tests
+  cmake make g++ libgtest-dev tshark     # host build and tests (tshark reads exported captures)
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64

@@ -13,6 +13,8 @@
 #include "app/download_state.h"
 #include "oskel_version.h"
 #include "sim/broadcast.h"
+#include "sim/bus_capture.h"
+#include "sim/cli/capture_command.h"
 #include "sim/cli/options.h"
 #include "sim/models.h"
 #include "sim/trace.h"
@@ -65,6 +67,11 @@ int main(int argc, char** argv)
         std::printf("oskel-sim %s\n", OSKEL_VERSION_TEXT);
         return 0;
     }
+    if (!options.checkCapturePath.empty()) return sim::RunCaptureCheck(options);
+    if (!options.pcapPath.empty() && !sim::BusCaptureOpen(options.pcapPath, options.pcapLink, error)) {
+        std::fprintf(stderr, "oskel-sim: %s\n", error.c_str());
+        return 2;
+    }
     if (!sim::TraceOpen(options.tracePath)) {
         std::fprintf(stderr, "oskel-sim: cannot write the trace to %s\n", options.tracePath.c_str());
         return 2;
@@ -100,7 +107,11 @@ int main(int argc, char** argv)
     for (const std::string& problem : device->protocolErrors) {
         std::fprintf(stderr, "device: %s\n", problem.c_str());
     }
-    const int status = ShowedSuccess() ? 0 : 1;
+    int status = ShowedSuccess() ? 0 : 1;
+    if (!sim::BusCaptureClose(error)) {
+        std::fprintf(stderr, "oskel-sim: %s\n", error.c_str());
+        status = 1;
+    }
     sim::TraceLine("exit " + std::to_string(status));
     sim::TraceClose();
     return status;

@@ -84,16 +84,31 @@ constexpr ModelOption kModelOptions[] = {
     {"--no-identify-reply", "no-identify-reply", false},
 };
 
+// Options that take a file name, and where it goes (null for any other option).
+std::string* PathOption(const std::string& arg, CliOptions& options)
+{
+    if (arg == "--trace") return &options.tracePath;
+    if (arg == "--flash-out") return &options.flashPath;
+    if (arg == "--usb-tree") return &options.usbTreePath;
+    if (arg == "--pcap") return &options.pcapPath;
+    if (arg == "--check-capture") return &options.checkCapturePath;
+    if (arg == "--image") return &options.imagePath;
+    return nullptr;
+}
+
 }  // namespace
 
 const char* CliUsage()
 {
     return "usage: oskel-sim --device VID:PID [--road start|arrival] [--trace FILE] [options]\n"
+           "       oskel-sim --check-capture FILE --device VID:PID [--image FILE]\n"
            "  --device VID:PID        the simulated device (hexadecimal ids), plugged in\n"
            "  --road start|arrival    press Start once (default), or plug the device in\n"
            "  --trace FILE            write the trace of the run to FILE\n"
            "  --flash-out FILE        write the device's flash to FILE at the end\n"
            "  --usb-tree FILE         the simulated USB tree for the topology walk\n"
+           "  --pcap FILE             write the run's HID traffic to FILE as a USB capture (pcapng)\n"
+           "  --pcap-link usbmon|usbpcap  its link type: Linux usbmon (default) or USBPcap\n"
            "  --time-scale N          simulated time runs N times faster (default 1)\n"
            "  --tick N                the tick count the updater reads (fixed)\n"
            "  --latency MS            real time the device takes per report and reply\n"
@@ -113,6 +128,10 @@ const char* CliUsage()
            "  --refuse-start K        (0x2563:0x1818) the start report is refused K times\n"
            "  --no-identify-reply     (0x2563:0x0059) no answer to the identify command\n"
            "  --option NAME=VALUE     any other option of the device model\n"
+           "checking a capture (no run):\n"
+           "  --check-capture FILE    feed the host's reports of the device in FILE (pcapng or\n"
+           "                          pcap, usbmon or USBPcap) to its protocol's model\n"
+           "  --image FILE            and compare the flash the capture wrote with FILE\n"
            "  --version               the updater's version\n"
            "  --help                  this text\n";
 }
@@ -155,9 +174,20 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
             ++i;
             continue;
         }
-        if (arg == "--trace" || arg == "--flash-out" || arg == "--usb-tree") {
+        if (std::string* path = PathOption(arg, options)) {
             if (!needValue()) return false;
-            (arg == "--trace" ? options.tracePath : arg == "--flash-out" ? options.flashPath : options.usbTreePath) = value;
+            *path = value;
+            ++i;
+            continue;
+        }
+        if (arg == "--pcap-link") {
+            if (!needValue()) return false;
+            if (std::strcmp(value, "usbmon") == 0) options.pcapLink = platform::CaptureLink::Usbmon;
+            else if (std::strcmp(value, "usbpcap") == 0) options.pcapLink = platform::CaptureLink::UsbPcap;
+            else {
+                error = "unknown link type '" + std::string(value) + "' (usbmon or usbpcap)";
+                return false;
+            }
             ++i;
             continue;
         }
@@ -232,6 +262,10 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
     }
     if (!options.help && !options.version && !options.haveDevice) {
         error = "--device VID:PID is required";
+        return false;
+    }
+    if (!options.imagePath.empty() && options.checkCapturePath.empty()) {
+        error = "--image goes with --check-capture";
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/capture_file.h"
 #include "sim/hid_bus.h"
 
 namespace sim {
@@ -21,6 +22,10 @@ struct CliOptions {
     std::string tracePath;
     std::string flashPath;
     std::string usbTreePath;
+    std::string pcapPath;                 // --pcap: the run's HID traffic as a USB capture
+    platform::CaptureLink pcapLink = platform::CaptureLink::Usbmon;
+    std::string checkCapturePath;         // --check-capture: judge a capture instead of a run
+    std::string imagePath;                // --image: the image the checked capture should write
     std::uint32_t timeScale = 1;
     bool fixTicks = false;
     std::uint32_t ticks = 0;

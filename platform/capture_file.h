@@ -1,0 +1,108 @@
+// USB captures of HID traffic: a pcapng file that Wireshark and tshark dissect as USB, with the
+// reports shown as HID (docs/captures.md).
+//
+// Portable: no system headers, no knowledge of any backend. One capture file per process, open
+// between CaptureOpen and CaptureClose; every call is safe from any thread. A backend makes
+// these calls:
+//
+//   CaptureOpen(path, link, error)   once, before anything is recorded
+//   CaptureAddDevice(device, time)   once per device, when it appears (or before its first
+//                                    transfer): writes its enumeration, the requests for the
+//                                    device, configuration and HID report descriptors, and
+//                                    returns the number that names the device in later calls
+//   CaptureRecord(transfer)          after each report operation, with its outcome
+//   CaptureClose(error)              at the end: false, with the reason, when any write failed
+//
+// Bytes are given as the HID interfaces of Windows and Linux hand them to a program: byte 0 is
+// the report id, 0 for a device that numbers no reports. On the bus a report id of 0 is not
+// sent, so that byte is left out of the transfer's data.
+//
+// Which transfer each host operation is on the bus (the class driver decides, not the program):
+//
+// | Host operation                       | Windows hidclass  | Linux usbhid (hidraw) |
+// |--------------------------------------|-------------------|-----------------------|
+// | WriteFile / write()                  | InterruptOut *    | InterruptOut *        |
+// | HidD_SetOutputReport / HIDIOCSOUTPUT | SetReport Output  | InterruptOut *        |
+// | ReadFile / read()                    | InterruptIn       | InterruptIn           |
+// | HidD_GetInputReport / HIDIOCGINPUT   | GetReport Input   | GetReport Input       |
+//
+// * SetReport Output instead when the interface has no interrupt OUT endpoint.
+//
+// A report that the class driver refuses itself (wrong length, undeclared report id) never
+// reaches the bus: record nothing for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The link type of the file's interface: how each USB packet's header is laid out.
+enum class CaptureLink : std::uint16_t {
+    Usbmon = 220,   // LINKTYPE_USB_LINUX_MMAPPED: Linux usbmon, 64-byte header
+    UsbPcap = 249,  // LINKTYPE_USBPCAP: USBPcap on Windows
+};
+
+// A HID device with one HID interface (number 0) of a full-speed device: an interrupt IN
+// endpoint 0x81 and, when hasInterruptOut, an interrupt OUT endpoint 0x01, both of 64 bytes.
+struct CaptureDevice {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::vector<std::uint8_t> reportDescriptor;  // the interface's whole HID report descriptor
+    bool hasInterruptOut = false;
+    std::uint16_t bus = 0;      // 0: bus 1
+    std::uint8_t address = 0;   // 0: the next free address from 2 on (1 is the root hub)
+};
+
+enum class CaptureKind {
+    InterruptOut,  // an output report on the interrupt OUT endpoint
+    InterruptIn,   // an input report from the interrupt IN endpoint
+    SetReport,     // HID class SET_REPORT on the control endpoint
+    GetReport,     // HID class GET_REPORT on the control endpoint
+};
+
+// The HID report types of SET_REPORT and GET_REPORT (high byte of wValue).
+enum class CaptureReportType : std::uint8_t { Input = 1, Output = 2, Feature = 3 };
+
+enum class CaptureStatus {
+    Completed,   // the device took the report, or sent it
+    Refused,     // the device refused it (STALL handshake)
+    TimedOut,    // the host gave up waiting and cancelled it
+    DeviceGone,  // the device was no longer there
+    Failed,      // any other error of the transaction
+};
+
+struct CaptureTransfer {
+    int device = 0;  // as CaptureAddDevice returned it
+    CaptureKind kind = CaptureKind::InterruptOut;
+    CaptureReportType reportType = CaptureReportType::Output;  // SetReport and GetReport only
+    CaptureStatus status = CaptureStatus::Completed;
+    // Out: the report. In: the buffer as the device filled it when Completed; otherwise the
+    // buffer as the host passed it (only byte 0, the report id a GetReport asks for, and the
+    // length count then).
+    const std::uint8_t* bytes = nullptr;
+    std::size_t length = 0;
+    std::uint64_t submittedUs = 0;  // microseconds since 1970-01-01 UTC (CaptureClock)
+    std::uint64_t completedUs = 0;
+};
+
+// Starts a capture file at path (replacing it). False, with the reason in error, when the
+// file cannot be created or a capture is open already.
+bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error);
+bool CaptureIsOpen();
+// Writes the device's enumeration at time and returns its number (0 when no capture is open
+// or the device cannot be described: a report descriptor longer than 65535 bytes).
+int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs);
+// Writes one transfer: its submission and its completion. Nothing when no capture is open
+// or the device number is unknown; a report longer than a transfer can carry is kept as a
+// failure for CaptureClose.
+void CaptureRecord(const CaptureTransfer& transfer);
+// Finishes the file. False, with the reason in error, when a write failed on the way.
+bool CaptureClose(std::string& error);
+
+// The current time in microseconds since 1970-01-01 UTC, for the time stamps.
+std::uint64_t CaptureClock();
+
+}  // namespace platform
