@@ -5,11 +5,30 @@
 
 #include "platform/types.h"
 
+// The walk runs on the user-interface thread inside Start, so a hub or device that never
+// answers must not hold the dialog: every request waits at most kUsbRequestLimitMs, and once
+// kUsbWalkBudgetMs have passed since the walk began it sends no further request and opens no
+// further node; it closes what it holds and returns.
+//
+// The hub driver answers most requests from what it knows of its ports; a descriptor request
+// becomes a control transfer to the device, which must return the first data of a standard
+// request within 500 ms (USB 2.0, 9.2.6.4). Twice that leaves room for the hub driver's own
+// scheduling and a device that resumes from suspend first.
+inline constexpr std::uint32_t kUsbRequestLimitMs = 1000;
+// Windows marks a window "Not Responding" once it has not taken its messages for 5 s. The
+// budget, the grace time that the last request may take when its cancellation does not end it
+// (1000 ms on Windows) and 500 ms for closing the nodes still open stay within that.
+inline constexpr std::uint32_t kUsbWalkBudgetMs = 3500;
+
 // Visits every host controller "\\.\HCD0" to "\\.\HCD9", its root hub and, depth first, every
 // hub below it, and asks each connected device that names any string for its identification
 // string (index 0xFF, language 0x0036). Sets downloadState.TopologyMatchFlag when one of them
-// carries "rq4180" or "DRIM UPDATA2" in any case; never clears it.
+// carries "rq4180" or "DRIM UPDATA2" in any case; never clears it. Bounded in time as above: a
+// walk cut short by its budget leaves the flag as far as it got.
 void UsbTopologyWalk();
+
+// Whether the last walk ran out of its budget before it had visited everything.
+bool UsbWalkRanOutOfTime();
 
 // Examines ports 1 to portCount of an open hub.
 void WalkHubPorts(platform::DeviceHandle hub, std::uint32_t portCount);

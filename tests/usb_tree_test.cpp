@@ -139,6 +139,33 @@ TEST_F(UsbStartTest, NormalModeControllerClearsTheFlagAndWalks)
     EXPECT_EQ(sim::TraceEvents("topology"), (std::vector<std::string>{"topology match=0", "topology match=1"}));
 }
 
+TEST_F(UsbStartTest, StartReturnsWithinTheWalksBudgetWhenNoControllerAnswers)
+{
+    // Every host controller takes the root hub name request and never answers it. Start waits
+    // three requests out in full, the fourth for what is left of the budget, then opens nothing
+    // more; the matching devices behind the controllers are never reached.
+    sim::UsbTree tree;
+    for (int n = 0; n < 10; ++n) {
+        auto root = sim::MakeUsbHub("USB#ROOT_HUB#" + std::to_string(n), 1);
+        root->ports[0].device = sim::MakeUsbDevice(0x2563, 0x0575, "Oskel", "Pad", "rq4180");
+        tree.controllers.push_back(sim::UsbController{n, false, root, sim::UsbAnswering::kNever});
+    }
+    sim::SetUsbTree(tree);
+    PlugDevice(0x2563, 0x0575);
+    const std::uint32_t before = sim::UsbDriverClock();
+    DialogStart(sim::kDialogWindow);
+    EXPECT_EQ(sim::UsbDriverClock() - before, kUsbWalkBudgetMs);
+    static_assert(kUsbWalkBudgetMs % kUsbRequestLimitMs != 0, "the last request gets only the rest");
+    const auto requests = sim::UsbRequests();
+    EXPECT_EQ(requests.size(), kUsbWalkBudgetMs / kUsbRequestLimitMs + 1);
+    for (const auto& r : requests) EXPECT_TRUE(r.neverAnswered) << r.path;
+    EXPECT_EQ(sim::UsbOpenAttempts().size(), requests.size());
+    EXPECT_EQ(sim::UsbOpenAttempts().back(), "\\\\.\\HCD" + std::to_string(requests.size() - 1));
+    EXPECT_TRUE(UsbWalkRanOutOfTime());
+    EXPECT_EQ(downloadState.TopologyMatchFlag, 0);
+    EXPECT_TRUE(sim::Dialog().boxes.empty());
+}
+
 TEST_F(UsbStartTest, UpdateModeControllerWalksNothing)
 {
     sim::UseDefaultUsbTree();
