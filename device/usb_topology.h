@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/types.h"
+#include "platform/usb.h"
 
 // The walk runs on the user-interface thread inside Start, so a hub or device that never
 // answers must not hold the dialog: every request waits at most kUsbRequestLimitMs, and once
@@ -15,10 +16,15 @@
 // request within 500 ms (USB 2.0, 9.2.6.4). Twice that leaves room for the hub driver's own
 // scheduling and a device that resumes from suspend first.
 inline constexpr std::uint32_t kUsbRequestLimitMs = 1000;
-// Windows marks a window "Not Responding" once it has not taken its messages for 5 s. The
-// budget, the grace time that the last request may take when its cancellation does not end it
-// (1000 ms on Windows) and 500 ms for closing the nodes still open stay within that.
+// A request's time limit never reaches past the budget, but a request whose cancellation does
+// not end it may take the cancel grace time beyond it.
 inline constexpr std::uint32_t kUsbWalkBudgetMs = 3500;
+inline constexpr std::uint32_t kUsbWalkLongestMs = kUsbWalkBudgetMs + platform::kUsbCancelGraceMs;
+// Windows marks a window "Not Responding" once it has not taken its messages for 5 s. The
+// longest walk leaves room within that for closing the nodes still open.
+inline constexpr std::uint32_t kWindowNotRespondingMs = 5000;
+inline constexpr std::uint32_t kClosingRoomMs = 500;
+static_assert(kUsbWalkLongestMs + kClosingRoomMs <= kWindowNotRespondingMs);
 
 // Visits every host controller "\\.\HCD0" to "\\.\HCD9", its root hub and, depth first, every
 // hub below it, and asks each connected device that names any string for its identification

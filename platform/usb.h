@@ -97,12 +97,16 @@ inline constexpr std::size_t kHeaderSize = 12;
 // sharing writes, as an existing object, for requests bounded in time. kInvalidHandle on failure.
 DeviceHandle UsbOpenNode(const std::string& path);
 
-// One I/O control request, waited for at most timeLimitMs. The request reads inSize bytes from
+// How long a request that ran out of time may take beyond its limit: it is cancelled, and one
+// whose driver does not let go of it after this grace time is given up.
+inline constexpr std::uint32_t kUsbCancelGraceMs = 1000;
+
+// One I/O control request, waited for at most timeLimitMs (and kUsbCancelGraceMs more when its
+// cancellation does not end it at once). The request reads inSize bytes from
 // in and writes at most outSize bytes to out (in and out may be the same block); bytesReturned
 // receives how many it wrote. False when the driver refused the request or did not answer in
-// time: such a request is cancelled, and one that its driver does not let go of is given up
-// after a short grace time (on Windows, platform/overlapped_win32.h), on memory of its own.
-// Nothing refers to in or out once this has returned.
+// time. A request works on memory of its own, which one that is given up keeps (on Windows,
+// platform/overlapped_win32.h): nothing refers to in or out once this has returned.
 bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                 void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
                 std::uint32_t timeLimitMs);

@@ -78,6 +78,7 @@ static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wLength) == dr::kLeng
 static_assert(offsetof(USB_DESCRIPTOR_REQUEST, Data) == dr::kData);
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(kUsbCancelGraceMs == kCancelGraceMs);
 
 namespace {
 

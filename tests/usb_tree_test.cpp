@@ -96,6 +96,7 @@ TEST_F(UsbTreeFileTest, MistakesAreReportedWithTheirLine)
     EXPECT_EQ(ParseError("controller 0\n  root-hub name=X\n    port 1\n      device speed=super\n"),
               "line 4: speed is low, full or high");
     EXPECT_EQ(ParseError("controller 0\ncontroller 0\n"), "line 2: controller given twice");
+    EXPECT_EQ(ParseError("controller 0 answers=sometimes\n"), "line 1: answers is always, never or never-uncancellable");
     std::string error;
     EXPECT_FALSE(sim::LoadUsbTree("/nonexistent/tree.txt", error));
     EXPECT_EQ(error, "cannot read /nonexistent/tree.txt");
