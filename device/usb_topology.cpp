@@ -343,7 +343,8 @@ void UsbTopologyWalk()
     walking = true;
     outOfTime = false;
     walkStart = UsbTickCount();
-    for (int number = 0; number < kHostControllerCount && TimeLeft(); ++number) {
+    for (int number = 0; number < kHostControllerCount; ++number) {
+        if (!TimeLeft()) break;
         hubsBelowRootHub = 0;
         char controllerPath[16];
         std::snprintf(controllerPath, sizeof controllerPath, "\\\\.\\HCD%d", number);

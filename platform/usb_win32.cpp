@@ -84,7 +84,7 @@ namespace {
 
 std::string lastFailure;
 
-std::string CodeText(std::uint32_t code)
+std::string RequestText(std::uint32_t code)
 {
     char text[32];
     std::snprintf(text, sizeof text, "request 0x%06lx", static_cast<unsigned long>(code));
@@ -95,12 +95,12 @@ void NoteFailure(std::uint32_t code, const OverlappedResult& result, std::uint32
 {
     const std::string limit = std::to_string(timeLimitMs) + " ms";
     if (result.abandoned) {
-        lastFailure = CodeText(code) + ": no answer within " + limit + ", and the cancellation did not end it within " +
+        lastFailure = RequestText(code) + ": no answer within " + limit + ", and the cancellation did not end it within " +
                       std::to_string(kCancelGraceMs) + " ms: given up";
     } else if (result.timedOut) {
-        lastFailure = CodeText(code) + ": no answer within " + limit + ": cancelled, " + SystemErrorText(result.error);
+        lastFailure = RequestText(code) + ": no answer within " + limit + ": cancelled, " + SystemErrorText(result.error);
     } else {
-        lastFailure = CodeText(code) + ": " + SystemErrorText(result.error);
+        lastFailure = RequestText(code) + ": " + SystemErrorText(result.error);
     }
 }
 
@@ -123,7 +123,10 @@ bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::ui
                 std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
 {
     bytesReturned = 0;
-    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) return false;
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) {
+        lastFailure = RequestText(code) + ": a buffer is missing";
+        return false;
+    }
     const OverlappedResult result = RunBoundedOverlapped(
         reinterpret_cast<HANDLE>(handle), timeLimitMs, static_cast<const std::uint8_t*>(in), inSize,
         inSize > outSize ? inSize : outSize,

@@ -155,9 +155,9 @@ std::uint32_t UsbWalksEnded();
 void SetUsbBlockAllocationFailure(std::uint32_t nth);
 
 // The tree's clock in simulated milliseconds, wrapping at 2^32. It moves only while a node keeps
-// a request waiting, by the time the request waited; ResetUsbTree sets it to kUsbClockStart.
-// kUsbClockStart lies shortly before the wrap, so that a walk that waits crosses it.
-inline constexpr std::uint32_t kUsbClockStart = 0xFFFFF000;
+// a request waiting, by the time the request waited; ResetUsbTree sets it to kUsbClockStart,
+// 1000 ms before the wrap, so that a walk that waits longer than that crosses it.
+inline constexpr std::uint32_t kUsbClockStart = 0xFFFFFFFFu - 999;
 std::uint32_t UsbDriverClock();
 // What the last refused open or request met (the seam's UsbLastFailure).
 std::string UsbDriverLastFailure();

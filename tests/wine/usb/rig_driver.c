@@ -43,7 +43,8 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
 
 /* ---- Requests kept pending for nodes that never answer. The table is guarded by the cancel
  * spin lock, which the I/O manager holds when it calls a cancel routine. A request is in the
- * table from the moment it is kept until its cancel routine ends it or a cleanup takes it. */
+ * table from the moment it is kept until its cancel routine ends it or its node's cleanup (or
+ * close) takes it. */
 
 /* More than any walk keeps pending at once: it waits for one request at a time, and gives up at
  * most a few whose cancellation does not end them. */
@@ -104,9 +105,10 @@ static NTSTATUS KeepPending(PIRP irp, int uncancellable)
     IoSetCancelRoutine(irp, CancelPendingRequest);
     if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL && !uncancellable) {
         /* Cancelled before the routine was in place: end it as the routine would. */
+        intptr_t handle = slot->handle;
         slot->irp = NULL;
         IoReleaseCancelSpinLock(irql);
-        RigTreePendingEvent(slot->handle, RIG_TREE_CANCEL_ENDED);
+        RigTreePendingEvent(handle, RIG_TREE_CANCEL_ENDED);
         CompleteIrp(irp, STATUS_CANCELLED, 0);
         return STATUS_PENDING;
     }
