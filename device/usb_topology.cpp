@@ -1,5 +1,6 @@
 #include "device/usb_topology.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,6 +34,46 @@ constexpr std::uint16_t kIdentificationLength = 255;
 constexpr std::size_t kIdentificationRequestSize = usb_descriptor_request::kHeaderSize + 255;  // 267
 constexpr std::uint16_t kConfigurationValue = 0x0200;  // configuration descriptor, index 0
 
+// The walk's time, on the clock of the requests' time limits: when it began, and whether its
+// budget has run out. Outside a walk (a port read on its own) only kUsbRequestLimitMs bounds a
+// request.
+bool walking = false;
+std::uint32_t walkStart = 0;
+bool outOfTime = false;
+
+// The time limit of the next request: kUsbRequestLimitMs, or what is left of the walk's budget
+// when that is less; 0 once the budget has run out.
+std::uint32_t NextRequestLimit()
+{
+    if (!walking) return kUsbRequestLimitMs;
+    if (!outOfTime) {
+        const std::uint32_t elapsed = UsbTickCount() - walkStart;  // unsigned: across the wrap too
+        if (elapsed < kUsbWalkBudgetMs) return std::min(kUsbRequestLimitMs, kUsbWalkBudgetMs - elapsed);
+        outOfTime = true;
+    }
+    return 0;
+}
+
+bool TimeLeft()
+{
+    return NextRequestLimit() != 0;
+}
+
+// Every request of the walk, bounded in time; none is sent once the budget has run out.
+bool WalkRequest(DeviceHandle node, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                 std::uint32_t outSize, std::uint32_t& returned)
+{
+    returned = 0;
+    const std::uint32_t limit = NextRequestLimit();
+    return limit != 0 && UsbRequest(node, code, in, inSize, out, outSize, returned, limit);
+}
+
+// Every open of the walk; none once the budget has run out.
+DeviceHandle WalkOpen(const std::string& path)
+{
+    return TimeLeft() ? UsbOpenNode(path) : kInvalidHandle;
+}
+
 std::string NodePath(const char* name)
 {
     return std::string("\\\\.\\") + name;
@@ -64,9 +105,9 @@ constexpr NameRecord kConnectionName{kIoctlUsbGetNodeConnectionName, true,
 bool RequestName(DeviceHandle node, const NameRecord& kind, std::uint32_t port, std::uint8_t* block,
                  std::uint32_t size, std::uint32_t& returned)
 {
-    if (!kind.namesPort) return UsbRequest(node, kind.code, nullptr, 0, block, size, returned);
+    if (!kind.namesPort) return WalkRequest(node, kind.code, nullptr, 0, block, size, returned);
     WriteLe32(block + usb_node_connection_name::kConnectionIndex, port);
-    return UsbRequest(node, kind.code, block, size, block, size, returned);
+    return WalkRequest(node, kind.code, block, size, block, size, returned);
 }
 
 // The name in the ANSI code page, or null.
@@ -96,7 +137,7 @@ bool WalkHubNode(DeviceHandle hub, std::uint8_t* nodeInformation)
 {
     using namespace usb_node_information;
     std::uint32_t returned = 0;
-    if (!UsbRequest(hub, kIoctlUsbGetNodeInformation, nodeInformation, kSize, nodeInformation, kSize,
+    if (!WalkRequest(hub, kIoctlUsbGetNodeInformation, nodeInformation, kSize, nodeInformation, kSize,
                     returned) ||
         returned <= kNumberOfPorts) {
         return false;
@@ -130,7 +171,7 @@ bool ReadOlderConnectionInformation(DeviceHandle hub, std::uint32_t port, std::u
     if (older == nullptr) return false;
     WriteLe32(older + kConnectionIndex, port);
     std::uint32_t returned = 0;
-    const bool known = UsbRequest(hub, kIoctlUsbGetNodeConnectionInformation, older, kSize, older, kSize,
+    const bool known = WalkRequest(hub, kIoctlUsbGetNodeConnectionInformation, older, kSize, older, kSize,
                                   returned) &&
                        returned >= kFixedSize;
     if (known) {
@@ -167,7 +208,7 @@ std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::ui
     std::uint8_t head[kHeadRequestSize] = {};
     SetDescriptorRequest(head, port, kConfigurationValue, 0, kConfigurationDescriptorSize);
     std::uint32_t returned = 0;
-    if (!UsbRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, head, kHeadRequestSize, head,
+    if (!WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, head, kHeadRequestSize, head,
                     kHeadRequestSize, returned) ||
         returned != kHeadRequestSize) {
         return nullptr;
@@ -179,7 +220,7 @@ std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::ui
     std::uint8_t* set = GlobalBlockAlloc(requestSize);
     if (set == nullptr) return nullptr;
     SetDescriptorRequest(set, port, kConfigurationValue, 0, totalLength);
-    const bool consistent = UsbRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, set, requestSize,
+    const bool consistent = WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, set, requestSize,
                                        set, requestSize, returned) &&
                             returned == requestSize &&
                             ReadLe16(set + kData + kConfigurationTotalLength) == totalLength;
@@ -200,7 +241,7 @@ void CheckIdentificationString(DeviceHandle hub, std::uint32_t port, PortBlocks&
     SetDescriptorRequest(blocks.stringReply, port, kIdentificationValue, kIdentificationLanguage,
                          kIdentificationLength);
     std::uint32_t returned = 0;
-    if (!UsbRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, blocks.stringReply,
+    if (!WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, blocks.stringReply,
                     kIdentificationRequestSize, blocks.stringReply, kIdentificationRequestSize,
                     returned)) {
         return;
@@ -256,7 +297,7 @@ bool ReadPortConnection(DeviceHandle hub, std::uint32_t port, std::uint8_t* conn
     using namespace usb_connection_information;
     WriteLe32(connection + kConnectionIndex, port);
     std::uint32_t returned = 0;
-    return (UsbRequest(hub, kIoctlUsbGetNodeConnectionInformationEx, connection, kSize, connection, kSize,
+    return (WalkRequest(hub, kIoctlUsbGetNodeConnectionInformationEx, connection, kSize, connection, kSize,
                        returned) &&
             returned >= kFixedSize) ||
            ReadOlderConnectionInformation(hub, port, connection);
@@ -278,7 +319,7 @@ char* WideToAnsi(const char16_t* text)
 void WalkHubPorts(DeviceHandle hub, std::uint32_t portCount)
 {
     for (std::uint32_t port = 1; port <= portCount; ++port) {
-        if (!ExaminePort(hub, port)) return;
+        if (!TimeLeft() || !ExaminePort(hub, port)) return;
     }
 }
 
@@ -286,7 +327,7 @@ void WalkExternalHub(char* hubName)
 {
     std::uint8_t* nodeInformation = GlobalBlockAlloc(usb_node_information::kSize);
     if (nodeInformation != nullptr && hubsBelowRootHub < kMostHubsPerController) {
-        const DeviceHandle hub = UsbOpenNode(NodePath(hubName));
+        const DeviceHandle hub = WalkOpen(NodePath(hubName));
         if (hub != kInvalidHandle) {
             ++hubsBelowRootHub;
             WalkHubNode(hub, nodeInformation);
@@ -299,15 +340,19 @@ void WalkExternalHub(char* hubName)
 
 void UsbTopologyWalk()
 {
+    walking = true;
+    outOfTime = false;
+    walkStart = UsbTickCount();
     for (int number = 0; number < kHostControllerCount; ++number) {
+        if (!TimeLeft()) break;
         hubsBelowRootHub = 0;
         char controllerPath[16];
         std::snprintf(controllerPath, sizeof controllerPath, "\\\\.\\HCD%d", number);
-        const DeviceHandle controller = UsbOpenNode(controllerPath);
+        const DeviceHandle controller = WalkOpen(controllerPath);
         if (controller == kInvalidHandle) continue;
 
         if (char* rootHubName = ReadName(controller, kRootHubName, 0)) {
-            const DeviceHandle rootHub = UsbOpenNode(NodePath(rootHubName));
+            const DeviceHandle rootHub = WalkOpen(NodePath(rootHubName));
             GlobalBlockFree(rootHubName);
             if (rootHub != kInvalidHandle) {
                 std::uint8_t* nodeInformation = GlobalBlockAlloc(usb_node_information::kSize);
@@ -318,4 +363,10 @@ void UsbTopologyWalk()
         }
         UsbCloseNode(controller);
     }
+    walking = false;
+}
+
+bool UsbWalkRanOutOfTime()
+{
+    return outOfTime;
 }

@@ -13,10 +13,10 @@
 
 #include <cstddef>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "platform/hid_class_win32.h"
+#include "platform/overlapped_win32.h"
 #include "platform/system_library_win32.h"
 
 namespace platform {
@@ -118,63 +118,19 @@ DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
     return handle == nullptr ? kInvalidHandle : FromHandle(handle);
 }
 
-// How long a cancelled operation may take to end. A driver may keep a report pending until its
-// device answers and never pass the cancellation on (Wine's HID class driver does so for writes,
-// set-output and get-input requests): such an operation is abandoned after this time.
-constexpr DWORD kCancelGraceMs = 1000;
-
-// The memory of one overlapped operation: its OVERLAPPED record, its event and its own copy of
-// the report. It lives on the heap so that an operation that cannot be cancelled can be
-// abandoned with it: the system may still write into it, so it is never released then.
-struct Operation {
-    OVERLAPPED overlapped{};
-    std::vector<std::uint8_t> report;
-};
-
-// Whether the operation is over: it ended by itself within timeLimitMs, or it was cancelled and
-// its cancellation ended it within kCancelGraceMs.
-bool WaitForOperation(HANDLE handle, Operation& operation, std::uint32_t timeLimitMs)
-{
-    if (WaitForSingleObject(operation.overlapped.hEvent, timeLimitMs) == WAIT_OBJECT_0) return true;
-    CancelIoEx(handle, &operation.overlapped);
-    return WaitForSingleObject(operation.overlapped.hEvent, kCancelGraceMs) == WAIT_OBJECT_0;
-}
-
-// One overlapped operation on a copy of report (length bytes), started by
-// start(handle, copy, overlapped) and waited for at most timeLimitMs. On time-out it is cancelled;
-// an operation that completes in the instant the limit runs out counts with what it reports. When
-// it succeeded and copyBack is set, the copy goes back into report. Nothing refers to the
-// caller's memory when this returns.
+// One bounded operation on a copy of report (length bytes), started by
+// start(handle, copy, overlapped). When it succeeded and copyBack is set, the copy goes back into
+// report.
 template <typename Start>
 bool RunBounded(DeviceHandle device, std::uint32_t timeLimitMs, std::uint8_t* report, std::size_t length,
                 bool copyBack, Start start)
 {
     if (!Usable(device)) return false;
-    HANDLE handle = ToHandle(device);
-    auto* operation = new (std::nothrow) Operation;
-    if (operation == nullptr) return false;
-    operation->report.assign(report, report + length);
-    operation->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (operation->overlapped.hEvent == nullptr) {
-        delete operation;
-        return false;
-    }
-
-    bool over = true;
-    bool done = false;
-    DWORD transferred = 0;
-    if (start(handle, operation->report.data(), &operation->overlapped)) {
-        done = GetOverlappedResult(handle, &operation->overlapped, &transferred, FALSE) != FALSE;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        over = WaitForOperation(handle, *operation, timeLimitMs);
-        done = over && GetOverlappedResult(handle, &operation->overlapped, &transferred, FALSE) != FALSE;
-    }
-    if (done && copyBack) std::memcpy(report, operation->report.data(), length);
-    if (over) {
-        CloseHandle(operation->overlapped.hEvent);
-        delete operation;
-    }
-    return done;
+    return RunBoundedOverlapped(ToHandle(device), timeLimitMs, report, length, length, start,
+                                [&](const std::uint8_t* copy, DWORD) {
+                                    if (copyBack) std::memcpy(report, copy, length);
+                                })
+        .done;
 }
 
 bool FitsDword(std::size_t length) { return length > 0 && length <= 0xFFFFFFFFu; }

@@ -94,16 +94,33 @@ inline constexpr std::size_t kHeaderSize = 12;
 }  // namespace usb_descriptor_request
 
 // Opens a host controller or hub by its path ("\\.\HCD0", "\\.\USB#ROOT_HUB...") for writing,
-// sharing writes, as an existing object. kInvalidHandle on failure.
+// sharing writes, as an existing object, for requests bounded in time. kInvalidHandle on failure.
 DeviceHandle UsbOpenNode(const std::string& path);
 
-// One synchronous I/O control request. The request reads inSize bytes from in and writes at
-// most outSize bytes to out (in and out may be the same block); bytesReturned receives how many
-// it wrote. False when the driver refused the request.
+// How long a request that ran out of time may take beyond its limit: it is cancelled, and one
+// whose driver does not let go of it after this grace time is given up.
+inline constexpr std::uint32_t kUsbCancelGraceMs = 1000;
+
+// One I/O control request, waited for at most timeLimitMs (and kUsbCancelGraceMs more when its
+// cancellation does not end it at once). The request reads inSize bytes from
+// in and writes at most outSize bytes to out (in and out may be the same block); bytesReturned
+// receives how many it wrote. False when the driver refused the request or did not answer in
+// time. A request works on memory of its own, which one that is given up keeps (on Windows,
+// platform/overlapped_win32.h): nothing refers to in or out once this has returned.
 bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
-                void* out, std::uint32_t outSize, std::uint32_t& bytesReturned);
+                void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
+                std::uint32_t timeLimitMs);
 
 void UsbCloseNode(DeviceHandle handle);
+
+// Milliseconds on the clock that the requests' time limits run on, wrapping at 2^32: the
+// system's tick count; in the simulated world the simulated tree's own time.
+std::uint32_t UsbTickCount();
+
+// What the last open or request that failed met, for diagnostics: the operation (the open of a
+// path, or a request's I/O control code) and the system's error text, or how the time limit
+// ended it. Empty before any failure.
+std::string UsbLastFailure();
 
 // A zero-filled block from the global heap (null when it can't be had), and its release.
 std::uint8_t* GlobalBlockAlloc(std::size_t size);

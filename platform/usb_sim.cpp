@@ -16,14 +16,25 @@ DeviceHandle UsbOpenNode(const std::string& path)
 }
 
 bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
-                void* out, std::uint32_t outSize, std::uint32_t& bytesReturned)
+                void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
+                std::uint32_t timeLimitMs)
 {
-    return sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, bytesReturned);
+    return sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, bytesReturned, timeLimitMs);
 }
 
 void UsbCloseNode(DeviceHandle handle)
 {
     sim::UsbDriverClose(handle);
+}
+
+std::uint32_t UsbTickCount()
+{
+    return sim::UsbDriverClock();
+}
+
+std::string UsbLastFailure()
+{
+    return sim::UsbDriverLastFailure();
 }
 
 std::uint8_t* GlobalBlockAlloc(std::size_t size)

@@ -1,5 +1,6 @@
 // The USB side of the seam on Windows: host controller and hub device objects, the hub
-// driver's I/O control requests, global-heap blocks and the ANSI code page.
+// driver's I/O control requests, global-heap blocks and the ANSI code page. Every request is
+// overlapped and bounded by its time limit (platform/overlapped_win32.h).
 #include "platform/usb.h"
 
 #include <windows.h>
@@ -7,6 +8,11 @@
 #include <usbioctl.h>
 
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/overlapped_win32.h"
+#include "platform/system_error_win32.h"
 
 namespace platform {
 
@@ -72,27 +78,83 @@ static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wLength) == dr::kLeng
 static_assert(offsetof(USB_DESCRIPTOR_REQUEST, Data) == dr::kData);
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(kUsbCancelGraceMs == kCancelGraceMs);
+
+namespace {
+
+std::string lastFailure;
+
+std::string RequestText(std::uint32_t code)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "request 0x%06lx", static_cast<unsigned long>(code));
+    return text;
+}
+
+void NoteFailure(std::uint32_t code, const OverlappedResult& result, std::uint32_t timeLimitMs)
+{
+    const std::string limit = std::to_string(timeLimitMs) + " ms";
+    if (result.abandoned) {
+        lastFailure = RequestText(code) + ": no answer within " + limit + ", and the cancellation did not end it within " +
+                      std::to_string(kCancelGraceMs) + " ms: given up";
+    } else if (result.timedOut) {
+        lastFailure = RequestText(code) + ": no answer within " + limit + ": cancelled, " + SystemErrorText(result.error);
+    } else {
+        lastFailure = RequestText(code) + ": " + SystemErrorText(result.error);
+    }
+}
+
+}  // namespace
 
 DeviceHandle UsbOpenNode(const std::string& path)
 {
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        lastFailure = "open " + path + ": " + SystemErrorText(GetLastError());
+        return kInvalidHandle;
+    }
     return reinterpret_cast<DeviceHandle>(handle);
 }
 
+// A buffered request: the system copies the input at the start and hands back the first
+// bytesReturned bytes of its buffer, so the operation's own buffer serves as input and output.
 bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
-                std::uint32_t outSize, std::uint32_t& bytesReturned)
+                std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
 {
-    DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(handle), code, const_cast<void*>(in), inSize, out,
-                                    outSize, &returned, nullptr);
-    bytesReturned = ok ? returned : 0;
-    return ok != FALSE;
+    bytesReturned = 0;
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) {
+        lastFailure = RequestText(code) + ": a buffer is missing";
+        return false;
+    }
+    const OverlappedResult result = RunBoundedOverlapped(
+        reinterpret_cast<HANDLE>(handle), timeLimitMs, static_cast<const std::uint8_t*>(in), inSize,
+        inSize > outSize ? inSize : outSize,
+        [&](HANDLE node, std::uint8_t* buffer, OVERLAPPED* overlapped) {
+            return DeviceIoControl(node, code, inSize != 0 ? buffer : nullptr, inSize,
+                                   outSize != 0 ? buffer : nullptr, outSize, nullptr, overlapped) != FALSE;
+        },
+        [&](const std::uint8_t* buffer, DWORD transferred) {
+            bytesReturned = transferred < outSize ? transferred : outSize;
+            if (bytesReturned != 0) std::memcpy(out, buffer, bytesReturned);
+        });
+    if (!result.done) NoteFailure(code, result, timeLimitMs);
+    return result.done;
 }
 
 void UsbCloseNode(DeviceHandle handle)
 {
     if (handle != kInvalidHandle) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+std::uint32_t UsbTickCount()
+{
+    return GetTickCount();
+}
+
+std::string UsbLastFailure()
+{
+    return lastFailure;
 }
 
 std::uint8_t* GlobalBlockAlloc(std::size_t size)

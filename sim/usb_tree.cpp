@@ -11,6 +11,7 @@
 #include "platform/usb.h"
 #include "sim/trace.h"
 #include "sim/usb_text.h"
+#include "sim/world.h"
 
 namespace sim {
 
@@ -39,6 +40,8 @@ struct UsbWorld {
     std::uint32_t walksEnded = 0;
     std::vector<UsbRequestRecord> requests;
     std::vector<std::string> openAttempts;
+    std::uint32_t clock = kUsbClockStart;
+    std::string lastFailure;
 };
 
 std::mutex worldMutex;
@@ -170,6 +173,7 @@ bool AnswerConnectionInformation(const UsbHub& hub, bool newer, std::vector<std:
     }
     WriteLe32(&system[kConnectionStatus], StatusOf(*port));
     returned = static_cast<std::uint32_t>(kFixedSize + pipesWritten * kPipeInfoSize);
+    if (newer && device != nullptr && device->newerReplyBytes) returned = std::min(returned, *device->newerReplyBytes);
     return true;
 }
 
@@ -233,7 +237,11 @@ bool AnswerConnectionName(const UsbHub& hub, std::vector<std::uint8_t>& system, 
     const UsbPort* port = PortOf(hub, ReadLe32(&system[kConnectionIndex]));
     if (port == nullptr) return false;
     const std::string name = (port->device && port->device->hub) ? port->device->hub->name : "";
-    return AnswerName(system, outSize, kSize, kActualLength, NameRecord(kName, name), returned);
+    std::vector<std::uint8_t> record = NameRecord(kName, name);
+    const bool cut = port->shortNameReplyBytes && outSize < record.size();
+    if (!AnswerName(system, outSize, kSize, kActualLength, std::move(record), returned)) return false;
+    if (cut) returned = std::min(returned, *port->shortNameReplyBytes);
+    return true;
 }
 
 bool Answer(const OpenNode& node, std::uint32_t code, std::vector<std::uint8_t>& system,
@@ -256,6 +264,32 @@ bool Answer(const OpenNode& node, std::uint32_t code, std::vector<std::uint8_t>&
     case kIoctlUsbGetNodeConnectionName: return AnswerConnectionName(hub, system, inSize, outSize, returned);
     default: return false;
     }
+}
+
+UsbAnswering AnsweringOf(const OpenNode& node)
+{
+    if (node.controller != nullptr) return node.controller->answering;
+    return node.hub ? node.hub->answering : UsbAnswering::kAnswers;
+}
+
+std::string CodeText(std::uint32_t code)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06x", static_cast<unsigned>(code));
+    return text;
+}
+
+std::string RequestText(std::uint32_t code)
+{
+    return "request " + CodeText(code);
+}
+
+void TraceRequest(const UsbRequestRecord& record)
+{
+    if (!TraceWanted()) return;
+    TraceLine(std::string("usb-request ") + (record.succeeded ? "ok " : "fail ") + CodeText(record.code) +
+              " " + Hex(record.input.data(), record.input.size()) + " " +
+              Hex(record.output.data(), record.output.size()));
 }
 
 bool IsLastHostControllerPath(const std::string& path)
@@ -380,6 +414,7 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             }
         }
         if (node.controller == nullptr) {
+            world.lastFailure = "open " + path + ": no such host controller, or its open fails";
             TraceNodeOpen(path, false);
             if (IsLastHostControllerPath(path)) NoteWalkEnded();
             return kInvalidHandle;
@@ -392,6 +427,7 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             if ((node.hub = FindHub(controller.rootHub, name, 0))) break;
         }
         if (!node.hub || node.hub->openFails) {
+            world.lastFailure = "open " + path + ": no such hub, or its open fails";
             TraceNodeOpen(path, false);
             return kInvalidHandle;
         }
@@ -403,9 +439,9 @@ DeviceHandle UsbDriverOpen(const std::string& path)
 }
 
 bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
-                      void* out, std::uint32_t outSize, std::uint32_t& bytesReturned)
+                      void* out, std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
 {
-    std::lock_guard<std::mutex> lock(worldMutex);
+    std::unique_lock<std::mutex> lock(worldMutex);
     bytesReturned = 0;
     UsbRequestRecord record;
     record.code = code;
@@ -415,8 +451,24 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         record.input.assign(bytes, bytes + inSize);
     }
     const auto found = world.handles.find(handle);
-    if (found == world.handles.end()) return false;
+    if (found == world.handles.end()) {
+        world.lastFailure = RequestText(code) + ": no such handle";
+        return false;
+    }
     record.path = found->second.path;
+
+    if (AnsweringOf(found->second) != UsbAnswering::kAnswers) {
+        // The request waits for its whole time limit, on the tree's clock too, and fails.
+        record.neverAnswered = true;
+        TraceRequest(record);
+        world.requests.push_back(std::move(record));
+        lock.unlock();
+        WaitSimulated(timeLimitMs);
+        lock.lock();
+        world.clock += timeLimitMs;
+        world.lastFailure = RequestText(code) + ": no answer within " + std::to_string(timeLimitMs) + " ms";
+        return false;
+    }
 
     // A buffered request: the driver works on one system buffer that starts as a copy of the
     // input, and the caller gets back the first bytesReturned bytes of it.
@@ -430,17 +482,32 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         if (returned > 0) std::memcpy(out, system.data(), returned);
         bytesReturned = returned;
         record.output.assign(system.begin(), system.begin() + returned);
+    } else {
+        world.lastFailure = RequestText(code) + " to " + record.path + ": refused";
     }
     record.succeeded = succeeded;
-    if (TraceWanted()) {
-        char codeText[16];
-        std::snprintf(codeText, sizeof codeText, "0x%06x", static_cast<unsigned>(code));
-        TraceLine(std::string("usb-request ") + (succeeded ? "ok " : "fail ") + codeText + " " +
-                  Hex(record.input.data(), record.input.size()) + " " +
-                  Hex(record.output.data(), record.output.size()));
-    }
+    TraceRequest(record);
     world.requests.push_back(std::move(record));
     return succeeded;
+}
+
+std::uint32_t UsbDriverClock()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.clock;
+}
+
+std::string UsbDriverLastFailure()
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    return world.lastFailure;
+}
+
+UsbAnswering UsbDriverAnswering(DeviceHandle handle)
+{
+    std::lock_guard<std::mutex> lock(worldMutex);
+    const auto found = world.handles.find(handle);
+    return found == world.handles.end() ? UsbAnswering::kAnswers : AnsweringOf(found->second);
 }
 
 void UsbDriverClose(DeviceHandle handle)

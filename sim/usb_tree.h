@@ -23,6 +23,19 @@ namespace sim {
 
 struct UsbHub;
 
+// How a host controller or hub answers the requests sent to it.
+enum class UsbAnswering {
+    kAnswers,
+    // No request ever completes by itself. The simulated driver ends each one, failed, when the
+    // caller's time limit has run out (in simulated time, on the tree's clock); the rig's driver
+    // keeps it pending, with a cancel routine, until the caller cancels it.
+    kNever,
+    // The same, except that the rig's driver does not end a cancelled request either, only the
+    // node's close does. In the simulated world it is kNever: the seam there ends every request
+    // at its time limit.
+    kNeverUncancellable,
+};
+
 struct UsbDeviceModel {
     std::array<std::uint8_t, 18> deviceDescriptor{};
     // The configuration descriptor set exactly as the device returns it.
@@ -35,6 +48,8 @@ struct UsbDeviceModel {
     std::uint16_t address = 1;
     // The newer connection request fails on this port while the older one works.
     bool newerRequestFails = false;
+    // The newer connection request succeeds but returns at most this many bytes.
+    std::optional<std::uint32_t> newerReplyBytes;
     // A read of the whole configuration set (wLength above 9) reports this wTotalLength.
     std::optional<std::uint16_t> laterTotalLength;
     // Set for a hub: the hub below this port.
@@ -47,6 +62,9 @@ struct UsbPort {
     std::optional<std::uint32_t> status;
     // Neither connection request can be answered for this port.
     bool unreadable = false;
+    // A connection name request whose buffer can't hold the whole name record gets at most this
+    // many bytes back (a driver that returns only the fields that fit, or fewer).
+    std::optional<std::uint32_t> shortNameReplyBytes;
 };
 
 struct UsbHub {
@@ -54,12 +72,14 @@ struct UsbHub {
     std::vector<UsbPort> ports;  // port n is ports[n - 1]
     bool openFails = false;
     bool busPowered = false;
+    UsbAnswering answering = UsbAnswering::kAnswers;
 };
 
 struct UsbController {
     int number = 0;  // opened as "\\.\HCD<number>"
     bool openFails = false;
     std::shared_ptr<UsbHub> rootHub;  // null: the root hub name can't be read
+    UsbAnswering answering = UsbAnswering::kAnswers;
 };
 
 struct UsbTree {
@@ -113,6 +133,7 @@ struct UsbRequestRecord {
     std::vector<std::uint8_t> input;
     std::uint32_t outputSize = 0;
     bool succeeded = false;
+    bool neverAnswered = false;  // the node never answers: the caller's time limit ended it
     std::vector<std::uint8_t> output;  // the bytes returned
 };
 std::vector<UsbRequestRecord> UsbRequests();
@@ -133,11 +154,21 @@ std::uint32_t UsbWalksEnded();
 // The nth block allocation from now fails (1 = the next one); 0 turns it off.
 void SetUsbBlockAllocationFailure(std::uint32_t nth);
 
+// The tree's clock in simulated milliseconds, wrapping at 2^32. It moves only while a node keeps
+// a request waiting, by the time the request waited; ResetUsbTree sets it to kUsbClockStart,
+// 1000 ms before the wrap, so that a walk that waits longer than that crosses it.
+inline constexpr std::uint32_t kUsbClockStart = 0xFFFFFFFFu - 999;
+std::uint32_t UsbDriverClock();
+// What the last refused open or request met (the seam's UsbLastFailure).
+std::string UsbDriverLastFailure();
+// How the node open under handle answers (kAnswers for no such handle).
+UsbAnswering UsbDriverAnswering(platform::DeviceHandle handle);
+
 // The driver side of the seam (platform/usb_sim.cpp forwards to these).
 platform::DeviceHandle UsbDriverOpen(const std::string& path);
 bool UsbDriverRequest(platform::DeviceHandle handle, std::uint32_t code, const void* in,
                       std::uint32_t inSize, void* out, std::uint32_t outSize,
-                      std::uint32_t& bytesReturned);
+                      std::uint32_t& bytesReturned, std::uint32_t timeLimitMs);
 void UsbDriverClose(platform::DeviceHandle handle);
 std::uint8_t* UsbBlockAlloc(std::size_t size);
 void UsbBlockFree(void* block);

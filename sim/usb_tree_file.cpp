@@ -179,6 +179,16 @@ const std::set<std::string> kDeviceFlags = {"legacy-only"};
 
 std::shared_ptr<UsbHub> ReadHub(const Entry& entry, bool root);
 
+// answers= of a controller or hub: how it answers the requests sent to it.
+UsbAnswering ReadAnswering(const Entry& entry)
+{
+    const std::string answers = Attribute(entry, "answers", "always");
+    if (answers == "always") return UsbAnswering::kAnswers;
+    if (answers == "never") return UsbAnswering::kNever;
+    if (answers == "never-uncancellable") return UsbAnswering::kNeverUncancellable;
+    Fail(entry.line, "answers is always, never or never-uncancellable");
+}
+
 std::shared_ptr<UsbDeviceModel> ReadDevice(const Entry& entry, std::shared_ptr<UsbHub> hub)
 {
     auto device = std::make_shared<UsbDeviceModel>();
@@ -317,7 +327,7 @@ UsbPort ReadPort(const Entry& entry)
 
 std::shared_ptr<UsbHub> ReadHub(const Entry& entry, bool root)
 {
-    std::set<std::string> attributes = {"name", "ports"};
+    std::set<std::string> attributes = {"name", "ports", "answers"};
     std::set<std::string> flags = {"open-fails", "bus-powered"};
     if (!root) {
         attributes.insert(kDeviceAttributes.begin(), kDeviceAttributes.end());
@@ -329,6 +339,7 @@ std::shared_ptr<UsbHub> ReadHub(const Entry& entry, bool root)
     if (hub->name.empty()) Fail(entry.line, entry.keyword + " needs name=");
     hub->openFails = HasFlag(entry, "open-fails", 0);
     hub->busPowered = HasFlag(entry, "bus-powered", 0);
+    hub->answering = ReadAnswering(entry);
     std::map<std::uint32_t, UsbPort> ports;
     std::uint32_t highest = 0;
     for (const Entry& child : entry.children) {
@@ -355,11 +366,12 @@ UsbTree ReadTree(const std::vector<Entry>& entries)
     std::set<std::uint32_t> numbers;
     for (const Entry& entry : entries) {
         if (entry.keyword != "controller") Fail(entry.line, "expected controller, found " + entry.keyword);
-        Allow(entry, {}, {"open-fails"}, 1);
+        Allow(entry, {"answers"}, {"open-fails"}, 1);
         UsbController controller;
         controller.number = static_cast<int>(Number(entry, entry.words[0], 99));
         if (!numbers.insert(static_cast<std::uint32_t>(controller.number)).second) Fail(entry.line, "controller given twice");
         controller.openFails = HasFlag(entry, "open-fails", 1);
+        controller.answering = ReadAnswering(entry);
         for (const Entry& child : entry.children) {
             if (child.keyword != "root-hub") Fail(child.line, child.keyword + " does not belong below controller");
             if (controller.rootHub) Fail(child.line, "a controller has one root hub");

@@ -306,6 +306,24 @@ TEST_F(UsbTopologyTest, OlderConnectionRequestStandsInForTheNewer)
     EXPECT_EQ(downloadState.TopologyMatchFlag, 1);  // the port was examined like any other
 }
 
+TEST_F(UsbTopologyTest, NewerConnectionReplyShortOfItsFixedPartGivesWayToTheOlder)
+{
+    // 35 bytes are the record without pipes, all that the walk reads; one byte fewer cuts
+    // ConnectionStatus, and the older request is asked instead.
+    for (const std::uint32_t bytes : {35u, 34u}) {
+        sim::ResetUsbTree();
+        downloadState.TopologyMatchFlag = 0;
+        auto device = sim::MakeUsbDevice(0x2563, 0x0575, "Oskel", "Pad", "rq4180");
+        device->newerReplyBytes = bytes;
+        UseOneRootHub({PortWith(device)});
+        UsbTopologyWalk();
+        EXPECT_EQ(RequestsWithCode(kIoctlUsbGetNodeConnectionInformationEx).at(0).output.size(), bytes);
+        EXPECT_EQ(RequestsWithCode(kIoctlUsbGetNodeConnectionInformation).size(), bytes < 35 ? 1u : 0u)
+            << bytes << " bytes";
+        EXPECT_EQ(downloadState.TopologyMatchFlag, 1) << bytes << " bytes";
+    }
+}
+
 TEST_F(UsbTopologyTest, OlderConnectionRecordIsCopiedFieldByField)
 {
     for (const std::uint8_t speed : {std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{2}}) {
@@ -366,6 +384,30 @@ TEST_F(UsbTopologyTest, HubOnPortTwoIsWalkedBeforePortThree)
     EXPECT_EQ(names[0].outputSize, 10u);
     EXPECT_EQ(ReadLe32(names[0].input.data()), 2u);
     EXPECT_EQ(names[1].outputSize, ReadLe32(&names[0].output[4]));
+}
+
+TEST_F(UsbTopologyTest, FirstConnectionNameReplyMustHoldActualLength)
+{
+    // A driver that answers the fixed-size name record with only the fields that fit: 8 bytes
+    // hold ConnectionIndex and ActualLength, all that the first request is for; 7 cut
+    // ActualLength, and the hub on the port is not walked.
+    for (const std::uint32_t bytes : {8u, 7u}) {
+        sim::ResetUsbTree();
+        downloadState.TopologyMatchFlag = 0;
+        auto below = sim::MakeUsbHub(HubName(3), 1);
+        below->ports[0].device = sim::MakeUsbDevice(1, 2, "A", "B", "rq4180");
+        auto root = UseOneRootHub({PortWith(sim::MakeUsbHubDevice(below))});
+        root->ports[0].shortNameReplyBytes = bytes;
+        UsbTopologyWalk();
+        const auto names = RequestsWithCode(kIoctlUsbGetNodeConnectionName);
+        ASSERT_FALSE(names.empty());
+        EXPECT_EQ(names[0].output.size(), bytes);
+        const bool accepted = bytes == 8;
+        EXPECT_EQ(names.size(), accepted ? 2u : 1u) << bytes << " bytes";
+        EXPECT_EQ(PortsAskedOf(HubName(3)).size(), accepted ? 1u : 0u) << bytes << " bytes";
+        EXPECT_EQ(downloadState.TopologyMatchFlag, accepted ? 1 : 0) << bytes << " bytes";
+        EXPECT_EQ(sim::UsbLiveBlockCount(), 0) << bytes << " bytes";
+    }
 }
 
 TEST_F(UsbTopologyTest, PortWithoutConnectedDeviceIsNotAskedForDescriptors)
@@ -524,6 +566,40 @@ TEST_F(UsbTopologyTest, FailedConnectionRecordEndsThatHubsPortsOnly)
     EXPECT_TRUE(PortsAskedOf("USB#ROOT_HUB#0").empty());
     EXPECT_EQ(PortsAskedOf("USB#ROOT_HUB#1"), (std::vector<std::uint32_t>{1, 2}));
     EXPECT_EQ(downloadState.TopologyMatchFlag, 1);
+}
+
+TEST_F(UsbTopologyTest, HubThatNeverAnswersHoldsTheWalkForOneRequestOnly)
+{
+    // Port 1 of HCD0's root hub holds a hub whose requests never complete; port 2 and HCD5 still
+    // get their turn, and the match behind HCD5 is found.
+    auto silent = sim::MakeUsbHub(HubName(1), 1);
+    silent->answering = sim::UsbAnswering::kNever;
+    silent->ports[0].device = sim::MakeUsbDevice(1, 2, "A", "B", "rq4180");
+    auto root = sim::MakeUsbHub(kRootHubName, 2);
+    root->ports[0].device = sim::MakeUsbHubDevice(silent);
+    root->ports[1].device = sim::MakeUsbDevice(3, 4, "C", "D", "other");
+    auto other = sim::MakeUsbHub("USB#ROOT_HUB#other", 1);
+    other->ports[0].device = sim::MakeUsbDevice(5, 6, "E", "F", "DRIM UPDATA2");
+    sim::UsbTree tree;
+    tree.controllers.push_back(sim::UsbController{0, false, root});
+    tree.controllers.push_back(sim::UsbController{5, false, other});
+    sim::SetUsbTree(tree);
+
+    const std::uint32_t before = sim::UsbDriverClock();
+    UsbTopologyWalk();
+    EXPECT_EQ(sim::UsbDriverClock() - before, kUsbRequestLimitMs);
+    std::vector<sim::UsbRequestRecord> unanswered;
+    for (const auto& r : sim::UsbRequests()) {
+        if (r.neverAnswered) unanswered.push_back(r);
+    }
+    ASSERT_EQ(unanswered.size(), 1u);
+    EXPECT_EQ(unanswered[0].path, "\\\\.\\" + HubName(1));
+    EXPECT_EQ(unanswered[0].code, kIoctlUsbGetNodeInformation);
+    EXPECT_EQ(PortsAskedOf(kRootHubName), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(IdentificationRequests().size(), 3u);  // the hub device, the device on port 2, HCD5's
+    EXPECT_EQ(downloadState.TopologyMatchFlag, 1);
+    EXPECT_FALSE(UsbWalkRanOutOfTime());
+    EXPECT_EQ(sim::UsbWalksEnded(), 1u);
 }
 
 TEST_F(UsbTopologyTest, HubNamesLeadingBackUpTheTreeEndTheWalk)

@@ -96,6 +96,7 @@ TEST_F(UsbTreeFileTest, MistakesAreReportedWithTheirLine)
     EXPECT_EQ(ParseError("controller 0\n  root-hub name=X\n    port 1\n      device speed=super\n"),
               "line 4: speed is low, full or high");
     EXPECT_EQ(ParseError("controller 0\ncontroller 0\n"), "line 2: controller given twice");
+    EXPECT_EQ(ParseError("controller 0 answers=sometimes\n"), "line 1: answers is always, never or never-uncancellable");
     std::string error;
     EXPECT_FALSE(sim::LoadUsbTree("/nonexistent/tree.txt", error));
     EXPECT_EQ(error, "cannot read /nonexistent/tree.txt");
@@ -137,6 +138,32 @@ TEST_F(UsbStartTest, NormalModeControllerClearsTheFlagAndWalks)
     EXPECT_TRUE(sim::Dialog().boxes.empty());
     EXPECT_TRUE(sim::TraceEvents("controls").empty());  // no worker
     EXPECT_EQ(sim::TraceEvents("topology"), (std::vector<std::string>{"topology match=0", "topology match=1"}));
+}
+
+TEST_F(UsbStartTest, StartReturnsWithinTheWalksBudgetWhenNoControllerAnswers)
+{
+    // Every host controller takes the root hub name request and never answers it. Start waits
+    // requests out in full while the budget allows, the last one for what is left of it, then
+    // opens nothing more; the matching devices behind the controllers are never reached.
+    sim::UsbTree tree;
+    for (int n = 0; n < 10; ++n) {
+        auto root = sim::MakeUsbHub("USB#ROOT_HUB#" + std::to_string(n), 1);
+        root->ports[0].device = sim::MakeUsbDevice(0x2563, 0x0575, "Oskel", "Pad", "rq4180");
+        tree.controllers.push_back(sim::UsbController{n, false, root, sim::UsbAnswering::kNever});
+    }
+    sim::SetUsbTree(tree);
+    PlugDevice(0x2563, 0x0575);
+    const std::uint32_t before = sim::UsbDriverClock();
+    DialogStart(sim::kDialogWindow);
+    EXPECT_EQ(sim::UsbDriverClock() - before, kUsbWalkBudgetMs);
+    const auto requests = sim::UsbRequests();
+    EXPECT_EQ(requests.size(), (kUsbWalkBudgetMs + kUsbRequestLimitMs - 1) / kUsbRequestLimitMs);
+    for (const auto& r : requests) EXPECT_TRUE(r.neverAnswered) << r.path;
+    EXPECT_EQ(sim::UsbOpenAttempts().size(), requests.size());
+    EXPECT_EQ(sim::UsbOpenAttempts().back(), "\\\\.\\HCD" + std::to_string(requests.size() - 1));
+    EXPECT_TRUE(UsbWalkRanOutOfTime());
+    EXPECT_EQ(downloadState.TopologyMatchFlag, 0);
+    EXPECT_TRUE(sim::Dialog().boxes.empty());
 }
 
 TEST_F(UsbStartTest, UpdateModeControllerWalksNothing)

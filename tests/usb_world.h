@@ -13,16 +13,23 @@
 #include "platform/usb.h"
 #include "sim/trace.h"
 #include "sim/usb_tree.h"
+#include "sim/world.h"
 
 class UsbWorldTest : public ::testing::Test {
 protected:
     static constexpr const char* kRootHubName = "USB#ROOT_HUB20#4&1&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+
+    // Simulated time runs this much faster here: a node that never answers holds a request for
+    // its whole time limit.
+    static constexpr std::uint32_t kTimeScale = 1000;
 
     void SetUp() override
     {
         sim::ResetUsbTree();
         sim::TraceOpen();
         downloadState.TopologyMatchFlag = 0;
+        timeScale = sim::TimeScale();
+        sim::SetTimeScale(kTimeScale);
     }
 
     void TearDown() override
@@ -31,7 +38,10 @@ protected:
         EXPECT_EQ(sim::UsbLiveBlockCount(), 0) << "a block was not released";
         EXPECT_EQ(sim::UsbBadBlockReleases(), 0u) << "something was released that was not a live block";
         sim::ResetUsbTree();
+        sim::SetTimeScale(timeScale);
     }
+
+    std::uint32_t timeScale = 1;
 
     // One host controller (HCD0) with a root hub of the given ports.
     static std::shared_ptr<sim::UsbHub> UseOneRootHub(std::vector<sim::UsbPort> ports)

@@ -8,7 +8,7 @@ std::string RequestLogLine(const sim::UsbRequestRecord& record)
 {
     char code[16];
     std::snprintf(code, sizeof code, "0x%06x", static_cast<unsigned>(record.code));
-    return std::string("request ") + (record.succeeded ? "ok " : "fail ") + code + " " +
+    return std::string("request ") + (record.succeeded ? "ok " : record.neverAnswered ? "pending " : "fail ") + code + " " +
            sim::Hex(record.input.data(), record.input.size()) + " " + std::to_string(record.outputSize) +
            " " + sim::Hex(record.output.data(), record.output.size()) + " " + record.path;
 }
@@ -21,4 +21,14 @@ std::string OpenLogLine(const std::string& path, bool opened)
 std::string CloseLogLine(const std::string& path)
 {
     return "close " + path;
+}
+
+std::string CancelLogLine(const std::string& path, bool ended)
+{
+    return std::string("cancel ") + (ended ? "ended " : "ignored ") + path;
+}
+
+std::string CleanupLogLine(const std::string& path)
+{
+    return "cleanup ended " + path;
 }

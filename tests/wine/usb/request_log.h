@@ -3,13 +3,17 @@
 // simulated driver saw), so that the two compare byte for byte. One event per line:
 //
 //   open ok|fail PATH
-//   request ok|fail CODE IN-HEX OUT-SIZE OUT-HEX PATH
+//   request ok|fail|pending CODE IN-HEX OUT-SIZE OUT-HEX PATH
+//   cancel ended|ignored PATH
+//   cleanup ended PATH
 //   close PATH
 //
 // CODE is the I/O control code (0x220408 and so on); IN-HEX the input record and OUT-HEX the
 // bytes returned, in lowercase hexadecimal, "-" for none; OUT-SIZE the caller's output buffer
 // size in bytes; PATH the node as opened ("\\.\HCD0", "\\.\" plus a hub's name), last because a
-// hub's name may hold spaces. Lines starting with "#" are notes.
+// hub's name may hold spaces. A pending request is one that its node never answers; only the
+// rig's driver writes what became of it: its cancel routine ended it or left it pending, or the
+// node's cleanup ended it. Lines starting with "#" are notes.
 #pragma once
 
 #include <string>
@@ -21,3 +25,5 @@ inline constexpr const char* kRequestLogHeader = "# oskel-usb-requests 1";
 std::string RequestLogLine(const sim::UsbRequestRecord& record);
 std::string OpenLogLine(const std::string& path, bool opened);
 std::string CloseLogLine(const std::string& path);
+std::string CancelLogLine(const std::string& path, bool ended);
+std::string CleanupLogLine(const std::string& path);

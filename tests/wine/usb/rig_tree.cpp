@@ -191,6 +191,20 @@ bool LoadTree(const wchar_t* serviceKey, std::size_t length)
     return true;
 }
 
+// The path a handle was opened with ("" for none). Caller holds rigMutex.
+std::string PathOf(intptr_t handle)
+{
+    for (const auto& [open, path] : openHandles) {
+        if (open == handle) return path;
+    }
+    return {};
+}
+
+// The time limit handed to the simulated driver for a node that answers: it answers at once and
+// never waits for it (only the nodes that never answer do, and their requests stay with the
+// driver).
+constexpr std::uint32_t kAnswersAtOnce = 0;
+
 const RigNode* NodeOf(int node)
 {
     if (node < 0 || static_cast<std::size_t>(node) >= nodes.size()) return nullptr;
@@ -241,25 +255,39 @@ __declspec(dllexport) int RigTreeRequest(intptr_t handle, uint32_t code, const v
                                          void* out, uint32_t outSize, uint32_t* returned)
 {
     std::lock_guard<std::mutex> lock(rigMutex);
+    if (returned != nullptr) *returned = 0;
     sim::UsbRequestRecord record;
     record.code = code;
     record.outputSize = outSize;
-    for (const auto& [open, path] : openHandles) {
-        if (open == handle) record.path = path;
-    }
+    record.path = PathOf(handle);
     if (in != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(in);
         record.input.assign(bytes, bytes + inSize);
     }
+    const sim::UsbAnswering answering = sim::UsbDriverAnswering(handle);
+    if (answering != sim::UsbAnswering::kAnswers) {
+        record.neverAnswered = true;
+        WriteLogLine(RequestLogLine(record));
+        return answering == sim::UsbAnswering::kNeverUncancellable ? RIG_TREE_PENDING_UNCANCELLABLE
+                                                                   : RIG_TREE_PENDING;
+    }
     std::uint32_t written = 0;
-    record.succeeded = sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, written);
+    record.succeeded = sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, written, kAnswersAtOnce);
     if (record.succeeded && out != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(out);
         record.output.assign(bytes, bytes + written);
     }
     WriteLogLine(RequestLogLine(record));
     if (returned != nullptr) *returned = record.succeeded ? written : 0;
-    return record.succeeded ? 1 : 0;
+    return record.succeeded ? RIG_TREE_ANSWERED : RIG_TREE_REFUSED;
+}
+
+__declspec(dllexport) void RigTreePendingEvent(intptr_t handle, int event)
+{
+    std::lock_guard<std::mutex> lock(rigMutex);
+    const std::string path = PathOf(handle);
+    if (event == RIG_TREE_CLEANUP_ENDED) WriteLogLine(CleanupLogLine(path));
+    else WriteLogLine(CancelLogLine(path, event == RIG_TREE_CANCEL_ENDED));
 }
 
 __declspec(dllexport) void RigTreeClose(intptr_t handle)

@@ -32,10 +32,26 @@ const wchar_t* RigTreeLinkName(int node);
 /* An open of the node's path ("\\.\HCD<n>", "\\.\" plus the hub's name), logged. */
 intptr_t RigTreeOpen(int node);
 
+/* RigTreeRequest's answers. A node that never answers (answers=never in the tree file) has its
+ * requests kept pending by the driver, with a cancel routine that ends them; one whose requests
+ * are not even ended by a cancellation (answers=never-uncancellable) has them kept pending, with
+ * a cancel routine that leaves them, until the node's cleanup. */
+#define RIG_TREE_REFUSED 0
+#define RIG_TREE_ANSWERED 1
+#define RIG_TREE_PENDING 2
+#define RIG_TREE_PENDING_UNCANCELLABLE 3
+
 /* One buffered I/O control request on an open node, logged. in and out may be the same buffer.
- * Returns nonzero when the tree answered, with *returned set to the bytes written to out. */
+ * Returns one of the answers above; RIG_TREE_ANSWERED with *returned set to the bytes written to
+ * out. */
 int RigTreeRequest(intptr_t handle, uint32_t code, const void* in, uint32_t inSize, void* out,
                    uint32_t outSize, uint32_t* returned);
+
+/* What became of a request that the driver kept pending, logged. */
+#define RIG_TREE_CANCEL_ENDED 0   /* the cancel routine ended it */
+#define RIG_TREE_CANCEL_IGNORED 1 /* the cancel routine left it pending */
+#define RIG_TREE_CLEANUP_ENDED 2  /* the node's cleanup (or the driver's unload) ended it */
+void RigTreePendingEvent(intptr_t handle, int event);
 
 void RigTreeClose(intptr_t handle);
 

@@ -31,7 +31,8 @@ target_link_libraries(oskel_usbrig_runner PRIVATE advapi32 kernel32)
 # The walk as Start runs it, over the shipped Windows backend, unmodified.
 add_executable(oskel_usb_walk ${OSKEL_USB_RIG_DIR}/usb_walk_main.cpp ${OSKEL_USB_RIG_DIR}/walk_world_system.cpp
   ${CMAKE_SOURCE_DIR}/device/usb_topology.cpp ${CMAKE_SOURCE_DIR}/device/usb_descriptors.cpp
-  ${CMAKE_SOURCE_DIR}/app/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/app/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_win32.cpp
+  ${CMAKE_SOURCE_DIR}/platform/overlapped_win32.cpp ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
 target_include_directories(oskel_usb_walk PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usb_walk PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_usb_walk PRIVATE kernel32)
@@ -49,10 +50,15 @@ target_link_libraries(oskel_usb_walk_sim PRIVATE oskel_sim kernel32)
 # whose match flag the program prints; then the shipped program, 64-bit and 32-bit, whose Start
 # walks the tree because a controller in its normal mode (0x045E:0x028E, plugged in by the HID
 # rig in the rig's prefix) is present.
-set(OSKEL_USB_WALK_TEST bash ${OSKEL_USB_RIG_DIR}/usb_walk_test.sh --wine-env ${CMAKE_SOURCE_DIR}/tools/wine-env.sh
-    --tree ${OSKEL_USB_RIG_DIR}/rig-tree.txt --identification "RQ4180 V1.2" --match 1
+set(OSKEL_USB_RIG_RUN bash ${OSKEL_USB_RIG_DIR}/usb_walk_test.sh --wine-env ${CMAKE_SOURCE_DIR}/tools/wine-env.sh
     --reference $<TARGET_FILE:oskel_usb_walk_sim> --runner $<TARGET_FILE:oskel_usbrig_runner>
     --driver $<TARGET_FILE:oskel_usbrig>)
+set(OSKEL_USB_WALK_TEST ${OSKEL_USB_RIG_RUN} --tree ${OSKEL_USB_RIG_DIR}/rig-tree.txt
+    --identification "RQ4180 V1.2" --match 1)
+# Nodes that never answer: a hub and a host controller that ignores cancellation, between nodes
+# that answer, and the matching controller last.
+set(OSKEL_USB_NEVER_ANSWERS_TEST ${OSKEL_USB_RIG_RUN} --tree ${OSKEL_USB_RIG_DIR}/rig-tree-never-answers.txt
+    --identification "RQ4180 V1.2" --match 1)
 foreach(bits 64 32)
   if(bits EQUAL 64)
     set(updater $<TARGET_FILE:OskelUpdater>)
@@ -61,18 +67,38 @@ foreach(bits 64 32)
     set(updater ${OSKEL_WIN32_UPDATER})
     set(i386 --i386 ${OSKEL_WIN32_UPDATER})
   endif()
-  set(work "${CMAKE_BINARY_DIR}/wine-work/rig${bits}-usb-walk")
-  add_test(NAME wine.rig${bits}.usb-walk
-           COMMAND ${OSKEL_USB_WALK_TEST} --prefix ${OSKEL_RIG_PREFIX} --work ${work} --no-match-line ${i386}
-                   -- $<TARGET_FILE:oskel_wine_driver> rig-normal-controller --updater ${updater}
-                   --rig ${OSKEL_HID_RIG_DIR} --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2}
-                   --image3 ${OSKEL_IMAGE_MODE3} --work ${work})
-  set_tests_properties(wine.rig${bits}.usb-walk PROPERTIES
-    FIXTURES_REQUIRED oskel_rig_prefix RESOURCE_LOCK oskel_wine TIMEOUT 240 SKIP_RETURN_CODE 77)
+  foreach(variant usb-walk usb-walk-never-answers)
+    if(variant STREQUAL "usb-walk")
+      set(test ${OSKEL_USB_WALK_TEST})
+    else()
+      set(test ${OSKEL_USB_NEVER_ANSWERS_TEST})
+    endif()
+    set(work "${CMAKE_BINARY_DIR}/wine-work/rig${bits}-${variant}")
+    add_test(NAME wine.rig${bits}.${variant}
+             COMMAND ${test} --prefix ${OSKEL_RIG_PREFIX} --work ${work} --no-match-line ${i386}
+                     -- $<TARGET_FILE:oskel_wine_driver> rig-normal-controller --updater ${updater}
+                     --rig ${OSKEL_HID_RIG_DIR} --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2}
+                     --image3 ${OSKEL_IMAGE_MODE3} --work ${work})
+    set_tests_properties(wine.rig${bits}.${variant} PROPERTIES
+      FIXTURES_REQUIRED oskel_rig_prefix RESOURCE_LOCK oskel_wine TIMEOUT 240 SKIP_RETURN_CODE 77)
+  endforeach()
 endforeach()
 
 add_test(NAME wine.usb-walk
          COMMAND ${OSKEL_USB_WALK_TEST} --prefix ${OSKEL_WINE_PREFIX} --work ${CMAKE_BINARY_DIR}/wine-work/usb-walk
                  -- $<TARGET_FILE:oskel_usb_walk>)
 set_tests_properties(wine.usb-walk PROPERTIES
+  FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 240)
+
+# The walk's time limits through the real Windows backend: the tree with nodes that never
+# answer, and one whose host controllers all never answer, which the walk leaves when its budget
+# has run out.
+add_test(NAME wine.usb-walk.never-answers
+         COMMAND ${OSKEL_USB_NEVER_ANSWERS_TEST} --within-longest --prefix ${OSKEL_WINE_PREFIX}
+                 --work ${CMAKE_BINARY_DIR}/wine-work/usb-walk-never-answers -- $<TARGET_FILE:oskel_usb_walk>)
+add_test(NAME wine.usb-walk.budget
+         COMMAND ${OSKEL_USB_RIG_RUN} --tree ${OSKEL_USB_RIG_DIR}/rig-tree-budget.txt --match 0 --within-longest
+                 --prefix ${OSKEL_WINE_PREFIX} --work ${CMAKE_BINARY_DIR}/wine-work/usb-walk-budget
+                 -- $<TARGET_FILE:oskel_usb_walk>)
+set_tests_properties(wine.usb-walk.never-answers wine.usb-walk.budget PROPERTIES
   FIXTURES_REQUIRED oskel_wineprefix RESOURCE_LOCK oskel_wine TIMEOUT 240)

@@ -4,19 +4,24 @@
 # the driver must be, byte for byte, those that the same walk makes over the simulated tree.
 #
 #   usb_walk_test.sh --wine-env tools/wine-env.sh --prefix DIR --work DIR --tree FILE
-#                    --identification TEXT --match 0|1 --reference SIM_WALK.exe
-#                    --runner RUNNER.exe --driver RIG.sys [--no-match-line] [--i386 EXE32]
-#                    -- PROGRAM [ARGS...]
+#                    [--identification TEXT] --match 0|1 --reference SIM_WALK.exe
+#                    --runner RUNNER.exe --driver RIG.sys [--no-match-line] [--within-longest]
+#                    [--i386 EXE32] -- PROGRAM [ARGS...]
 #
 # --reference walks the simulated tree and writes the reference log; PROGRAM runs under the
 # rig's runner with the driver loaded. Checks:
 #   - the reference walk leaves the match flag given by --match and makes requests at all;
-#   - the requests in the driver's log equal those of the reference, in order and byte for byte;
-#   - some device's identification string (index 0xFF, language 0x0036) was asked and answered
-#     with TEXT;
+#   - the requests in the driver's log equal those of the reference, in order and byte for byte
+#     (requests to nodes that never answer included: "request pending");
+#   - with --identification, some device's identification string (index 0xFF, language 0x0036)
+#     was asked and answered with TEXT;
 #   - every node that was opened was closed once the walk was done with it;
+#   - every request that the driver kept pending had its cancel routine called, and was ended,
+#     by that routine or, for a node that ignores cancellation, by the node's cleanup;
 #   - PROGRAM printed "topology match=" with the flag of --match (unless --no-match-line: a
-#     program that walks without printing its flag, such as the shipped one).
+#     program that walks without printing its flag, such as the shipped one);
+#   - with --within-longest, PROGRAM printed "walk ms=N longest=M" with N at most M: the walk
+#     took no longer than its budget and one cancel grace time.
 # --i386 EXE32: PROGRAM starts the 32-bit EXE32; where 32-bit programs cannot run, the test exits
 # with status 77 (skipped) and the reason.
 set -uo pipefail
@@ -26,6 +31,8 @@ pass() { echo "ok   $*"; }
 
 failures=0
 print_match_line=1
+within_longest=0
+identification=
 run_action=(run)
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -39,14 +46,14 @@ while [[ $# -gt 0 ]]; do
     --runner) runner=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
     --no-match-line) print_match_line=0; shift ;;
+    --within-longest) within_longest=1; shift ;;
     --i386) run_action=(run-i386 "$2"); shift 2 ;;
     --) shift; break ;;
     *) echo "usage: see $0" >&2; exit 2 ;;
   esac
 done
 if [[ $# -eq 0 || -z "${wine_env:-}" || -z "${prefix:-}" || -z "${work:-}" || -z "${tree:-}" ||
-      -z "${identification:-}" || -z "${match:-}" || -z "${reference:-}" || -z "${runner:-}" ||
-      -z "${driver:-}" ]]; then
+      -z "${match:-}" || -z "${reference:-}" || -z "${runner:-}" || -z "${driver:-}" ]]; then
   echo "usage: see $0" >&2
   exit 2
 fi
@@ -105,7 +112,9 @@ find_identification='
   $2 == "ok" && $3 == "0x220410" && substr($4, 13, 12) == "ff033600ff00" &&
     substr($6, 27, 2) == "03" && substr($6, 29) == text { found = 1 }
   END { exit found ? 0 : 1 }'
-if requests "$rig_log" | awk -v text="$text_hex" "$find_identification"; then
+if [[ -z "$identification" ]]; then
+  :
+elif requests "$rig_log" | awk -v text="$text_hex" "$find_identification"; then
   pass "the identification string \"$identification\" was asked and answered"
 else
   fail "no answered identification request carries \"$identification\""
@@ -136,6 +145,38 @@ if tr -d '\r' <"$rig_log" | awk "$check_nesting"; then
   pass "the walk closed each node it opened once it was done with it"
 else
   fail "the walk did not close each node it opened once it was done with it"
+fi
+
+# What became of the requests that the driver kept pending: each must have met its cancel
+# routine, and been ended by it or, where the node ignores cancellation, by the node's cleanup.
+check_pending='
+  function path_after(fields, line) { line = $0; while (fields-- > 0) sub(/^[^ ]* /, "", line); return line }
+  $1 == "request" && $2 == "pending" { ++pending; ++open[path_after(6)] }
+  $1 == "cancel" && $2 == "ended" { ++ended; --open[path_after(2)] }
+  $1 == "cancel" && $2 == "ignored" { ++ignored }
+  $1 == "cleanup" && $2 == "ended" { ++cleaned; --open[path_after(2)] }
+  END {
+    for (path in open) if (open[path] != 0) { print "     " open[path] " requests to " path " never ended"; bad = 1 }
+    if (ended + ignored != pending) { print "     " pending - ended - ignored " pending requests met no cancel routine"; bad = 1 }
+    printf "     %d pending: %d ended by their cancel routine, %d left by it and ended by the node'"'"'s cleanup (%d)\n",
+           pending, ended, ignored, cleaned
+    exit bad
+  }'
+if tr -d '\r' <"$rig_log" | awk "$check_pending"; then
+  pass "every request kept pending was cancelled and ended"
+else
+  fail "a request kept pending was not cancelled, or not ended"
+fi
+
+if [[ $within_longest -eq 1 ]]; then
+  read -r walk_ms longest_ms < <(sed -n 's/^walk ms=\([0-9]*\) longest=\([0-9]*\).*/\1 \2/p' "$work/rig.out" | tr -d '\r')
+  if [[ -z "${walk_ms:-}" ]]; then
+    fail "the program printed no walk time"
+  elif [[ $walk_ms -le $longest_ms ]]; then
+    pass "the walk took $walk_ms ms, within the longest a walk may take ($longest_ms ms)"
+  else
+    fail "the walk took $walk_ms ms, longer than a walk may take ($longest_ms ms)"
+  fi
 fi
 
 if [[ $print_match_line -eq 1 ]]; then

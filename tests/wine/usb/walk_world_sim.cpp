@@ -3,15 +3,18 @@
 //   --tree FILE --log FILE
 #include "tests/wine/usb/walk_world.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "sim/usb_tree.h"
+#include "sim/world.h"
 #include "tests/wine/usb/request_log.h"
 
 namespace {
 
 std::string logPath;
+constexpr std::uint32_t kTimeScale = 1000;
 
 }  // namespace
 
@@ -27,6 +30,8 @@ bool BeginWalkWorld(int argc, char** argv)
         std::fprintf(stderr, "usage: %s --tree FILE --log FILE\n", argv[0]);
         return false;
     }
+    // Nodes that never answer hold their requests for their whole time limit, in simulated time.
+    sim::SetTimeScale(kTimeScale);
     std::string error;
     if (!sim::LoadUsbTree(treePath, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
