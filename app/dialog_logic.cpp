@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "app/worker.h"
 #include "device/arrival_watcher.h"
 #include "device/device_link.h"
@@ -107,7 +107,17 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
     std::memcpy(&deviceType, static_cast<const char*>(eventData) + kBroadcastDeviceTypeOffset,
                 sizeof deviceType);
     if (deviceType != kDbtDevtypDeviceInterface) return 1;
-    HandleDeviceArrival(dialog, event, eventData);
+    const ArrivalDecision decision = HandleDeviceArrival(event, eventData);
+    switch (decision.action) {
+    case ArrivalAction::StartDownload:
+        if (!StartDownloadWorker(dialog)) ShowDownloadResultLater(dialog, false);
+        break;
+    case ArrivalAction::ReportFailedDownload:
+        ShowDownloadResultLater(dialog, false);
+        break;
+    case ArrivalAction::None:
+        break;
+    }
     return 1;
 }
 

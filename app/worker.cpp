@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/dialog_ids.h"
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "platform/hid.h"

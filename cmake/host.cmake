@@ -12,16 +12,19 @@ add_custom_command(
   COMMENT "Embedding firmware images")
 
 # The host side of the seam: user interface, system services and resources of the simulated
-# world (platform/*_host.cpp).
-file(GLOB OSKEL_PLATFORM_HOST_SOURCES CONFIGURE_DEPENDS platform/*_host.cpp)
-add_library(oskel_platform_host STATIC ${OSKEL_PLATFORM_HOST_SOURCES} ${OSKEL_EMBEDDED})
-target_link_libraries(oskel_platform_host PUBLIC oskel_platform_sim oskel_sim Threads::Threads)
+# world (sim/backend/*_host.cpp).
+file(GLOB OSKEL_HOST_BACKEND_SOURCES CONFIGURE_DEPENDS sim/backend/*_host.cpp)
+add_library(oskel_host_backend STATIC ${OSKEL_HOST_BACKEND_SOURCES} ${OSKEL_EMBEDDED})
+target_link_libraries(oskel_host_backend PUBLIC oskel_sim_backend oskel_sim_world Threads::Threads)
 
-# Everything a host program needs, in link order.
+# Whole downloads driven through the dialog's logic, above the core (sim/scenario.cpp).
+add_library(oskel_scenario STATIC ${CMAKE_SOURCE_DIR}/sim/scenario.cpp)
+target_link_libraries(oskel_scenario PUBLIC oskel_core oskel_sim_world)
+
+# Everything a host program needs, in link order: what drives the core, the core, the backend
+# and the world below it.
 add_library(oskel_host INTERFACE)
-target_link_libraries(oskel_host INTERFACE
-  -Wl,--start-group oskel_core oskel_sim oskel_platform_sim oskel_platform_host -Wl,--end-group
-  Threads::Threads)
+target_link_libraries(oskel_host INTERFACE oskel_scenario oskel_core oskel_host_backend)
 
 file(GLOB OSKEL_SIM_CLI_SOURCES CONFIGURE_DEPENDS sim/cli/*.cpp)
 add_executable(oskel-sim ${OSKEL_SIM_CLI_SOURCES})

@@ -16,16 +16,16 @@ set_source_files_properties("${OSKEL_RC}" PROPERTIES OBJECT_DEPENDS
   "${OSKEL_IMAGES_RC};${OSKEL_IMAGE_MODE1};${OSKEL_IMAGE_MODE2};${OSKEL_IMAGE_MODE3};${CMAKE_SOURCE_DIR}/res/updater.ico;${CMAKE_SOURCE_DIR}/res/updater.manifest;${CMAKE_SOURCE_DIR}/app/dialog_ids.h")
 
 # Windows sources. The simulator build leaves out every backend that has a simulated twin
-# (platform/<name>_sim.cpp) and uses the twin from oskel_platform_sim instead.
+# (sim/backend/<name>_sim.cpp, in oskel_sim_backend) and sets up its simulated world where the
+# shipped program has nothing to set up (sim/backend/sim_hook_win32.cpp).
 file(GLOB OSKEL_WIN32_PLATFORM_SOURCES CONFIGURE_DEPENDS platform/*_win32.cpp)
 file(GLOB OSKEL_WIN32_APP_SOURCES CONFIGURE_DEPENDS app/*_win32.cpp)
 set(OSKEL_WIN32_REAL_SOURCES ${OSKEL_WIN32_PLATFORM_SOURCES})
-list(FILTER OSKEL_WIN32_REAL_SOURCES EXCLUDE REGEX "/sim_hook_win32\\.cpp$")
-set(OSKEL_WIN32_SIM_SOURCES)
+set(OSKEL_WIN32_SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/backend/sim_hook_win32.cpp)
 foreach(source ${OSKEL_WIN32_PLATFORM_SOURCES})
   get_filename_component(name "${source}" NAME)
   string(REGEX REPLACE "_win32\\.cpp$" "" service "${name}")
-  if(name STREQUAL "sim_hook_off_win32.cpp" OR EXISTS "${CMAKE_SOURCE_DIR}/platform/${service}_sim.cpp")
+  if(name STREQUAL "sim_hook_off_win32.cpp" OR EXISTS "${CMAKE_SOURCE_DIR}/sim/backend/${service}_sim.cpp")
     continue()
   endif()
   list(APPEND OSKEL_WIN32_SIM_SOURCES "${source}")
@@ -53,14 +53,11 @@ endfunction()
 
 add_executable(OskelUpdater ${OSKEL_WIN32_APP_SOURCES} ${OSKEL_WIN32_REAL_SOURCES} ${OSKEL_RC})
 oskel_windows_program(OskelUpdater)
-target_link_libraries(OskelUpdater PRIVATE
-  -Wl,--start-group oskel_core -Wl,--end-group ${OSKEL_WIN32_SYSTEM_LIBRARIES})
+target_link_libraries(OskelUpdater PRIVATE oskel_core ${OSKEL_WIN32_SYSTEM_LIBRARIES})
 
 add_executable(OskelUpdaterSim ${OSKEL_WIN32_APP_SOURCES} ${OSKEL_WIN32_SIM_SOURCES} ${OSKEL_RC})
 oskel_windows_program(OskelUpdaterSim)
-target_link_libraries(OskelUpdaterSim PRIVATE
-  -Wl,--start-group oskel_core oskel_sim oskel_platform_sim -Wl,--end-group
-  ${OSKEL_WIN32_SYSTEM_LIBRARIES})
+target_link_libraries(OskelUpdaterSim PRIVATE oskel_core oskel_sim_backend ${OSKEL_WIN32_SYSTEM_LIBRARIES})
 
 # Checks run on every Windows build: the programs import nothing but system DLLs.
 enable_testing()

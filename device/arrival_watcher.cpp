@@ -5,8 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/download_state.h"
-#include "app/worker.h"
+#include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "platform/system.h"
@@ -72,26 +71,25 @@ std::string LowercaseName(void* record)
     return wide ? LowercaseWideName(name, room) : LowercaseNarrowName(name, room);
 }
 
-void StartArrivalDownload(platform::WindowHandle dialog, const ArrivalPattern& pattern)
+// Opens the device of the pattern and loads its image. The download state is set for the start
+// (mode, busy, the count back to 0) only when the caller is to start the worker.
+ArrivalDecision PrepareArrivalDownload(const ArrivalPattern& pattern)
 {
-    if (!(deviceLink->*pattern.finder)()) return;
+    if (!(deviceLink->*pattern.finder)()) return {};
     const bool loaded = LoadFirmwareImage(pattern.mode) != 0;
-    if (deviceLink->transferHandle == platform::kInvalidHandle) return;
-    if (!loaded) {
-        ShowDownloadResultLater(dialog, false);
-        return;
-    }
+    if (deviceLink->transferHandle == platform::kInvalidHandle) return {};
+    if (!loaded) return {ArrivalAction::ReportFailedDownload, pattern.mode};
     downloadState.mode = pattern.mode;
     downloadState.busy = 1;
     downloadState.arrivalCount = 0;
-    if (!StartDownloadWorker(dialog)) ShowDownloadResultLater(dialog, false);
+    return {ArrivalAction::StartDownload, pattern.mode};
 }
 
 }  // namespace
 
-std::int32_t HandleDeviceArrival(platform::WindowHandle dialog, std::uint32_t event, void* record)
+ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record)
 {
-    if (event != kDbtDeviceArrival || !record) return 1;
+    if (event != kDbtDeviceArrival || !record) return {};
 
     const std::int32_t count = ++downloadState.arrivalCount;
     char line[40];
@@ -100,13 +98,12 @@ std::int32_t HandleDeviceArrival(platform::WindowHandle dialog, std::uint32_t ev
 
     const std::string name = LowercaseName(record);
     // One download at a time, and none in a dialog that is closing.
-    if (downloadState.busy || downloadState.closing || !deviceLink) return 1;
+    if (downloadState.busy || downloadState.closing || !deviceLink) return {};
 
     for (const ArrivalPattern& pattern : kPatterns) {
         if (count < pattern.minimumArrivals) continue;
         if (name.find(pattern.text) == std::string_view::npos) continue;
-        StartArrivalDownload(dialog, pattern);
-        break;
+        return PrepareArrivalDownload(pattern);
     }
-    return 1;
+    return {};
 }

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
 
 inline constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
 inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
@@ -15,7 +14,20 @@ inline constexpr std::uint32_t kBroadcastSizeOffset = 0;
 inline constexpr std::uint32_t kBroadcastDeviceTypeOffset = 4;
 inline constexpr std::uint32_t kBroadcastNameOffset = 28;
 
-// record: the broadcast record as the system delivers it; its first 32-bit field is its size,
-// and the name, in the ANSI or the wide (UTF-16) layout, is read and lowercased only within that
-// size.
-std::int32_t HandleDeviceArrival(platform::WindowHandle dialog, std::uint32_t event, void* record);
+// What the watcher decided about one notification; the dialog acts on it.
+enum class ArrivalAction {
+    None,                  // nothing to do
+    StartDownload,         // the device is open, the image loaded, the download state set: start the worker
+    ReportFailedDownload,  // the device is open but its image could not be loaded: tell the user
+};
+
+struct ArrivalDecision {
+    ArrivalAction action = ArrivalAction::None;
+    std::int32_t mode = 0;  // the DownloadMode of the device that arrived
+};
+
+// Counts a device-interface arrival, writes its line, and for a device in an update mode opens it
+// with the mode's finder and loads its image. record: the broadcast record as the system delivers
+// it; its first 32-bit field is its size, and the name, in the ANSI or the wide (UTF-16) layout,
+// is read and lowercased in place only within that size.
+ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record);

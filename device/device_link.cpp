@@ -1,6 +1,6 @@
 #include "device/device_link.h"
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/usb_descriptors.h"
 #include "platform/usb.h"
 

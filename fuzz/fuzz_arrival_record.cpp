@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/dialog_logic.h"
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/arrival_watcher.h"
 #include "sim/trace.h"
 #include "sim/world.h"
@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::ResetDialogView();
     sim::TraceOpen();
     downloadState.arrivalCount = static_cast<std::int32_t>(size % 3);
-    HandleDeviceArrival(sim::kDialogWindow, kDbtDeviceArrival, record.data());
+    downloadState.busy = 0;  // a decision to start is not acted on here
+    HandleDeviceArrival(kDbtDeviceArrival, record.data());
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/usb_descriptors.h"
 #include "device/usb_topology.h"
 #include "sim/trace.h"

@@ -4,12 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/scramble_table.h"
+
 inline constexpr std::size_t kScrambledReportSize = 64;
 using ScrambledReport = std::uint8_t[kScrambledReportSize];
-
-// The substitution table, a permutation of 0..255. A receiver recovers each byte at offsets
-// 1 to 63 by indexing this table with the received byte.
-extern const std::uint8_t ScrambleTable[256];
 
 // inverse[v] = the first position p at which table[p] == v.
 void InvertScrambleTable(const std::uint8_t* table, std::uint8_t* inverse);

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "protocol/scrambled_report.h"
+#include "protocol/scramble_table.h"
 #include "sim/models.h"
 
 namespace sim {

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "app/dialog_logic.h"
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "sim/broadcast.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/usb_descriptors.h"
 #include "platform/usb.h"
 #include "sim/trace.h"

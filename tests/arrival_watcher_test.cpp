@@ -176,7 +176,7 @@ TEST_F(ArrivalTest, NameIsReadOnlyWithinTheDeclaredSize)
     const std::uint32_t declared = static_cast<std::uint32_t>(28 + cut);
     std::memcpy(record.data(), &declared, sizeof declared);
 
-    EXPECT_EQ(HandleDeviceArrival(sim::kDialogWindow, 0x8000, record.data()), 1);
+    EXPECT_EQ(HandleDeviceArrival(0x8000, record.data()).action, ArrivalAction::None);
     EXPECT_EQ(WorkersStarted(), 0);  // "pid_1818" lies past the declared end: no match
     const std::string after(reinterpret_cast<const char*>(record.data()) + 28, upper.size());
     EXPECT_EQ(after.substr(0, cut), path.substr(0, cut));     // lowercased inside
@@ -199,7 +199,7 @@ TEST_F(ArrivalTest, NameThatEndsExactlyAtTheDeclaredSize)
         record.resize(record.size() - (wide ? 2 : 1));  // no NUL: the record ends with the 'X'
         const std::uint32_t declared = static_cast<std::uint32_t>(record.size());
         std::memcpy(record.data(), &declared, sizeof declared);
-        HandleDeviceArrival(sim::kDialogWindow, 0x8000, record.data());
+        DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data());
         EXPECT_EQ(record[record.size() - (wide ? 2 : 1)], 'x');
         ASSERT_TRUE(WaitForDownload());
         EXPECT_EQ(WorkersStarted(), 1);

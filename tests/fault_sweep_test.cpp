@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "platform/resources.h"
 #include "sim/scenario.h"
 #include "tests/fault_expectations.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "app/worker.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"

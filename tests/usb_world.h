@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/usb_descriptors.h"
 #include "platform/usb.h"
 #include "sim/trace.h"

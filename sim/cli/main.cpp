@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/dialog_logic.h"
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "oskel_version.h"
 #include "sim/broadcast.h"
 #include "sim/bus_capture.h"

@@ -8,13 +8,10 @@ configure_file("${rig}/oskel_hid_rig.inf" "${OSKEL_HID_RIG_DIR}/oskel_hid_rig.in
 # The model DLL: C++, the simulated world linked in statically.
 add_library(oskel_hid_model SHARED
   ${rig}/model_api.cpp ${rig}/controller.cpp ${rig}/controller_record.cpp
-  ${rig}/node_settings.cpp
-  # The core's objects that the models pull in write debugger lines through the Windows seam.
-  ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp)
+  ${rig}/node_settings.cpp)
 target_compile_definitions(oskel_hid_model PRIVATE OSKEL_RIG_MODEL_BUILD)
 target_include_directories(oskel_hid_model PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_hid_model PRIVATE
-  -Wl,--start-group oskel_sim oskel_platform_sim oskel_core -Wl,--end-group advapi32 kernel32)
+target_link_libraries(oskel_hid_model PRIVATE oskel_sim_world advapi32 kernel32)
 target_link_options(oskel_hid_model PRIVATE -static -static-libgcc -static-libstdc++)
 set_target_properties(oskel_hid_model PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}"
                       ARCHIVE_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/hid-rig-lib")
@@ -32,7 +29,6 @@ set_target_properties(oskel_hid_rig_sys PROPERTIES PREFIX "" OUTPUT_NAME oskel_h
 add_executable(oskel_hid_rig ${rig}/installer.cpp ${rig}/node_settings.cpp
   ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
 target_include_directories(oskel_hid_rig PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_hid_rig PRIVATE -Wl,--start-group oskel_sim oskel_platform_sim oskel_core -Wl,--end-group
-                      newdev setupapi advapi32 kernel32)
+target_link_libraries(oskel_hid_rig PRIVATE oskel_sim_world newdev setupapi advapi32 kernel32)
 target_link_options(oskel_hid_rig PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 set_target_properties(oskel_hid_rig PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}")

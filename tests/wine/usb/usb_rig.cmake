@@ -4,14 +4,14 @@
 # into the shipped program, and the program never installs them.
 set(OSKEL_USB_RIG_DIR ${CMAKE_SOURCE_DIR}/tests/wine/usb)
 
-# The tree behind the driver: the simulated tree's own code (oskel_sim) in a DLL that the driver
+# The tree behind the driver: the simulated tree's own code (oskel_sim_world) in a DLL that the driver
 # imports. Wine loads it from the driver's folder.
 add_library(oskel_usbrig_tree SHARED ${OSKEL_USB_RIG_DIR}/rig_tree.cpp ${OSKEL_USB_RIG_DIR}/request_log.cpp
   ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
 set_target_properties(oskel_usbrig_tree PROPERTIES PREFIX "")
 target_include_directories(oskel_usbrig_tree PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usbrig_tree PRIVATE -static -static-libgcc -static-libstdc++)
-target_link_libraries(oskel_usbrig_tree PRIVATE oskel_sim advapi32 kernel32)
+target_link_libraries(oskel_usbrig_tree PRIVATE oskel_sim_world advapi32 kernel32)
 
 # The driver: plain C, freestanding, importing ntoskrnl.exe and the tree DLL only.
 add_library(oskel_usbrig SHARED ${OSKEL_USB_RIG_DIR}/rig_driver.c)
@@ -31,7 +31,7 @@ target_link_libraries(oskel_usbrig_runner PRIVATE advapi32 kernel32)
 # The walk as Start runs it, over the shipped Windows backend, unmodified.
 add_executable(oskel_usb_walk ${OSKEL_USB_RIG_DIR}/usb_walk_main.cpp ${OSKEL_USB_RIG_DIR}/walk_world_system.cpp
   ${CMAKE_SOURCE_DIR}/device/usb_topology.cpp ${CMAKE_SOURCE_DIR}/device/usb_descriptors.cpp
-  ${CMAKE_SOURCE_DIR}/app/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_win32.cpp
+  ${CMAKE_SOURCE_DIR}/state/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_win32.cpp
   ${CMAKE_SOURCE_DIR}/platform/overlapped_win32.cpp ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
 target_include_directories(oskel_usb_walk PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usb_walk PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
@@ -41,10 +41,10 @@ target_link_libraries(oskel_usb_walk PRIVATE kernel32)
 add_executable(oskel_usb_walk_sim ${OSKEL_USB_RIG_DIR}/usb_walk_main.cpp ${OSKEL_USB_RIG_DIR}/walk_world_sim.cpp
   ${OSKEL_USB_RIG_DIR}/request_log.cpp
   ${CMAKE_SOURCE_DIR}/device/usb_topology.cpp ${CMAKE_SOURCE_DIR}/device/usb_descriptors.cpp
-  ${CMAKE_SOURCE_DIR}/app/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_sim.cpp)
+  ${CMAKE_SOURCE_DIR}/state/download_state.cpp ${CMAKE_SOURCE_DIR}/sim/backend/usb_sim.cpp)
 target_include_directories(oskel_usb_walk_sim PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usb_walk_sim PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
-target_link_libraries(oskel_usb_walk_sim PRIVATE oskel_sim kernel32)
+target_link_libraries(oskel_usb_walk_sim PRIVATE oskel_sim_world kernel32)
 
 # The walk under the rig, compared with the walk over the simulated tree: first the walk alone,
 # whose match flag the program prints; then the shipped program, 64-bit and 32-bit, whose Start

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/download_state.h"
+#include "state/download_state.h"
 #include "device/usb_topology.h"
 #include "platform/usb.h"
 #include "tests/wine/usb/walk_world.h"

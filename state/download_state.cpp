@@ -1,4 +1,4 @@
-#include "app/download_state.h"
+#include "state/download_state.h"
 
 DownloadState downloadState;
 
