@@ -8,7 +8,6 @@
 #include <map>
 #include <thread>
 
-#include "sim/models.h"
 #include "sim/protocol3_device.h"
 #include "sim/trace.h"
 #include "tests/wine/hid/controller_record.h"
@@ -49,13 +48,8 @@ RigNode* Controller::OpenNode(const NodeSettings& settings, const RigDriverCalls
     auto found = present.find(Key(settings.vendorId, settings.productId));
     if (found != present.end()) return found->second->AddNode(settings.collection, calls);
 
-    std::shared_ptr<sim::HidDevice> model = sim::MakeDevice(settings.vendorId, settings.productId);
+    std::shared_ptr<sim::HidDevice> model = MakeControllerModel(settings);
     if (settings.collection == 0 || settings.collection > model->collections.size()) return nullptr;
-    model->faults = settings.faults;
-    model->latencyMs = settings.latencyMs;
-    for (std::size_t i = 0; i < std::size(kModelSettings); ++i) {
-        if (settings.modelValues[i] != 0) model->SetOption(kModelSettings[i].modelOption, settings.modelValues[i]);
-    }
     if (!settings.recordFolder.empty()) {
         sim::TraceOpen(settings.recordFolder + "\\trace.txt");
         sim::TraceKeepLines(false);
