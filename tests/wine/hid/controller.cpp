@@ -8,10 +8,10 @@
 #include <map>
 #include <thread>
 
-#include "sim/protocol3_device.h"
 #include "sim/trace.h"
 #include "tests/wine/hid/controller_record.h"
 #include "sim/report_descriptor.h"
+#include "tests/rig/model_pipes.h"
 
 namespace rig {
 namespace {
@@ -76,13 +76,6 @@ RigNode* Controller::AddNode(std::uint32_t collection, const RigDriverCalls& cal
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_.push_back(node);
     return node;
-}
-
-bool Controller::AnswersEachWrite() const
-{
-    // Protocol 3's controller answers every report it takes on its interrupt pipe with one
-    // input report; the other models send nothing on that pipe.
-    return dynamic_cast<const sim::Protocol3Device*>(model_.get()) != nullptr;
 }
 
 int Controller::Submit(RigNode* node, const RigRequest& request)
@@ -260,7 +253,7 @@ void Controller::Finish(Task& task, const Outcome& outcome)
     case Step::Write:
     case Step::SetOutput:
         node->calls.complete(task.context, outcome.result, nullptr, outcome.taken);
-        if (task.step == Step::Write && outcome.result == RIG_DONE && AnswersEachWrite() &&
+        if (task.step == Step::Write && outcome.result == RIG_DONE && AnswersEachWrite(*model_) &&
             task.declaration.inputLength > 0) {
             Task answer;
             answer.node = node;

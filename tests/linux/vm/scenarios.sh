@@ -1,0 +1,232 @@
+# The scenarios, as the test machine runs them (test rig only; sourced by init.sh). Each one
+# plugs in controllers (oskel-uhid-rig), runs the program under test or the bare loop as the
+# unprivileged user "rig", unplugs the controllers (which writes their records) and leaves what
+# it saw in /run/out; send_results then prints every file there on the console, where
+# run_scenario.sh reads them back and checks them:
+#
+#   @@rig file <path>        a file of /run/out, gzip'ed, in base64 lines up to
+#   @@rig end
+#   @@rig done               the last line
+#
+# A program's outcome is NAME.exit (its exit status), NAME.stdout, NAME.stderr and NAME.ms (its
+# run time in milliseconds); a controller's record is the folder named after it
+# (status.txt, flash.bin, trace.txt, timing.txt, descriptor.bin) with node.txt (its hidraw
+# node's checks: see check_node).
+
+out=/run/out
+bin=/rig/bin
+images=/rig/images
+# How long a scenario waits for one program to end: longer than any download takes here.
+program_limit_s=150
+
+now_ms() {
+  local up
+  read -r up _ </proc/uptime
+  echo $((${up%.*} * 1000 + 10#${up#*.} * 10))
+}
+
+# The hidraw node of the controller VID:PID, once udev has handled its arrival.
+node_of() {
+  local want vid pid uevent tries=0
+  vid=$(echo "${1%:*}" | tr a-f A-F)
+  pid=$(echo "${1#*:}" | tr a-f A-F)
+  want="HID_ID=0003:0000$vid:0000$pid"
+  while [ $tries -lt 500 ]; do
+    for uevent in /sys/class/hidraw/hidraw*/device/uevent; do
+      [ -f "$uevent" ] || continue
+      if grep -qx "$want" "$uevent"; then
+        udevadm settle -t 10
+        basename "$(dirname "$(dirname "$uevent")")"
+        return 0
+      fi
+    done
+    usleep 20000
+    tries=$((tries + 1))
+  done
+  return 1
+}
+
+# What the kernel and udev made of a controller's node, into NAME/node.txt: the hidraw node,
+# whether hid-core holds the report descriptor the device was created with, the driver that
+# bound it, the node's udev tags and its owner.
+check_node() {
+  local name=$1 node=$2 sys=/sys/class/hidraw/$2/device
+  {
+    echo "node=$node"
+    if cmp -s "$sys/report_descriptor" "$out/$name/descriptor.bin"; then echo "descriptor=same"; else echo "descriptor=differs"; fi
+    echo "driver=$(basename "$(readlink "$sys/driver")")"
+    echo "tags=$(udevadm info -q property -n "/dev/$node" | sed -n 's/^TAGS=//p')"
+    echo "owner=$(stat -c %u "/dev/$node")"
+  } >"$out/$name/node.txt"
+}
+
+# plug NAME VID:PID [fault and model options]: a controller, its record in /run/out/NAME.
+plug() {
+  local name=$1 ids=$2 tries=0
+  shift 2
+  mkdir -p "$out/$name"
+  "$bin/oskel-uhid-rig" "$ids" --record "$out/$name" "$@" >"$out/$name/rig.stdout" 2>"$out/$name/rig.stderr" &
+  echo $! >"/run/$name.pid"
+  while ! grep -q '^plugged' "$out/$name/rig.stdout" 2>/dev/null; do
+    [ $tries -lt 250 ] || { echo "@@rig fatal $name was not plugged in"; return 1; }
+    usleep 20000
+    tries=$((tries + 1))
+  done
+}
+
+# plug_checked NAME VID:PID [options]: plug, then wait for the node and check it.
+plug_checked() {
+  local node
+  plug "$@" || return 1
+  node=$(node_of "$2") || { echo "node=none" >"$out/$1/node.txt"; return 1; }
+  check_node "$1" "$node"
+}
+
+# unplug NAME: the controller ends, its record written, its device destroyed.
+unplug() {
+  local pid
+  pid=$(cat "/run/$1.pid")
+  kill -TERM "$pid"
+  wait "$pid"
+  echo $? >"$out/$1/rig.exit"
+}
+
+# as_user NAME PROGRAM [ARGUMENTS]: runs a program as the user "rig" in the background, its
+# outcome in /run/out/NAME.*; the process id in /run/NAME.pid.
+as_user() {
+  local name=$1
+  shift
+  (
+    start=$(now_ms)
+    timeout -s KILL $program_limit_s su -s /bin/sh rig -c 'exec "$0" "$@"' "$@" \
+      >"$out/$name.stdout" 2>"$out/$name.stderr" </dev/null
+    echo $? >"$out/$name.exit"
+    echo $(($(now_ms) - start)) >"$out/$name.ms"
+  ) &
+  echo $! >"/run/$name.pid"
+}
+
+finish() { wait "$(cat "/run/$1.pid")"; }
+
+# wait_waiting [COUNT]: waits until COUNT (1) programs under test sleep in poll or select
+# (waiting for arrivals), at most 10 s.
+wait_waiting() {
+  local want=${1:-1} tries=0 child waiting
+  while [ $tries -lt 500 ]; do
+    waiting=0
+    for child in $(pgrep -f "$bin/oskel-update"); do
+      case $(cat "/proc/$child/wchan" 2>/dev/null) in
+      *poll* | *select*) waiting=$((waiting + 1)) ;;
+      esac
+    done
+    [ $waiting -ge "$want" ] && { usleep 200000; return 0; }
+    usleep 20000
+    tries=$((tries + 1))
+  done
+}
+
+scenario_rig() {
+  udevadm monitor --udev --subsystem-match=hidraw >"$out/monitor.txt" 2>&1 &
+  local monitor=$! mode ids
+  usleep 300000
+  for mode in 1 2 3; do
+    case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+    plug_checked "mode$mode" "$ids"
+    as_user "loop$mode" "$bin/oskel-hidraw-loop" $mode "/dev/$(sed -n 's/^node=//p' "$out/mode$mode/node.txt")" \
+      "$images/mode$mode.bin"
+    finish "loop$mode"
+    unplug "mode$mode"
+  done
+  plug_checked normal 045e:028e
+  unplug normal
+  usleep 300000
+  kill "$monitor"
+}
+
+start_scenario() {
+  local ids=$1
+  shift
+  plug_checked controller "$ids" "$@"
+  as_user program "$bin/oskel-update"
+  finish program
+  unplug controller
+}
+
+arrival_scenario() {
+  as_user program "$bin/oskel-update" --wait --once
+  wait_waiting
+  plug_checked controller "$1"
+  finish program
+  unplug controller
+}
+
+scenario_start_protocol2() { start_scenario 2563:1818; }
+scenario_start_protocol3() { start_scenario 0461:4d81; }
+scenario_arrival_protocol1() { arrival_scenario 2563:0059; }
+scenario_arrival_protocol2() { arrival_scenario 2563:1818; }
+scenario_arrival_protocol3() { arrival_scenario 0461:4d81; }
+scenario_no_controller() { as_user program "$bin/oskel-update"; finish program; }
+scenario_normal_controller() { start_scenario 045e:028e; }
+# Protocol 3: a refusal or a stall shows as a reply that never comes. (Through uhid an output
+# report always goes through as far as the host can see: see docs/testing.md.)
+scenario_refused_report() { start_scenario 0461:4d81 --refuse-report 100; }
+scenario_stalled_report() { start_scenario 0461:4d81 --stall-report 100; }
+scenario_unplug_mid_download() { start_scenario 2563:1818 --remove-after 100; }
+
+scenario_two_programs() {
+  as_user first "$bin/oskel-update" --wait --once
+  as_user second "$bin/oskel-update" --wait --once
+  wait_waiting 2
+  plug_checked controller 0461:4d81
+  finish first
+  finish second
+  unplug controller
+}
+
+# Each mode's download by the bare loop and by the updater, one after the other (measure.sh).
+scenario_measure() {
+  local mode ids
+  for mode in 1 2 3; do
+    case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+    plug_checked "loop-mode$mode" "$ids"
+    as_user "loop$mode" "$bin/oskel-hidraw-loop" $mode "/dev/$(sed -n 's/^node=//p' "$out/loop-mode$mode/node.txt")" \
+      "$images/mode$mode.bin"
+    finish "loop$mode"
+    unplug "loop-mode$mode"
+    [ -x "$bin/oskel-update" ] || continue
+    if [ $mode = 1 ]; then
+      as_user "updater$mode" "$bin/oskel-update" --wait --once
+      wait_waiting
+      plug_checked "updater-mode$mode" "$ids"
+    else
+      plug_checked "updater-mode$mode" "$ids"
+      as_user "updater$mode" "$bin/oskel-update"
+    fi
+    finish "updater$mode"
+    unplug "updater-mode$mode"
+  done
+}
+
+send_results() {
+  local file
+  dmesg >"$out/dmesg.txt"
+  cp /run/udevd.log "$out/udevd.log" 2>/dev/null
+  for file in $(cd "$out" && find . -type f | sort); do
+    echo "@@rig file ${file#./}"
+    gzip -c "$out/$file" | base64
+    echo "@@rig end"
+  done
+  echo "@@rig done"
+}
+
+run_scenario() {
+  local function="scenario_$(echo "$1" | tr - _)"
+  mkdir -p "$out"
+  echo "@@rig scenario $1"
+  if type "$function" >/dev/null 2>&1; then
+    "$function"
+  else
+    echo "@@rig fatal no scenario $1"
+  fi
+  send_results
+}
