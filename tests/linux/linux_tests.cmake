@@ -15,8 +15,11 @@ file(GLOB OSKEL_RIG_SHARED_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/r
 add_executable(oskel-uhid-rig ${linux_rig}/device/main.cpp ${linux_rig}/device/uhid_controller.cpp
                ${OSKEL_RIG_SHARED_SOURCES})
 add_executable(oskel-hidraw-loop ${linux_rig}/loop/main.cpp ${linux_rig}/loop/download_steps.cpp)
-foreach(program oskel-uhid-rig oskel-hidraw-loop)
-  target_link_libraries(${program} PRIVATE oskel_host)
+target_link_libraries(oskel-uhid-rig PRIVATE oskel_host)
+target_link_libraries(oskel-hidraw-loop PRIVATE oskel_host)
+# The channel that carries the machine's results to the host.
+add_executable(oskel-rig-debugcon ${linux_rig}/results/debugcon_write.cpp)
+foreach(program oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon)
   target_link_options(${program} PRIVATE -static)
   set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
 endforeach()

@@ -65,7 +65,7 @@ cp "$here/../73-oskel-rig-access.rules" "$root/lib/udev/rules.d/"
 printf 'root:x:0:0:root:/root:/bin/sh\nrig:x:1000:1000:rig:/tmp:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\nrig:x:1000:\n' >"$root/etc/group"
 
-for program in oskel-uhid-rig oskel-hidraw-loop; do
+for program in oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon; do
   strip -o "$root/rig/bin/$program" "$rig_bin/$program"
 done
 if [[ $updater != - ]]; then

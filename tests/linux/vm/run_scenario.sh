@@ -6,8 +6,8 @@
 # WHAT "initramfs" makes the test machine's initramfs (make_initramfs.sh) in the work folder,
 # with the program under test when it exists; any other WHAT is a scenario of scenarios.sh: the
 # machine boots Debian's packaged kernel with that initramfs (software emulation, no KVM), runs
-# the scenario, and the results it prints on the console land in WORK/WHAT/; expectations.sh
-# then checks them. Exit status: 0 passed, 1 failed, 77 skipped (the program under test does not
+# the scenario, and the results it sends through qemu's debug console land in WORK/WHAT/out/;
+# expectations.sh then checks them. Exit status: 0 passed, 1 failed, 77 skipped (the program under test does not
 # exist; the reason is printed).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -77,18 +77,14 @@ mkdir -p "$results/out"
 start=$(date +%s%N)
 status=0
 timeout $boot_limit_s qemu-system-x86_64 -nodefaults -display none -no-reboot -m 512 -serial stdio \
-  -kernel "/boot/vmlinuz-$kernel" -initrd "$initramfs" \
+  -debugcon "file:$results/results.tar" -kernel "/boot/vmlinuz-$kernel" -initrd "$initramfs" \
   -append "console=ttyS0 quiet panic=-1 rig.scenario=$what" </dev/null >"$results/console.txt" 2>"$results/qemu.txt" ||
   status=$?
 boot_ms=$((($(date +%s%N) - start) / 1000000))
 echo "boot: scenario $what in ${boot_ms} ms (qemu exit $status)"
 
-# The files the machine printed: "@@rig file PATH", base64 of its gzip'ed bytes, "@@rig end".
-tr -d '\r' <"$results/console.txt" | awk -v dir="$results/out" '
-  /^@@rig file / { path = dir "/" $3; system("mkdir -p \"$(dirname \"" path "\")\""); body = path ".b64"; printf "" >body; next }
-  /^@@rig end$/ { close(body); system("base64 -d \"" body "\" | gunzip >\"" path "\" && rm \"" body "\""); body = ""; next }
-  body != "" { print >>body; next }'
-grep '^@@rig fatal' "$results/console.txt" || true
+tar -xf "$results/results.tar" -C "$results/out" 2>/dev/null || echo "run_scenario: no results from the machine"
+grep -E '^@@rig (fatal|sending|done)' "$results/console.txt" || true
 
 source "$here/expectations.sh"
 expect_scenario "$what" "$results/out"

@@ -1,12 +1,9 @@
 # The scenarios, as the test machine runs them (test rig only; sourced by init.sh). Each one
 # plugs in controllers (oskel-uhid-rig), runs the program under test or the bare loop as the
 # unprivileged user "rig", unplugs the controllers (which writes their records) and leaves what
-# it saw in /run/out; send_results then prints every file there on the console, where
-# run_scenario.sh reads them back and checks them:
-#
-#   @@rig file <path>        a file of /run/out, gzip'ed, in base64 lines up to
-#   @@rig end
-#   @@rig done               the last line
+# it saw in /run/out; send_results then sends that folder as a tar archive through qemu's debug
+# console (oskel-rig-debugcon), where run_scenario.sh unpacks it and checks it. The serial
+# console carries "@@rig" lines only: the scenario, fatal errors, and the end.
 #
 # A program's outcome is NAME.exit (its exit status), NAME.stdout, NAME.stderr and NAME.ms (its
 # run time in milliseconds); a controller's record is the folder named after it
@@ -208,15 +205,11 @@ scenario_measure() {
 }
 
 send_results() {
-  local file
   dmesg >"$out/dmesg.txt"
   cp /run/udevd.log "$out/udevd.log" 2>/dev/null
-  for file in $(cd "$out" && find . -type f | sort); do
-    echo "@@rig file ${file#./}"
-    gzip -c "$out/$file" | base64
-    echo "@@rig end"
-  done
-  echo "@@rig done"
+  echo "@@rig sending at $(cut -d' ' -f1 /proc/uptime) s"
+  tar -c -C "$out" . | "$bin/oskel-rig-debugcon" || echo "@@rig fatal the results were not sent"
+  echo "@@rig done at $(cut -d' ' -f1 /proc/uptime) s"
 }
 
 run_scenario() {
