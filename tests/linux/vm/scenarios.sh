@@ -180,27 +180,32 @@ scenario_two_programs() {
   unplug controller
 }
 
-# Each mode's download by the bare loop and by the updater, one after the other (measure.sh).
+# Each mode's download by the bare loop and by the updater, one after the other, each
+# measure_runs times (measure.sh): loopM-R and updaterM-R, their controllers loop-modeM-R and
+# updater-modeM-R.
+measure_runs=3
 scenario_measure() {
-  local mode ids
-  for mode in 1 2 3; do
-    case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
-    plug_checked "loop-mode$mode" "$ids"
-    as_user "loop$mode" "$bin/oskel-hidraw-loop" $mode "/dev/$(sed -n 's/^node=//p' "$out/loop-mode$mode/node.txt")" \
-      "$images/mode$mode.bin"
-    finish "loop$mode"
-    unplug "loop-mode$mode"
-    [ -x "$bin/oskel-update" ] || continue
-    if [ $mode = 1 ]; then
-      as_user "updater$mode" "$bin/oskel-update" --wait --once
-      wait_waiting
-      plug_checked "updater-mode$mode" "$ids"
-    else
-      plug_checked "updater-mode$mode" "$ids"
-      as_user "updater$mode" "$bin/oskel-update"
-    fi
-    finish "updater$mode"
-    unplug "updater-mode$mode"
+  local mode ids node run
+  for run in $(seq $measure_runs); do
+    for mode in 1 2 3; do
+      case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+      plug_checked "loop-mode$mode-$run" "$ids"
+      node=$(sed -n 's/^node=//p' "$out/loop-mode$mode-$run/node.txt")
+      as_user "loop$mode-$run" "$bin/oskel-hidraw-loop" $mode "/dev/$node" "$images/mode$mode.bin"
+      finish "loop$mode-$run"
+      unplug "loop-mode$mode-$run"
+      [ -x "$bin/oskel-update" ] || continue
+      if [ $mode = 1 ]; then
+        as_user "updater$mode-$run" "$bin/oskel-update" --wait --once
+        wait_waiting
+        plug_checked "updater-mode$mode-$run" "$ids"
+      else
+        plug_checked "updater-mode$mode-$run" "$ids"
+        as_user "updater$mode-$run" "$bin/oskel-update"
+      fi
+      finish "updater$mode-$run"
+      unplug "updater-mode$mode-$run"
+    done
   done
 }
 
