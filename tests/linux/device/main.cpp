@@ -126,15 +126,11 @@ int main(int argc, char** argv)
     ServeInRealTime();
 
     const std::string& folder = settings.recordFolder;
-    if (!folder.empty()) {
-        if (!sim::TraceOpen(folder + "/trace.txt")) {
-            std::fprintf(stderr, "oskel-uhid-rig: cannot write %s/trace.txt\n", folder.c_str());
-            return kFailed;
-        }
-        sim::TraceKeepLines(false);
-    } else {
-        sim::TraceKeepLines(false);
+    if (!folder.empty() && !sim::TraceOpen(folder + "/trace.txt")) {
+        std::fprintf(stderr, "oskel-uhid-rig: cannot write %s/trace.txt\n", folder.c_str());
+        return kFailed;
     }
+    sim::TraceKeepLines(false);
 
     rig::UhidController controller(rig::MakeControllerModel(settings));
     std::string error;

@@ -10,7 +10,7 @@
 // (oskel_hid_rig.inf beside this program), which starts them. unplug removes the rig's nodes (of
 // one controller, or all). Either may run while other programs use the controllers; each is
 // seen by them as a device arriving or leaving. The fault and model options are those of
-// node_settings.h (--refuse-report N, --stall-report N, --remove-after N, --fail-reply N,
+// tests/rig/controller_settings.h (--refuse-report N, --stall-report N, --remove-after N, --fail-reply N,
 // --stall-reply N, --refuse-start K, --no-identify-reply, ...).
 //
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 bad usage.
