@@ -132,12 +132,16 @@ void UhidController::TakeOutput(const uhid_output_req& output)
         declaration.inputLength > sizeof(uhid_input2_req::data))
         return;
 
-    uhid_event input{};
-    input.type = UHID_INPUT2;
-    std::uint8_t* buffer = input.u.input2.data;
+    // The model fills a buffer that starts with the report id, 0 when the collection numbers no
+    // reports; such a report goes up without that 0, as a device sends it.
+    std::uint8_t buffer[sizeof(uhid_input2_req::data) + 1] = {};
     buffer[0] = declaration.inputReportId;
     if (!sim::BusRead(handle, buffer, declaration.inputLength, kAnswerNowMs)) return;
-    input.u.input2.size = declaration.inputLength;
+    const std::size_t skipped = sim::NumbersReports(declaration) ? 0 : 1;
+    uhid_event input{};
+    input.type = UHID_INPUT2;
+    input.u.input2.size = static_cast<std::uint16_t>(declaration.inputLength - skipped);
+    std::copy(buffer + skipped, buffer + declaration.inputLength, input.u.input2.data);
     Send(input);
 }
 

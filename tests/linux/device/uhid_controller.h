@@ -15,7 +15,10 @@
 //   UHID_SET_REPORT  a feature report: refused (no model has any).
 //
 // Input is pushed: when the model answers each write (protocol 3), the answer is asked of the
-// model right after the write and pushed as UHID_INPUT2, which hidraw queues for read(). Neither
+// model right after the write and pushed as UHID_INPUT2, which hidraw queues for read(). hid-core
+// takes buffers with the report id in byte 0, also 0 for a device that numbers no reports (an
+// output report, a get-input reply), but input reports as the device sends them: with their id
+// when the device numbers its reports, and without the 0 byte when it does not. Neither
 // event says how long the host's buffer is (hidraw checks no length against the descriptor): the
 // collection is the one whose report id the report carries, and the simulated bus checks the
 // report against that collection's declaration as Windows' class driver would, so a report of

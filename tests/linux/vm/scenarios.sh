@@ -105,16 +105,16 @@ as_user() {
 
 finish() { wait "$(cat "/run/$1.pid")"; }
 
-# wait_waiting [COUNT]: waits until COUNT (1) programs under test sleep in poll or select
-# (waiting for arrivals), at most 10 s.
+# wait_waiting [COUNT]: waits until COUNT (1) programs under test have a thread asleep in poll
+# or select (waiting for arrivals), at most 10 s.
 wait_waiting() {
   local want=${1:-1} tries=0 child waiting
   while [ $tries -lt 500 ]; do
     waiting=0
     for child in $(pgrep -f "$bin/oskel-update"); do
-      case $(cat "/proc/$child/wchan" 2>/dev/null) in
-      *poll* | *select*) waiting=$((waiting + 1)) ;;
-      esac
+      if cat /proc/$child/task/*/wchan 2>/dev/null | tr '\0' '\n' | grep -qE 'poll|select'; then
+        waiting=$((waiting + 1))
+      fi
     done
     [ $waiting -ge "$want" ] && { usleep 200000; return 0; }
     usleep 20000
@@ -136,6 +136,12 @@ scenario_rig() {
   done
   plug_checked normal 045e:028e
   unplug normal
+  # A controller the project's rules do not name: its node stays root's.
+  plug_checked stranger 1234:5678
+  as_user open-stranger "$bin/oskel-hidraw-loop" 2 "/dev/$(sed -n 's/^node=//p' "$out/stranger/node.txt")" \
+    "$images/mode2.bin"
+  finish open-stranger
+  unplug stranger
   usleep 300000
   kill "$monitor"
 }
