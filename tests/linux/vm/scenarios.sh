@@ -95,7 +95,8 @@ as_user() {
   shift
   (
     start=$(now_ms)
-    timeout -s KILL $program_limit_s su -s /bin/sh rig -c 'exec "$0" "$@"' "$@" \
+    # "--": busybox su would take the program's options for its own.
+    timeout -s KILL $program_limit_s su -s /bin/sh -c 'exec "$0" "$@"' -- rig "$@" \
       >"$out/$name.stdout" 2>"$out/$name.stderr" </dev/null
     echo $? >"$out/$name.exit"
     echo $(($(now_ms) - start)) >"$out/$name.ms"
@@ -111,7 +112,7 @@ wait_waiting() {
   local want=${1:-1} tries=0 child waiting
   while [ $tries -lt 500 ]; do
     waiting=0
-    for child in $(pgrep -f "$bin/oskel-update"); do
+    for child in $(pidof oskel-update); do
       if cat /proc/$child/task/*/wchan 2>/dev/null | tr '\0' '\n' | grep -qE 'poll|select'; then
         waiting=$((waiting + 1))
       fi
@@ -120,6 +121,9 @@ wait_waiting() {
     usleep 20000
     tries=$((tries + 1))
   done
+  for child in $(pidof oskel-update); do
+    echo "$child $(tr '\0' ' ' <"/proc/$child/cmdline"): $(cat /proc/$child/task/*/wchan 2>&1 | tr '\0' ' ')"
+  done >"$out/not-waiting.txt"
 }
 
 scenario_rig() {
