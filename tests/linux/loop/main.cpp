@@ -7,7 +7,10 @@
 // reports of download_steps.h, each bounded by the updater's time limit for it (poll for a
 // reply; hidraw's writes and ioctls return as soon as the transport has the report). Prints
 //
-//   loop mode=<m> steps=<n> us=<microseconds from the first report to the last step>
+//   loop mode=<m> steps=<n> us=<microseconds from the first report to the last step> read=<bytes>
+//
+// read: the length of the last input report read() gave (hidraw gives a report as the device
+// sent it, without a 0 byte in front for a collection that numbers no reports); 0 when none.
 //
 // Exit status: 0 when every step went through, 1 when one failed (which and why on standard
 // error), 2 for bad usage.
@@ -40,6 +43,9 @@ bool Fail(std::size_t index, const char* operation)
     return false;
 }
 
+// The length of the last input report read.
+ssize_t lastRead = 0;
+
 // Waits up to limitMs for an input report and reads it.
 bool ReadWithin(int node, std::vector<std::uint8_t>& buffer, std::uint32_t limitMs)
 {
@@ -47,7 +53,8 @@ bool ReadWithin(int node, std::vector<std::uint8_t>& buffer, std::uint32_t limit
     errno = 0;
     const int ready = poll(&waiting, 1, static_cast<int>(limitMs));
     if (ready <= 0 || (waiting.revents & POLLIN) == 0) return false;
-    return read(node, buffer.data(), buffer.size()) > 0;
+    lastRead = read(node, buffer.data(), buffer.size());
+    return lastRead > 0;
 }
 
 void Flush(int node, std::vector<std::uint8_t>& buffer)
@@ -103,7 +110,8 @@ int main(int argc, char** argv)
         if (!RunStep(node, i, steps[i])) return kFailed;
     }
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    std::printf("loop mode=%d steps=%zu us=%lld\n", mode, steps.size(), static_cast<long long>(us.count()));
+    std::printf("loop mode=%d steps=%zu us=%lld read=%zd\n", mode, steps.size(), static_cast<long long>(us.count()),
+                lastRead);
     close(node);
     return 0;
 }

@@ -98,6 +98,8 @@ expect_scenario() {
         equals "$(cat "$out/loop$mode.exit" 2>/dev/null)" 0
       expect_download "$out/mode$mode" $mode
     done
+    check "loop3: protocol 3's replies read as 64 bytes, without a 0 byte in front" \
+      grep -q ' read=64$' "$out/loop3.stdout"
     expect_node "$out/normal" normal
     check "stranger: the project's rule leaves a controller it does not name untagged" \
       has_no "$out/stranger/node.txt" uaccess
