@@ -50,3 +50,6 @@ endforeach()
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
+
+# The controllers behind the Linux kernel's HID stack, in a virtual machine (tests/linux/).
+include(${CMAKE_SOURCE_DIR}/tests/linux/linux_tests.cmake)

@@ -12,6 +12,7 @@ packages=(
   osslsigncode openssl git               # release: signing, the reproducible-build test
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
+  qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
 )
 
 # The parts that need less than everything.

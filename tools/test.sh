@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: host, sanitizers, fuzzers, the Windows program
-# under Wine, and the release (tests/release/). Installs what it needs first.
+# Builds every preset and runs every test: host, the Linux program in a virtual machine
+# (tests/linux/), sanitizers, fuzzers, the Windows program under Wine, and the release
+# (tests/release/). Installs what it needs first.
 #   tools/test.sh            everything
 #   FUZZ_SECONDS=N           time per fuzz target (default 30)
 set -euo pipefail
@@ -14,6 +15,14 @@ section "host: build and tests"
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host
+
+section "linux: the Linux program through the kernel's HID stack, in a virtual machine"
+# The program under test comes from the linux preset; the scenarios skip themselves without it.
+if cmake --list-presets 2>/dev/null | grep -q '"linux"'; then
+  cmake --preset linux >/dev/null
+  cmake --build --preset linux
+fi
+ctest --preset linux-vm
 
 section "host with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset host-asan >/dev/null

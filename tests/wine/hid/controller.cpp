@@ -8,11 +8,10 @@
 #include <map>
 #include <thread>
 
-#include "sim/models.h"
-#include "sim/protocol3_device.h"
 #include "sim/trace.h"
 #include "tests/wine/hid/controller_record.h"
 #include "sim/report_descriptor.h"
+#include "tests/rig/model_pipes.h"
 
 namespace rig {
 namespace {
@@ -49,13 +48,8 @@ RigNode* Controller::OpenNode(const NodeSettings& settings, const RigDriverCalls
     auto found = present.find(Key(settings.vendorId, settings.productId));
     if (found != present.end()) return found->second->AddNode(settings.collection, calls);
 
-    std::shared_ptr<sim::HidDevice> model = sim::MakeDevice(settings.vendorId, settings.productId);
+    std::shared_ptr<sim::HidDevice> model = MakeControllerModel(settings);
     if (settings.collection == 0 || settings.collection > model->collections.size()) return nullptr;
-    model->faults = settings.faults;
-    model->latencyMs = settings.latencyMs;
-    for (std::size_t i = 0; i < std::size(kModelSettings); ++i) {
-        if (settings.modelValues[i] != 0) model->SetOption(kModelSettings[i].modelOption, settings.modelValues[i]);
-    }
     if (!settings.recordFolder.empty()) {
         sim::TraceOpen(settings.recordFolder + "\\trace.txt");
         sim::TraceKeepLines(false);
@@ -82,13 +76,6 @@ RigNode* Controller::AddNode(std::uint32_t collection, const RigDriverCalls& cal
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_.push_back(node);
     return node;
-}
-
-bool Controller::AnswersEachWrite() const
-{
-    // Protocol 3's controller answers every report it takes on its interrupt pipe with one
-    // input report; the other models send nothing on that pipe.
-    return dynamic_cast<const sim::Protocol3Device*>(model_.get()) != nullptr;
 }
 
 int Controller::Submit(RigNode* node, const RigRequest& request)
@@ -266,7 +253,7 @@ void Controller::Finish(Task& task, const Outcome& outcome)
     case Step::Write:
     case Step::SetOutput:
         node->calls.complete(task.context, outcome.result, nullptr, outcome.taken);
-        if (task.step == Step::Write && outcome.result == RIG_DONE && AnswersEachWrite() &&
+        if (task.step == Step::Write && outcome.result == RIG_DONE && AnswersEachWrite(*model_) &&
             task.declaration.inputLength > 0) {
             Task answer;
             answer.node = node;

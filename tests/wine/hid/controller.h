@@ -92,7 +92,6 @@ private:
     void Finish(Task& task, const Outcome& outcome);  // caller holds mutex_
     void DeliverInputs(RigNode* node);                // caller holds mutex_
     void WriteRecord();
-    bool AnswersEachWrite() const;
 
     const std::shared_ptr<sim::HidDevice> model_;
     const std::string recordFolder_;

@@ -10,7 +10,7 @@
 // (oskel_hid_rig.inf beside this program), which starts them. unplug removes the rig's nodes (of
 // one controller, or all). Either may run while other programs use the controllers; each is
 // seen by them as a device arriving or leaving. The fault and model options are those of
-// node_settings.h (--refuse-report N, --stall-report N, --remove-after N, --fail-reply N,
+// tests/rig/controller_settings.h (--refuse-report N, --stall-report N, --remove-after N, --fail-reply N,
 // --stall-reply N, --refuse-start K, --no-identify-reply, ...).
 //
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 bad usage.
@@ -46,26 +46,6 @@ int Fail(const std::string& operation, DWORD error)
 {
     std::fprintf(stderr, "oskel_hid_rig: %s failed (%s)\n", operation.c_str(), platform::SystemErrorText(error).c_str());
     return kFailed;
-}
-
-bool ParseIds(const char* text, std::uint16_t& vendorId, std::uint16_t& productId)
-{
-    unsigned vendor = 0;
-    unsigned product = 0;
-    char end = 0;
-    if (std::sscanf(text, "%4x:%4x%c", &vendor, &product, &end) != 2) return false;
-    vendorId = static_cast<std::uint16_t>(vendor);
-    productId = static_cast<std::uint16_t>(product);
-    return true;
-}
-
-bool ParseNumber(const char* text, std::uint32_t& value)
-{
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (text[0] == '\0' || text[0] == '-' || *end != '\0' || parsed > 0xFFFFFFFFull) return false;
-    value = static_cast<std::uint32_t>(parsed);
-    return true;
 }
 
 // The device id of one node: VID_2563&PID_1818&COL02 (no &COLnn for a single collection).
@@ -195,47 +175,17 @@ bool ParsePlugOptions(int argc, char** argv, rig::NodeSettings& settings, std::s
     for (int i = 3; i < argc; ++i) {
         const std::string option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool known = false;
-        for (std::size_t m = 0; m < std::size(rig::kModelSettings); ++m) {
-            if (option != rig::kModelSettings[m].option || rig::kModelSettings[m].takesNumber) continue;
-            settings.modelValues[m] = 1;
-            known = true;
-        }
-        if (known) continue;
-        if (value == nullptr) {
-            error = "option " + option + " needs a value";
-            return false;
-        }
-        ++i;
-        if (option == "--record") {
-            settings.recordFolder = value;
-            continue;
-        }
-        if (option == "--inf") {
+        if (option == "--inf" && value != nullptr) {
             inf = value;
+            ++i;
             continue;
         }
-        std::uint32_t number = 0;
-        if (!ParseNumber(value, number)) {
-            error = "option " + option + " needs a number, not '" + value + "'";
-            return false;
-        }
-        if (option == "--latency") {
-            settings.latencyMs = number;
-            continue;
-        }
-        for (const rig::FaultSetting& fault : rig::kFaultSettings) {
-            if (option != fault.option) continue;
-            settings.faults.*fault.field = number;
-            known = true;
-        }
-        for (std::size_t m = 0; m < std::size(rig::kModelSettings); ++m) {
-            if (option != rig::kModelSettings[m].option) continue;
-            settings.modelValues[m] = number;
-            known = true;
-        }
-        if (!known) {
-            error = "unknown option " + option;
+        switch (rig::ParseControllerOption(option, value, settings, error)) {
+        case rig::OptionUse::Flag: break;
+        case rig::OptionUse::Value: ++i; break;
+        case rig::OptionUse::Bad: return false;
+        case rig::OptionUse::Unknown:
+            error = value == nullptr && option == "--inf" ? "option --inf needs a value" : "unknown option " + option;
             return false;
         }
     }
@@ -252,13 +202,13 @@ int main(int argc, char** argv)
     std::uint16_t productId = 0;
     if (command == "unplug") {
         if (argc == 2) return Unplug("ROOT\\");
-        if (argc != 3 || !ParseIds(argv[2], vendorId, productId)) return UsageError("unplug takes one VID:PID or none");
+        if (argc != 3 || !rig::ParseIds(argv[2], vendorId, productId)) return UsageError("unplug takes one VID:PID or none");
         char prefix[32];
         std::snprintf(prefix, sizeof prefix, "ROOT\\VID_%04X&PID_%04X", vendorId, productId);
         return Unplug(prefix);
     }
     if (command != "plug") return UsageError("unknown command");
-    if (argc < 3 || !ParseIds(argv[2], vendorId, productId)) return UsageError("plug needs VID:PID (hexadecimal)");
+    if (argc < 3 || !rig::ParseIds(argv[2], vendorId, productId)) return UsageError("plug needs VID:PID (hexadecimal)");
     rig::NodeSettings settings;
     std::string inf = InfBesideProgram();
     std::string error;

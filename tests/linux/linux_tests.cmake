@@ -1,0 +1,48 @@
+# The updater's controllers behind the Linux kernel's own HID stack (tests/linux/, test rig
+# only, never shipped): a small virtual machine boots Debian's packaged kernel with an initramfs
+# made at test time, the controllers are uhid devices that run the simulated world's device
+# models, and the program under test, build/linux/oskel-update of the "linux" preset, runs in it
+# as an unprivileged user. One ctest test per scenario (label linux-vm, run by the "linux-vm"
+# test preset); a scenario whose program does not exist yet is skipped with the reason.
+if(OSKEL_SANITIZE)
+  return()  # the guest's programs are static, which the sanitizers' runtimes do not allow
+endif()
+
+set(linux_rig "${CMAKE_SOURCE_DIR}/tests/linux")
+file(GLOB OSKEL_RIG_SHARED_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/rig/*.cpp)
+
+# The guest's controller program and the bare loop, static so that they need nothing there.
+add_executable(oskel-uhid-rig ${linux_rig}/device/main.cpp ${linux_rig}/device/uhid_controller.cpp
+               ${OSKEL_RIG_SHARED_SOURCES})
+add_executable(oskel-hidraw-loop ${linux_rig}/loop/main.cpp ${linux_rig}/loop/download_steps.cpp)
+target_link_libraries(oskel-uhid-rig PRIVATE oskel_host)
+target_link_libraries(oskel-hidraw-loop PRIVATE oskel_host)
+# The channel that carries the machine's results to the host.
+add_executable(oskel-rig-debugcon ${linux_rig}/results/debugcon_write.cpp)
+foreach(program oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon)
+  target_link_options(${program} PRIVATE -static)
+  set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
+endforeach()
+
+set(OSKEL_LINUX_UPDATER "${CMAKE_SOURCE_DIR}/build/linux/oskel-update" CACHE FILEPATH
+    "The Linux program under test (the linux preset's build/linux/oskel-update)")
+
+set(OSKEL_LINUX_RIG_WORK "${CMAKE_BINARY_DIR}/linux-rig")
+set(OSKEL_LINUX_RIG_RUN bash ${linux_rig}/vm/run_scenario.sh
+    --rig-bin $<TARGET_FILE_DIR:oskel-uhid-rig> --updater ${OSKEL_LINUX_UPDATER} --work ${OSKEL_LINUX_RIG_WORK}
+    --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2} --image3 ${OSKEL_IMAGE_MODE3})
+
+# The initramfs is made once per run, with the updater when it exists, and shared by every boot.
+add_test(NAME linux.initramfs COMMAND ${OSKEL_LINUX_RIG_RUN} initramfs)
+set_tests_properties(linux.initramfs PROPERTIES FIXTURES_SETUP oskel_linux_initramfs LABELS linux-vm
+  TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# rig: the rig's own checks, which need no updater. The others run the updater.
+set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 arrival-protocol2
+    arrival-protocol3 no-controller normal-controller refused-report stalled-report unplug-mid-download
+    two-programs)
+foreach(scenario ${OSKEL_LINUX_SCENARIOS})
+  add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
+  set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs
+    LABELS linux-vm TIMEOUT 180 SKIP_RETURN_CODE 77)
+endforeach()

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Makes the test machine's initramfs (test rig only):
+#   make_initramfs.sh OUT KERNEL_VERSION RIG_BIN UPDATER IMAGE1 IMAGE2 IMAGE3
+# OUT the gzip'ed cpio archive to write; KERNEL_VERSION the packaged kernel whose modules it
+# carries; RIG_BIN the folder of oskel-uhid-rig and oskel-hidraw-loop; UPDATER the program under
+# test, or "-" for none; IMAGE1..3 the firmware images (for the bare loop).
+#
+# It holds busybox (static) with its applet links, the hid, hid-generic and uhid modules of that
+# kernel, udevd with its libraries, the project's udev rules and the rig's access rule, the
+# unprivileged user "rig" (uid 1000), the rig's programs, the program under test with the
+# libraries that ldd lists, /init (init.sh) and the scenarios (scenarios.sh).
+set -euo pipefail
+out=$1 kernel=$2 rig_bin=$3 updater=$4
+images=("$5" "$6" "$7")
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../../.." && pwd)
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+chmod 755 "$root"  # mktemp made it 0700: the user must reach /bin and /rig
+mkdir -p "$root"/{bin,sbin,etc,proc,sys,dev,run,tmp,rig/bin,rig/images,rig/modules,lib/udev/rules.d,lib/systemd}
+
+# busybox and its applets; busybox itself must not be a link to itself.
+cp /bin/busybox "$root/bin/busybox"
+for applet in $(/bin/busybox --list); do
+  [[ $applet == busybox ]] && continue
+  ln -s busybox "$root/bin/$applet"
+done
+
+# A program and the libraries it loads, at the same paths.
+copy_with_libraries() {
+  local program=$1 target=$2
+  mkdir -p "$root$(dirname "$target")"
+  cp -L "$program" "$root$target"
+  local library
+  for library in $(ldd "$program" 2>/dev/null | grep -o '/[^ ]*' || true); do
+    [[ -e $root$library ]] && continue
+    mkdir -p "$root$(dirname "$library")"
+    cp -L "$library" "$root$library"
+  done
+}
+
+modules=/lib/modules/$kernel/kernel/drivers/hid
+for module in hid hid-generic uhid; do
+  if [[ -f $modules/$module.ko ]]; then
+    cp "$modules/$module.ko" "$root/rig/modules/"
+  elif [[ -f $modules/$module.ko.xz ]]; then
+    xz -dc "$modules/$module.ko.xz" >"$root/rig/modules/$module.ko"
+  else
+    echo "make_initramfs: no module $module for kernel $kernel" >&2
+    exit 1
+  fi
+done
+
+# udevd is udevadm under another name.
+copy_with_libraries "$(command -v udevadm)" /bin/udevadm
+ln -s /bin/udevadm "$root/lib/systemd/systemd-udevd"
+
+# The project's rules, or the rig's stand-in for them while the project has none.
+rules=$source_dir/res/linux/70-oskel-update.rules
+[[ -f $rules ]] || rules=$here/../70-oskel-update.rules
+cp "$rules" "$root/lib/udev/rules.d/70-oskel-update.rules"
+cp "$here/../73-oskel-rig-access.rules" "$root/lib/udev/rules.d/"
+
+printf 'root:x:0:0:root:/root:/bin/sh\nrig:x:1000:1000:rig:/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\nrig:x:1000:\n' >"$root/etc/group"
+
+for program in oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon; do
+  strip -o "$root/rig/bin/$program" "$rig_bin/$program"
+done
+if [[ $updater != - ]]; then
+  copy_with_libraries "$updater" /rig/bin/oskel-update
+fi
+for mode in 1 2 3; do cp "${images[mode - 1]}" "$root/rig/images/mode$mode.bin"; done
+cp "$here/init.sh" "$root/init"
+cp "$here/scenarios.sh" "$root/rig/scenarios.sh"
+chmod 755 "$root/init"
+
+(cd "$root" && find . -print0 | sort -z | cpio --null -o -H newc --quiet) | gzip -1 >"$out"

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# One scenario of the controllers behind the Linux kernel's HID stack (test rig only):
+#
+#   run_scenario.sh --rig-bin DIR --updater FILE --work DIR --image1 F --image2 F --image3 F WHAT
+#
+# WHAT "initramfs" makes the test machine's initramfs (make_initramfs.sh) in the work folder,
+# with the program under test when it exists; any other WHAT is a scenario of scenarios.sh: the
+# machine boots Debian's packaged kernel with that initramfs (software emulation, no KVM), runs
+# the scenario, and the results it sends through qemu's debug console land in WORK/WHAT/out/;
+# expectations.sh then checks them. Exit status: 0 passed, 1 failed, 77 skipped (the program under test does not
+# exist; the reason is printed).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+while [[ $# -gt 1 ]]; do
+  case $1 in
+  --rig-bin) rig_bin=$2 ;;
+  --updater) updater=$2 ;;
+  --work) work=$2 ;;
+  --image1) image1=$2 ;;
+  --image2) image2=$2 ;;
+  --image3) image3=$2 ;;
+  *) echo "run_scenario: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
+what=${1:?run_scenario: no scenario}
+skipped=77
+# A whole boot, scenario and power-off; a scenario that takes longer has hung.
+boot_limit_s=170
+
+# Debian's packaged kernel (linux-image-amd64): the newest /boot/vmlinuz-* whose modules hold
+# uhid. The build machine may run another kernel, so it is taken by its files, not uname -r.
+packaged_kernel() {
+  local image version
+  for image in $(ls /boot/vmlinuz-* 2>/dev/null | sort -V -r); do
+    version=${image#/boot/vmlinuz-}
+    if ls "/lib/modules/$version/kernel/drivers/hid/uhid.ko"* >/dev/null 2>&1; then
+      echo "$version"
+      return 0
+    fi
+  done
+  return 1
+}
+
+need() {
+  if ! command -v "$1" >/dev/null; then
+    echo "run_scenario: $1 is missing (tools/setup.sh installs it)" >&2
+    exit 1
+  fi
+}
+
+mkdir -p "$work"
+initramfs=$work/initramfs.cpio.gz
+if [[ $what == initramfs ]]; then
+  for tool in qemu-system-x86_64 busybox cpio udevadm gzip strip; do need "$tool"; done
+  kernel=$(packaged_kernel) || { echo "run_scenario: no packaged kernel with uhid in /boot (linux-image-amd64; tools/setup.sh installs it)" >&2; exit 1; }
+  with=-
+  [[ -x $updater ]] && with=$updater
+  bash "$here/make_initramfs.sh" "$initramfs.new" "$kernel" "$rig_bin" "$with" "$image1" "$image2" "$image3"
+  mv "$initramfs.new" "$initramfs"
+  printf 'kernel=%s\nupdater=%s\n' "$kernel" "$with" >"$work/initramfs.txt"
+  echo "initramfs: kernel $kernel, program under test: $with, $(stat -c %s "$initramfs") bytes"
+  exit 0
+fi
+
+[[ -f $work/initramfs.txt ]] || { echo "run_scenario: no initramfs (the linux.initramfs test makes it)" >&2; exit 1; }
+kernel=$(sed -n 's/^kernel=//p' "$work/initramfs.txt")
+if [[ $what != rig && $what != measure ]] && ! grep -qx "updater=$updater" "$work/initramfs.txt"; then
+  echo "skipped: $updater does not exist (cmake --preset linux && cmake --build --preset linux builds it)"
+  exit $skipped
+fi
+
+results=$work/$what
+rm -rf "$results"
+mkdir -p "$results/out"
+start=$(date +%s%N)
+status=0
+timeout $boot_limit_s qemu-system-x86_64 -nodefaults -display none -no-reboot -m 512 -serial stdio \
+  -debugcon "file:$results/results.tar" -kernel "/boot/vmlinuz-$kernel" -initrd "$initramfs" \
+  -append "console=ttyS0 quiet panic=-1 rig.scenario=$what" </dev/null >"$results/console.txt" 2>"$results/qemu.txt" ||
+  status=$?
+boot_ms=$((($(date +%s%N) - start) / 1000000))
+echo "boot: scenario $what in ${boot_ms} ms (qemu exit $status)"
+
+tar -xf "$results/results.tar" -C "$results/out" 2>/dev/null || echo "run_scenario: no results from the machine"
+grep -E '^@@rig (fatal|sending|done)' "$results/console.txt" || true
+
+source "$here/expectations.sh"
+expect_scenario "$what" "$results/out"

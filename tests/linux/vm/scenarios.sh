@@ -1,0 +1,240 @@
+# The scenarios, as the test machine runs them (test rig only; sourced by init.sh). Each one
+# plugs in controllers (oskel-uhid-rig), runs the program under test or the bare loop as the
+# unprivileged user "rig", unplugs the controllers (which writes their records) and leaves what
+# it saw in /run/out; send_results then sends that folder as a tar archive through qemu's debug
+# console (oskel-rig-debugcon), where run_scenario.sh unpacks it and checks it. The serial
+# console carries "@@rig" lines only: the scenario, fatal errors, and the end.
+#
+# A program's outcome is NAME.exit (its exit status), NAME.stdout, NAME.stderr and NAME.ms (its
+# run time in milliseconds); a controller's record is the folder named after it
+# (status.txt, flash.bin, trace.txt, timing.txt, descriptor.bin) with node.txt (its hidraw
+# node's checks: see check_node).
+
+out=/run/out
+bin=/rig/bin
+images=/rig/images
+# How long a scenario waits for one program to end: longer than any download takes here.
+program_limit_s=150
+
+now_ms() {
+  local up
+  read -r up _ </proc/uptime
+  echo $((${up%.*} * 1000 + 10#${up#*.} * 10))
+}
+
+# The hidraw node of the controller VID:PID, once udev has handled its arrival.
+node_of() {
+  local want vid pid uevent tries=0
+  vid=$(echo "${1%:*}" | tr a-f A-F)
+  pid=$(echo "${1#*:}" | tr a-f A-F)
+  want="HID_ID=0003:0000$vid:0000$pid"
+  while [ $tries -lt 500 ]; do
+    for uevent in /sys/class/hidraw/hidraw*/device/uevent; do
+      [ -f "$uevent" ] || continue
+      if grep -qx "$want" "$uevent"; then
+        udevadm settle -t 10
+        basename "$(dirname "$(dirname "$uevent")")"
+        return 0
+      fi
+    done
+    usleep 20000
+    tries=$((tries + 1))
+  done
+  return 1
+}
+
+# What the kernel and udev made of a controller's node, into NAME/node.txt: the hidraw node,
+# whether hid-core holds the report descriptor the device was created with, the driver that
+# bound it, the node's udev tags and its owner.
+check_node() {
+  local name=$1 node=$2 sys=/sys/class/hidraw/$2/device
+  {
+    echo "node=$node"
+    if cmp -s "$sys/report_descriptor" "$out/$name/descriptor.bin"; then echo "descriptor=same"; else echo "descriptor=differs"; fi
+    echo "driver=$(basename "$(readlink "$sys/driver")")"
+    echo "tags=$(udevadm info -q property -n "/dev/$node" | sed -n 's/^TAGS=//p')"
+    echo "owner=$(stat -c %u "/dev/$node")"
+  } >"$out/$name/node.txt"
+}
+
+# plug NAME VID:PID [fault and model options]: a controller, its record in /run/out/NAME.
+plug() {
+  local name=$1 ids=$2 tries=0
+  shift 2
+  mkdir -p "$out/$name"
+  "$bin/oskel-uhid-rig" "$ids" --record "$out/$name" "$@" >"$out/$name/rig.stdout" 2>"$out/$name/rig.stderr" &
+  echo $! >"/run/$name.pid"
+  while ! grep -q '^plugged' "$out/$name/rig.stdout" 2>/dev/null; do
+    [ $tries -lt 250 ] || { echo "@@rig fatal $name was not plugged in"; return 1; }
+    usleep 20000
+    tries=$((tries + 1))
+  done
+}
+
+# plug_checked NAME VID:PID [options]: plug, then wait for the node and check it.
+plug_checked() {
+  local node
+  plug "$@" || return 1
+  node=$(node_of "$2") || { echo "node=none" >"$out/$1/node.txt"; return 1; }
+  check_node "$1" "$node"
+}
+
+# unplug NAME: the controller ends, its record written, its device destroyed.
+unplug() {
+  local pid
+  pid=$(cat "/run/$1.pid")
+  kill -TERM "$pid"
+  wait "$pid"
+  echo $? >"$out/$1/rig.exit"
+}
+
+# as_user NAME PROGRAM [ARGUMENTS]: runs a program as the user "rig" in the background, its
+# outcome in /run/out/NAME.*; the process id in /run/NAME.pid.
+as_user() {
+  local name=$1
+  shift
+  (
+    start=$(now_ms)
+    # "--": busybox su would take the program's options for its own.
+    timeout -s KILL $program_limit_s su -s /bin/sh -c 'exec "$0" "$@"' -- rig "$@" \
+      >"$out/$name.stdout" 2>"$out/$name.stderr" </dev/null
+    echo $? >"$out/$name.exit"
+    echo $(($(now_ms) - start)) >"$out/$name.ms"
+  ) &
+  echo $! >"/run/$name.pid"
+}
+
+finish() { wait "$(cat "/run/$1.pid")"; }
+
+# wait_waiting [COUNT]: waits until COUNT (1) programs under test have a thread asleep in poll
+# or select (waiting for arrivals), at most 10 s.
+wait_waiting() {
+  local want=${1:-1} tries=0 child waiting
+  while [ $tries -lt 500 ]; do
+    waiting=0
+    for child in $(pidof oskel-update); do
+      if cat /proc/$child/task/*/wchan 2>/dev/null | tr '\0' '\n' | grep -qE 'poll|select'; then
+        waiting=$((waiting + 1))
+      fi
+    done
+    [ $waiting -ge "$want" ] && { usleep 200000; return 0; }
+    usleep 20000
+    tries=$((tries + 1))
+  done
+  for child in $(pidof oskel-update); do
+    echo "$child $(tr '\0' ' ' <"/proc/$child/cmdline"): $(cat /proc/$child/task/*/wchan 2>&1 | tr '\0' ' ')"
+  done >"$out/not-waiting.txt"
+}
+
+scenario_rig() {
+  udevadm monitor --udev --subsystem-match=hidraw >"$out/monitor.txt" 2>&1 &
+  local monitor=$! mode ids
+  usleep 300000
+  for mode in 1 2 3; do
+    case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+    plug_checked "mode$mode" "$ids"
+    as_user "loop$mode" "$bin/oskel-hidraw-loop" $mode "/dev/$(sed -n 's/^node=//p' "$out/mode$mode/node.txt")" \
+      "$images/mode$mode.bin"
+    finish "loop$mode"
+    unplug "mode$mode"
+  done
+  plug_checked normal 045e:028e
+  unplug normal
+  # A controller the project's rules do not name: its node stays root's.
+  plug_checked stranger 1234:5678
+  as_user open-stranger "$bin/oskel-hidraw-loop" 2 "/dev/$(sed -n 's/^node=//p' "$out/stranger/node.txt")" \
+    "$images/mode2.bin"
+  finish open-stranger
+  unplug stranger
+  usleep 300000
+  kill "$monitor"
+}
+
+start_scenario() {
+  local ids=$1
+  shift
+  plug_checked controller "$ids" "$@"
+  as_user program "$bin/oskel-update"
+  finish program
+  unplug controller
+}
+
+arrival_scenario() {
+  as_user program "$bin/oskel-update" --wait --once
+  wait_waiting
+  plug_checked controller "$1"
+  finish program
+  unplug controller
+}
+
+scenario_start_protocol2() { start_scenario 2563:1818; }
+scenario_start_protocol3() { start_scenario 0461:4d81; }
+scenario_arrival_protocol1() { arrival_scenario 2563:0059; }
+scenario_arrival_protocol2() { arrival_scenario 2563:1818; }
+scenario_arrival_protocol3() { arrival_scenario 0461:4d81; }
+scenario_no_controller() { as_user program "$bin/oskel-update"; finish program; }
+scenario_normal_controller() { start_scenario 045e:028e; }
+# Protocol 3: a refusal or a stall shows as a reply that never comes. (Through uhid an output
+# report always goes through as far as the host can see: see docs/testing.md.)
+scenario_refused_report() { start_scenario 0461:4d81 --refuse-report 100; }
+scenario_stalled_report() { start_scenario 0461:4d81 --stall-report 100; }
+scenario_unplug_mid_download() { start_scenario 2563:1818 --remove-after 100; }
+
+scenario_two_programs() {
+  as_user first "$bin/oskel-update" --wait --once
+  as_user second "$bin/oskel-update" --wait --once
+  wait_waiting 2
+  plug_checked controller 0461:4d81
+  finish first
+  finish second
+  unplug controller
+}
+
+# Each mode's download by the bare loop and by the updater, one after the other, each
+# measure_runs times (measure.sh): loopM-R and updaterM-R, their controllers loop-modeM-R and
+# updater-modeM-R.
+measure_runs=3
+scenario_measure() {
+  local mode ids node run
+  for run in $(seq $measure_runs); do
+    for mode in 1 2 3; do
+      case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+      plug_checked "loop-mode$mode-$run" "$ids"
+      node=$(sed -n 's/^node=//p' "$out/loop-mode$mode-$run/node.txt")
+      as_user "loop$mode-$run" "$bin/oskel-hidraw-loop" $mode "/dev/$node" "$images/mode$mode.bin"
+      finish "loop$mode-$run"
+      unplug "loop-mode$mode-$run"
+      [ -x "$bin/oskel-update" ] || continue
+      if [ $mode = 1 ]; then
+        as_user "updater$mode-$run" "$bin/oskel-update" --wait --once
+        wait_waiting
+        plug_checked "updater-mode$mode-$run" "$ids"
+      else
+        plug_checked "updater-mode$mode-$run" "$ids"
+        as_user "updater$mode-$run" "$bin/oskel-update"
+      fi
+      finish "updater$mode-$run"
+      unplug "updater-mode$mode-$run"
+    done
+  done
+}
+
+send_results() {
+  dmesg >"$out/dmesg.txt"
+  cp /run/udevd.log "$out/udevd.log" 2>/dev/null
+  echo "@@rig sending at $(cut -d' ' -f1 /proc/uptime) s"
+  tar -c -C "$out" . | "$bin/oskel-rig-debugcon" || echo "@@rig fatal the results were not sent"
+  echo "@@rig done at $(cut -d' ' -f1 /proc/uptime) s"
+}
+
+run_scenario() {
+  local function="scenario_$(echo "$1" | tr - _)"
+  mkdir -p "$out"
+  echo "@@rig scenario $1"
+  if type "$function" >/dev/null 2>&1; then
+    "$function"
+  else
+    echo "@@rig fatal no scenario $1"
+  fi
+  send_results
+}

@@ -1,0 +1,18 @@
+// How a device model's controller uses its pipes, for a rig that carries reports between a real
+// HID stack and the model: which models answer every output report on the interrupt pipe, and
+// which take output reports as set-output requests on the control pipe only.
+#pragma once
+
+#include "sim/hid_bus.h"
+
+namespace rig {
+
+// Protocol 3's controller answers every report it takes on its interrupt pipe with one input
+// report; the other models send nothing on that pipe.
+bool AnswersEachWrite(const sim::HidDevice& model);
+
+// Protocol 1's boot loader takes its reports as set-output requests only; the other models take
+// output reports on their interrupt pipe.
+bool TakesSetOutputRequests(const sim::HidDevice& model);
+
+}  // namespace rig
