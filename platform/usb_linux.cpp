@@ -1,0 +1,45 @@
+// The USB side of the seam on Linux. Linux has no host-controller objects ("\\.\HCD0") nor hub
+// driver requests, so no node opens and the topology walk finds nothing.
+#include "platform/usb.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/text_linux.h"
+
+namespace platform {
+
+DeviceHandle UsbOpenNode(const std::string&) { return kInvalidHandle; }
+
+bool UsbRequest(DeviceHandle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
+                std::uint32_t& bytesReturned)
+{
+    bytesReturned = 0;
+    return false;
+}
+
+void UsbCloseNode(DeviceHandle) {}
+
+std::uint8_t* GlobalBlockAlloc(std::size_t size)
+{
+    return static_cast<std::uint8_t*>(std::calloc(size ? size : 1, 1));
+}
+
+void GlobalBlockFree(void* block) { std::free(block); }
+
+// The ANSI code page of the Linux program is UTF-8.
+int WideToAnsiCodePage(const char16_t* text, char* out, int outSize)
+{
+    if (text == nullptr || outSize < 0) return 0;
+    std::size_t units = 0;
+    while (text[units] != 0) ++units;
+    const std::string converted = Utf16ToUtf8(text, units);
+    const std::size_t needed = converted.size() + 1;
+    if (needed > 0x7FFFFFFF) return 0;
+    if (outSize == 0) return static_cast<int>(needed);
+    if (out == nullptr || static_cast<std::size_t>(outSize) < needed) return 0;
+    std::memcpy(out, converted.c_str(), needed);
+    return static_cast<int>(needed);
+}
+
+}  // namespace platform
