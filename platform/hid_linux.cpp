@@ -89,7 +89,6 @@ void Note(const std::string& line) { DebugOutput(("hidraw: " + line).c_str()); }
 
 void RecordOpenFailure(const std::string& node, HidOpenProblem problem, const std::string& reason)
 {
-    Note(node + ": read-write open: " + reason);
     std::lock_guard<std::mutex> guard(tableMutex);
     openFailures.push_back({node, problem, reason});
 }

@@ -44,15 +44,13 @@ std::string BusError(int result, const sd_bus_error& error)
     return std::strerror(-result);
 }
 
-// The inhibitor's descriptor from logind, or -1 (why in reason).
+// The inhibitor's descriptor from logind, or -1: why in reason, empty where there is no system
+// bus (a small system without logind, where the program goes on without the inhibitor).
 int TakeInhibitor(std::string& reason)
 {
     sd_bus* bus = nullptr;
     int result = sd_bus_open_system(&bus);
-    if (result < 0) {
-        reason = std::string("no system bus: ") + std::strerror(-result);
-        return -1;
-    }
+    if (result < 0) return -1;  // no system bus, so no logind: nothing to tell
     sd_bus_message* call = nullptr;
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -110,7 +108,7 @@ void SessionGuardEngage()
     std::string reason;
     const int fd = TakeInhibitor(reason);
     if (fd < 0) {
-        DebugOutput(("logind: no sleep and shutdown inhibitor: " + reason).c_str());
+        if (!reason.empty()) DebugOutput(("logind: no sleep and shutdown inhibitor: " + reason).c_str());
         return;
     }
     std::lock_guard<std::mutex> lock(inhibitorMutex);
