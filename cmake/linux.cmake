@@ -5,15 +5,7 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
-set(OSKEL_EMBEDDED "${CMAKE_BINARY_DIR}/embedded_images.cpp")
-add_custom_command(
-  OUTPUT "${OSKEL_EMBEDDED}"
-  COMMAND ${CMAKE_COMMAND} -DOUT=${OSKEL_EMBEDDED} -DMODE1=${OSKEL_IMAGE_MODE1}
-          -DMODE2=${OSKEL_IMAGE_MODE2} -DMODE3=${OSKEL_IMAGE_MODE3}
-          -P ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
-  DEPENDS ${OSKEL_IMAGE_MODE1} ${OSKEL_IMAGE_MODE2} ${OSKEL_IMAGE_MODE3}
-          ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
-  COMMENT "Embedding firmware images")
+oskel_embedded_images_source(OSKEL_EMBEDDED)
 
 # The Linux side of the seam (platform/*_linux.cpp).
 file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/*_linux.cpp)
@@ -30,3 +22,8 @@ target_link_libraries(oskel-update PRIVATE
   oskel_core oskel_platform_linux Threads::Threads)
 install(TARGETS oskel-update RUNTIME DESTINATION bin)
 install(FILES res/linux/70-oskel-update.rules DESTINATION lib/udev/rules.d)
+
+# The program's command line, and Start without a controller, on the build machine.
+enable_testing()
+add_test(NAME linux.command-line
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/command_line.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR})

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/utf8_text.h"
+
 namespace platform {
 namespace {
 
@@ -22,25 +24,6 @@ constexpr Cp936Character kOwnCharacters[] = {
     {0xB5, 0xC4, 0x7684}, {0xC9, 0xE8, 0x8BBE}, {0xB1, 0xB8, 0x5907}, {0xB4, 0xED, 0x9519},
     {0xCE, 0xF3, 0x8BEF},
 };
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 bool ThroughIconv(const char* text, std::string& out)
 {
@@ -89,21 +72,6 @@ std::string Cp936ToUtf8(const char* text)
     std::string out;
     if (ThroughIconv(text, out)) return out;
     return ThroughOwnCharacters(text);
-}
-
-std::string Utf16ToUtf8(const char16_t* text, std::size_t units)
-{
-    std::string out;
-    for (std::size_t i = 0; i < units; ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = kReplacement;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
 }
 
 }  // namespace platform

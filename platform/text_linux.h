@@ -1,7 +1,6 @@
 // Text conversions of the Linux program, whose terminal and ANSI code page are UTF-8.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -10,8 +9,5 @@ namespace platform {
 // page; a small system (one without iconv's modules) still converts the characters of the
 // program's own texts. Any other character becomes U+FFFD.
 std::string Cp936ToUtf8(const char* text);
-
-// UTF-16 code units as UTF-8; a unit that is not part of a valid pair becomes U+FFFD.
-std::string Utf16ToUtf8(const char16_t* text, std::size_t units);
 
 }  // namespace platform

@@ -3,9 +3,8 @@
 #include "platform/usb.h"
 
 #include <cstdlib>
-#include <cstring>
 
-#include "platform/text_linux.h"
+#include "platform/utf8_text.h"
 
 namespace platform {
 
@@ -30,16 +29,7 @@ void GlobalBlockFree(void* block) { std::free(block); }
 // The ANSI code page of the Linux program is UTF-8.
 int WideToAnsiCodePage(const char16_t* text, char* out, int outSize)
 {
-    if (text == nullptr || outSize < 0) return 0;
-    std::size_t units = 0;
-    while (text[units] != 0) ++units;
-    const std::string converted = Utf16ToUtf8(text, units);
-    const std::size_t needed = converted.size() + 1;
-    if (needed > 0x7FFFFFFF) return 0;
-    if (outSize == 0) return static_cast<int>(needed);
-    if (out == nullptr || static_cast<std::size_t>(outSize) < needed) return 0;
-    std::memcpy(out, converted.c_str(), needed);
-    return static_cast<int>(needed);
+    return WideToUtf8CodePage(text, out, outSize);
 }
 
 }  // namespace platform
