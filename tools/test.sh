@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: host, sanitizers, fuzzers, the Windows program
-# under Wine, and the release (tests/release/). Installs what it needs first.
+# Builds every preset and runs every test: the Linux program, host, sanitizers, fuzzers, the
+# Windows program under Wine, and the release (tests/release/). Installs what it needs first.
 #   tools/test.sh            everything
 #   FUZZ_SECONDS=N           time per fuzz target (default 30)
 set -euo pipefail
@@ -9,6 +9,12 @@ cd "$(dirname "$0")/.."
 bash tools/setup.sh
 
 section() { printf '\n=== %s\n' "$*"; }
+
+# Before the host tests: the tests through the kernel's HID stack run this program.
+section "linux: oskel-update"
+cmake --preset linux >/dev/null
+cmake --build --preset linux
+ctest --preset linux
 
 section "host: build and tests"
 cmake --preset host >/dev/null
