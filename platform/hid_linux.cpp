@@ -147,6 +147,15 @@ std::shared_ptr<Handle> Describe(const std::string& path, int fd, std::string& e
     return handle;
 }
 
+// The node of an interface path; false for a path that names no collection of a node.
+bool NodeOfPath(const std::string& path, std::string& node)
+{
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    unsigned collection = 0;
+    return SplitInterfacePath(path, node, vendorId, productId, collection);
+}
+
 bool Declares(const std::vector<std::uint8_t>& ids, std::uint8_t id)
 {
     if (ids.empty()) return id == 0;
@@ -227,10 +236,7 @@ std::vector<HidOpenFailure> HidTakeOpenFailures()
 DeviceHandle HidOpenProbe(const std::string& path)
 {
     std::string node;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    unsigned collection = 0;
-    if (!SplitInterfacePath(path, node, vendorId, productId, collection)) return kInvalidHandle;
+    if (!NodeOfPath(path, node)) return kInvalidHandle;
     // With read access the node itself answers; without it, udev does, so that a controller the
     // user may not open is still found (and its read-write open then says why it fails).
     const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -249,10 +255,7 @@ DeviceHandle HidOpenProbe(const std::string& path)
 DeviceHandle HidOpenReadWrite(const std::string& path)
 {
     std::string node;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    unsigned collection = 0;
-    if (!SplitInterfacePath(path, node, vendorId, productId, collection)) return kInvalidHandle;
+    if (!NodeOfPath(path, node)) return kInvalidHandle;
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
