@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -169,11 +170,14 @@ int RunArrivalRoad(bool once)
         platform::TerminalNotice("controllers that are plugged in cannot be noticed: " + error);
         return 1;
     }
-    // Opened before the present nodes are listed, so that none falls between the two.
+    // Opened before the present nodes are listed, so that none falls between the two; a node
+    // that arrived in between is listed and announced by udev too, and is taken once.
     std::deque<platform::HidNode> arrived;
     std::vector<platform::HidNode> present;
     platform::HidEnumerateNodes(present);
     arrived.insert(arrived.end(), present.begin(), present.end());
+    std::set<std::string> listedAtStart;
+    for (const platform::HidNode& node : present) listedAtStart.insert(node.instance);
 
     // A node that arrives while a download runs waits for its end: its interfaces are announced
     // together when no download runs, so that one device starts one download.
@@ -191,7 +195,9 @@ int RunArrivalRoad(bool once)
         pollfd ready[2] = {{platform::SessionSignalFd(), POLLIN, 0}, {platform::HidArrivalMonitorFd(), POLLIN, 0}};
         poll(ready, 2, DownloadRunning() ? kDownloadPollMs : -1);
         if (ready[1].revents & POLLIN) {
-            for (platform::HidNode& node : platform::HidArrivalMonitorReceive()) arrived.push_back(std::move(node));
+            for (platform::HidNode& node : platform::HidArrivalMonitorReceive()) {
+                if (listedAtStart.erase(node.instance) == 0) arrived.push_back(std::move(node));
+            }
         }
     }
     platform::HidArrivalMonitorClose();

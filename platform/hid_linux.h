@@ -15,7 +15,8 @@ namespace platform {
 
 // One hidraw node and the interface paths of its top-level collections, in descriptor order.
 struct HidNode {
-    std::string node;  // "/dev/hidraw3"
+    std::string node;      // "/dev/hidraw3"
+    std::string instance;  // the node's sysfs path: it names one device plugged in, once
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::vector<std::string> interfacePaths;

@@ -204,6 +204,8 @@ bool DescribeNode(udev_device* device, HidNode& node, std::string& error)
         return false;
     }
     node.node = devnode;
+    const char* syspath = udev_device_get_syspath(device);
+    node.instance = syspath ? syspath : "";
     node.vendorId = facts.vendorId;
     node.productId = facts.productId;
     node.interfacePaths.clear();
