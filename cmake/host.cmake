@@ -1,15 +1,7 @@
 # Host (Linux) build: simulated platform, the command-line simulator and the tests.
 find_package(Threads REQUIRED)
 
-set(OSKEL_EMBEDDED "${CMAKE_BINARY_DIR}/embedded_images.cpp")
-add_custom_command(
-  OUTPUT "${OSKEL_EMBEDDED}"
-  COMMAND ${CMAKE_COMMAND} -DOUT=${OSKEL_EMBEDDED} -DMODE1=${OSKEL_IMAGE_MODE1}
-          -DMODE2=${OSKEL_IMAGE_MODE2} -DMODE3=${OSKEL_IMAGE_MODE3}
-          -P ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
-  DEPENDS ${OSKEL_IMAGE_MODE1} ${OSKEL_IMAGE_MODE2} ${OSKEL_IMAGE_MODE3}
-          ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
-  COMMENT "Embedding firmware images")
+oskel_embedded_images_source(OSKEL_EMBEDDED)
 
 # The host side of the seam: user interface, system services and resources of the simulated
 # world (sim/backend/*_host.cpp).

@@ -113,3 +113,18 @@ oskel_check_image(3 108 215040)
 get_property(manifest GLOBAL PROPERTY OSKEL_IMAGE_MANIFEST_TEXT)
 set_property(GLOBAL PROPERTY OSKEL_IMAGE_MANIFEST_TEXT "")
 file(CONFIGURE OUTPUT "${OSKEL_IMAGE_MANIFEST}" CONTENT "${manifest}" @ONLY)
+
+# The source that holds the three images as byte arrays (platform/embedded_images.h), for the
+# programs that embed them (host and Linux builds); its path goes to out_var.
+function(oskel_embedded_images_source out_var)
+  set(source "${CMAKE_BINARY_DIR}/embedded_images.cpp")
+  add_custom_command(
+    OUTPUT "${source}"
+    COMMAND ${CMAKE_COMMAND} -DOUT=${source} -DMODE1=${OSKEL_IMAGE_MODE1}
+            -DMODE2=${OSKEL_IMAGE_MODE2} -DMODE3=${OSKEL_IMAGE_MODE3}
+            -P ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
+    DEPENDS ${OSKEL_IMAGE_MODE1} ${OSKEL_IMAGE_MODE2} ${OSKEL_IMAGE_MODE3}
+            ${CMAKE_SOURCE_DIR}/cmake/embed_images.cmake
+    COMMENT "Embedding firmware images")
+  set(${out_var} "${source}" PARENT_SCOPE)
+endfunction()

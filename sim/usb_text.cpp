@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/utf8_text.h"
+
 namespace sim {
 
 namespace {
@@ -14,25 +16,6 @@ void AppendUtf16(std::u16string& out, char32_t c)
         out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
     } else {
         out.push_back(static_cast<char16_t>(c));
-    }
-}
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
 
@@ -71,19 +54,7 @@ std::u16string Utf8ToUtf16(const std::string& utf8)
 
 std::string Utf16ToUtf8(const char16_t* text, std::size_t units)
 {
-    std::string out;
-    for (std::size_t i = 0; i < units; ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            AppendUtf8(out, 0xFFFD);
-        } else {
-            AppendUtf8(out, unit);
-        }
-    }
-    return out;
+    return platform::Utf16ToUtf8(text, units);
 }
 
 }  // namespace sim

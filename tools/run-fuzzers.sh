@@ -6,7 +6,8 @@ set -euo pipefail
 seconds="${1:-30}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-targets=(fuzz_configuration_scan fuzz_string_reply fuzz_usb_walk fuzz_arrival_record fuzz_capture_check)
+targets=(fuzz_configuration_scan fuzz_string_reply fuzz_usb_walk fuzz_arrival_record fuzz_capture_check
+         fuzz_report_descriptor)
 
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j2 --target "${targets[@]}" oskel-sim

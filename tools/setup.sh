@@ -3,11 +3,13 @@
 # Safe to run again: it installs nothing when everything is there.
 #   tools/setup.sh [all]     everything: every preset and every test (tools/test.sh)
 #   tools/setup.sh host      the host build alone (tools/simulate.sh)
+#   tools/setup.sh linux     the Linux program oskel-update (preset "linux")
 #   tools/setup.sh release   the Windows release builds and their signing (tools/release.sh)
 set -euo pipefail
 
 packages=(
   cmake make g++ libgtest-dev tshark     # host build and tests (tshark reads exported captures)
+  pkg-config libudev-dev libsystemd-dev  # the Linux program: hidraw through udev, logind through sd-bus
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -16,14 +18,16 @@ packages=(
 )
 
 # The parts that need less than everything.
-host_packages=(cmake make g++ libgtest-dev)
+host_packages=(cmake make g++ libgtest-dev tshark)
+linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev)
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;
+  linux) packages=("${linux_packages[@]}") ;;
   release) packages=("${release_packages[@]}") ;;
-  *) echo "usage: $0 [all|host|release]" >&2; exit 2 ;;
+  *) echo "usage: $0 [all|host|linux|release]" >&2; exit 2 ;;
 esac
 
 # The 32-bit Windows program runs under Wine's 32-bit part, which only a kernel that runs 32-bit

@@ -4,15 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/embedded_images.h"
 #include "platform/resources.h"
 #include "sim/world.h"
-
-extern const std::uint8_t kEmbeddedImage1[];
-extern const std::size_t kEmbeddedImage1Size;
-extern const std::uint8_t kEmbeddedImage2[];
-extern const std::size_t kEmbeddedImage2Size;
-extern const std::uint8_t kEmbeddedImage3[];
-extern const std::size_t kEmbeddedImage3Size;
 
 namespace {
 
@@ -52,12 +46,7 @@ bool LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size)
             return true;
         }
     }
-    switch (id) {
-    case 106: data = kEmbeddedImage1; size = kEmbeddedImage1Size; return true;
-    case 107: data = kEmbeddedImage2; size = kEmbeddedImage2Size; return true;
-    case 108: data = kEmbeddedImage3; size = kEmbeddedImage3Size; return true;
-    default: return false;
-    }
+    return LoadEmbeddedImage(id, data, size);
 }
 
 }  // namespace platform

@@ -3,9 +3,8 @@
 // The ANSI code page of the simulated world is UTF-8.
 #include "platform/usb.h"
 
-#include <cstring>
+#include "platform/utf8_text.h"
 
-#include "sim/usb_text.h"
 #include "sim/usb_tree.h"
 
 namespace platform {
@@ -49,16 +48,7 @@ void GlobalBlockFree(void* block)
 
 int WideToAnsiCodePage(const char16_t* text, char* out, int outSize)
 {
-    if (text == nullptr || outSize < 0) return 0;
-    std::size_t units = 0;
-    while (text[units] != 0) ++units;
-    const std::string converted = sim::Utf16ToUtf8(text, units);
-    const std::size_t needed = converted.size() + 1;
-    if (needed > 0x7FFFFFFF) return 0;
-    if (outSize == 0) return static_cast<int>(needed);
-    if (out == nullptr || static_cast<std::size_t>(outSize) < needed) return 0;
-    std::memcpy(out, converted.c_str(), needed);
-    return static_cast<int>(needed);
+    return WideToUtf8CodePage(text, out, outSize);
 }
 
 }  // namespace platform

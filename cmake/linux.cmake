@@ -1,0 +1,29 @@
+# Linux build (preset "linux"): the terminal program oskel-update over hidraw, libudev and, for
+# the sleep and shutdown inhibitor, libsystemd's sd-bus.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+
+oskel_embedded_images_source(OSKEL_EMBEDDED)
+
+# The Linux side of the seam (platform/*_linux.cpp).
+file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/*_linux.cpp)
+add_library(oskel_platform_linux STATIC ${OSKEL_PLATFORM_LINUX_SOURCES} ${OSKEL_EMBEDDED})
+target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(oskel_platform_linux PUBLIC oskel_platform_common PkgConfig::UDEV PkgConfig::SYSTEMD
+                      Threads::Threads)
+
+# The terminal front end (app/*_linux.cpp) on the core.
+file(GLOB OSKEL_LINUX_APP_SOURCES CONFIGURE_DEPENDS app/*_linux.cpp)
+add_executable(oskel-update ${OSKEL_LINUX_APP_SOURCES})
+target_include_directories(oskel-update PRIVATE ${CMAKE_BINARY_DIR}/generated)  # oskel_version.h
+target_link_libraries(oskel-update PRIVATE
+  oskel_core oskel_platform_linux Threads::Threads)
+install(TARGETS oskel-update RUNTIME DESTINATION bin)
+install(FILES res/linux/70-oskel-update.rules DESTINATION lib/udev/rules.d)
+
+# The program's command line, and Start without a controller, on the build machine.
+enable_testing()
+add_test(NAME linux.command-line
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/command_line.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR})

@@ -1,0 +1,28 @@
+// The firmware images that the build embeds in a Linux or host program as byte arrays
+// (cmake/embed_images.cmake writes them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern const std::uint8_t kEmbeddedImage1[];
+extern const std::size_t kEmbeddedImage1Size;
+extern const std::uint8_t kEmbeddedImage2[];
+extern const std::size_t kEmbeddedImage2Size;
+extern const std::uint8_t kEmbeddedImage3[];
+extern const std::size_t kEmbeddedImage3Size;
+
+namespace platform {
+
+// The embedded image of resource id 106, 107 or 108.
+inline bool LoadEmbeddedImage(int id, const std::uint8_t*& data, std::size_t& size)
+{
+    switch (id) {
+    case 106: data = kEmbeddedImage1; size = kEmbeddedImage1Size; return true;
+    case 107: data = kEmbeddedImage2; size = kEmbeddedImage2Size; return true;
+    case 108: data = kEmbeddedImage3; size = kEmbeddedImage3Size; return true;
+    default: return false;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,401 @@
+// HID devices through hidraw and libudev.
+//
+// Windows makes one HID interface per top-level collection; hidraw makes one node per device,
+// holding all its collections. So each collection of a node is an interface of its own here
+// (platform/hid_linux.h names them), and each handle belongs to one collection: its caps are that
+// collection's, and the backend refuses the reports that the collection does not declare, as the
+// Windows class driver refuses them (hidraw itself checks no length), and gives a read only the
+// input reports of the handle's collection.
+//
+// A read-write handle holds an exclusive lock on its node against other programs (flock on a
+// descriptor of its own, shared by every read-write handle of this process on the node), so that
+// a second program cannot write to a controller that one is writing to.
+#include "platform/hid.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "platform/hid_call_linux.h"
+#include "platform/hid_linux.h"
+#include "platform/hid_node_linux.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+// hidraw queues at most 64 reports per open file (HIDRAW_BUFFER_SIZE); a flush drains at most
+// this many before it gives up on a device that keeps sending.
+constexpr int kMaxFlushedReports = 1024;
+
+// A report read from hidraw is at most this long (HID_MAX_BUFFER_SIZE).
+constexpr std::size_t kMaxReportLength = 16384;
+
+// This process's lock on one node (by the node's inode, so that a node made anew for a device
+// plugged in again is a node of its own).
+struct NodeLock {
+    explicit NodeLock(int descriptor) : fd(descriptor) {}
+    ~NodeLock() { close(fd); }
+    NodeLock(const NodeLock&) = delete;
+    NodeLock& operator=(const NodeLock&) = delete;
+    const int fd;
+};
+using NodeKey = std::pair<dev_t, ino_t>;
+
+struct Handle {
+    std::string node;
+    std::shared_ptr<OpenDescriptor> descriptor;  // null for a probe without access to the node
+    std::shared_ptr<NodeLock> lock;              // read-write handles only
+    bool readWrite = false;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    HidTopLevelCollection collection;
+    bool numbersInputReports = false;
+    BoundedCaller caller;
+};
+
+std::mutex tableMutex;
+std::map<DeviceHandle, std::shared_ptr<Handle>> handles;
+std::map<NodeKey, std::weak_ptr<NodeLock>> locks;
+DeviceHandle nextHandle = 1;
+std::vector<HidOpenFailure> openFailures;
+
+std::shared_ptr<Handle> Find(DeviceHandle handle)
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    auto found = handles.find(handle);
+    return found == handles.end() ? nullptr : found->second;
+}
+
+DeviceHandle Register(std::shared_ptr<Handle> handle)
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    const DeviceHandle id = nextHandle++;
+    handles[id] = std::move(handle);
+    return id;
+}
+
+void Note(const std::string& line) { DebugOutput(("hidraw: " + line).c_str()); }
+
+void RecordOpenFailure(const std::string& node, HidOpenProblem problem, const std::string& reason)
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    openFailures.push_back({node, problem, reason});
+}
+
+// This process's lock on the node of fd, taken when no handle of the process holds it yet.
+// Null when another program holds it, or when it cannot be taken (error says why).
+std::shared_ptr<NodeLock> LockNode(const std::string& node, int fd, bool& heldElsewhere, std::string& error)
+{
+    heldElsewhere = false;
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        error = ErrorText(errno);
+        return nullptr;
+    }
+    const NodeKey key{status.st_dev, status.st_ino};
+    std::lock_guard<std::mutex> guard(tableMutex);
+    if (std::shared_ptr<NodeLock> held = locks[key].lock()) return held;
+    const int lockFd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (lockFd < 0) {
+        error = ErrorText(errno);
+        return nullptr;
+    }
+    auto lock = std::make_shared<NodeLock>(lockFd);
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        heldElsewhere = errno == EWOULDBLOCK;
+        error = heldElsewhere ? "another program is writing to it" : ErrorText(errno);
+        return nullptr;
+    }
+    locks[key] = lock;
+    return lock;
+}
+
+// The node and collection of an interface path, and what is known of them. fd: an open
+// descriptor of the node, or -1 to ask udev.
+std::shared_ptr<Handle> Describe(const std::string& path, int fd, std::string& error)
+{
+    auto handle = std::make_shared<Handle>();
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    unsigned collection = 0;
+    if (!SplitInterfacePath(path, handle->node, vendorId, productId, collection)) {
+        error = "not an interface path";
+        return nullptr;
+    }
+    HidNodeFacts facts;
+    const bool known = fd >= 0 ? ReadNodeFactsFromFd(fd, facts, error) : ReadNodeFactsFromPath(handle->node, facts, error);
+    if (!known) return nullptr;
+    if (facts.vendorId != vendorId || facts.productId != productId || collection > facts.collections.size()) {
+        error = "the node is no longer the device of this interface";
+        return nullptr;
+    }
+    handle->vendorId = facts.vendorId;
+    handle->productId = facts.productId;
+    handle->collection = facts.collections[collection - 1];
+    handle->numbersInputReports = facts.numbersInputReports;
+    return handle;
+}
+
+// The node of an interface path; false for a path that names no collection of a node.
+bool NodeOfPath(const std::string& path, std::string& node)
+{
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    unsigned collection = 0;
+    return SplitInterfacePath(path, node, vendorId, productId, collection);
+}
+
+bool Declares(const std::vector<std::uint8_t>& ids, std::uint8_t id)
+{
+    if (ids.empty()) return id == 0;
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// Why the Windows class driver would refuse this output report on the handle's collection, or "".
+std::string OutputRefusal(const Handle& handle, const std::uint8_t* report, std::size_t length)
+{
+    const HidTopLevelCollection& c = handle.collection;
+    if (c.outputReportByteLength == 0) return "the collection declares no output report";
+    if (length != c.outputReportByteLength) {
+        return "output report of " + std::to_string(length) + " bytes, the collection declares " +
+               std::to_string(c.outputReportByteLength);
+    }
+    if (!Declares(c.outputReportIds, report[0])) return "output report id " + std::to_string(report[0]) + " not declared";
+    return "";
+}
+
+std::string InputRefusal(const Handle& handle, const std::uint8_t* buffer, std::size_t length, bool namesReportId)
+{
+    const HidTopLevelCollection& c = handle.collection;
+    if (c.inputReportByteLength == 0) return "the collection declares no input report";
+    if (length < c.inputReportByteLength) {
+        return "input buffer of " + std::to_string(length) + " bytes, the collection declares " +
+               std::to_string(c.inputReportByteLength);
+    }
+    if (namesReportId && !Declares(c.inputReportIds, buffer[0])) {
+        return "input report id " + std::to_string(buffer[0]) + " not declared";
+    }
+    return "";
+}
+
+std::shared_ptr<Handle> ReadWriteHandle(DeviceHandle id)
+{
+    std::shared_ptr<Handle> handle = Find(id);
+    return handle && handle->readWrite && handle->descriptor ? handle : nullptr;
+}
+
+bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, std::size_t length,
+            std::uint32_t timeLimitMs)
+{
+    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
+    if (!handle || report == nullptr || length == 0) return false;
+    const std::string refusal = OutputRefusal(*handle, report, length);
+    if (!refusal.empty()) {
+        Note(handle->node + ": refused: " + refusal);
+        return false;
+    }
+    std::vector<std::uint8_t> copy(report, report + length);
+    std::string error;
+    if (handle->caller.Run(handle->descriptor, kind, copy.data(), length, timeLimitMs, error)) return true;
+    Note(handle->node + ": " + error);
+    return false;
+}
+
+}  // namespace
+
+bool HidEnumerateInterfaces(std::vector<std::string>& paths)
+{
+    paths.clear();
+    std::vector<HidNode> nodes;
+    const bool listed = HidEnumerateNodes(nodes);
+    for (const HidNode& node : nodes) {
+        paths.insert(paths.end(), node.interfacePaths.begin(), node.interfacePaths.end());
+    }
+    return listed;
+}
+
+std::vector<HidOpenFailure> HidTakeOpenFailures()
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    std::vector<HidOpenFailure> taken;
+    taken.swap(openFailures);
+    return taken;
+}
+
+DeviceHandle HidOpenProbe(const std::string& path)
+{
+    std::string node;
+    if (!NodeOfPath(path, node)) return kInvalidHandle;
+    // With read access the node itself answers; without it, udev does, so that a controller the
+    // user may not open is still found (and its read-write open then says why it fails).
+    const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno != EACCES && errno != EPERM) return kInvalidHandle;
+    auto descriptor = fd >= 0 ? std::make_shared<OpenDescriptor>(fd) : nullptr;
+    std::string error;
+    std::shared_ptr<Handle> handle = Describe(path, fd, error);
+    if (!handle) {
+        Note(path + ": " + error);
+        return kInvalidHandle;
+    }
+    handle->descriptor = std::move(descriptor);
+    return Register(std::move(handle));
+}
+
+DeviceHandle HidOpenReadWrite(const std::string& path)
+{
+    std::string node;
+    if (!NodeOfPath(path, node)) return kInvalidHandle;
+    const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        RecordOpenFailure(node, error == EACCES || error == EPERM ? HidOpenProblem::NoAccess : HidOpenProblem::Other,
+                          ErrorText(error));
+        return kInvalidHandle;
+    }
+    auto descriptor = std::make_shared<OpenDescriptor>(fd);
+    std::string error;
+    std::shared_ptr<Handle> handle = Describe(path, fd, error);
+    if (!handle) {
+        RecordOpenFailure(node, HidOpenProblem::Other, error);
+        return kInvalidHandle;
+    }
+    bool heldElsewhere = false;
+    handle->lock = LockNode(node, fd, heldElsewhere, error);
+    if (!handle->lock) {
+        RecordOpenFailure(node, heldElsewhere ? HidOpenProblem::HeldByAnotherProgram : HidOpenProblem::Other, error);
+        return kInvalidHandle;
+    }
+    handle->descriptor = std::move(descriptor);
+    handle->readWrite = true;
+    return Register(std::move(handle));
+}
+
+bool HidGetAttributes(DeviceHandle id, std::uint16_t& vendorId, std::uint16_t& productId)
+{
+    std::shared_ptr<Handle> handle = Find(id);
+    if (!handle) return false;
+    vendorId = handle->vendorId;
+    productId = handle->productId;
+    return true;
+}
+
+bool HidGetCaps(DeviceHandle id, HidCaps& caps)
+{
+    std::shared_ptr<Handle> handle = Find(id);
+    if (!handle) return false;
+    caps.Usage = handle->collection.usage;
+    caps.UsagePage = handle->collection.usagePage;
+    caps.InputReportByteLength = handle->collection.inputReportByteLength;
+    caps.OutputReportByteLength = handle->collection.outputReportByteLength;
+    return true;
+}
+
+bool HidFlushInput(DeviceHandle id)
+{
+    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
+    if (!handle) return false;
+    std::vector<std::uint8_t> discard(kMaxReportLength);
+    for (int i = 0; i < kMaxFlushedReports; ++i) {
+        const ssize_t got = read(handle->descriptor->fd, discard.data(), discard.size());
+        if (got >= 0) continue;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN;
+    }
+    return true;
+}
+
+bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
+{
+    return Output(handle, BlockingCallKind::Write, report, length, timeLimitMs);
+}
+
+bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                        std::uint32_t timeLimitMs)
+{
+    return Output(handle, BlockingCallKind::SetOutputReport, report, length, timeLimitMs);
+}
+
+bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
+{
+    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
+    if (!handle || buffer == nullptr || length == 0) return false;
+    const std::string refusal = InputRefusal(*handle, buffer, length, false);
+    if (!refusal.empty()) {
+        Note(handle->node + ": refused: " + refusal);
+        return false;
+    }
+    // Without report ids hidraw gives the report without the 0 byte that Windows puts in front.
+    const std::size_t skip = handle->numbersInputReports ? 0 : 1;
+    std::vector<std::uint8_t> report(std::min(length - skip, kMaxReportLength) + skip);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{handle->descriptor->fd, POLLIN, 0};
+        const int polled = poll(&ready, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled < 0 || (polled == 1 && (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)) {
+            Note(handle->node + ": read: the device is gone");
+            return false;
+        }
+        if (polled == 0) {
+            Note(handle->node + ": read: no report within " + std::to_string(timeLimitMs) + " ms");
+            return false;
+        }
+        const ssize_t got = read(handle->descriptor->fd, report.data() + skip, report.size() - skip);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (got <= 0) {
+            Note(handle->node + ": read: " + (got < 0 ? ErrorText(errno) : std::string("an empty report")));
+            return false;
+        }
+        // Another collection's report (hidraw gives every report of the device to every reader).
+        if (skip == 0 && !Declares(handle->collection.inputReportIds, report[0])) continue;
+        const std::size_t total = static_cast<std::size_t>(got) + skip;
+        std::copy(report.begin(), report.begin() + static_cast<std::ptrdiff_t>(total), buffer);
+        std::fill(buffer + total, buffer + length, 0);
+        return true;
+    }
+}
+
+bool HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
+{
+    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
+    if (!handle || buffer == nullptr || length == 0) return false;
+    const std::string refusal = InputRefusal(*handle, buffer, length, true);
+    if (!refusal.empty()) {
+        Note(handle->node + ": refused: " + refusal);
+        return false;
+    }
+    std::string error;
+    if (handle->caller.Run(handle->descriptor, BlockingCallKind::GetInputReport, buffer, length, timeLimitMs, error)) {
+        return true;
+    }
+    Note(handle->node + ": " + error);
+    return false;
+}
+
+void HidClose(DeviceHandle id)
+{
+    std::shared_ptr<Handle> handle;
+    {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        auto found = handles.find(id);
+        if (found == handles.end()) return;
+        handle = std::move(found->second);
+        handles.erase(found);
+    }
+    // The descriptor closes when no call in flight uses it any more; the lock with the last
+    // read-write handle of the node.
+}
+
+}  // namespace platform

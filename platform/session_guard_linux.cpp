@@ -1,0 +1,131 @@
+#include "platform/session_guard_linux.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/system.h"
+
+namespace platform {
+
+const char kSessionGuardReason[] =
+    "Firmware update in progress. Do not turn off the computer or unplug the controller.";
+
+namespace {
+
+constexpr int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// logind's inhibitor call (org.freedesktop.login1.Manager.Inhibit): what, who, why, mode.
+constexpr const char kLogindService[] = "org.freedesktop.login1";
+constexpr const char kLogindPath[] = "/org/freedesktop/login1";
+constexpr const char kLogindManager[] = "org.freedesktop.login1.Manager";
+constexpr const char kInhibitWhat[] = "sleep:shutdown";
+constexpr const char kInhibitWho[] = "oskel-update";
+constexpr const char kInhibitMode[] = "block";
+// A bus that does not answer must not hold the download back for long.
+constexpr std::uint64_t kInhibitCallTimeoutUs = 2000000;
+
+int signalFd = -1;
+std::mutex inhibitorMutex;
+int inhibitorFd = -1;
+std::atomic<bool> engaged{false};
+
+std::string BusError(int result, const sd_bus_error& error)
+{
+    if (error.message != nullptr) return error.message;
+    return std::strerror(-result);
+}
+
+// The inhibitor's descriptor from logind, or -1: why in reason, empty where there is no system
+// bus (a small system without logind, where the program goes on without the inhibitor).
+int TakeInhibitor(std::string& reason)
+{
+    sd_bus* bus = nullptr;
+    int result = sd_bus_open_system(&bus);
+    if (result < 0) return -1;  // no system bus, so no logind: nothing to tell
+    sd_bus_message* call = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    int fd = -1;
+    result = sd_bus_message_new_method_call(bus, &call, kLogindService, kLogindPath, kLogindManager, "Inhibit");
+    if (result >= 0) result = sd_bus_message_append(call, "ssss", kInhibitWhat, kInhibitWho, kSessionGuardReason, kInhibitMode);
+    if (result >= 0) result = sd_bus_call(bus, call, kInhibitCallTimeoutUs, &error, &reply);
+    int received = -1;
+    if (result >= 0) result = sd_bus_message_read(reply, "h", &received);
+    if (result >= 0) {
+        // The reply owns the descriptor it carries: keep a copy of our own.
+        fd = fcntl(received, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0) result = -errno;
+    }
+    if (result < 0) reason = BusError(result, error);
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    sd_bus_flush_close_unref(bus);
+    return fd;
+}
+
+}  // namespace
+
+bool SessionSignalsHold()
+{
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t held;
+    sigemptyset(&held);
+    for (int number : kHeldSignals) sigaddset(&held, number);
+    if (pthread_sigmask(SIG_BLOCK, &held, nullptr) != 0) return false;
+    signalFd = signalfd(-1, &held, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signalFd >= 0) return true;
+    pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
+    return false;
+}
+
+int SessionSignalFd() { return signalFd; }
+
+int SessionTakeSignal()
+{
+    if (signalFd < 0) return 0;
+    signalfd_siginfo info{};
+    for (;;) {
+        const ssize_t got = read(signalFd, &info, sizeof info);
+        if (got == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
+        if (got < 0 && errno == EINTR) continue;
+        return 0;
+    }
+}
+
+void SessionGuardEngage()
+{
+    engaged = true;
+    std::string reason;
+    const int fd = TakeInhibitor(reason);
+    if (fd < 0) {
+        if (!reason.empty()) DebugOutput(("logind: no sleep and shutdown inhibitor: " + reason).c_str());
+        return;
+    }
+    std::lock_guard<std::mutex> lock(inhibitorMutex);
+    if (inhibitorFd >= 0) close(inhibitorFd);
+    inhibitorFd = fd;
+}
+
+void SessionGuardRelease()
+{
+    {
+        std::lock_guard<std::mutex> lock(inhibitorMutex);
+        if (inhibitorFd >= 0) close(inhibitorFd);
+        inhibitorFd = -1;
+    }
+    engaged = false;
+}
+
+bool SessionGuardEngaged() { return engaged; }
+
+}  // namespace platform

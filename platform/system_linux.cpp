@@ -1,0 +1,65 @@
+// Debugger output, time and threads on Linux. The debugger output channel is standard error,
+// when --verbose asked for it.
+#include "platform/system.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <new>
+
+#include "platform/terminal_linux.h"
+
+namespace platform {
+namespace {
+
+struct ThreadStart {
+    ThreadRoutine routine;
+    void* argument;
+};
+
+void* RunThread(void* parameter)
+{
+    const ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    start.routine(start.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+void DebugOutput(const char* text)
+{
+    TerminalDebugLine(text);
+}
+
+void SleepMs(std::uint32_t milliseconds)
+{
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+std::uint32_t TickCount()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const unsigned long long ms = static_cast<unsigned long long>(now.tv_sec) * 1000ull +
+                                  static_cast<unsigned long long>(now.tv_nsec) / 1000000ull;
+    return static_cast<std::uint32_t>(ms);
+}
+
+bool StartDetachedThread(ThreadRoutine routine, void* argument)
+{
+    auto* start = new (std::nothrow) ThreadStart{routine, argument};
+    if (start == nullptr) return false;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, RunThread, start) != 0) {
+        delete start;
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+}  // namespace platform
