@@ -7,6 +7,7 @@
 #include "app/options_linux.h"
 #include "app/roads_linux.h"
 #include "oskel_version.h"
+#include "platform/capture_file.h"
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
 
@@ -32,8 +33,15 @@ int main(int argc, char** argv)
     if (!platform::SessionSignalsHold()) {
         platform::TerminalNotice("interrupting signals cannot be held off during a download");
     }
+    if (!options.capturePath.empty() && !platform::CaptureOpen(options.capturePath, platform::CaptureLink::Usbmon, error)) {
+        platform::TerminalNotice("cannot write the capture " + options.capturePath + ": " + error);
+        return 1;
+    }
     DialogCreateLink();
     const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
     DialogDestroyLink();
+    if (platform::CaptureIsOpen() && !platform::CaptureClose(error)) {
+        platform::TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
+    }
     return status;
 }

@@ -16,6 +16,12 @@ bool ParseUpdateOptions(int argc, char** argv, UpdateOptions& options, std::stri
             options.wait = true;
         } else if (std::strcmp(argument, "--once") == 0) {
             options.once = true;
+        } else if (std::strcmp(argument, "--capture") == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                error = "--capture needs a file";
+                return false;
+            }
+            options.capturePath = argv[++i];
         } else {
             error = std::string("unknown option '") + argument + "'";
             return false;
@@ -30,8 +36,8 @@ bool ParseUpdateOptions(int argc, char** argv, UpdateOptions& options, std::stri
 
 const char* UpdateUsage()
 {
-    return "usage: oskel-update [--verbose]\n"
-           "       oskel-update --wait [--once] [--verbose]\n"
+    return "usage: oskel-update [--verbose] [--capture FILE]\n"
+           "       oskel-update --wait [--once] [--verbose] [--capture FILE]\n"
            "       oskel-update --help | --version\n"
            "\n"
            "Updates the firmware of a USB game controller that sits in one of its update modes,\n"
@@ -48,6 +54,10 @@ const char* UpdateUsage()
            "               interrupted. Mode 1 (2563:0059) is reached this way only.\n"
            "  --once       with --wait: ends when the first download has ended.\n"
            "  --verbose    writes the updater's diagnostic lines to standard error.\n"
+           "  --capture FILE\n"
+           "               writes the controllers' HID traffic to FILE as a USB capture (pcapng,\n"
+           "               Linux usbmon) that Wireshark and tshark open, and that\n"
+           "               oskel-sim --check-capture checks against the controllers' protocols.\n"
            "  --help       this text.\n"
            "  --version    the program's version.\n"
            "\n"

@@ -9,6 +9,7 @@ struct UpdateOptions {
     bool verbose = false;
     bool wait = false;  // the arrival road
     bool once = false;  // with wait: end after the first download
+    std::string capturePath;  // the HID traffic as a USB capture (pcapng), when given
 };
 
 // False for bad usage, with the reason in error.

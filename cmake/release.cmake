@@ -1,6 +1,7 @@
-# The release configuration (presets release-win32 and release-win64, tools/release.sh): the
-# programs stripped of debug data and symbols, built for size, and the same bytes from any
-# folder at any time.
+# The release configuration (presets release-win32, release-win64 and release-linux,
+# tools/release.sh): the programs stripped of debug data and symbols, built for size, and the
+# same bytes from any folder at any time. (An ELF program carries no time of its own; its build
+# id is a digest of its contents.)
 option(OSKEL_RELEASE "Release build: stripped, size-minded, reproducible" OFF)
 if(NOT OSKEL_RELEASE)
   return()
@@ -31,7 +32,9 @@ if(epoch MATCHES "^[0-9]+$")
   set(CMAKE_CXX_LINKER_LAUNCHER "${CMAKE_COMMAND}" -E env "SOURCE_DATE_EPOCH=${epoch}")
 else()
   set(OSKEL_SOURCE_DATE_EPOCH "")
-  add_link_options(-Wl,--no-insert-timestamp)
+  if(WIN32)
+    add_link_options(-Wl,--no-insert-timestamp)
+  endif()
 endif()
 message(STATUS "Release build; PE time stamp: ${OSKEL_SOURCE_DATE_EPOCH}")
 unset(epoch)

@@ -142,18 +142,18 @@ BoundedCaller::~BoundedCaller()
     runner_->wake.notify_all();
 }
 
-bool BoundedCaller::Run(const std::shared_ptr<OpenDescriptor>& descriptor, BlockingCallKind kind,
+CallOutcome BoundedCaller::Run(const std::shared_ptr<OpenDescriptor>& descriptor, BlockingCallKind kind,
                         std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs, std::string& error)
 {
     const std::string name = CallName(kind);
     if (kind != BlockingCallKind::Write && length > kMaxIoctlLength) {
         error = name + ": a report of " + std::to_string(length) + " bytes";
-        return false;
+        return CallOutcome::Failed;
     }
     if (!runner_) runner_ = StartRunner();
     if (!runner_) {
         error = name + ": no thread for the call";
-        return false;
+        return CallOutcome::Failed;
     }
 
     auto call = std::make_shared<BlockingCall>();
@@ -178,7 +178,7 @@ bool BoundedCaller::Run(const std::shared_ptr<OpenDescriptor>& descriptor, Block
             lock.unlock();
             runner_.reset();
             error = name + ": no answer within " + std::to_string(timeLimitMs) + " ms; the call was abandoned";
-            return false;
+            return CallOutcome::TimedOut;
         }
     }
     const long result = call->result;
@@ -186,25 +186,28 @@ bool BoundedCaller::Run(const std::shared_ptr<OpenDescriptor>& descriptor, Block
     lock.unlock();
 
     if (result < 0) {
-        error = name + ": " + (timedOut && callError == EINTR ? "no answer within " + std::to_string(timeLimitMs) + " ms"
-                                                               : ErrorText(callError));
-        return false;
+        if (timedOut && callError == EINTR) {
+            error = name + ": no answer within " + std::to_string(timeLimitMs) + " ms";
+            return CallOutcome::TimedOut;
+        }
+        error = name + ": " + ErrorText(callError);
+        return callError == ENODEV ? CallOutcome::DeviceGone : CallOutcome::Failed;
     }
     if (kind == BlockingCallKind::GetInputReport) {
         const std::size_t got = static_cast<std::size_t>(result) < length ? static_cast<std::size_t>(result) : length;
         if (got == 0) {
             error = name + ": an empty report";
-            return false;
+            return CallOutcome::Failed;
         }
         std::copy(call->report.begin(), call->report.begin() + static_cast<std::ptrdiff_t>(got), report);
         std::fill(report + got, report + length, 0);
-        return true;
+        return CallOutcome::Done;
     }
     if (static_cast<std::size_t>(result) != length) {
         error = name + ": " + std::to_string(result) + " of " + std::to_string(length) + " bytes";
-        return false;
+        return CallOutcome::Failed;
     }
-    return true;
+    return CallOutcome::Done;
 }
 
 }  // namespace platform

@@ -27,6 +27,14 @@ struct OpenDescriptor {
 
 enum class BlockingCallKind { Write, SetOutputReport, GetInputReport };
 
+// How a call ended.
+enum class CallOutcome {
+    Done,        // it returned the whole report
+    TimedOut,    // no answer within its limit
+    DeviceGone,  // the device was unplugged
+    Failed,      // any other error
+};
+
 struct CallRunner;
 
 // The thread that runs one handle's blocking calls (made on its first call).
@@ -38,9 +46,9 @@ public:
     BoundedCaller& operator=(const BoundedCaller&) = delete;
 
     // Runs one call on descriptor with report (length bytes; for GetInputReport the reply
-    // replaces it). True when the call returned length bytes (GetInputReport: at least one)
+    // replaces it). Done when the call returned length bytes (GetInputReport: at least one)
     // within timeLimitMs; otherwise error says what happened.
-    bool Run(const std::shared_ptr<OpenDescriptor>& descriptor, BlockingCallKind kind,
+    CallOutcome Run(const std::shared_ptr<OpenDescriptor>& descriptor, BlockingCallKind kind,
              std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs, std::string& error);
 
 private:

@@ -26,7 +26,9 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/capture_file.h"
 #include "platform/hid_call_linux.h"
+#include "platform/hid_capture_linux.h"
 #include "platform/hid_linux.h"
 #include "platform/hid_node_linux.h"
 #include "platform/system.h"
@@ -62,6 +64,7 @@ struct Handle {
     HidTopLevelCollection collection;
     bool numbersInputReports = false;
     BoundedCaller caller;
+    CapturedDevice captured;  // read-write handles, while a capture is open
 };
 
 std::mutex tableMutex;
@@ -121,9 +124,9 @@ std::shared_ptr<NodeLock> LockNode(const std::string& node, int fd, bool& heldEl
     return lock;
 }
 
-// The node and collection of an interface path, and what is known of them. fd: an open
-// descriptor of the node, or -1 to ask udev.
-std::shared_ptr<Handle> Describe(const std::string& path, int fd, std::string& error)
+// The node and collection of an interface path, and what is known of them (into facts). fd: an
+// open descriptor of the node, or -1 to ask udev.
+std::shared_ptr<Handle> Describe(const std::string& path, int fd, HidNodeFacts& facts, std::string& error)
 {
     auto handle = std::make_shared<Handle>();
     std::uint16_t vendorId = 0;
@@ -133,7 +136,6 @@ std::shared_ptr<Handle> Describe(const std::string& path, int fd, std::string& e
         error = "not an interface path";
         return nullptr;
     }
-    HidNodeFacts facts;
     const bool known = fd >= 0 ? ReadNodeFactsFromFd(fd, facts, error) : ReadNodeFactsFromPath(handle->node, facts, error);
     if (!known) return nullptr;
     if (facts.vendorId != vendorId || facts.productId != productId || collection > facts.collections.size()) {
@@ -207,7 +209,10 @@ bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, 
     }
     std::vector<std::uint8_t> copy(report, report + length);
     std::string error;
-    if (handle->caller.Run(handle->descriptor, kind, copy.data(), length, timeLimitMs, error)) return true;
+    const std::uint64_t submitted = CaptureClock();
+    const CallOutcome outcome = handle->caller.Run(handle->descriptor, kind, copy.data(), length, timeLimitMs, error);
+    CaptureOutputReport(handle->captured, report, length, outcome, submitted);
+    if (outcome == CallOutcome::Done) return true;
     Note(handle->node + ": " + error);
     return false;
 }
@@ -243,7 +248,8 @@ DeviceHandle HidOpenProbe(const std::string& path)
     if (fd < 0 && errno != EACCES && errno != EPERM) return kInvalidHandle;
     auto descriptor = fd >= 0 ? std::make_shared<OpenDescriptor>(fd) : nullptr;
     std::string error;
-    std::shared_ptr<Handle> handle = Describe(path, fd, error);
+    HidNodeFacts facts;
+    std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
     if (!handle) {
         Note(path + ": " + error);
         return kInvalidHandle;
@@ -265,7 +271,8 @@ DeviceHandle HidOpenReadWrite(const std::string& path)
     }
     auto descriptor = std::make_shared<OpenDescriptor>(fd);
     std::string error;
-    std::shared_ptr<Handle> handle = Describe(path, fd, error);
+    HidNodeFacts facts;
+    std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
     if (!handle) {
         RecordOpenFailure(node, HidOpenProblem::Other, error);
         return kInvalidHandle;
@@ -278,6 +285,7 @@ DeviceHandle HidOpenReadWrite(const std::string& path)
     }
     handle->descriptor = std::move(descriptor);
     handle->readWrite = true;
+    handle->captured = CaptureNode(node, facts);
     return Register(std::move(handle));
 }
 
@@ -338,6 +346,12 @@ bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, st
     // Without report ids hidraw gives the report without the 0 byte that Windows puts in front.
     const std::size_t skip = handle->numbersInputReports ? 0 : 1;
     std::vector<std::uint8_t> report(std::min(length - skip, kMaxReportLength) + skip);
+    const std::uint64_t submitted = CaptureClock();
+    auto fail = [&](CallOutcome outcome, const std::string& why) {
+        CaptureInputReport(handle->captured, false, buffer, length, outcome, submitted);
+        Note(handle->node + ": read: " + why);
+        return false;
+    };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -345,24 +359,18 @@ bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, st
         const int polled = poll(&ready, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (polled < 0 && errno == EINTR) continue;
         if (polled < 0 || (polled == 1 && (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)) {
-            Note(handle->node + ": read: the device is gone");
-            return false;
+            return fail(CallOutcome::DeviceGone, "the device is gone");
         }
-        if (polled == 0) {
-            Note(handle->node + ": read: no report within " + std::to_string(timeLimitMs) + " ms");
-            return false;
-        }
+        if (polled == 0) return fail(CallOutcome::TimedOut, "no report within " + std::to_string(timeLimitMs) + " ms");
         const ssize_t got = read(handle->descriptor->fd, report.data() + skip, report.size() - skip);
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (got <= 0) {
-            Note(handle->node + ": read: " + (got < 0 ? ErrorText(errno) : std::string("an empty report")));
-            return false;
-        }
+        if (got <= 0) return fail(CallOutcome::Failed, got < 0 ? ErrorText(errno) : std::string("an empty report"));
         // Another collection's report (hidraw gives every report of the device to every reader).
         if (skip == 0 && !Declares(handle->collection.inputReportIds, report[0])) continue;
         const std::size_t total = static_cast<std::size_t>(got) + skip;
         std::copy(report.begin(), report.begin() + static_cast<std::ptrdiff_t>(total), buffer);
         std::fill(buffer + total, buffer + length, 0);
+        CaptureInputReport(handle->captured, false, buffer, total, CallOutcome::Done, submitted);
         return true;
     }
 }
@@ -377,9 +385,11 @@ bool HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length
         return false;
     }
     std::string error;
-    if (handle->caller.Run(handle->descriptor, BlockingCallKind::GetInputReport, buffer, length, timeLimitMs, error)) {
-        return true;
-    }
+    const std::uint64_t submitted = CaptureClock();
+    const CallOutcome outcome =
+        handle->caller.Run(handle->descriptor, BlockingCallKind::GetInputReport, buffer, length, timeLimitMs, error);
+    CaptureInputReport(handle->captured, true, buffer, length, outcome, submitted);
+    if (outcome == CallOutcome::Done) return true;
     Note(handle->node + ": " + error);
     return false;
 }

@@ -44,6 +44,7 @@ bool Facts(const std::uint8_t* descriptor, std::size_t size, HidNodeFacts& facts
         error = "report descriptor: " + error;
         return false;
     }
+    facts.reportDescriptor.assign(descriptor, descriptor + size);
     facts.numbersInputReports = false;
     for (const HidTopLevelCollection& collection : facts.collections) {
         if (!collection.inputReportIds.empty()) facts.numbersInputReports = true;

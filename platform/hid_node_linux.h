@@ -18,6 +18,7 @@ struct HidNodeFacts {
     std::uint16_t productId = 0;
     std::vector<HidTopLevelCollection> collections;
     bool numbersInputReports = false;  // reads carry the report id in byte 0
+    std::vector<std::uint8_t> reportDescriptor;  // as the kernel holds it
 };
 
 // The process's udev context (null when udev cannot be had). Used on one thread at a time.

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Builds a release into dist/: the 32-bit program that users run, the 64-bit one beside it, and
-# their SHA256SUMS, named after the version in project() (CMakeLists.txt):
+# Builds a release into dist/: the 32-bit program that users run, the 64-bit one beside it, the
+# Linux program's Debian package, and their SHA256SUMS, named after the version in project()
+# (CMakeLists.txt):
 #
 #   dist/OskelUpdater-<version>.exe       32-bit (release-win32 preset)
 #   dist/OskelUpdater-<version>-x64.exe   64-bit (release-win64 preset)
+#   dist/oskel-update_<version>_amd64.deb the Linux program (release-linux preset, tools/make-deb.sh)
 #   dist/SHA256SUMS
 #
-# Both programs are stripped, built for size and reproducible: the same commit gives the same
-# bytes in any folder at any time (the PE time stamp is the commit's time, or SOURCE_DATE_EPOCH
-# when it is set).
+# The programs are stripped, built for size and reproducible: the same commit gives the same
+# bytes in any folder at any time (the PE time stamp and the package's file times are the
+# commit's time, or SOURCE_DATE_EPOCH when it is set). lintian must find no error or warning in
+# the package.
 #
 #   tools/release.sh [-DOSKEL_IMAGE_MODE<n>=FILE -DOSKEL_IMAGE_MODE<n>_SHA256=HEX ...]
 #
@@ -63,15 +66,18 @@ build() {
     grep -A 6 -E 'CMake Error|error:' "$log" | head -n 40 >&2 || true
     die "$preset failed (whole log: $log)"
   fi
-  bash tools/check-imports.sh "build/$preset/OskelUpdater.exe" >/dev/null
 }
 build release-win32
 build release-win64
+build release-linux
+for preset in release-win32 release-win64; do bash tools/check-imports.sh "build/$preset/OskelUpdater.exe" >/dev/null; done
 
 version="$(sed -n 's/^#define OSKEL_VERSION_TEXT "\(.*\)"$/\1/p' build/release-win32/generated/oskel_version.h)"
 [[ -n "$version" ]] || die "no version in build/release-win32/generated/oskel_version.h"
-cmp -s build/release-win32/firmware-images.sha256 build/release-win64/firmware-images.sha256 ||
-  die "the two builds embedded different images"
+for other in release-win64 release-linux; do
+  cmp -s build/release-win32/firmware-images.sha256 "build/$other/firmware-images.sha256" ||
+    die "the builds release-win32 and $other embedded different images"
+done
 
 mkdir -p "$staging"
 program32="OskelUpdater-$version.exe"
@@ -91,7 +97,11 @@ else
   for name in "$program32" "$program64"; do cp "${built[$name]}" "$staging/$name"; done
   signed="UNSIGNED (no OSKEL_SIGN_PKCS12 given)"
 fi
-(cd "$staging" && sha256sum "$program32" "$program64" >SHA256SUMS)
+deb="$(bash tools/make-deb.sh build/release-linux/oskel-update "$version" "$staging")"
+package="$(basename "$deb")"
+lintian_out="build/release-linux/lintian.txt"
+lintian --fail-on error,warning "$deb" >"$lintian_out" 2>&1 || { cat "$lintian_out" >&2; die "lintian found faults in $package"; }
+(cd "$staging" && sha256sum "$program32" "$program64" "$package" >SHA256SUMS)
 mv "$staging" dist
 
 say "version $version, commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'), PE time stamp $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
@@ -104,5 +114,6 @@ say "the programs are $signed"
 for name in "$program32" "$program64"; do
   say "  dist/$name  $(stat -c %s "dist/$name") bytes  unsigned SHA-256 $(sha256sum <"${built[$name]}" | cut -d' ' -f1)"
 done
+say "  dist/$package  $(stat -c %s "dist/$package") bytes  (lintian: no error, no warning)"
 say "dist/SHA256SUMS:"
 sed 's/^/  /' dist/SHA256SUMS

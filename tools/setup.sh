@@ -12,6 +12,7 @@ packages=(
   pkg-config libudev-dev libsystemd-dev  # the Linux program: hidraw through udev, logind through sd-bus
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
+  dpkg-dev lintian                       # release: the Linux program's Debian package
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
@@ -21,7 +22,8 @@ packages=(
 host_packages=(cmake make g++ libgtest-dev tshark)
 linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev)
 release_packages=(cmake make git osslsigncode openssl
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  g++ pkg-config libudev-dev libsystemd-dev dpkg-dev lintian)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;

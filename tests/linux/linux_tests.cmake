@@ -29,7 +29,8 @@ set(OSKEL_LINUX_UPDATER "${CMAKE_SOURCE_DIR}/build/linux/oskel-update" CACHE FIL
 
 set(OSKEL_LINUX_RIG_WORK "${CMAKE_BINARY_DIR}/linux-rig")
 set(OSKEL_LINUX_RIG_RUN bash ${linux_rig}/vm/run_scenario.sh
-    --rig-bin $<TARGET_FILE_DIR:oskel-uhid-rig> --updater ${OSKEL_LINUX_UPDATER} --work ${OSKEL_LINUX_RIG_WORK}
+    --rig-bin $<TARGET_FILE_DIR:oskel-uhid-rig> --updater ${OSKEL_LINUX_UPDATER} --sim $<TARGET_FILE:oskel-sim>
+    --work ${OSKEL_LINUX_RIG_WORK}
     --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2} --image3 ${OSKEL_IMAGE_MODE3})
 
 # The initramfs is made once per run, with the updater when it exists, and shared by every boot.

@@ -12,6 +12,8 @@
 #    signatures verify (the chain untrusted, the signature intact), and signing changed no byte
 #    of the program but the checksum and the certificate-table entry of the header; without the
 #    signature each signed program is the first release's program again;
+#  - both releases hold the same Debian package of the Linux program, byte for byte, with the
+#    program, the udev rules and the manual page, and lintian passed it;
 #  - the 64-bit release program runs under Wine (when the win64 build and its Wine prefix are
 #    there; tools/test.sh builds them first).
 #
@@ -42,6 +44,7 @@ clone "$second"
 epoch="$(git -C "$first" log -1 --format=%ct)"
 version="$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\)[ )].*/\1/p' "$first/CMakeLists.txt")"
 names=("OskelUpdater-$version.exe" "OskelUpdater-$version-x64.exe")
+package="oskel-update_${version}_amd64.deb"
 
 # The throwaway certificate: self-signed, for code signing, valid two days.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Oskel release test" \
@@ -63,7 +66,7 @@ start=$SECONDS
 note "release 2 took $((SECONDS - start)) s"
 
 # What each release wrote.
-expected_listing="$(printf '%s\n' "${names[@]}" SHA256SUMS | sort)"
+expected_listing="$(printf '%s\n' "${names[@]}" "$package" SHA256SUMS | sort)"
 for dist in "$first/dist" "$second/dist"; do
   [[ "$(ls "$dist" | sort)" == "$expected_listing" ]] || fail "$dist holds $(ls "$dist" | tr '\n' ' ')"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "$dist/SHA256SUMS does not match its files"
@@ -87,6 +90,20 @@ for i in 0 1; do
   grep -q "dist/${names[$i]} .* unsigned SHA-256 $digest$" "$work/second.out" ||
     fail "${names[$i]}: the signed release does not print the unsigned digest $digest"
 done
+
+# The Linux program's package: the same bytes from both clones (it is never signed), the files a
+# user needs, the commit's time on every file, and lintian's approval.
+cmp -s "$first/dist/$package" "$second/dist/$package" || fail "$package: the two clones built different bytes"
+contents="$(TZ=UTC dpkg-deb -c "$first/dist/$package")"
+for file in ./usr/bin/oskel-update ./lib/udev/rules.d/70-oskel-update.rules ./usr/share/man/man1/oskel-update.1.gz \
+            ./usr/share/doc/oskel-update/copyright ./usr/share/doc/oskel-update/changelog.gz; do
+  grep -q " $file$" <<<"$contents" || fail "$package holds no $file"
+done
+[[ "$(awk '{print $4 " " $5}' <<<"$contents" | sort -u)" == "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M')" ]] ||
+  fail "$package: not every file has the commit's time"
+grep -q "dist/$package .*(lintian: no error, no warning)" "$work/first.out" || fail "$package: the release did not pass it through lintian"
+dpkg-deb -f "$first/dist/$package" Depends | grep -q 'libudev1' || fail "$package: Depends does not name libudev1"
+grep -a -q -F "$work" "$first/build/release-linux/oskel-update" && fail "oskel-update holds a build path ($work)"
 
 # The programs: no build path, the commit's time, no debug data, no symbols, the version.
 u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }

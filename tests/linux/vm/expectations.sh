@@ -46,6 +46,17 @@ same_bytes() {
 }
 
 image_of_mode() { case $1 in 1) echo "$image1" ;; 2) echo "$image2" ;; 3) echo "$image3" ;; esac; }
+ids_of_mode() { case $1 in 1) echo 2563:0059 ;; 2) echo 2563:1818 ;; 3) echo 0461:4d81 ;; esac; }
+
+# expect_capture OUT MODE: the program's capture of the download, as the kernel's HID stack
+# carried it, is that mode's protocol report by report and wrote the image.
+expect_capture() {
+  local report=$1/capture-check.txt
+  "$sim" --check-capture "$1/capture.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
+    >"$report" 2>&1 || true
+  check "program: its capture conforms to protocol $2 ($(grep -m 1 -o '^conforms: [^:]*' "$report"))" grep -q "^conforms: " "$report"
+  check "program: the flash its capture wrote equals the image" grep -q "^flash: equal to the image" "$report"
+}
 
 # The kernel and udev took the controller: hid-core holds its descriptor, hid-generic drives it,
 # the project's rule tagged its node "uaccess", and so the user got it.
@@ -115,6 +126,7 @@ expect_scenario() {
     expect_node "$out/controller" controller
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_download "$out/controller" $mode
+    expect_capture "$out" $mode
     ;;
   no-controller)
     check "program exits with 1" equals "$(cat "$out/program.exit" 2>/dev/null)" 1

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One scenario of the controllers behind the Linux kernel's HID stack (test rig only):
 #
-#   run_scenario.sh --rig-bin DIR --updater FILE --work DIR --image1 F --image2 F --image3 F WHAT
+#   run_scenario.sh --rig-bin DIR --updater FILE --sim FILE --work DIR --image1 F --image2 F --image3 F WHAT
 #
 # WHAT "initramfs" makes the test machine's initramfs (make_initramfs.sh) in the work folder,
 # with the program under test when it exists; any other WHAT is a scenario of scenarios.sh: the
@@ -16,6 +16,7 @@ while [[ $# -gt 1 ]]; do
   case $1 in
   --rig-bin) rig_bin=$2 ;;
   --updater) updater=$2 ;;
+  --sim) sim=$2 ;;  # oskel-sim, which checks the program's captures against the models
   --work) work=$2 ;;
   --image1) image1=$2 ;;
   --image2) image2=$2 ;;

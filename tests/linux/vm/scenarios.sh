@@ -150,21 +150,27 @@ scenario_rig() {
   kill "$monitor"
 }
 
+# The program writes its HID traffic as a USB capture (--capture), which the host checks against
+# the models; the user may write only below /tmp.
+keep_capture() { cp /tmp/capture.pcapng "$out/capture.pcapng" 2>/dev/null || true; }
+
 start_scenario() {
   local ids=$1
   shift
   plug_checked controller "$ids" "$@"
-  as_user program "$bin/oskel-update"
+  as_user program "$bin/oskel-update" --capture /tmp/capture.pcapng
   finish program
   unplug controller
+  keep_capture
 }
 
 arrival_scenario() {
-  as_user program "$bin/oskel-update" --wait --once
+  as_user program "$bin/oskel-update" --wait --once --capture /tmp/capture.pcapng
   wait_waiting
   plug_checked controller "$1"
   finish program
   unplug controller
+  keep_capture
 }
 
 scenario_start_protocol2() { start_scenario 2563:1818; }

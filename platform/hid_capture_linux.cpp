@@ -1,0 +1,119 @@
+#include "platform/hid_capture_linux.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "platform/capture_file.h"
+#include "platform/hid_node_linux.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::mutex captureMutex;
+std::map<std::string, CapturedDevice> capturedNodes;  // by the node's sysfs path: one plugged-in device
+
+std::string FirstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+unsigned Number(const fs::path& file, unsigned largest)
+{
+    const std::string text = FirstLine(file);
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const unsigned value = static_cast<unsigned>(std::stoul(text));
+    return value <= largest ? value : 0;
+}
+
+// What sysfs tells of the USB device above a hid device (its folder hid): the interface is the
+// hid device's parent, the device the interface's.
+void ReadUsbPlace(const fs::path& hid, CaptureDevice& device, bool& interruptOut)
+{
+    std::error_code error;
+    const fs::path interface = hid.parent_path();
+    if (!fs::exists(interface / "bInterfaceClass", error)) return;  // not USB: uhid and the like
+    interruptOut = false;
+    for (const fs::directory_entry& entry : fs::directory_iterator(interface, error)) {
+        if (entry.path().filename().string().rfind("ep_", 0) != 0) continue;
+        if (FirstLine(entry.path() / "direction") == "out" && FirstLine(entry.path() / "type") == "Interrupt") {
+            interruptOut = true;
+        }
+    }
+    const fs::path usbDevice = interface.parent_path();
+    device.bus = static_cast<std::uint16_t>(Number(usbDevice / "busnum", 0xFFFF));
+    device.address = static_cast<std::uint8_t>(Number(usbDevice / "devnum", 127));
+}
+
+CaptureStatus StatusOf(CallOutcome outcome)
+{
+    switch (outcome) {
+    case CallOutcome::Done: return CaptureStatus::Completed;
+    case CallOutcome::TimedOut: return CaptureStatus::TimedOut;
+    case CallOutcome::DeviceGone: return CaptureStatus::DeviceGone;
+    case CallOutcome::Failed: return CaptureStatus::Failed;
+    }
+    return CaptureStatus::Failed;
+}
+
+void Record(const CapturedDevice& device, CaptureKind kind, CaptureReportType type, const std::uint8_t* report,
+            std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
+{
+    if (device.number == 0) return;
+    CaptureTransfer transfer;
+    transfer.device = device.number;
+    transfer.kind = kind;
+    transfer.reportType = type;
+    transfer.status = StatusOf(outcome);
+    transfer.bytes = report;
+    transfer.length = length;
+    transfer.submittedUs = submittedUs;
+    transfer.completedUs = CaptureClock();
+    CaptureRecord(transfer);
+}
+
+}  // namespace
+
+CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts)
+{
+    if (!CaptureIsOpen()) return {};
+    std::error_code error;
+    const fs::path hid = fs::canonical(fs::path("/sys/class/hidraw") / fs::path(node).filename() / "device", error);
+    const std::string key = error ? node : hid.string();
+    std::lock_guard<std::mutex> lock(captureMutex);
+    auto known = capturedNodes.find(key);
+    if (known != capturedNodes.end()) return known->second;
+
+    CaptureDevice device;
+    device.vendorId = facts.vendorId;
+    device.productId = facts.productId;
+    device.reportDescriptor = facts.reportDescriptor;
+    CapturedDevice captured;
+    if (!error) ReadUsbPlace(hid, device, captured.interruptOut);
+    device.hasInterruptOut = captured.interruptOut;
+    captured.number = CaptureAddDevice(device, CaptureClock());
+    capturedNodes[key] = captured;
+    return captured;
+}
+
+void CaptureOutputReport(const CapturedDevice& device, const std::uint8_t* report, std::size_t length,
+                         CallOutcome outcome, std::uint64_t submittedUs)
+{
+    Record(device, device.interruptOut ? CaptureKind::InterruptOut : CaptureKind::SetReport, CaptureReportType::Output,
+           report, length, outcome, submittedUs);
+}
+
+void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
+                        std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
+{
+    Record(device, getReport ? CaptureKind::GetReport : CaptureKind::InterruptIn, CaptureReportType::Input, report,
+           length, outcome, submittedUs);
+}
+
+}  // namespace platform
