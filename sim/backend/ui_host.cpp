@@ -1,9 +1,8 @@
 // The user interface of the simulated world: a dialog view that records what the updater shows
 // and answers every message box with OK.
-#include <iconv.h>
-
 #include <cstring>
 
+#include "platform/text_linux.h"
 #include "platform/ui.h"
 #include "sim/world.h"
 
@@ -14,24 +13,6 @@ constexpr int kProgressBarId = 1008;
 
 std::intptr_t IdOf(WindowHandle window) { return reinterpret_cast<std::intptr_t>(window); }
 std::intptr_t DialogId() { return IdOf(sim::kDialogWindow); }
-
-// Texts stored in code page 936, converted for the UTF-8 trace and console.
-std::string Cp936ToUtf8(const char* text)
-{
-    iconv_t converter = iconv_open("UTF-8", "CP936");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
-    std::string input(text);
-    std::string output(input.size() * 4 + 4, '\0');
-    char* in = input.data();
-    char* out = output.data();
-    std::size_t inLeft = input.size();
-    std::size_t outLeft = output.size();
-    const std::size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<std::size_t>(-1)) return text;
-    output.resize(output.size() - outLeft);
-    return output;
-}
 
 }  // namespace
 

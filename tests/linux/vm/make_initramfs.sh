@@ -56,10 +56,8 @@ done
 copy_with_libraries "$(command -v udevadm)" /bin/udevadm
 ln -s /bin/udevadm "$root/lib/systemd/systemd-udevd"
 
-# The project's rules, or the rig's stand-in for them while the project has none.
-rules=$source_dir/res/linux/70-oskel-update.rules
-[[ -f $rules ]] || rules=$here/../70-oskel-update.rules
-cp "$rules" "$root/lib/udev/rules.d/70-oskel-update.rules"
+# The project's rules, as the package installs them.
+cp "$source_dir/res/linux/70-oskel-update.rules" "$root/lib/udev/rules.d/70-oskel-update.rules"
 cp "$here/../73-oskel-rig-access.rules" "$root/lib/udev/rules.d/"
 
 printf 'root:x:0:0:root:/root:/bin/sh\nrig:x:1000:1000:rig:/tmp:/bin/sh\n' >"$root/etc/passwd"
