@@ -12,9 +12,11 @@ std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uin
 
 std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard()
 {
-    // A boot keyboard that numbers no reports: 8 bytes of keys, 1 byte of LEDs.
+    // A boot keyboard that numbers no reports (8 bytes of keys, 1 byte of LEDs), then the
+    // controller's vendor-defined collection with the protocol's 65-byte reports.
     const HidCollection keyboard{0x0001, 0x0006, 0, 9, 0, 2};
-    return std::make_shared<Protocol3Device>(std::vector<HidCollection>{keyboard, Protocol3Device::GamePadCollection()});
+    const HidCollection vendor{0xFF00, 0x0001, 0, 65, 0, 65};
+    return std::make_shared<Protocol3Device>(std::vector<HidCollection>{keyboard, vendor});
 }
 
 std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId)

@@ -16,7 +16,7 @@ std::shared_ptr<HidDevice> MakeProtocol1Device();  // 0x2563:0x0059, several col
 std::shared_ptr<HidDevice> MakeProtocol2Device();  // 0x2563:0x1818, several collections
 std::shared_ptr<HidDevice> MakeProtocol3Device();  // 0x0461:0x4D81, one collection
 // 0x0461:0x4D81 as a composite device whose first interface is a keyboard (which Windows opens
-// for reading and writing only for itself), its game-pad collection second.
+// for reading and writing only for itself), its vendor-defined collection second.
 std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard();
 
 // The model for a vendor:product pair: an update-mode device for the three update modes,

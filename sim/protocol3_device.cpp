@@ -36,16 +36,11 @@ bool ZeroFrom(const std::uint8_t* report, std::size_t first)
 }  // namespace
 
 // One game-pad collection that numbers no reports: the 64-byte reports travel behind a 0 byte.
-Protocol3Device::Protocol3Device() : Protocol3Device({GamePadCollection()}) {}
+Protocol3Device::Protocol3Device() : Protocol3Device({{0x0001, 0x0005, 0, kReportLength, 0, kReportLength}}) {}
 
 Protocol3Device::Protocol3Device(std::vector<HidCollection> collections)
     : HidDevice(0x0461, 0x4D81, std::move(collections))
 {
-}
-
-HidCollection Protocol3Device::GamePadCollection()
-{
-    return {0x0001, 0x0005, 0, kReportLength, 0, kReportLength};
 }
 
 bool Protocol3Device::OnWrite(const std::uint8_t* report, std::size_t length)

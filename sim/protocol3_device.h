@@ -20,8 +20,6 @@ public:
     Protocol3Device();
     // The same controller with other collections, in this order (the firmware answers on any).
     explicit Protocol3Device(std::vector<HidCollection> collections);
-    // Its own collection: a game pad that numbers no reports, 65-byte reports both ways.
-    static HidCollection GamePadCollection();
 
     bool OnWrite(const std::uint8_t* report, std::size_t length) override;
     bool OnRead(std::uint8_t* buffer, std::size_t length) override;

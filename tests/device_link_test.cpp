@@ -183,7 +183,7 @@ TEST_F(DeviceLinkTest, CollectionTheSystemHoldsIsPassedForTheNextOfTheSameDevice
 }
 
 // Such a controller downloads by either road: Windows holds its keyboard interface, the finder
-// takes its game-pad collection.
+// takes its vendor collection.
 TEST_F(DeviceLinkTest, ModeThreeControllerBehindAKeyboardDownloadsByEitherRoad)
 {
     for (const sim::Road road : {sim::Road::Start, sim::Road::Arrival}) {
