@@ -17,6 +17,8 @@
 
 #include "platform/hid_class_win32.h"
 #include "platform/overlapped_win32.h"
+#include "platform/system.h"
+#include "platform/system_error_win32.h"
 #include "platform/system_library_win32.h"
 
 namespace platform {
@@ -118,19 +120,33 @@ DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
     return handle == nullptr ? kInvalidHandle : FromHandle(handle);
 }
 
+// A debugger line that tells why a report operation failed: the operation and the system's error
+// text, or how its time limit ended it.
+void TellFailure(const char* operation, const OverlappedResult& result, std::uint32_t timeLimitMs)
+{
+    const std::string limit = std::to_string(timeLimitMs) + " ms";
+    std::string line = std::string(operation) + ": ";
+    if (result.abandoned) line += "no answer within " + limit + "; its cancellation did not end it, given up";
+    else if (result.timedOut) line += "no answer within " + limit + ", cancelled";
+    else line += SystemErrorText(result.error);
+    DebugOutput(line.c_str());
+}
+
 // One bounded operation on a copy of report (length bytes), started by
 // start(handle, copy, overlapped). When it succeeded and copyBack is set, the copy goes back into
-// report.
+// report; when it failed, a debugger line names the operation and why.
 template <typename Start>
-bool RunBounded(DeviceHandle device, std::uint32_t timeLimitMs, std::uint8_t* report, std::size_t length,
-                bool copyBack, Start start)
+bool RunBounded(const char* operation, DeviceHandle device, std::uint32_t timeLimitMs, std::uint8_t* report,
+                std::size_t length, bool copyBack, Start start)
 {
     if (!Usable(device)) return false;
-    return RunBoundedOverlapped(ToHandle(device), timeLimitMs, report, length, length, start,
-                                [&](const std::uint8_t* copy, DWORD) {
-                                    if (copyBack) std::memcpy(report, copy, length);
-                                })
-        .done;
+    const OverlappedResult result =
+        RunBoundedOverlapped(ToHandle(device), timeLimitMs, report, length, length, start,
+                             [&](const std::uint8_t* copy, DWORD) {
+                                 if (copyBack) std::memcpy(report, copy, length);
+                             });
+    if (!result.done) TellFailure(operation, result, timeLimitMs);
+    return result.done;
 }
 
 bool FitsDword(std::size_t length) { return length > 0 && length <= 0xFFFFFFFFu; }
@@ -229,7 +245,7 @@ bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t
                     std::uint32_t timeLimitMs)
 {
     if (report == nullptr || !FitsDword(length)) return false;
-    return RunBounded(handle, timeLimitMs, const_cast<std::uint8_t*>(report), length, false,
+    return RunBounded("WriteFile", handle, timeLimitMs, const_cast<std::uint8_t*>(report), length, false,
                       [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return WriteFile(device, copy, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
                       });
@@ -239,7 +255,7 @@ bool HidReadReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length
                    std::uint32_t timeLimitMs)
 {
     if (buffer == nullptr || !FitsDword(length)) return false;
-    return RunBounded(handle, timeLimitMs, buffer, length, true,
+    return RunBounded("ReadFile", handle, timeLimitMs, buffer, length, true,
                       [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return ReadFile(device, copy, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
                       });
@@ -249,8 +265,8 @@ bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::si
                         std::uint32_t timeLimitMs)
 {
     if (report == nullptr || !FitsDword(length)) return false;
-    return RunBounded(handle, timeLimitMs, const_cast<std::uint8_t*>(report), length, false,
-                      [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
+    return RunBounded("HidD_SetOutputReport", handle, timeLimitMs, const_cast<std::uint8_t*>(report), length,
+                      false, [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return DeviceIoControl(device, kIoctlHidSetOutputReport, copy,
                                                  static_cast<DWORD>(length), nullptr, 0, nullptr,
                                                  overlapped) != FALSE;
@@ -262,7 +278,7 @@ bool HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t le
 {
     if (buffer == nullptr || !FitsDword(length)) return false;
     // The report id in byte 0 tells the driver which report to fetch; the reply replaces it.
-    return RunBounded(handle, timeLimitMs, buffer, length, true,
+    return RunBounded("HidD_GetInputReport", handle, timeLimitMs, buffer, length, true,
                       [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return DeviceIoControl(device, kIoctlHidGetInputReport, copy,
                                                  static_cast<DWORD>(length), copy,

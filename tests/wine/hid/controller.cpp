@@ -89,6 +89,8 @@ int Controller::Submit(RigNode* node, const RigRequest& request)
     if (request.kind == RIG_READ_REPORT) {
         node->reads.push_back(request.context);
         DeliverInputs(node);
+        // A read that finds nothing to take: the class driver has taken in every answer so far.
+        if (node->inputs.empty() && !node->reads.empty()) CompleteAnsweredWrite(node, RIG_DONE);
         return RIG_PENDING;
     }
     Task task;
@@ -118,6 +120,10 @@ int Controller::Submit(RigNode* node, const RigRequest& request)
 int Controller::Forget(RigNode* node, void* context)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (node->answeredWrite && node->answeredWrite->context == context) {
+        node->answeredWrite.reset();
+        return 1;
+    }
     for (auto read = node->reads.begin(); read != node->reads.end(); ++read) {
         if (*read == context) {
             node->reads.erase(read);
@@ -142,6 +148,7 @@ void Controller::Unplug(RigNode* node)
     std::lock_guard<std::mutex> lock(mutex_);
     if (node->gone) return;
     node->gone = true;
+    CompleteAnsweredWrite(node, RIG_GONE);
     for (void* read : node->reads) node->calls.complete(read, RIG_GONE, nullptr, 0);
     node->reads.clear();
     node->inputs.clear();
@@ -252,15 +259,18 @@ void Controller::Finish(Task& task, const Outcome& outcome)
     switch (task.step) {
     case Step::Write:
     case Step::SetOutput:
-        node->calls.complete(task.context, outcome.result, nullptr, outcome.taken);
         if (task.step == Step::Write && outcome.result == RIG_DONE && AnswersEachWrite(*model_) &&
             task.declaration.inputLength > 0) {
             Task answer;
             answer.node = node;
             answer.step = Step::AnswerWrite;
+            answer.context = task.context;
+            answer.taken = outcome.taken;
             answer.busHandle = task.busHandle;
             answer.declaration = task.declaration;
             queue_.push_front(std::move(answer));
+        } else {
+            node->calls.complete(task.context, outcome.result, nullptr, outcome.taken);
         }
         break;
     case Step::GetInput:
@@ -268,11 +278,14 @@ void Controller::Finish(Task& task, const Outcome& outcome)
         break;
     case Step::AnswerWrite:
         // An answer that fails is an interrupt transfer that brought nothing: the class driver's
-        // read stays pending.
-        if (outcome.answered) {
-            node->inputs.push_back(outcome.answer);
-            DeliverInputs(node);
+        // read stays pending, and the write completes now.
+        if (!outcome.answered) {
+            node->calls.complete(task.context, RIG_DONE, nullptr, task.taken);
+            break;
         }
+        node->answeredWrite = RigNode::AnsweredWrite{task.context, task.taken};
+        node->inputs.push_back(outcome.answer);
+        DeliverInputs(node);
         break;
     }
 }
@@ -283,9 +296,18 @@ void Controller::DeliverInputs(RigNode* node)
         void* read = node->reads.front();
         node->reads.pop_front();
         const std::vector<std::uint8_t>& input = node->inputs.front();
-        node->calls.complete(read, RIG_DONE, input.data(), input.size());
+        // A read that was being cancelled meanwhile took nothing: the report waits for the next.
+        if (!node->calls.complete(read, RIG_DONE, input.data(), input.size())) continue;
         node->inputs.pop_front();
     }
+}
+
+void Controller::CompleteAnsweredWrite(RigNode* node, int result)
+{
+    if (!node->answeredWrite) return;
+    const RigNode::AnsweredWrite write = *node->answeredWrite;
+    node->answeredWrite.reset();
+    node->calls.complete(write.context, result, nullptr, result == RIG_DONE ? write.taken : 0);
 }
 
 void Controller::WriteRecord()

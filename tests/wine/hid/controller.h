@@ -5,7 +5,10 @@
 // Requests wait in one queue per controller, as a device takes one transfer at a time. An
 // output report that the model takes on its interrupt pipe may be answered by an input report
 // (protocol 3); the answer is asked of the model as the next task and waits for the class
-// driver's standing read of the node. An answer that the model fails or stalls never comes, and
+// driver's standing read of the node. The write itself completes only once the class driver has
+// taken the answer in and asked for its next report: Wine's class driver can leave a report in
+// its queue while a ReadFile that starts at that very moment stays pending (the lost-wakeup race
+// of docs/testing.md), which this order never meets, since the host reads only after its write. An answer that the model fails or stalls never comes, and
 // the controller goes on. A report or control request that the model never finishes (a stalled
 // report or get-input reply) holds the thread, and with it the controller, as a hung device
 // does; the requests stay pending until the driver cancels them or the controller is unplugged.
@@ -41,6 +44,12 @@ struct RigNode {
     bool gone = false;
     std::deque<void*> reads;                       // the class driver's standing reads
     std::deque<std::vector<std::uint8_t>> inputs;  // input reports waiting for a read
+    // A write whose answer the class driver has not asked past yet: completed with the next read.
+    struct AnsweredWrite {
+        void* context;
+        std::size_t taken;
+    };
+    std::optional<AnsweredWrite> answeredWrite;
 };
 
 namespace rig {
@@ -69,7 +78,8 @@ private:
     struct Task {
         RigNode* node = nullptr;
         Step step = Step::Write;
-        void* context = nullptr;  // null for an answer, which no request waits for
+        void* context = nullptr;  // for an answer, the write it answers, which waits for it
+        std::size_t taken = 0;    // for an answer, the bytes of the write taken
         std::vector<std::uint8_t> bytes;  // an output report as the driver gave it
         std::size_t room = 0;             // room for an input report
         std::uint8_t reportId = 0;
@@ -91,6 +101,7 @@ private:
     Outcome Execute(const Task& task) const;
     void Finish(Task& task, const Outcome& outcome);  // caller holds mutex_
     void DeliverInputs(RigNode* node);                // caller holds mutex_
+    void CompleteAnsweredWrite(RigNode* node, int result);  // caller holds mutex_
     void WriteRecord();
 
     const std::shared_ptr<sim::HidDevice> model_;

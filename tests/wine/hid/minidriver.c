@@ -77,11 +77,11 @@ static void AnswerBuffer(IRP* irp, UCHAR** buffer, ULONG* capacity)
     }
 }
 
-static void CompleteRequest(void* context, int result, const unsigned char* data, size_t length)
+static int CompleteRequest(void* context, int result, const unsigned char* data, size_t length)
 {
     IRP* irp = context;
     ULONG_PTR information = 0;
-    if (IoSetCancelRoutine(irp, NULL) == NULL) return; /* cancelled: the cancel routine ends it */
+    if (IoSetCancelRoutine(irp, NULL) == NULL) return 0; /* cancelled: the cancel routine ends it */
     if (result == RIG_DONE && data != NULL) {
         UCHAR* buffer = NULL;
         ULONG capacity = 0;
@@ -91,6 +91,7 @@ static void CompleteRequest(void* context, int result, const unsigned char* data
     }
     if (result == RIG_DONE) information = length;
     CompleteNow(irp, StatusOf(result), information);
+    return 1;
 }
 
 static const RigDriverCalls kDriverCalls = {ArmRequest, CompleteRequest};

@@ -49,10 +49,12 @@ enum RigResult {
  * complete(context, result, data, length): called once, under the node's lock, when the request
  *   ends; data and length are the input report for a read or get-input request (the report as
  *   the minidriver hands it up: without a leading 0 byte when the collection numbers no reports),
- *   and the count of bytes taken for an output request (data null). It must not call the DLL. */
+ *   and the count of bytes taken for an output request (data null). It must not call the DLL.
+ *   Returns 0 when the request was being cancelled meanwhile (its cancel routine ends it, and an
+ *   input report given with it has not been delivered), 1 otherwise. */
 typedef struct RigDriverCalls {
     int (*arm)(void* context);
-    void (*complete)(void* context, int result, const unsigned char* data, size_t length);
+    int (*complete)(void* context, int result, const unsigned char* data, size_t length);
 } RigDriverCalls;
 
 /* A request as the driver hands it over. For output requests, report/length are the packet's
