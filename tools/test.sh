@@ -3,7 +3,7 @@
 # (tests/linux/), sanitizers, fuzzers, the Windows program under Wine, and the release
 # (tests/release/). Installs what it needs first.
 #   tools/test.sh            everything
-#   FUZZ_SECONDS=N           time per fuzz target (default 30)
+#   FUZZ_SECONDS=N           time per fuzz target (default 20)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,7 +32,7 @@ ctest --preset host-asan
 
 if [[ -x tools/run-fuzzers.sh ]]; then
   section "fuzzers"
-  bash tools/run-fuzzers.sh "${FUZZ_SECONDS:-30}"
+  bash tools/run-fuzzers.sh "${FUZZ_SECONDS:-20}"
 fi
 
 if [[ -f cmake/windows.cmake ]]; then
