@@ -4,10 +4,10 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/dialog_logic.h"
@@ -23,11 +23,6 @@ namespace {
 
 // How often the program looks whether a running download has ended.
 constexpr int kDownloadPollMs = 50;
-
-// {4D1E55B2-F16F-11CF-88CB-001111000030}, the HID interface class, in its in-memory byte order.
-constexpr std::uint8_t kHidInterfaceClass[16] = {0xB2, 0x55, 0x1E, 0x4D, 0x6F, 0xF1, 0xCF, 0x11,
-                                                 0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30};
-constexpr std::size_t kBroadcastClassOffset = 12;
 
 bool stopRequested = false;
 
@@ -78,13 +73,9 @@ std::string Ids(std::uint16_t vendorId, std::uint16_t productId)
 bool ReportOpenFailures()
 {
     bool heldElsewhere = false;
-    std::vector<std::string> told;
+    std::set<std::pair<std::string, platform::HidOpenProblem>> told;
     for (const platform::HidOpenFailure& failure : platform::HidTakeOpenFailures()) {
-        const std::string key = failure.node + "\n" + std::to_string(static_cast<int>(failure.problem));
-        bool already = false;
-        for (const std::string& t : told) already = already || t == key;
-        if (already) continue;
-        told.push_back(key);
+        if (!told.emplace(failure.node, failure.problem).second) continue;
         switch (failure.problem) {
         case platform::HidOpenProblem::HeldByAnotherProgram:
             heldElsewhere = true;
@@ -127,24 +118,12 @@ void NameNormalModeController()
                              " is in its normal mode and is left alone: only a controller in an update mode is updated");
 }
 
-// The device-interface arrival record that Windows sends, for one interface path.
-std::vector<std::uint8_t> ArrivalRecord(const std::string& path)
-{
-    std::vector<std::uint8_t> record(kBroadcastNameOffset + path.size() + 1, 0);
-    const auto size = static_cast<std::uint32_t>(record.size());
-    std::memcpy(record.data() + kBroadcastSizeOffset, &size, sizeof size);
-    std::memcpy(record.data() + kBroadcastDeviceTypeOffset, &kDbtDevtypDeviceInterface, sizeof kDbtDevtypDeviceInterface);
-    std::memcpy(record.data() + kBroadcastClassOffset, kHidInterfaceClass, sizeof kHidInterfaceClass);
-    std::memcpy(record.data() + kBroadcastNameOffset, path.c_str(), path.size());
-    return record;
-}
-
 // Announces every interface (top-level collection) of the node, one after another, as Windows
 // announces the interfaces of a device that is plugged in.
 void AnnounceNode(const platform::HidNode& node)
 {
     for (const std::string& path : node.interfacePaths) {
-        std::vector<std::uint8_t> record = ArrivalRecord(path);
+        std::vector<std::uint8_t> record = InterfaceArrivalRecord(path);
         DialogDeviceChange(platform::TerminalDialog(), kDbtDeviceArrival, record.data());
     }
 }

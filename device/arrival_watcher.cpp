@@ -78,11 +78,11 @@ ArrivalDecision PrepareArrivalDownload(const ArrivalPattern& pattern)
     if (!(deviceLink->*pattern.finder)()) return {};
     const bool loaded = LoadFirmwareImage(pattern.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return {};
-    if (!loaded) return {ArrivalAction::ReportFailedDownload, pattern.mode};
+    if (!loaded) return {ArrivalAction::ReportFailedDownload};
     downloadState.mode = pattern.mode;
     downloadState.busy = 1;
     downloadState.arrivalCount = 0;
-    return {ArrivalAction::StartDownload, pattern.mode};
+    return {ArrivalAction::StartDownload};
 }
 
 }  // namespace

@@ -3,16 +3,11 @@
 
 #include <cstdint>
 
+#include "device/interface_broadcast.h"
 
 inline constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
 inline constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
 inline constexpr std::uint32_t kDbtDevNodesChanged = 0x0007;
-inline constexpr std::uint32_t kDbtDevtypDeviceInterface = 5;
-
-// Layout of the device-interface broadcast record (DEV_BROADCAST_DEVICEINTERFACE_A).
-inline constexpr std::uint32_t kBroadcastSizeOffset = 0;
-inline constexpr std::uint32_t kBroadcastDeviceTypeOffset = 4;
-inline constexpr std::uint32_t kBroadcastNameOffset = 28;
 
 // What the watcher decided about one notification; the dialog acts on it.
 enum class ArrivalAction {
@@ -23,7 +18,6 @@ enum class ArrivalAction {
 
 struct ArrivalDecision {
     ArrivalAction action = ArrivalAction::None;
-    std::int32_t mode = 0;  // the DownloadMode of the device that arrived
 };
 
 // Counts a device-interface arrival, writes its line, and for a device in an update mode opens it
