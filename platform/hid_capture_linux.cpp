@@ -102,6 +102,11 @@ CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts)
     return captured;
 }
 
+std::uint64_t CaptureSubmitTime(const CapturedDevice& device)
+{
+    return device.number != 0 ? CaptureClock() : 0;
+}
+
 void CaptureOutputReport(const CapturedDevice& device, const std::uint8_t* report, std::size_t length,
                          CallOutcome outcome, std::uint64_t submittedUs)
 {

@@ -24,6 +24,10 @@ struct CapturedDevice {
 // transport's own output path, which a capture shows as interrupt OUT.
 CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts);
 
+// When an operation on the device starts, for its record: 0 while no capture is open, so that
+// reports pay nothing for the capture then.
+std::uint64_t CaptureSubmitTime(const CapturedDevice& device);
+
 // One output report, written (write) or sent as a set-output request (HIDIOCSOUTPUT); hidraw
 // sends both on the interrupt OUT endpoint where the device has one, as SET_REPORT otherwise.
 void CaptureOutputReport(const CapturedDevice& device, const std::uint8_t* report, std::size_t length,

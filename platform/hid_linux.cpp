@@ -26,7 +26,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/capture_file.h"
 #include "platform/hid_call_linux.h"
 #include "platform/hid_capture_linux.h"
 #include "platform/hid_linux.h"
@@ -197,6 +196,18 @@ std::shared_ptr<Handle> ReadWriteHandle(DeviceHandle id)
     return handle && handle->readWrite && handle->descriptor ? handle : nullptr;
 }
 
+// The read-write handle for an input request into buffer, or null when there is none or the
+// Windows class driver would refuse the request (a line says why).
+std::shared_ptr<Handle> InputHandle(DeviceHandle id, const std::uint8_t* buffer, std::size_t length, bool namesReportId)
+{
+    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
+    if (!handle || buffer == nullptr || length == 0) return nullptr;
+    const std::string refusal = InputRefusal(*handle, buffer, length, namesReportId);
+    if (refusal.empty()) return handle;
+    Note(handle->node + ": refused: " + refusal);
+    return nullptr;
+}
+
 bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, std::size_t length,
             std::uint32_t timeLimitMs)
 {
@@ -209,7 +220,7 @@ bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, 
     }
     std::vector<std::uint8_t> copy(report, report + length);
     std::string error;
-    const std::uint64_t submitted = CaptureClock();
+    const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
     const CallOutcome outcome = handle->caller.Run(handle->descriptor, kind, copy.data(), length, timeLimitMs, error);
     CaptureOutputReport(handle->captured, report, length, outcome, submitted);
     if (outcome == CallOutcome::Done) return true;
@@ -336,17 +347,12 @@ bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::si
 
 bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
 {
-    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
-    if (!handle || buffer == nullptr || length == 0) return false;
-    const std::string refusal = InputRefusal(*handle, buffer, length, false);
-    if (!refusal.empty()) {
-        Note(handle->node + ": refused: " + refusal);
-        return false;
-    }
+    const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, false);
+    if (!handle) return false;
     // Without report ids hidraw gives the report without the 0 byte that Windows puts in front.
     const std::size_t skip = handle->numbersInputReports ? 0 : 1;
     std::vector<std::uint8_t> report(std::min(length - skip, kMaxReportLength) + skip);
-    const std::uint64_t submitted = CaptureClock();
+    const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
     auto fail = [&](CallOutcome outcome, const std::string& why) {
         CaptureInputReport(handle->captured, false, buffer, length, outcome, submitted);
         Note(handle->node + ": read: " + why);
@@ -377,15 +383,10 @@ bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, st
 
 bool HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
 {
-    std::shared_ptr<Handle> handle = ReadWriteHandle(id);
-    if (!handle || buffer == nullptr || length == 0) return false;
-    const std::string refusal = InputRefusal(*handle, buffer, length, true);
-    if (!refusal.empty()) {
-        Note(handle->node + ": refused: " + refusal);
-        return false;
-    }
+    const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, true);
+    if (!handle) return false;
     std::string error;
-    const std::uint64_t submitted = CaptureClock();
+    const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
     const CallOutcome outcome =
         handle->caller.Run(handle->descriptor, BlockingCallKind::GetInputReport, buffer, length, timeLimitMs, error);
     CaptureInputReport(handle->captured, true, buffer, length, outcome, submitted);

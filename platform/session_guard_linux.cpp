@@ -6,7 +6,6 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -36,7 +35,6 @@ constexpr std::uint64_t kInhibitCallTimeoutUs = 2000000;
 int signalFd = -1;
 std::mutex inhibitorMutex;
 int inhibitorFd = -1;
-std::atomic<bool> engaged{false};
 
 std::string BusError(int result, const sd_bus_error& error)
 {
@@ -104,7 +102,6 @@ int SessionTakeSignal()
 
 void SessionGuardEngage()
 {
-    engaged = true;
     std::string reason;
     const int fd = TakeInhibitor(reason);
     if (fd < 0) {
@@ -118,14 +115,9 @@ void SessionGuardEngage()
 
 void SessionGuardRelease()
 {
-    {
-        std::lock_guard<std::mutex> lock(inhibitorMutex);
-        if (inhibitorFd >= 0) close(inhibitorFd);
-        inhibitorFd = -1;
-    }
-    engaged = false;
+    std::lock_guard<std::mutex> lock(inhibitorMutex);
+    if (inhibitorFd >= 0) close(inhibitorFd);
+    inhibitorFd = -1;
 }
-
-bool SessionGuardEngaged() { return engaged; }
 
 }  // namespace platform

@@ -22,7 +22,5 @@ int SessionTakeSignal();
 void SessionGuardEngage();
 // The download has ended: the inhibitor is let go.
 void SessionGuardRelease();
-// Whether a download holds the guard now.
-bool SessionGuardEngaged();
 
 }  // namespace platform
