@@ -56,5 +56,22 @@ fi
 echo "setup: installing ${missing[*]}"
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
-"${sudo_if_needed[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get install -y -qq "${missing[@]}"
+# A mirror in the middle of a sync serves an index that does not match its release file, and
+# apt-get update then fails for that one index; a later try usually finds it whole. After the
+# last try the install goes ahead with the indexes there are: it fails only if a package it
+# needs is really missing.
+for attempt in 1 2 3; do
+  if "${sudo_if_needed[@]}" apt-get update -qq; then break; fi
+  echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
+  if ((attempt < 3)); then sleep $((attempt * 20)); fi
+done
+install() { DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get install -y -qq "$@"; }
+if install "${missing[@]}"; then exit 0; fi
+# Wine's 32-bit part depends on i386 twins of the system's libraries at the very same versions;
+# while the mirror's i386 index lags behind, it cannot be installed. Everything else still can:
+# the 32-bit Wine runs then report themselves skipped, with the reason.
+rest=()
+for package in "${missing[@]}"; do [[ $package == *:i386 ]] || rest+=("$package"); done
+((${#rest[@]} < ${#missing[@]})) || exit 1
+echo "setup: the i386 packages cannot be installed now; installing the rest" >&2
+install "${rest[@]}"
