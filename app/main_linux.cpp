@@ -7,7 +7,7 @@
 #include "app/options_linux.h"
 #include "app/roads_linux.h"
 #include "oskel_version.h"
-#include "platform/capture_file.h"
+#include "capture/capture_writer.h"
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
 
@@ -33,14 +33,14 @@ int main(int argc, char** argv)
     if (!platform::SessionSignalsHold()) {
         platform::TerminalNotice("interrupting signals cannot be held off during a download");
     }
-    if (!options.capturePath.empty() && !platform::CaptureOpen(options.capturePath, platform::CaptureLink::Usbmon, error)) {
+    if (!options.capturePath.empty() && !capture::CaptureOpen(options.capturePath, capture::CaptureLink::Usbmon, error)) {
         platform::TerminalNotice("cannot write the capture " + options.capturePath + ": " + error);
         return 1;
     }
     DialogCreateLink();
     const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
     DialogDestroyLink();
-    if (platform::CaptureIsOpen() && !platform::CaptureClose(error)) {
+    if (capture::CaptureIsOpen() && !capture::CaptureClose(error)) {
         platform::TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
     }
     return status;

@@ -37,7 +37,7 @@ double Median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-std::shared_ptr<sim::HidDevice> PlugModel(int mode, std::uint32_t latencyMs)
+std::shared_ptr<models::HidDevice> PlugModel(int mode, std::uint32_t latencyMs)
 {
     auto device = sim::MakeRecordedDevice(mode);
     device->latencyMs = latencyMs;

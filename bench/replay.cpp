@@ -7,33 +7,26 @@
 
 #include "protocol/time_limits.h"
 #include "sim/hid_bus.h"
-#include "sim/models.h"
+#include "models/models.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
+#include "codec/hex_text.h"
 
 namespace bench {
 namespace {
 
-std::vector<std::uint8_t> FromHex(const std::string& hex)
-{
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
 
-std::shared_ptr<sim::HidDevice> NewDevice(int mode)
+std::shared_ptr<models::HidDevice> NewDevice(int mode)
 {
     switch (mode) {
-    case 1: return sim::MakeProtocol1Device();
-    case 2: return sim::MakeProtocol2Device();
-    default: return sim::MakeProtocol3Device();
+    case 1: return models::MakeProtocol1Device();
+    case 2: return models::MakeProtocol2Device();
+    default: return models::MakeProtocol3Device();
     }
 }
 
 // The interface the updater talks through: the vendor collection when there is one.
-std::size_t TransferCollection(const sim::HidDevice& device)
+std::size_t TransferCollection(const models::HidDevice& device)
 {
     for (std::size_t i = 0; i < device.collections.size(); ++i) {
         if (device.collections[i].usagePage == 0xFF00 && device.collections[i].usage == 0x0001) return i;
@@ -55,7 +48,7 @@ std::vector<LinkOperation> CaptureDownload(int mode)
         std::string event, status, hex;
         fields >> event >> status >> hex;
         if (status != "ok") continue;
-        LinkOperation operation{LinkOperation::Kind::Write, FromHex(hex)};
+        LinkOperation operation{LinkOperation::Kind::Write, codec::FromHex(hex)};
         if (event == "write") operation.kind = LinkOperation::Kind::Write;
         else if (event == "read") operation.kind = LinkOperation::Kind::Read;
         else if (event == "set-output") operation.kind = LinkOperation::Kind::SetOutput;

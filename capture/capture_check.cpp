@@ -1,4 +1,4 @@
-#include "sim/capture_check.h"
+#include "capture/capture_check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,15 +6,15 @@
 #include <memory>
 #include <utility>
 
-#include "platform/capture_format.h"
+#include "capture/capture_format.h"
 
-#include "sim/models.h"
-#include "sim/protocol1_device.h"
-#include "sim/protocol2_device.h"
-#include "sim/report_descriptor.h"
-#include "sim/trace.h"
+#include "models/models.h"
+#include "models/protocol1_device.h"
+#include "models/protocol2_device.h"
+#include "models/report_descriptor.h"
+#include "codec/hex_text.h"
 
-namespace sim {
+namespace capture {
 namespace {
 
 // How the updater hands each protocol's output reports to the system: written to the device
@@ -36,13 +36,12 @@ struct CheckedProtocol {
 
 constexpr CheckedProtocol kProtocols[] = {
     // From the application region's start to the image's last byte, which is never sent.
-    {1, 0x2563, 0x0059, HostOutput::SetOutput, Protocol1Device::kRegionStart, Protocol1Device::kFlashSize - 1},
+    {1, 0x2563, 0x0059, HostOutput::SetOutput, models::Protocol1Device::kRegionStart, models::Protocol1Device::kFlashSize - 1},
     // The stream ends with the chunk at its last offset.
-    {2, 0x2563, 0x1818, HostOutput::Write, 0, Protocol2Device::kLastOffset + Protocol2Device::kChunkLength},
+    {2, 0x2563, 0x1818, HostOutput::Write, 0, models::Protocol2Device::kLastOffset + models::Protocol2Device::kChunkLength},
     {3, 0x0461, 0x4D81, HostOutput::Write, 0, kWholeImage},
 };
 
-using namespace platform::capture;
 
 constexpr std::size_t kMaxNotes = 10;  // reports the device did not take, listed one by one
 
@@ -234,7 +233,7 @@ bool DescribedIds(const Transfer& t, std::uint16_t& vendorId, std::uint16_t& pro
 struct Check {
     const CaptureContents& contents;
     const CheckedProtocol& protocol;
-    std::shared_ptr<HidDevice> model;
+    std::shared_ptr<models::HidDevice> model;
     bool numbered;
     CaptureVerdict& verdict;
     std::uint32_t outputs = 0;
@@ -257,7 +256,7 @@ struct Check {
     {
         Note(label + " refused by the protocol " + std::to_string(protocol.number) + " model (" +
              Where(contents, *t.first) + "): " + why);
-        Note("  its bytes: " + Hex(bytes.data(), bytes.size()));
+        Note("  its bytes: " + codec::Hex(bytes.data(), bytes.size()));
         stopped = true;
     }
 
@@ -401,8 +400,8 @@ bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::
     verdict.lines.push_back("capture: " + contents.format + ", " + std::to_string(contents.frames) +
                             " frames, link type " + linkTypes);
 
-    std::shared_ptr<HidDevice> model = MakeDevice(vendorId, productId);
-    const bool numbered = std::any_of(model->collections.begin(), model->collections.end(), NumbersReports);
+    std::shared_ptr<models::HidDevice> model = models::MakeDevice(vendorId, productId);
+    const bool numbered = std::any_of(model->collections.begin(), model->collections.end(), models::NumbersReports);
     Check check{contents, *protocol, model, numbered, verdict};
 
     std::map<std::pair<std::uint16_t, std::uint16_t>, std::pair<std::uint16_t, std::uint16_t>> described;
@@ -459,4 +458,4 @@ bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::
     return true;
 }
 
-}  // namespace sim
+}  // namespace capture

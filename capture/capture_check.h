@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/capture_reader.h"
+#include "capture/capture_reader.h"
 
-namespace sim {
+namespace capture {
 
 struct CaptureVerdict {
     std::vector<std::string> lines;  // what the check found, for a person to read
@@ -28,4 +28,4 @@ struct CaptureVerdict {
 bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::uint16_t productId,
                   const std::vector<std::uint8_t>* image, CaptureVerdict& verdict, std::string& error);
 
-}  // namespace sim
+}  // namespace capture

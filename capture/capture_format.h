@@ -1,12 +1,12 @@
-// The wire layouts of USB capture files, shared by the writer (platform/capture_file.cpp) and the
-// reader (sim/capture_reader.cpp): pcapng blocks, the usbmon and USBPcap packet headers, their
+// The wire layouts of USB capture files, shared by the writer (capture/capture_writer.cpp) and the
+// reader (capture/capture_reader.cpp): pcapng blocks, the usbmon and USBPcap packet headers, their
 // status codes, and the USB and HID requests a HID capture holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace platform::capture {
+namespace capture {
 
 // pcapng (every block: type, total length, body padded to 4 bytes, total length again).
 inline constexpr std::uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
@@ -122,4 +122,4 @@ inline constexpr std::uint8_t kReportInput = 1;
 inline constexpr std::uint8_t kReportOutput = 2;
 inline constexpr std::size_t kDeviceDescriptorIds = 12;  // idVendor at 8, idProduct at 10
 
-}  // namespace platform::capture
+}  // namespace capture

@@ -1,16 +1,15 @@
-#include "sim/capture_reader.h"
+#include "capture/capture_reader.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/capture_format.h"
+#include "capture/capture_format.h"
 
-namespace sim {
+namespace capture {
 namespace {
 
-using namespace platform::capture;
 
 constexpr std::uint32_t kByteOrderMagicSwapped = 0x4D3C2B1A;
 constexpr std::size_t kBlockOverhead = 12;  // type, total length, total length
@@ -597,4 +596,4 @@ bool ReadCaptureFile(const std::string& path, CaptureContents& contents, std::st
     return true;
 }
 
-}  // namespace sim
+}  // namespace capture

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace capture {
 
 // The outcome of a USB transfer as either link type states it.
 enum class UsbOutcome {
@@ -37,7 +37,7 @@ struct UsbPacket {
     UsbOutcome outcome = UsbOutcome::Pending;
     std::int64_t status = 0;  // as the link type writes it (-errno or USBD_STATUS)
     std::uint64_t id = 0;     // URB tag or IRP id: the same in a submission and its completion
-    std::uint8_t transferType = 0;  // platform::capture::kTransferInterrupt, kTransferControl, ...
+    std::uint8_t transferType = 0;  // capture::kTransferInterrupt, kTransferControl, ...
     std::uint8_t endpoint = 0;  // with the direction bit 0x80
     std::uint16_t bus = 0;
     std::uint16_t address = 0;
@@ -68,4 +68,4 @@ inline constexpr std::size_t kMaxCaptureFile = std::size_t{512} << 20;
 // The name of a link type ("Linux usbmon", "USBPcap", or its number).
 std::string LinkTypeName(std::uint16_t linkType);
 
-}  // namespace sim
+}  // namespace capture

@@ -1,6 +1,6 @@
-#include "platform/capture_file.h"
+#include "capture/capture_writer.h"
 
-#include "platform/capture_format.h"
+#include "capture/capture_format.h"
 
 #include <array>
 #include <atomic>
@@ -10,10 +10,9 @@
 #include <cstring>
 #include <mutex>
 
-namespace platform {
+namespace capture {
 namespace {
 
-using namespace capture;
 
 // The file: a section header, one interface description and one enhanced packet block per USB
 // packet, all numbers little-endian (the byte-order magic says so).
@@ -573,4 +572,4 @@ std::uint64_t CaptureClock()
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
 }
 
-}  // namespace platform
+}  // namespace capture

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace capture {
 
 // The link type of the file's interface: how each USB packet's header is laid out.
 enum class CaptureLink : std::uint16_t {
@@ -105,4 +105,4 @@ bool CaptureClose(std::string& error);
 // The current time in microseconds since 1970-01-01 UTC, for the time stamps.
 std::uint64_t CaptureClock();
 
-}  // namespace platform
+}  // namespace capture

@@ -18,7 +18,7 @@ target_link_libraries(oskel_scenario PUBLIC oskel_core oskel_sim_world)
 # Everything a host program needs, in link order: what drives the core, the core, the backend
 # and the world below it.
 add_library(oskel_host INTERFACE)
-target_link_libraries(oskel_host INTERFACE oskel_scenario oskel_core oskel_host_backend)
+target_link_libraries(oskel_host INTERFACE oskel_scenario oskel_core oskel_host_backend oskel_capture_check)
 
 file(GLOB OSKEL_SIM_CLI_SOURCES CONFIGURE_DEPENDS sim/cli/*.cpp)
 add_executable(oskel-sim ${OSKEL_SIM_CLI_SOURCES})

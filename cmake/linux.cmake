@@ -18,7 +18,7 @@ oskel_embedded_images_source(OSKEL_EMBEDDED)
 file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/*_linux.cpp)
 add_library(oskel_platform_linux STATIC ${OSKEL_PLATFORM_LINUX_SOURCES} ${OSKEL_EMBEDDED})
 target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_platform_linux PUBLIC oskel_platform_common PkgConfig::UDEV PkgConfig::SYSTEMD
+target_link_libraries(oskel_platform_linux PUBLIC oskel_codec PkgConfig::UDEV PkgConfig::SYSTEMD
                       Threads::Threads)
 
 # The terminal front end (app/*_linux.cpp) on the core.

@@ -1,8 +1,8 @@
-#include "platform/hid_report_descriptor.h"
+#include "codec/hid_report_descriptor.h"
 
 #include <array>
 
-namespace platform {
+namespace codec {
 namespace {
 
 // Item prefix byte of a short item: bits 0-1 the data size code, bits 2-3 the type, bits 4-7
@@ -285,4 +285,4 @@ bool ParseReportDescriptor(const std::uint8_t* descriptor, std::size_t size,
     return true;
 }
 
-}  // namespace platform
+}  // namespace codec

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace codec {
 
 // One top-level collection. A length counts the report-id byte as Windows counts it: 1 + the
 // largest report of that direction in the collection (the 1 is the id byte, or the 0 byte that
@@ -35,4 +35,4 @@ struct HidTopLevelCollection {
 bool ParseReportDescriptor(const std::uint8_t* descriptor, std::size_t size,
                            std::vector<HidTopLevelCollection>& collections, std::string& error);
 
-}  // namespace platform
+}  // namespace codec

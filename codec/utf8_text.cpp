@@ -1,8 +1,8 @@
-#include "platform/utf8_text.h"
+#include "codec/utf8_text.h"
 
 #include <cstring>
 
-namespace platform {
+namespace codec {
 
 void AppendUtf8(std::string& out, char32_t c)
 {
@@ -54,4 +54,4 @@ int WideToUtf8CodePage(const char16_t* text, char* out, int outSize)
     return static_cast<int>(needed);
 }
 
-}  // namespace platform
+}  // namespace codec

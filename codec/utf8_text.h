@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace codec {
 
 void AppendUtf8(std::string& out, char32_t character);
 
@@ -15,4 +15,4 @@ std::string Utf16ToUtf8(const char16_t* text, std::size_t units);
 // WideToAnsiCodePage (platform/usb.h) where the ANSI code page is UTF-8.
 int WideToUtf8CodePage(const char16_t* text, char* out, int outSize);
 
-}  // namespace platform
+}  // namespace codec

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/capture_check.h"
-#include "sim/capture_reader.h"
+#include "capture/capture_check.h"
+#include "capture/capture_reader.h"
 
 namespace {
 
@@ -30,15 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const Ids& device = kDevices[data[0] & 3];
     const bool withImage = (data[0] & 4) != 0;
-    sim::CaptureContents contents;
+    capture::CaptureContents contents;
     std::string error;
-    if (!sim::ReadCapture(data + 1, size - 1, contents, error)) {
+    if (!capture::ReadCapture(data + 1, size - 1, contents, error)) {
         if (error.empty()) std::abort();  // a refusal always says why
         return 0;
     }
     const std::vector<std::uint8_t> image(data, data + std::min(size, kImageBytes));
-    sim::CaptureVerdict verdict;
-    if (!sim::CheckCapture(contents, device.vendorId, device.productId, withImage ? &image : nullptr, verdict,
+    capture::CaptureVerdict verdict;
+    if (!capture::CheckCapture(contents, device.vendorId, device.productId, withImage ? &image : nullptr, verdict,
                            error) &&
         error.empty()) {
         std::abort();

@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/hid_report_descriptor.h"
+#include "codec/hid_report_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<platform::HidTopLevelCollection> collections;
+    std::vector<codec::HidTopLevelCollection> collections;
     std::string error;
-    const bool parsed = platform::ParseReportDescriptor(data, size, collections, error);
+    const bool parsed = codec::ParseReportDescriptor(data, size, collections, error);
     if (parsed != error.empty()) std::abort();
     if (parsed && collections.empty()) std::abort();
-    for (const platform::HidTopLevelCollection& collection : collections) {
+    for (const codec::HidTopLevelCollection& collection : collections) {
         // A collection with report ids counts the id byte in each direction it uses.
         if (!collection.inputReportIds.empty() && collection.inputReportByteLength < 1) std::abort();
         if (!collection.outputReportIds.empty() && collection.outputReportByteLength < 1) std::abort();

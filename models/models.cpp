@@ -1,8 +1,8 @@
-#include "sim/models.h"
+#include "models/models.h"
 
-#include "sim/protocol3_device.h"
+#include "models/protocol3_device.h"
 
-namespace sim {
+namespace models {
 
 std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId)
 {
@@ -27,4 +27,4 @@ std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t prod
     return MakeNormalController(vendorId, productId);
 }
 
-}  // namespace sim
+}  // namespace models

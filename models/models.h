@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
-namespace sim {
+namespace models {
 
 // A controller in its normal mode: one collection (generic desktop, game pad), no protocol.
 std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId);
@@ -23,4 +23,4 @@ std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard();
 // otherwise a normal controller.
 std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId);
 
-}  // namespace sim
+}  // namespace models

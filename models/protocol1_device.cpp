@@ -1,11 +1,11 @@
-#include "sim/protocol1_device.h"
+#include "models/protocol1_device.h"
 
 #include <cstdio>
 
 #include "protocol/scramble_table.h"
-#include "sim/models.h"
+#include "models/models.h"
 
-namespace sim {
+namespace models {
 
 namespace {
 
@@ -234,4 +234,4 @@ std::shared_ptr<HidDevice> MakeProtocol1Device()
     return std::make_shared<Protocol1Device>();
 }
 
-}  // namespace sim
+}  // namespace models

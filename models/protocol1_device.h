@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
-namespace sim {
+namespace models {
 
 class Protocol1Device : public HidDevice {
 public:
@@ -66,4 +66,4 @@ private:
     bool noIdentifyReply_ = false;
 };
 
-}  // namespace sim
+}  // namespace models

@@ -1,11 +1,11 @@
-#include "sim/protocol2_device.h"
+#include "models/protocol2_device.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "sim/models.h"
+#include "models/models.h"
 
-namespace sim {
+namespace models {
 
 namespace {
 
@@ -164,4 +164,4 @@ std::shared_ptr<HidDevice> MakeProtocol2Device()
     return std::make_shared<Protocol2Device>();
 }
 
-}  // namespace sim
+}  // namespace models

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
-namespace sim {
+namespace models {
 
 class Protocol2Device : public HidDevice {
 public:
@@ -52,4 +52,4 @@ private:
     std::uint32_t dataAccepted_ = 0;
 };
 
-}  // namespace sim
+}  // namespace models

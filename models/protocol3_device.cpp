@@ -1,11 +1,11 @@
-#include "sim/protocol3_device.h"
+#include "models/protocol3_device.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "sim/models.h"
+#include "models/models.h"
 
-namespace sim {
+namespace models {
 
 namespace {
 
@@ -186,4 +186,4 @@ std::shared_ptr<HidDevice> MakeProtocol3Device()
     return std::make_shared<Protocol3Device>();
 }
 
-}  // namespace sim
+}  // namespace models

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
-namespace sim {
+namespace models {
 
 class Protocol3Device : public HidDevice {
 public:
@@ -58,4 +58,4 @@ private:
     std::uint8_t replyStatus_ = 0;
 };
 
-}  // namespace sim
+}  // namespace models

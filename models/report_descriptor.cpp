@@ -1,6 +1,6 @@
-#include "sim/report_descriptor.h"
+#include "models/report_descriptor.h"
 
-namespace sim {
+namespace models {
 namespace {
 
 // Short items of the HID report descriptor: the prefix byte is tag | type | size code, where
@@ -90,4 +90,4 @@ std::vector<std::uint8_t> ReportDescriptor(const std::vector<HidCollection>& col
     return out;
 }
 
-}  // namespace sim
+}  // namespace models

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
-namespace sim {
+namespace models {
 
 // One application collection with the collection's usage page and usage. Inside it, when the
 // collection declares them: the input report, then the output report, each a run of 8-bit
@@ -24,4 +24,4 @@ std::vector<std::uint8_t> ReportDescriptor(const std::vector<HidCollection>& col
 // Whether the collection numbers its reports (a report id in front of every report).
 bool NumbersReports(const HidCollection& collection);
 
-}  // namespace sim
+}  // namespace models

@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/capture_file.h"
+#include "capture/capture_writer.h"
 #include "platform/hid_node_linux.h"
 
 namespace platform {
@@ -34,7 +34,7 @@ unsigned Number(const fs::path& file, unsigned largest)
 
 // What sysfs tells of the USB device above a hid device (its folder hid): the interface is the
 // hid device's parent, the device the interface's.
-void ReadUsbPlace(const fs::path& hid, CaptureDevice& device, bool& interruptOut)
+void ReadUsbPlace(const fs::path& hid, capture::CaptureDevice& device, bool& interruptOut)
 {
     std::error_code error;
     const fs::path interface = hid.parent_path();
@@ -51,22 +51,22 @@ void ReadUsbPlace(const fs::path& hid, CaptureDevice& device, bool& interruptOut
     device.address = static_cast<std::uint8_t>(Number(usbDevice / "devnum", 127));
 }
 
-CaptureStatus StatusOf(CallOutcome outcome)
+capture::CaptureStatus StatusOf(CallOutcome outcome)
 {
     switch (outcome) {
-    case CallOutcome::Done: return CaptureStatus::Completed;
-    case CallOutcome::TimedOut: return CaptureStatus::TimedOut;
-    case CallOutcome::DeviceGone: return CaptureStatus::DeviceGone;
-    case CallOutcome::Failed: return CaptureStatus::Failed;
+    case CallOutcome::Done: return capture::CaptureStatus::Completed;
+    case CallOutcome::TimedOut: return capture::CaptureStatus::TimedOut;
+    case CallOutcome::DeviceGone: return capture::CaptureStatus::DeviceGone;
+    case CallOutcome::Failed: return capture::CaptureStatus::Failed;
     }
-    return CaptureStatus::Failed;
+    return capture::CaptureStatus::Failed;
 }
 
-void Record(const CapturedDevice& device, CaptureKind kind, CaptureReportType type, const std::uint8_t* report,
+void Record(const CapturedDevice& device, capture::CaptureKind kind, capture::CaptureReportType type, const std::uint8_t* report,
             std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
 {
     if (device.number == 0) return;
-    CaptureTransfer transfer;
+    capture::CaptureTransfer transfer;
     transfer.device = device.number;
     transfer.kind = kind;
     transfer.reportType = type;
@@ -74,15 +74,15 @@ void Record(const CapturedDevice& device, CaptureKind kind, CaptureReportType ty
     transfer.bytes = report;
     transfer.length = length;
     transfer.submittedUs = submittedUs;
-    transfer.completedUs = CaptureClock();
-    CaptureRecord(transfer);
+    transfer.completedUs = capture::CaptureClock();
+    capture::CaptureRecord(transfer);
 }
 
 }  // namespace
 
 CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts)
 {
-    if (!CaptureIsOpen()) return {};
+    if (!capture::CaptureIsOpen()) return {};
     std::error_code error;
     const fs::path hid = fs::canonical(fs::path("/sys/class/hidraw") / fs::path(node).filename() / "device", error);
     const std::string key = error ? node : hid.string();
@@ -90,34 +90,34 @@ CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts)
     auto known = capturedNodes.find(key);
     if (known != capturedNodes.end()) return known->second;
 
-    CaptureDevice device;
+    capture::CaptureDevice device;
     device.vendorId = facts.vendorId;
     device.productId = facts.productId;
     device.reportDescriptor = facts.reportDescriptor;
     CapturedDevice captured;
     if (!error) ReadUsbPlace(hid, device, captured.interruptOut);
     device.hasInterruptOut = captured.interruptOut;
-    captured.number = CaptureAddDevice(device, CaptureClock());
+    captured.number = capture::CaptureAddDevice(device, capture::CaptureClock());
     capturedNodes[key] = captured;
     return captured;
 }
 
 std::uint64_t CaptureSubmitTime(const CapturedDevice& device)
 {
-    return device.number != 0 ? CaptureClock() : 0;
+    return device.number != 0 ? capture::CaptureClock() : 0;
 }
 
 void CaptureOutputReport(const CapturedDevice& device, const std::uint8_t* report, std::size_t length,
                          CallOutcome outcome, std::uint64_t submittedUs)
 {
-    Record(device, device.interruptOut ? CaptureKind::InterruptOut : CaptureKind::SetReport, CaptureReportType::Output,
+    Record(device, device.interruptOut ? capture::CaptureKind::InterruptOut : capture::CaptureKind::SetReport, capture::CaptureReportType::Output,
            report, length, outcome, submittedUs);
 }
 
 void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
                         std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
 {
-    Record(device, getReport ? CaptureKind::GetReport : CaptureKind::InterruptIn, CaptureReportType::Input, report,
+    Record(device, getReport ? capture::CaptureKind::GetReport : capture::CaptureKind::InterruptIn, capture::CaptureReportType::Input, report,
            length, outcome, submittedUs);
 }
 

@@ -1,5 +1,5 @@
 // The USB capture of the Linux program (oskel-update --capture FILE): what the HID backend does,
-// written as the transfers that the kernel's HID stack makes of it (platform/capture_file.h).
+// written as the transfers that the kernel's HID stack makes of it (capture/capture_writer.h).
 #pragma once
 
 #include <cstddef>
@@ -14,7 +14,7 @@ struct HidNodeFacts;
 
 // The device behind a node as the capture knows it.
 struct CapturedDevice {
-    int number = 0;            // CaptureAddDevice's number; 0 when no capture is open
+    int number = 0;            // capture::CaptureAddDevice's number; 0 when no capture is open
     bool interruptOut = true;  // hidraw sends output reports over an interrupt OUT endpoint
 };
 

@@ -60,7 +60,7 @@ struct Handle {
     bool readWrite = false;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
-    HidTopLevelCollection collection;
+    codec::HidTopLevelCollection collection;
     bool numbersInputReports = false;
     BoundedCaller caller;
     CapturedDevice captured;  // read-write handles, while a capture is open
@@ -166,7 +166,7 @@ bool Declares(const std::vector<std::uint8_t>& ids, std::uint8_t id)
 // Why the Windows class driver would refuse this output report on the handle's collection, or "".
 std::string OutputRefusal(const Handle& handle, const std::uint8_t* report, std::size_t length)
 {
-    const HidTopLevelCollection& c = handle.collection;
+    const codec::HidTopLevelCollection& c = handle.collection;
     if (c.outputReportByteLength == 0) return "the collection declares no output report";
     if (length != c.outputReportByteLength) {
         return "output report of " + std::to_string(length) + " bytes, the collection declares " +
@@ -178,7 +178,7 @@ std::string OutputRefusal(const Handle& handle, const std::uint8_t* report, std:
 
 std::string InputRefusal(const Handle& handle, const std::uint8_t* buffer, std::size_t length, bool namesReportId)
 {
-    const HidTopLevelCollection& c = handle.collection;
+    const codec::HidTopLevelCollection& c = handle.collection;
     if (c.inputReportByteLength == 0) return "the collection declares no input report";
     if (length < c.inputReportByteLength) {
         return "input buffer of " + std::to_string(length) + " bytes, the collection declares " +

@@ -40,13 +40,13 @@ bool ParseHidId(const char* text, std::uint16_t& vendorId, std::uint16_t& produc
 
 bool Facts(const std::uint8_t* descriptor, std::size_t size, HidNodeFacts& facts, std::string& error)
 {
-    if (!ParseReportDescriptor(descriptor, size, facts.collections, error)) {
+    if (!codec::ParseReportDescriptor(descriptor, size, facts.collections, error)) {
         error = "report descriptor: " + error;
         return false;
     }
     facts.reportDescriptor.assign(descriptor, descriptor + size);
     facts.numbersInputReports = false;
-    for (const HidTopLevelCollection& collection : facts.collections) {
+    for (const codec::HidTopLevelCollection& collection : facts.collections) {
         if (!collection.inputReportIds.empty()) facts.numbersInputReports = true;
     }
     return true;

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "platform/hid_linux.h"
-#include "platform/hid_report_descriptor.h"
+#include "codec/hid_report_descriptor.h"
 
 namespace platform {
 
 struct HidNodeFacts {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
-    std::vector<HidTopLevelCollection> collections;
+    std::vector<codec::HidTopLevelCollection> collections;
     bool numbersInputReports = false;  // reads carry the report id in byte 0
     std::vector<std::uint8_t> reportDescriptor;  // as the kernel holds it
 };

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/utf8_text.h"
+#include "codec/utf8_text.h"
 
 namespace platform {
 namespace {
@@ -59,7 +59,7 @@ std::string ThroughOwnCharacters(const char* text)
                 if (known.lead == lead && known.trail == trail) character = known.character;
             }
         }
-        AppendUtf8(out, character);
+        codec::AppendUtf8(out, character);
     }
     return out;
 }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/system.h"
-#include "platform/utf8_text.h"
+#include "codec/utf8_text.h"
 
 namespace platform {
 
@@ -34,7 +34,7 @@ void GlobalBlockFree(void* block) { std::free(block); }
 // The ANSI code page of the Linux program is UTF-8.
 int WideToAnsiCodePage(const char16_t* text, char* out, int outSize)
 {
-    return WideToUtf8CodePage(text, out, outSize);
+    return codec::WideToUtf8CodePage(text, out, outSize);
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// The simulated bus's side of the USB capture (platform/capture_file.h): each device the bus
+// The simulated bus's side of the USB capture (capture/capture_writer.h): each device the bus
 // plugs in is enumerated in the capture, and each report operation that reaches a device is
 // recorded as the transfer that the Windows HID class driver would make of it.
 #pragma once
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/capture_file.h"
+#include "capture/capture_writer.h"
 #include "sim/hid_bus.h"
 
 namespace sim {
@@ -15,16 +15,16 @@ namespace sim {
 // The report operations of the bus, as the program calls them.
 enum class BusOperation { Write, Read, SetOutput, GetInput };
 
-bool BusCaptureOpen(const std::string& path, platform::CaptureLink link, std::string& error);
+bool BusCaptureOpen(const std::string& path, capture::CaptureLink link, std::string& error);
 bool BusCaptureClose(std::string& error);
 
 // The time an operation starts, for its submission (0 when no capture is open).
 std::uint64_t CaptureStartTime();
 // A device was plugged in: its enumeration goes into the capture.
-void CaptureDevicePlugged(const HidDevice& device);
+void CaptureDevicePlugged(const models::HidDevice& device);
 // One operation reached the device and ended with status. bytes: the report (out), the buffer
 // as filled (in, completed) or as passed (in, otherwise).
-void CaptureOperation(const HidDevice& device, BusOperation operation, platform::CaptureStatus status,
+void CaptureOperation(const models::HidDevice& device, BusOperation operation, capture::CaptureStatus status,
                       const std::uint8_t* bytes, std::size_t length, std::uint64_t startedUs);
 
 }  // namespace sim

@@ -10,18 +10,19 @@
 #include "sim/bus_capture.h"
 #include "sim/trace.h"
 #include "sim/world.h"
+#include "codec/hex_text.h"
 
 namespace sim {
 namespace {
 
 struct OpenHandle {
-    std::shared_ptr<HidDevice> device;
+    std::shared_ptr<models::HidDevice> device;
     std::size_t collection;
     bool readWrite;
 };
 
 std::mutex busMutex;
-std::vector<std::shared_ptr<HidDevice>> devices;
+std::vector<std::shared_ptr<models::HidDevice>> devices;
 std::map<platform::DeviceHandle, OpenHandle> handles;
 platform::DeviceHandle nextHandle = 0x100;
 bool enumerationFails = false;
@@ -53,7 +54,7 @@ std::string Bytes(std::size_t count) { return std::to_string(count) + " bytes"; 
 
 // Why the class driver refuses an output report on this collection ("" when it takes it): the
 // report must have the declared output length and carry the declared report id.
-std::string OutputRefusal(const HidCollection& collection, const std::uint8_t* report, std::size_t length)
+std::string OutputRefusal(const models::HidCollection& collection, const std::uint8_t* report, std::size_t length)
 {
     if (collection.outputLength == 0) return "the collection declares no output report";
     if (length != collection.outputLength) {
@@ -69,7 +70,7 @@ std::string OutputRefusal(const HidCollection& collection, const std::uint8_t* r
 
 // Why the class driver refuses an input request on this collection ("" when it takes it): the
 // buffer must hold the declared input report, and a get-input request must name its id.
-std::string InputRefusal(const HidCollection& collection, const std::uint8_t* buffer, std::size_t length,
+std::string InputRefusal(const models::HidCollection& collection, const std::uint8_t* buffer, std::size_t length,
                          bool namesReportId)
 {
     if (collection.inputLength == 0) return "the collection declares no input report";
@@ -95,7 +96,7 @@ constexpr std::uint16_t kGenericDesktopPage = 0x0001;
 constexpr std::uint16_t kMouseUsage = 0x0002;
 constexpr std::uint16_t kKeyboardUsage = 0x0006;
 
-bool HeldBySystem(const HidCollection& collection)
+bool HeldBySystem(const models::HidCollection& collection)
 {
     return collection.usagePage == kGenericDesktopPage &&
            (collection.usage == kMouseUsage || collection.usage == kKeyboardUsage);
@@ -107,20 +108,20 @@ void RealDelay(std::uint32_t ms)
 }
 
 std::string OutLine(const Operation& op, const char* status, const std::uint8_t* wire,
-                    std::size_t length, const HidDevice* device)
+                    std::size_t length, const models::HidDevice* device)
 {
-    std::string line = std::string(op.event) + " " + status + " " + Hex(wire, length);
+    std::string line = std::string(op.event) + " " + status + " " + codec::Hex(wire, length);
     if (&op == &kSetOutput) {
         std::vector<std::uint8_t> plain = device ? device->Recover(wire, length)
                                                  : std::vector<std::uint8_t>(wire, wire + length);
-        line += " " + Hex(plain.data(), plain.size());
+        line += " " + codec::Hex(plain.data(), plain.size());
     }
     return line;
 }
 
 // Traces one output report, when anybody reads the trace.
 void TraceOut(const Operation& op, const char* status, const std::uint8_t* wire, std::size_t length,
-              const HidDevice* device)
+              const models::HidDevice* device)
 {
     if (TraceWanted()) TraceLine(OutLine(op, status, wire, length, device));
 }
@@ -139,18 +140,18 @@ void TraceFault(const char* what, std::uint32_t number, const char* effect)
 void TraceIn(const std::string& event, const char* status, const std::uint8_t* buffer = nullptr,
              std::size_t length = 0)
 {
-    if (TraceWanted()) TraceLine(event + " " + status + " " + Hex(buffer, length));
+    if (TraceWanted()) TraceLine(event + " " + status + " " + codec::Hex(buffer, length));
 }
 
 bool FromOn(std::uint32_t number, std::uint32_t first) { return first != 0 && number >= first; }
 
-using platform::CaptureStatus;
+using capture::CaptureStatus;
 
 // One output report (write or set-output request) through the bus and its faults.
 bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8_t* report,
             std::size_t length, std::uint32_t timeLimitMs)
 {
-    std::shared_ptr<HidDevice> device;
+    std::shared_ptr<models::HidDevice> device;
     std::uint32_t number = 0;
     const std::uint64_t started = CaptureStartTime();
     {
@@ -220,7 +221,7 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
            std::size_t length, std::uint32_t timeLimitMs)
 {
     const std::string event = op.event;
-    std::shared_ptr<HidDevice> device;
+    std::shared_ptr<models::HidDevice> device;
     std::uint32_t number = 0;
     const std::uint64_t started = CaptureStartTime();
     {
@@ -275,51 +276,7 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
 
 }  // namespace
 
-HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::vector<HidCollection> collections)
-    : vendorId(vendorId), productId(productId), collections(std::move(collections))
-{
-}
-
-HidDevice::~HidDevice() = default;
-
-bool HidDevice::OnWrite(const std::uint8_t*, std::size_t) { return true; }
-bool HidDevice::OnRead(std::uint8_t*, std::size_t) { return false; }
-bool HidDevice::OnSetOutputReport(const std::uint8_t*, std::size_t) { return true; }
-bool HidDevice::OnGetInputReport(std::uint8_t*, std::size_t) { return false; }
-
-std::vector<std::uint8_t> HidDevice::Recover(const std::uint8_t* report, std::size_t length) const
-{
-    return std::vector<std::uint8_t>(report, report + length);
-}
-
-bool HidDevice::Refuse(const std::string& error)
-{
-    protocolErrors.push_back(error);
-    return false;
-}
-
-std::vector<std::uint8_t> HidDevice::Flash() const { return {}; }
-bool HidDevice::DownloadComplete() const { return false; }
-bool HidDevice::SetOption(const std::string&, std::uint32_t) { return false; }
-
-std::string HidDevice::PathOf(std::size_t collection) const
-{
-    char ids[64];
-    if (collections.size() > 1) {
-        std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x&col%02zu", vendorId, productId, collection + 1);
-    } else {
-        std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
-    }
-    std::string path = std::string("\\\\?\\hid#") + ids + "#" + instanceId +
-                       "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-    if (upperCasePaths) {
-        std::transform(path.begin(), path.end(), path.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    }
-    return path;
-}
-
-void Plug(std::shared_ptr<HidDevice> device)
+void Plug(std::shared_ptr<models::HidDevice> device)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     char instance[32];
@@ -330,7 +287,7 @@ void Plug(std::shared_ptr<HidDevice> device)
     devices.push_back(std::move(device));
 }
 
-void Unplug(const std::shared_ptr<HidDevice>& device)
+void Unplug(const std::shared_ptr<models::HidDevice>& device)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     device->removed = true;
@@ -365,7 +322,7 @@ int OpenReadWriteHandleCount()
                                           [](const auto& entry) { return entry.second.readWrite; }));
 }
 
-std::shared_ptr<HidDevice> DeviceOfHandle(platform::DeviceHandle handle)
+std::shared_ptr<models::HidDevice> DeviceOfHandle(platform::DeviceHandle handle)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);
@@ -431,7 +388,7 @@ bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, st
     return true;
 }
 
-bool BusGetCollection(platform::DeviceHandle handle, HidCollection& collection)
+bool BusGetCollection(platform::DeviceHandle handle, models::HidCollection& collection)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);

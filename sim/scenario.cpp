@@ -8,9 +8,9 @@
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "sim/broadcast.h"
-#include "sim/protocol1_device.h"
-#include "sim/protocol2_device.h"
-#include "sim/protocol3_device.h"
+#include "models/protocol1_device.h"
+#include "models/protocol2_device.h"
+#include "models/protocol3_device.h"
 #include "sim/trace.h"
 #include "sim/usb_tree.h"
 
@@ -26,22 +26,22 @@ std::uint64_t Fingerprint(const std::uint8_t* bytes, std::size_t length)
     return hash ^ length;
 }
 
-std::shared_ptr<HidDevice> MakeRecordedDevice(int mode)
+std::shared_ptr<models::HidDevice> MakeRecordedDevice(int mode)
 {
     switch (mode) {
-    case 1: return std::make_shared<Recorded<Protocol1Device>>();
-    case 2: return std::make_shared<Recorded<Protocol2Device>>();
-    case 3: return std::make_shared<Recorded<Protocol3Device>>();
+    case 1: return std::make_shared<Recorded<models::Protocol1Device>>();
+    case 2: return std::make_shared<Recorded<models::Protocol2Device>>();
+    case 3: return std::make_shared<Recorded<models::Protocol3Device>>();
     default: return nullptr;
     }
 }
 
-const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<HidDevice>& device)
+const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<models::HidDevice>& device)
 {
     static const std::vector<std::uint64_t> none;
-    if (auto* d = dynamic_cast<Recorded<Protocol1Device>*>(device.get())) return d->received;
-    if (auto* d = dynamic_cast<Recorded<Protocol2Device>*>(device.get())) return d->received;
-    if (auto* d = dynamic_cast<Recorded<Protocol3Device>*>(device.get())) return d->received;
+    if (auto* d = dynamic_cast<Recorded<models::Protocol1Device>*>(device.get())) return d->received;
+    if (auto* d = dynamic_cast<Recorded<models::Protocol2Device>*>(device.get())) return d->received;
+    if (auto* d = dynamic_cast<Recorded<models::Protocol3Device>*>(device.get())) return d->received;
     return none;
 }
 
@@ -77,7 +77,7 @@ WorldEnd EndWorld(std::uint32_t waitMs)
     return end;
 }
 
-bool LaunchDownload(Road road, int mode, const std::shared_ptr<HidDevice>& device)
+bool LaunchDownload(Road road, int mode, const std::shared_ptr<models::HidDevice>& device)
 {
     if (road == Road::Start) {
         if (mode != 2 && mode != 3) return false;
@@ -95,7 +95,7 @@ bool LaunchDownload(Road road, int mode, const std::shared_ptr<HidDevice>& devic
     return false;
 }
 
-Outcome RunDownload(Road road, int mode, const std::shared_ptr<HidDevice>& device, std::uint32_t waitMs)
+Outcome RunDownload(Road road, int mode, const std::shared_ptr<models::HidDevice>& device, std::uint32_t waitMs)
 {
     struct Seen {
         std::atomic<bool> progressSeen{false};
@@ -133,6 +133,6 @@ Outcome RunDownload(Road road, int mode, const std::shared_ptr<HidDevice>& devic
     return outcome;
 }
 
-std::uint32_t DeviceOperations(const HidDevice& device) { return device.reportsSeen + device.repliesSeen; }
+std::uint32_t DeviceOperations(const models::HidDevice& device) { return device.reportsSeen + device.repliesSeen; }
 
 }  // namespace sim

@@ -40,9 +40,9 @@ public:
 };
 
 // The update-mode device of mode 1, 2 or 3, recording what it accepts (null for another mode).
-std::shared_ptr<HidDevice> MakeRecordedDevice(int mode);
+std::shared_ptr<models::HidDevice> MakeRecordedDevice(int mode);
 // The fingerprints a device made by MakeRecordedDevice has recorded.
-const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<HidDevice>& device);
+const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<models::HidDevice>& device);
 
 struct WorldSettings {
     std::uint32_t timeScale = 1000;
@@ -66,7 +66,7 @@ WorldEnd EndWorld(std::uint32_t waitMs = 30000);
 // Starts a download of mode on the plugged-in device through road. The arrival road announces
 // the device's interfaces one by one until the watcher has started a worker (mode 1 starts from
 // the second arrival). Returns false when the road started nothing.
-bool LaunchDownload(Road road, int mode, const std::shared_ptr<HidDevice>& device);
+bool LaunchDownload(Road road, int mode, const std::shared_ptr<models::HidDevice>& device);
 
 struct Outcome {
     bool ended = false;                  // the worker ended within the time allowed
@@ -83,10 +83,10 @@ struct Outcome {
 };
 
 // Launches a download and waits up to waitMs of real time for its worker to end.
-Outcome RunDownload(Road road, int mode, const std::shared_ptr<HidDevice>& device,
+Outcome RunDownload(Road road, int mode, const std::shared_ptr<models::HidDevice>& device,
                     std::uint32_t waitMs = 30000);
 
 // The number of reports and replies a device has taken part in (its link operations).
-std::uint32_t DeviceOperations(const HidDevice& device);
+std::uint32_t DeviceOperations(const models::HidDevice& device);
 
 }  // namespace sim

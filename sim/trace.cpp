@@ -66,19 +66,6 @@ void TraceLine(const std::string& line)
     }
 }
 
-std::string Hex(const std::uint8_t* data, std::size_t length)
-{
-    if (!data || length == 0) return "-";
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text.push_back(digits[data[i] >> 4]);
-        text.push_back(digits[data[i] & 0x0F]);
-    }
-    return text;
-}
-
 std::vector<std::string> TraceLines()
 {
     std::lock_guard<std::mutex> lock(traceMutex);

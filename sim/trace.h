@@ -25,9 +25,6 @@ void TraceClose();
 // Appends one event line (without the newline).
 void TraceLine(const std::string& line);
 
-// Lowercase hexadecimal without separators; "-" for no bytes.
-std::string Hex(const std::uint8_t* data, std::size_t length);
-
 // A copy of the lines kept in memory since the last TraceOpen.
 std::vector<std::string> TraceLines();
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/utf8_text.h"
+#include "codec/utf8_text.h"
 
 namespace sim {
 
@@ -54,7 +54,7 @@ std::u16string Utf8ToUtf16(const std::string& utf8)
 
 std::string Utf16ToUtf8(const char16_t* text, std::size_t units)
 {
-    return platform::Utf16ToUtf8(text, units);
+    return codec::Utf16ToUtf8(text, units);
 }
 
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include "sim/trace.h"
 #include "sim/usb_text.h"
 #include "sim/world.h"
+#include "codec/hex_text.h"
 
 namespace sim {
 
@@ -288,8 +289,8 @@ void TraceRequest(const UsbRequestRecord& record)
 {
     if (!TraceWanted()) return;
     TraceLine(std::string("usb-request ") + (record.succeeded ? "ok " : "fail ") + CodeText(record.code) +
-              " " + Hex(record.input.data(), record.input.size()) + " " +
-              Hex(record.output.data(), record.output.size()));
+              " " + codec::Hex(record.input.data(), record.input.size()) + " " +
+              codec::Hex(record.output.data(), record.output.size()));
 }
 
 bool IsLastHostControllerPath(const std::string& path)

@@ -38,7 +38,7 @@ TEST_F(ArrivalTest, UpperCasePathOfModeTwoStartsADownloadInEitherLayout)
         SCOPED_TRACE(wide ? "wide" : "ansi");
         sim::ResetBus();
         sim::TraceOpen();
-        auto device = sim::MakeDevice(0x2563, 0x1818);
+        auto device = models::MakeDevice(0x2563, 0x1818);
         device->upperCasePaths = true;
         sim::Plug(device);
         WatchStateAtBox();

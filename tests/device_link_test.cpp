@@ -51,8 +51,8 @@ TEST_F(DeviceLinkTest, SupportedControllerIsAcceptedBeforeUpdateModeOneDevice)
     for (bool updateModeFirst : {true, false}) {
         SCOPED_TRACE(updateModeFirst);
         sim::ResetBus();
-        std::shared_ptr<sim::HidDevice> controller;
-        std::shared_ptr<sim::HidDevice> mode1;
+        std::shared_ptr<models::HidDevice> controller;
+        std::shared_ptr<models::HidDevice> mode1;
         if (updateModeFirst) mode1 = PlugDevice(0x2563, 0x0059);
         controller = PlugDevice(0x2563, 0x0002);
         if (!updateModeFirst) mode1 = PlugDevice(0x2563, 0x0059);
@@ -189,7 +189,7 @@ TEST_F(DeviceLinkTest, ModeThreeControllerBehindAKeyboardDownloadsByEitherRoad)
     for (const sim::Road road : {sim::Road::Start, sim::Road::Arrival}) {
         SCOPED_TRACE(road == sim::Road::Start ? "Start" : "arrival");
         sim::ResetBus();
-        auto device = sim::MakeProtocol3DeviceBehindKeyboard();
+        auto device = models::MakeProtocol3DeviceBehindKeyboard();
         sim::Plug(device);
         const sim::Outcome outcome = sim::RunDownload(road, 3, device);
         EXPECT_EQ(outcome.ResultText(), "Download Successful!");

@@ -212,7 +212,7 @@ TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
 TEST_F(StartTest, NothingStartsOnceACloseWasAcceptedInsideABox)
 {
     downloadState.UpdateModeFlag = 1;
-    std::shared_ptr<sim::HidDevice> device;
+    std::shared_ptr<models::HidDevice> device;
     bool closeAccepted = false;
     sim::SetMessageBoxHook([&](const sim::MessageBoxRecord& box) {
         if (box.text != "Device error!") return;
@@ -241,7 +241,7 @@ TEST_F(StartTest, NothingStartsOnceACloseWasAcceptedInsideABox)
 TEST_F(StartTest, DownloadThatAnArrivalStartsInsideTheDeviceErrorBoxIsTheOnlyOne)
 {
     downloadState.UpdateModeFlag = 1;
-    std::shared_ptr<sim::HidDevice> device;
+    std::shared_ptr<models::HidDevice> device;
     sim::SetMessageBoxHook([&](const sim::MessageBoxRecord& box) {
         if (box.text != "Device error!") return;
         device = sim::MakeRecordedDevice(2);

@@ -30,7 +30,7 @@ inline const char* Name(Fault fault)
 // For the names gtest gives the sweep's cases.
 inline void PrintTo(Fault fault, std::ostream* out) { *out << Name(fault); }
 
-inline void Inject(sim::HidDevice& device, Fault fault, std::uint32_t report)
+inline void Inject(models::HidDevice& device, Fault fault, std::uint32_t report)
 {
     switch (fault) {
     case Fault::None: break;

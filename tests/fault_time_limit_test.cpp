@@ -15,7 +15,7 @@ struct HungCase {
     const char* name;
     int mode;
     sim::Road road;
-    std::function<void(sim::HidDevice&)> inject;
+    std::function<void(models::HidDevice&)> inject;
     double simulatedMs;  // limits and pauses the download must sit out
 };
 
@@ -40,53 +40,53 @@ void ExpectEndsInTime(const HungCase& hung)
 TEST(FaultTimeLimit, HungDataReportOfProtocolTwo)
 {
     ExpectEndsInTime({"data report 99", 2, sim::Road::Start,
-                      [](sim::HidDevice& d) { d.faults.stallFromReport = 100; }, 5000});
+                      [](models::HidDevice& d) { d.faults.stallFromReport = 100; }, 5000});
 }
 
 TEST(FaultTimeLimit, ProtocolTwoStartThatNeverCompletes)
 {
     // Ten attempts, each held for its limit and followed by its pause.
     ExpectEndsInTime({"start", 2, sim::Road::Arrival,
-                      [](sim::HidDevice& d) { d.faults.stallFromReport = 1; }, 10 * (5000 + 1000)});
+                      [](models::HidDevice& d) { d.faults.stallFromReport = 1; }, 10 * (5000 + 1000)});
 }
 
 TEST(FaultTimeLimit, ProtocolTwoStartRefusedTenTimes)
 {
     ExpectEndsInTime({"start", 2, sim::Road::Start,
-                      [](sim::HidDevice& d) { d.faults.refuseFromReport = 1; }, 10 * 1000});
+                      [](models::HidDevice& d) { d.faults.refuseFromReport = 1; }, 10 * 1000});
 }
 
 TEST(FaultTimeLimit, HungBlockAndEndOfProtocolThree)
 {
     // Block 10 hangs, and so does the end report sent after it.
     ExpectEndsInTime({"block 10", 3, sim::Road::Arrival,
-                      [](sim::HidDevice& d) { d.faults.stallFromReport = 11; }, 2 * 5000});
+                      [](models::HidDevice& d) { d.faults.stallFromReport = 11; }, 2 * 5000});
 }
 
 TEST(FaultTimeLimit, ProtocolThreeBeginReplyThatNeverComes)
 {
     // The device may erase its flash before it answers the begin report: the longer limit.
     ExpectEndsInTime({"begin reply", 3, sim::Road::Start,
-                      [](sim::HidDevice& d) { d.faults.stallReply = 1; }, 30000});
+                      [](models::HidDevice& d) { d.faults.stallReply = 1; }, 30000});
 }
 
 TEST(FaultTimeLimit, ProtocolThreeBlockReplyThatNeverComes)
 {
     // Reply 6 is block 5's; the end report follows at once and is answered.
     ExpectEndsInTime({"block 5 reply", 3, sim::Road::Start,
-                      [](sim::HidDevice& d) { d.faults.stallReply = 6; }, 5000});
+                      [](models::HidDevice& d) { d.faults.stallReply = 6; }, 5000});
 }
 
 TEST(FaultTimeLimit, HungEraseOfProtocolOne)
 {
     ExpectEndsInTime({"erase 4", 1, sim::Road::Arrival,
-                      [](sim::HidDevice& d) { d.faults.stallFromReport = 5; }, 5000});
+                      [](models::HidDevice& d) { d.faults.stallFromReport = 5; }, 5000});
 }
 
 TEST(FaultTimeLimit, ProtocolOneIdentifyReplyThatNeverComes)
 {
     ExpectEndsInTime({"identify reply", 1, sim::Road::Arrival,
-                      [](sim::HidDevice& d) { d.faults.stallReply = 1; }, 5000});
+                      [](models::HidDevice& d) { d.faults.stallReply = 1; }, 5000});
 }
 
 }  // namespace

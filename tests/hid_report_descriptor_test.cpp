@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/hid_report_descriptor.h"
-#include "sim/models.h"
-#include "sim/report_descriptor.h"
+#include "codec/hid_report_descriptor.h"
+#include "models/models.h"
+#include "models/report_descriptor.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::HidTopLevelCollection;
+using codec::HidTopLevelCollection;
 
 bool Parse(const Bytes& descriptor, std::vector<HidTopLevelCollection>& collections, std::string& error)
 {
     Bytes exact(descriptor);  // its own allocation, so that a read past the end is caught
-    return platform::ParseReportDescriptor(exact.data(), exact.size(), collections, error);
+    return codec::ParseReportDescriptor(exact.data(), exact.size(), collections, error);
 }
 
 std::vector<std::uint8_t> IdsOf(std::uint8_t id, std::uint16_t length)
@@ -30,17 +30,17 @@ std::vector<std::uint8_t> IdsOf(std::uint8_t id, std::uint16_t length)
 // Every model's collections, made into one device descriptor, come back as declared.
 TEST(HidReportDescriptor, ModelsRoundTrip)
 {
-    const std::vector<std::shared_ptr<sim::HidDevice>> devices = {
-        sim::MakeProtocol1Device(), sim::MakeProtocol2Device(), sim::MakeProtocol3Device(),
-        sim::MakeNormalController(0x045E, 0x028E)};
+    const std::vector<std::shared_ptr<models::HidDevice>> devices = {
+        models::MakeProtocol1Device(), models::MakeProtocol2Device(), models::MakeProtocol3Device(),
+        models::MakeNormalController(0x045E, 0x028E)};
     for (const auto& device : devices) {
         SCOPED_TRACE(device->PathOf(0));
         std::vector<HidTopLevelCollection> parsed;
         std::string error;
-        ASSERT_TRUE(Parse(sim::ReportDescriptor(device->collections), parsed, error)) << error;
+        ASSERT_TRUE(Parse(models::ReportDescriptor(device->collections), parsed, error)) << error;
         ASSERT_EQ(parsed.size(), device->collections.size());
         for (std::size_t i = 0; i < parsed.size(); ++i) {
-            const sim::HidCollection& declared = device->collections[i];
+            const models::HidCollection& declared = device->collections[i];
             SCOPED_TRACE("collection " + std::to_string(i + 1));
             EXPECT_EQ(parsed[i].usagePage, declared.usagePage);
             EXPECT_EQ(parsed[i].usage, declared.usage);
@@ -129,7 +129,7 @@ TEST(HidReportDescriptor, UsagePageAtTheCollectionItemCounts)
 
 TEST(HidReportDescriptor, MalformedDescriptorsAreRefusedWithTheirOffset)
 {
-    const Bytes whole = sim::ReportDescriptor(sim::MakeProtocol2Device()->collections);
+    const Bytes whole = models::ReportDescriptor(models::MakeProtocol2Device()->collections);
     struct Case {
         Bytes descriptor;
         std::string error;

@@ -3,7 +3,7 @@
 
 #include "protocol/scrambled_report.h"
 #include "protocol/time_limits.h"
-#include "sim/models.h"
+#include "models/models.h"
 #include "tests/protocol1_test_world.h"
 
 namespace {
@@ -80,8 +80,8 @@ protected:
 
 TEST_F(Protocol1DeviceTest, FactoryMakesTheModelWithSeveralCollections)
 {
-    auto made = sim::MakeProtocol1Device();
-    ASSERT_NE(std::dynamic_pointer_cast<sim::Protocol1Device>(made), nullptr);
+    auto made = models::MakeProtocol1Device();
+    ASSERT_NE(std::dynamic_pointer_cast<models::Protocol1Device>(made), nullptr);
     EXPECT_EQ(made->vendorId, 0x2563);
     EXPECT_EQ(made->productId, 0x0059);
     ASSERT_GE(made->collections.size(), 2u);
@@ -96,7 +96,7 @@ TEST_F(Protocol1DeviceTest, FlashStartsWithAnOldApplicationThatIsNowhereBlank)
     ASSERT_EQ(flash.size(), 0x8000u);
     for (std::uint32_t a = 0; a < flash.size(); ++a) {
         ASSERT_NE(flash[a], 0xFF) << a;
-        ASSERT_EQ(flash[a], sim::Protocol1Device::OldContent(a));
+        ASSERT_EQ(flash[a], models::Protocol1Device::OldContent(a));
     }
 }
 
@@ -216,8 +216,8 @@ TEST_F(Protocol1DeviceTest, EraseOnlyWholeBlocksOfTheRegion)
     const auto flash = device->Flash();
     for (std::uint32_t a = 0x0A00; a < 0x0C00; ++a) ASSERT_EQ(flash[a], 0xFF);
     for (std::uint32_t a = 0x7E00; a < 0x8000; ++a) ASSERT_EQ(flash[a], 0xFF);
-    EXPECT_EQ(flash[0x09FF], sim::Protocol1Device::OldContent(0x09FF));
-    EXPECT_EQ(flash[0x0C00], sim::Protocol1Device::OldContent(0x0C00));
+    EXPECT_EQ(flash[0x09FF], models::Protocol1Device::OldContent(0x09FF));
+    EXPECT_EQ(flash[0x0C00], models::Protocol1Device::OldContent(0x0C00));
 }
 
 TEST_F(Protocol1DeviceTest, ProgramsOnlyIntoErasedBlocksOfTheRegion)

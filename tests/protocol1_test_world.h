@@ -14,10 +14,11 @@
 #include "platform/hid.h"
 #include "platform/ui.h"
 #include "sim/hid_bus.h"
-#include "sim/protocol1_device.h"
+#include "models/protocol1_device.h"
 #include "sim/trace.h"
 #include "sim/world.h"
 #include "tests/test_world.h"
+#include "codec/hex_text.h"
 
 namespace protocol1_test {
 
@@ -32,16 +33,6 @@ struct SentReport {
     std::vector<std::uint8_t> plain;
 };
 
-inline std::vector<std::uint8_t> FromHex(const std::string& hex)
-{
-    std::vector<std::uint8_t> bytes;
-    if (hex == "-") return bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
 inline std::vector<SentReport> SentReports()
 {
     std::vector<SentReport> reports;
@@ -51,8 +42,8 @@ inline std::vector<SentReport> SentReports()
         fields >> event >> status >> wire >> plain;
         SentReport report;
         report.accepted = status == "ok";
-        report.wire = FromHex(wire);
-        report.plain = FromHex(plain);
+        report.wire = codec::FromHex(wire);
+        report.plain = codec::FromHex(plain);
         reports.push_back(report);
     }
     return reports;
@@ -99,7 +90,7 @@ protected:
     void SetUp() override
     {
         WorldTest::SetUp();
-        device = std::make_shared<sim::Protocol1Device>();
+        device = std::make_shared<models::Protocol1Device>();
         sim::Plug(device);
     }
 
@@ -118,7 +109,7 @@ protected:
         return platform::GetDialogItem(sim::kDialogWindow, kProgressControlId);
     }
 
-    std::shared_ptr<sim::Protocol1Device> device;
+    std::shared_ptr<models::Protocol1Device> device;
 };
 
 }  // namespace protocol1_test

@@ -32,12 +32,12 @@ protected:
 
 // After a run: every 32-byte chunk below dataEnd that holds a non-blank byte was programmed
 // exactly once, blank chunks never; the region holds the image up to dataEnd and 0xFF above.
-void ExpectProgrammed(const sim::Protocol1Device& device, const std::vector<std::uint8_t>& image,
+void ExpectProgrammed(const models::Protocol1Device& device, const std::vector<std::uint8_t>& image,
                       std::uint32_t dataEnd, std::uint32_t regionEnd)
 {
     const auto flash = device.Flash();
     for (std::uint32_t a = 0; a < kRegionStart; ++a) {
-        ASSERT_EQ(flash[a], sim::Protocol1Device::OldContent(a)) << "boot loader byte " << a;
+        ASSERT_EQ(flash[a], models::Protocol1Device::OldContent(a)) << "boot loader byte " << a;
     }
     for (std::uint32_t a = kRegionStart; a < regionEnd; ++a) {
         const std::uint8_t expected = a < dataEnd ? image[a] : 0xFF;
@@ -400,7 +400,7 @@ TEST_F(Protocol1TransferTest, ShortLength0x1000)
     EXPECT_EQ(device->EraseCount(0x1000), 0u);
     ExpectProgrammed(*device, image, 0x0FE0, 0x1000);
     // The rest of the flash still holds the old application; the device knows it is not whole.
-    EXPECT_EQ(device->Flash()[0x1000], sim::Protocol1Device::OldContent(0x1000));
+    EXPECT_EQ(device->Flash()[0x1000], models::Protocol1Device::OldContent(0x1000));
     EXPECT_FALSE(device->DownloadComplete());
 }
 

@@ -104,7 +104,7 @@ TEST_F(Protocol1WorkerTest, UnansweredIdentifyStopsAfterTheIdentifyReport)
     EXPECT_EQ(GetInputLines()[0], "get-input fail -");
     EXPECT_EQ(device->FinishCount(), 0u);
     EXPECT_EQ(device->EraseCount(0x0A00), 0u);
-    EXPECT_EQ(device->Flash()[0x0A00], sim::Protocol1Device::OldContent(0x0A00));
+    EXPECT_EQ(device->Flash()[0x0A00], models::Protocol1Device::OldContent(0x0A00));
     EXPECT_EQ(sim::Dialog().barPos, 0);
     EXPECT_EQ(downloadState.busy.load(), 0);
 }

@@ -18,10 +18,11 @@
 #include "platform/hid.h"
 #include "protocol/transfers.h"
 #include "sim/hid_bus.h"
-#include "sim/protocol2_device.h"
+#include "models/protocol2_device.h"
 #include "sim/trace.h"
 #include "sim/world.h"
 #include "tests/test_world.h"
+#include "codec/hex_text.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ struct TracedReport {
     std::vector<std::uint8_t> bytes;
 };
 
-std::vector<std::uint8_t> FromHex(const std::string& hex)
-{
-    std::vector<std::uint8_t> bytes;
-    if (hex == "-") return bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
 
 std::vector<TracedReport> Writes()
 {
@@ -47,7 +40,7 @@ std::vector<TracedReport> Writes()
     for (const std::string& line : sim::TraceEvents("write")) {
         const std::size_t first = line.find(' ');
         const std::size_t second = line.find(' ', first + 1);
-        writes.push_back({line.substr(first + 1, second - first - 1), FromHex(line.substr(second + 1))});
+        writes.push_back({line.substr(first + 1, second - first - 1), codec::FromHex(line.substr(second + 1))});
     }
     return writes;
 }
@@ -73,7 +66,7 @@ protected:
     void SetUp() override
     {
         WorldTest::SetUp();
-        device = std::make_shared<sim::Protocol2Device>();
+        device = std::make_shared<models::Protocol2Device>();
         sim::Plug(device);
         ASSERT_TRUE(deviceLink->FindProtocol2Device());
         ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
@@ -91,7 +84,7 @@ protected:
         return firmwareBuffer.data;
     }
 
-    std::shared_ptr<sim::Protocol2Device> device;
+    std::shared_ptr<models::Protocol2Device> device;
 };
 
 TEST_F(Protocol2Test, ShippedImageProgramsExactlyTheStreamedBytes)
@@ -105,7 +98,7 @@ TEST_F(Protocol2Test, ShippedImageProgramsExactlyTheStreamedBytes)
     EXPECT_TRUE(device->DownloadComplete());
     EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
     const std::vector<std::uint8_t> flash = device->Flash();
-    ASSERT_EQ(flash.size(), sim::Protocol2Device::kFlashSize);
+    ASSERT_EQ(flash.size(), models::Protocol2Device::kFlashSize);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + kStreamBytes, flash.begin()));
     // Image bytes 0x7818 onwards are never sent: the flash there is still erased.
     EXPECT_TRUE(std::all_of(flash.begin() + kStreamBytes, flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
@@ -368,7 +361,7 @@ protected:
         return report;
     }
 
-    sim::Protocol2Device model;
+    models::Protocol2Device model;
 };
 
 TEST_F(Protocol2ModelTest, RefusesDataBeforeTheStart)

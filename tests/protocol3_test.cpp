@@ -19,10 +19,11 @@
 #include "platform/hid.h"
 #include "protocol/transfers.h"
 #include "sim/hid_bus.h"
-#include "sim/protocol3_device.h"
+#include "models/protocol3_device.h"
 #include "sim/trace.h"
 #include "sim/world.h"
 #include "tests/test_world.h"
+#include "codec/hex_text.h"
 
 namespace {
 
@@ -34,14 +35,6 @@ struct TracedOperation {
     Bytes bytes;
 };
 
-Bytes FromHex(const std::string& hex)
-{
-    Bytes bytes;
-    if (hex == "-") return bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
 
 // Every write and read on the transfer handle, in order.
 std::vector<TracedOperation> Traffic()
@@ -52,7 +45,7 @@ std::vector<TracedOperation> Traffic()
         const std::string event = line.substr(0, first);
         if (event != "write" && event != "read") continue;
         const std::size_t second = line.find(' ', first + 1);
-        traffic.push_back({event, line.substr(first + 1, second - first - 1), FromHex(line.substr(second + 1))});
+        traffic.push_back({event, line.substr(first + 1, second - first - 1), codec::FromHex(line.substr(second + 1))});
     }
     return traffic;
 }
@@ -95,10 +88,10 @@ protected:
     void SetUp() override
     {
         WorldTest::SetUp();
-        Plug(std::make_shared<sim::Protocol3Device>());
+        Plug(std::make_shared<models::Protocol3Device>());
     }
 
-    void Plug(std::shared_ptr<sim::Protocol3Device> model)
+    void Plug(std::shared_ptr<models::Protocol3Device> model)
     {
         device = std::move(model);
         sim::Plug(device);
@@ -122,7 +115,7 @@ protected:
         firmwareBuffer.runningTotal = 0;
     }
 
-    std::shared_ptr<sim::Protocol3Device> device;
+    std::shared_ptr<models::Protocol3Device> device;
 };
 
 TEST_F(Protocol3Test, OneFullBlock)
@@ -333,11 +326,11 @@ TEST_F(Protocol3Test, StalledBlockWriteThroughTheWorker)
 }
 
 // Any reply content counts as an acknowledgement.
-class ZeroReplyDevice : public sim::Protocol3Device {
+class ZeroReplyDevice : public models::Protocol3Device {
 public:
     bool OnRead(std::uint8_t* buffer, std::size_t length) override
     {
-        const bool answered = Protocol3Device::OnRead(buffer, length);
+        const bool answered = models::Protocol3Device::OnRead(buffer, length);
         std::fill(buffer, buffer + length, 0x00);
         return answered;
     }
@@ -421,7 +414,7 @@ TEST_F(Protocol3Test, ImagesUpToTheWholeBufferThroughStart)
         SCOPED_TRACE(length);
         deviceLink->CloseDeviceLink();
         sim::ResetBus();
-        Plug(std::make_shared<sim::Protocol3Device>());
+        Plug(std::make_shared<models::Protocol3Device>());
         const Bytes image = Pattern(length);
         sim::OverrideImageResource(108, &image);
         downloadState.UpdateModeFlag = 1;  // as Start leaves it after finding the controller
@@ -511,7 +504,7 @@ protected:
         return model.OnRead(reply, sizeof reply);
     }
 
-    sim::Protocol3Device model;
+    models::Protocol3Device model;
 };
 
 TEST_F(Protocol3ModelTest, AcceptsAWellFormedDownload)
@@ -556,7 +549,7 @@ TEST_F(Protocol3ModelTest, RefusesGapsRepeatsLengthsAndDirtyFill)
 TEST_F(Protocol3ModelTest, RefusesAnEndWithAWrongTotalCountOrLength)
 {
     for (const Bytes& end : {End(3, 58, 58), End(2, 59, 58), End(2, 58, 57)}) {
-        sim::Protocol3Device fresh;
+        models::Protocol3Device fresh;
         ASSERT_TRUE(fresh.OnWrite(Begin(1, 58).data(), 65));
         ASSERT_TRUE(fresh.OnWrite(Block(1, 58, 1).data(), 65));
         EXPECT_FALSE(fresh.OnWrite(end.data(), 65));

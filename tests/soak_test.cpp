@@ -82,7 +82,7 @@ TEST(Soak, SeededDownloadsWithRandomFaults)
 
     std::mt19937 random(seed);
     std::uint32_t outcomes[4] = {};
-    std::shared_ptr<sim::HidDevice> previous;
+    std::shared_ptr<models::HidDevice> previous;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (i % kDownloadsPerDialog == 0) sim::BeginWorld({kTimeScale, false});
 

@@ -15,7 +15,7 @@
 #include "image/firmware_buffer.h"
 #include "sim/broadcast.h"
 #include "sim/hid_bus.h"
-#include "sim/models.h"
+#include "models/models.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 #include "sim/world.h"
@@ -31,23 +31,23 @@ protected:
         EXPECT_EQ(end.openHandles, 0) << "a handle was left open";
     }
 
-    static std::shared_ptr<sim::HidDevice> PlugDevice(std::uint16_t vendorId, std::uint16_t productId)
+    static std::shared_ptr<models::HidDevice> PlugDevice(std::uint16_t vendorId, std::uint16_t productId)
     {
-        auto device = sim::MakeDevice(vendorId, productId);
+        auto device = models::MakeDevice(vendorId, productId);
         sim::Plug(device);
         return device;
     }
 
-    static std::shared_ptr<sim::HidDevice> PlugCollections(std::uint16_t vendorId, std::uint16_t productId,
-                                                           std::vector<sim::HidCollection> collections)
+    static std::shared_ptr<models::HidDevice> PlugCollections(std::uint16_t vendorId, std::uint16_t productId,
+                                                           std::vector<models::HidCollection> collections)
     {
-        auto device = std::make_shared<sim::HidDevice>(vendorId, productId, std::move(collections));
+        auto device = std::make_shared<models::HidDevice>(vendorId, productId, std::move(collections));
         sim::Plug(device);
         return device;
     }
 
     // Sends the arrival of every interface of device, as the system does when it is plugged in.
-    static void AnnounceArrival(const std::shared_ptr<sim::HidDevice>& device, std::uint32_t event = 0x8000)
+    static void AnnounceArrival(const std::shared_ptr<models::HidDevice>& device, std::uint32_t event = 0x8000)
     {
         for (std::size_t i = 0; i < device->collections.size(); ++i) {
             std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(i));

@@ -7,7 +7,7 @@
 #include "platform/hid.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/transfers.h"
-#include "sim/protocol3_device.h"
+#include "models/protocol3_device.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ TEST_F(WorkerTest, ControllerWhoseReportsDoNotFitGetsNothing)
 {
     struct Case {
         int mode;
-        sim::HidCollection collection;
+        models::HidCollection collection;
         const char* line;
     };
     const char* const kMode1 = "; the download sends output reports of 64 bytes and reads input reports of at most 46 bytes";
@@ -119,7 +119,7 @@ TEST_F(WorkerTest, ControllerWhoseReportsDoNotFitGetsNothing)
         const std::uint16_t vendorId = c.mode == 3 ? 0x0461 : 0x2563;
         const std::uint16_t productId = c.mode == 1 ? 0x0059 : c.mode == 2 ? 0x1818 : 0x4D81;
         // Mode 1 starts from the second interface's arrival: its controller shows a keyboard first.
-        std::vector<sim::HidCollection> collections = {c.collection};
+        std::vector<models::HidCollection> collections = {c.collection};
         if (c.mode == 1) collections.insert(collections.begin(), {0x0001, 0x0006, 1, 9, 1, 2});
         auto device = PlugCollections(vendorId, productId, collections);
         const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, c.mode, device);
@@ -144,8 +144,8 @@ TEST_F(WorkerTest, ControllerWhoseReportsDoNotFitGetsNothing)
 TEST_F(WorkerTest, ReportsThatFitOrCapsThatCannotBeReadLetTheDownloadRun)
 {
     // A 64-byte input report fits the protocol's 65-byte reply buffer.
-    auto fitting = std::make_shared<sim::Protocol3Device>(std::vector<sim::HidCollection>{{0x0001, 0x0005, 0, 64, 0, 65}});
-    auto unreadable = std::make_shared<sim::Protocol3Device>();
+    auto fitting = std::make_shared<models::Protocol3Device>(std::vector<models::HidCollection>{{0x0001, 0x0005, 0, 64, 0, 65}});
+    auto unreadable = std::make_shared<models::Protocol3Device>();
     unreadable->faults.capsUnreadable = true;
     for (const auto& device : {fitting, unreadable}) {
         SCOPED_TRACE(device == fitting ? "a 64-byte input report" : "caps unreadable");

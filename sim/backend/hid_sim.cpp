@@ -15,7 +15,7 @@ bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_
 
 bool HidGetCaps(DeviceHandle handle, HidCaps& caps)
 {
-    sim::HidCollection collection{};
+    models::HidCollection collection{};
     if (!sim::BusGetCollection(handle, collection)) return false;
     caps.Usage = collection.usage;
     caps.UsagePage = collection.usagePage;

@@ -24,7 +24,7 @@
 #include "sim/broadcast.h"
 #include "sim/bus_capture.h"
 #include "sim/hid_bus.h"
-#include "sim/models.h"
+#include "models/models.h"
 #include "sim/trace.h"
 
 namespace platform {
@@ -33,7 +33,7 @@ namespace {
 
 constexpr GUID kHidClassGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
-std::shared_ptr<sim::HidDevice> simDevice;
+std::shared_ptr<models::HidDevice> simDevice;
 
 std::string Environment(const char* name)
 {
@@ -96,9 +96,9 @@ void OpenCapture()
 {
     const std::string path = Environment("OSKEL_SIM_PCAP");
     if (path.empty()) return;
-    const platform::CaptureLink link = Environment("OSKEL_SIM_PCAP_LINK") == "usbpcap"
-                                           ? platform::CaptureLink::UsbPcap
-                                           : platform::CaptureLink::Usbmon;
+    const capture::CaptureLink link = Environment("OSKEL_SIM_PCAP_LINK") == "usbpcap"
+                                           ? capture::CaptureLink::UsbPcap
+                                           : capture::CaptureLink::Usbmon;
     std::string error;
     if (!sim::BusCaptureOpen(path, link, error)) OutputDebugStringA(("OskelUpdaterSim: " + error + "\n").c_str());
 }
@@ -125,7 +125,7 @@ void SimHookDialogOpened(HWND dialog)
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     if (!ParseDeviceIds(Environment("OSKEL_SIM_DEVICE"), vendorId, productId)) return;
-    simDevice = sim::MakeDevice(vendorId, productId);
+    simDevice = models::MakeDevice(vendorId, productId);
     if (!simDevice) return;
     simDevice->latencyMs = ParseMs(Environment("OSKEL_SIM_LATENCY_MS"), 0);
 

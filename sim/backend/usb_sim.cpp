@@ -3,7 +3,7 @@
 // The ANSI code page of the simulated world is UTF-8.
 #include "platform/usb.h"
 
-#include "platform/utf8_text.h"
+#include "codec/utf8_text.h"
 
 #include "sim/usb_tree.h"
 
@@ -48,7 +48,7 @@ void GlobalBlockFree(void* block)
 
 int WideToAnsiCodePage(const char16_t* text, char* out, int outSize)
 {
-    return WideToUtf8CodePage(text, out, outSize);
+    return codec::WideToUtf8CodePage(text, out, outSize);
 }
 
 }  // namespace platform

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "sim/capture_check.h"
-#include "sim/capture_reader.h"
+#include "capture/capture_check.h"
+#include "capture/capture_reader.h"
 
 namespace sim {
 namespace {
@@ -42,13 +42,13 @@ int RunCaptureCheck(const CliOptions& options)
         std::fprintf(stderr, "oskel-sim: %s\n", error.c_str());
         return 1;
     }
-    CaptureContents contents;
-    if (!ReadCaptureFile(options.checkCapturePath, contents, error)) {
+    capture::CaptureContents contents;
+    if (!capture::ReadCaptureFile(options.checkCapturePath, contents, error)) {
         std::fprintf(stderr, "oskel-sim: capture %s\n", error.c_str());
         return 1;
     }
-    CaptureVerdict verdict;
-    if (!CheckCapture(contents, options.vendorId, options.productId, options.imagePath.empty() ? nullptr : &image,
+    capture::CaptureVerdict verdict;
+    if (!capture::CheckCapture(contents, options.vendorId, options.productId, options.imagePath.empty() ? nullptr : &image,
                       verdict, error)) {
         std::fprintf(stderr, "oskel-sim: capture %s: %s\n", options.checkCapturePath.c_str(), error.c_str());
         return 1;

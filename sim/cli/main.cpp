@@ -16,7 +16,7 @@
 #include "sim/bus_capture.h"
 #include "sim/cli/capture_command.h"
 #include "sim/cli/options.h"
-#include "sim/models.h"
+#include "models/models.h"
 #include "sim/trace.h"
 #include "sim/world.h"
 
@@ -24,7 +24,7 @@ namespace {
 
 constexpr std::uint32_t kDeviceArrival = 0x8000;
 
-void PlugAndAnnounce(const std::shared_ptr<sim::HidDevice>& device)
+void PlugAndAnnounce(const std::shared_ptr<models::HidDevice>& device)
 {
     sim::Plug(device);
     for (std::size_t i = 0; i < device->collections.size(); ++i) {
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
     }
     sim::SetConsoleEcho(true);
 
-    std::shared_ptr<sim::HidDevice> device = sim::MakeConfiguredDevice(options, error);
+    std::shared_ptr<models::HidDevice> device = sim::MakeConfiguredDevice(options, error);
     if (!device) {
         std::fprintf(stderr, "oskel-sim: %s\n%s", error.c_str(), sim::CliUsage());
         sim::TraceClose();

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sim/models.h"
+#include "models/models.h"
 #include "sim/usb_tree.h"
 #include "sim/world.h"
 
@@ -47,29 +47,29 @@ bool ParseDevice(const std::string& text, CliOptions& options)
 struct NumberOption {
     const char* name;
     std::uint32_t CliOptions::*field;
-    std::uint32_t HidFaults::*fault;
+    std::uint32_t models::HidFaults::*fault;
 };
 
 constexpr NumberOption kNumberOptions[] = {
     {"--time-scale", &CliOptions::timeScale, nullptr},
     {"--latency", &CliOptions::latencyMs, nullptr},
-    {"--refuse-report", nullptr, &HidFaults::refuseReport},
-    {"--stall-report", nullptr, &HidFaults::stallReport},
-    {"--remove-after", nullptr, &HidFaults::removeAfterReports},
-    {"--fail-reply", nullptr, &HidFaults::failReply},
-    {"--stall-reply", nullptr, &HidFaults::stallReply},
+    {"--refuse-report", nullptr, &models::HidFaults::refuseReport},
+    {"--stall-report", nullptr, &models::HidFaults::stallReport},
+    {"--remove-after", nullptr, &models::HidFaults::removeAfterReports},
+    {"--fail-reply", nullptr, &models::HidFaults::failReply},
+    {"--stall-reply", nullptr, &models::HidFaults::stallReply},
 };
 
 struct FlagOption {
     const char* name;
-    bool HidFaults::*fault;
+    bool models::HidFaults::*fault;
 };
 
 constexpr FlagOption kFlagOptions[] = {
-    {"--probe-open-fails", &HidFaults::probeOpenFails},
-    {"--attributes-unreadable", &HidFaults::attributesUnreadable},
-    {"--caps-unreadable", &HidFaults::capsUnreadable},
-    {"--rw-open-refused", &HidFaults::readWriteOpenRefused},
+    {"--probe-open-fails", &models::HidFaults::probeOpenFails},
+    {"--attributes-unreadable", &models::HidFaults::attributesUnreadable},
+    {"--caps-unreadable", &models::HidFaults::capsUnreadable},
+    {"--rw-open-refused", &models::HidFaults::readWriteOpenRefused},
 };
 
 // Model options offered as options of their own.
@@ -182,8 +182,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
         }
         if (arg == "--pcap-link") {
             if (!needValue()) return false;
-            if (std::strcmp(value, "usbmon") == 0) options.pcapLink = platform::CaptureLink::Usbmon;
-            else if (std::strcmp(value, "usbpcap") == 0) options.pcapLink = platform::CaptureLink::UsbPcap;
+            if (std::strcmp(value, "usbmon") == 0) options.pcapLink = capture::CaptureLink::Usbmon;
+            else if (std::strcmp(value, "usbpcap") == 0) options.pcapLink = capture::CaptureLink::UsbPcap;
             else {
                 error = "unknown link type '" + std::string(value) + "' (usbmon or usbpcap)";
                 return false;
@@ -283,15 +283,15 @@ bool PrepareWorld(const CliOptions& options, std::string& error)
     return true;
 }
 
-std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error)
+std::shared_ptr<models::HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error)
 {
     const bool protocol3 = options.vendorId == 0x0461 && options.productId == 0x4D81;
     if (options.keyboardFirst && !protocol3) {
         error = "--keyboard-first is for the device 0461:4d81";
         return nullptr;
     }
-    std::shared_ptr<HidDevice> device = options.keyboardFirst ? MakeProtocol3DeviceBehindKeyboard()
-                                                              : MakeDevice(options.vendorId, options.productId);
+    std::shared_ptr<models::HidDevice> device = options.keyboardFirst ? models::MakeProtocol3DeviceBehindKeyboard()
+                                                              : models::MakeDevice(options.vendorId, options.productId);
     device->faults = options.faults;
     device->latencyMs = options.latencyMs;
     device->upperCasePaths = options.upperCase;

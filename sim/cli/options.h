@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/capture_file.h"
+#include "capture/capture_writer.h"
 #include "sim/hid_bus.h"
 
 namespace sim {
@@ -23,7 +23,7 @@ struct CliOptions {
     std::string flashPath;
     std::string usbTreePath;
     std::string pcapPath;                 // --pcap: the run's HID traffic as a USB capture
-    platform::CaptureLink pcapLink = platform::CaptureLink::Usbmon;
+    capture::CaptureLink pcapLink = capture::CaptureLink::Usbmon;
     std::string checkCapturePath;         // --check-capture: judge a capture instead of a run
     std::string imagePath;                // --image: the image the checked capture should write
     std::uint32_t timeScale = 1;
@@ -32,7 +32,7 @@ struct CliOptions {
     std::uint32_t latencyMs = 0;
     bool upperCase = false;
     bool keyboardFirst = false;  // 0x0461:0x4D81 behind a keyboard interface
-    HidFaults faults;
+    models::HidFaults faults;
     std::vector<std::pair<std::string, std::uint32_t>> modelOptions;
 };
 
@@ -42,6 +42,6 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
 // Sets up time and the USB tree from the options.
 bool PrepareWorld(const CliOptions& options, std::string& error);
 // The device the options describe, with its faults and model options (null on error).
-std::shared_ptr<HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error);
+std::shared_ptr<models::HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error);
 
 }  // namespace sim

@@ -1,6 +1,6 @@
 # The updater's controllers behind the Linux kernel's own HID stack (tests/linux/, test rig
 # only, never shipped): a small virtual machine boots Debian's packaged kernel with an initramfs
-# made at test time, the controllers are uhid devices that run the simulated world's device
+# made at test time, the controllers are uhid devices that run the device
 # models, and the program under test, build/linux/oskel-update of the "linux" preset, runs in it
 # as an unprivileged user. One ctest test per scenario (label linux-vm, run by the "linux-vm"
 # test preset); a scenario whose program does not exist yet is skipped with the reason.
@@ -15,7 +15,7 @@ file(GLOB OSKEL_RIG_SHARED_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/r
 add_executable(oskel-uhid-rig ${linux_rig}/device/main.cpp ${linux_rig}/device/uhid_controller.cpp
                ${OSKEL_RIG_SHARED_SOURCES})
 add_executable(oskel-hidraw-loop ${linux_rig}/loop/main.cpp ${linux_rig}/loop/download_steps.cpp)
-target_link_libraries(oskel-uhid-rig PRIVATE oskel_host)
+target_link_libraries(oskel-uhid-rig PRIVATE oskel_hid_bus)
 target_link_libraries(oskel-hidraw-loop PRIVATE oskel_host)
 # The channel that carries the machine's results to the host.
 add_executable(oskel-rig-debugcon ${linux_rig}/results/debugcon_write.cpp)

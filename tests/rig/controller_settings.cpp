@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "sim/models.h"
+#include "models/models.h"
 
 namespace rig {
 
@@ -60,9 +60,9 @@ OptionUse ParseControllerOption(const std::string& option, const char* value, Co
     return OptionUse::Value;
 }
 
-std::shared_ptr<sim::HidDevice> MakeControllerModel(const ControllerSettings& settings)
+std::shared_ptr<models::HidDevice> MakeControllerModel(const ControllerSettings& settings)
 {
-    std::shared_ptr<sim::HidDevice> model = sim::MakeDevice(settings.vendorId, settings.productId);
+    std::shared_ptr<models::HidDevice> model = models::MakeDevice(settings.vendorId, settings.productId);
     model->faults = settings.faults;
     model->latencyMs = settings.latencyMs;
     for (std::size_t i = 0; i < std::size(kModelSettings); ++i) {

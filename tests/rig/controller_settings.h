@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
 namespace rig {
 
@@ -16,21 +16,21 @@ namespace rig {
 struct FaultSetting {
     const char* option;     // rig option
     const char* valueName;  // device key value
-    std::uint32_t sim::HidFaults::*field;
+    std::uint32_t models::HidFaults::*field;
 };
 
 inline constexpr FaultSetting kFaultSettings[] = {
-    {"--refuse-report", "RefuseReport", &sim::HidFaults::refuseReport},
-    {"--stall-report", "StallReport", &sim::HidFaults::stallReport},
-    {"--remove-after", "RemoveAfterReports", &sim::HidFaults::removeAfterReports},
-    {"--refuse-from-report", "RefuseFromReport", &sim::HidFaults::refuseFromReport},
-    {"--stall-from-report", "StallFromReport", &sim::HidFaults::stallFromReport},
-    {"--remove-before-report", "RemoveBeforeReport", &sim::HidFaults::removeBeforeReport},
-    {"--fail-reply", "FailReply", &sim::HidFaults::failReply},
-    {"--stall-reply", "StallReply", &sim::HidFaults::stallReply},
+    {"--refuse-report", "RefuseReport", &models::HidFaults::refuseReport},
+    {"--stall-report", "StallReport", &models::HidFaults::stallReport},
+    {"--remove-after", "RemoveAfterReports", &models::HidFaults::removeAfterReports},
+    {"--refuse-from-report", "RefuseFromReport", &models::HidFaults::refuseFromReport},
+    {"--stall-from-report", "StallFromReport", &models::HidFaults::stallFromReport},
+    {"--remove-before-report", "RemoveBeforeReport", &models::HidFaults::removeBeforeReport},
+    {"--fail-reply", "FailReply", &models::HidFaults::failReply},
+    {"--stall-reply", "StallReply", &models::HidFaults::stallReply},
 };
 
-// Options of the device models (sim::HidDevice::SetOption), as rig options and values.
+// Options of the device models (models::HidDevice::SetOption), as rig options and values.
 struct ModelSetting {
     const char* option;
     const char* valueName;
@@ -51,7 +51,7 @@ struct ControllerSettings {
     std::uint16_t productId = 0;
     std::string recordFolder;
     std::uint32_t latencyMs = 0;
-    sim::HidFaults faults;
+    models::HidFaults faults;
     std::uint32_t modelValues[sizeof(kModelSettings) / sizeof(kModelSettings[0])] = {};
 };
 
@@ -74,6 +74,6 @@ OptionUse ParseControllerOption(const std::string& option, const char* value, Co
                                 std::string& error);
 
 // A fresh model of the settings' vendor and product, with their faults, latency and options.
-std::shared_ptr<sim::HidDevice> MakeControllerModel(const ControllerSettings& settings);
+std::shared_ptr<models::HidDevice> MakeControllerModel(const ControllerSettings& settings);
 
 }  // namespace rig

@@ -4,7 +4,7 @@
 
 namespace rig {
 
-std::string ControllerStatus(const sim::HidDevice& model)
+std::string ControllerStatus(const models::HidDevice& model)
 {
     char line[256];
     std::snprintf(line, sizeof line,

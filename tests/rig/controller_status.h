@@ -14,10 +14,10 @@
 
 #include <string>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
 namespace rig {
 
-std::string ControllerStatus(const sim::HidDevice& model);
+std::string ControllerStatus(const models::HidDevice& model);
 
 }  // namespace rig

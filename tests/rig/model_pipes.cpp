@@ -1,18 +1,18 @@
 #include "tests/rig/model_pipes.h"
 
-#include "sim/protocol1_device.h"
-#include "sim/protocol3_device.h"
+#include "models/protocol1_device.h"
+#include "models/protocol3_device.h"
 
 namespace rig {
 
-bool AnswersEachWrite(const sim::HidDevice& model)
+bool AnswersEachWrite(const models::HidDevice& model)
 {
-    return dynamic_cast<const sim::Protocol3Device*>(&model) != nullptr;
+    return dynamic_cast<const models::Protocol3Device*>(&model) != nullptr;
 }
 
-bool TakesSetOutputRequests(const sim::HidDevice& model)
+bool TakesSetOutputRequests(const models::HidDevice& model)
 {
-    return dynamic_cast<const sim::Protocol1Device*>(&model) != nullptr;
+    return dynamic_cast<const models::Protocol1Device*>(&model) != nullptr;
 }
 
 }  // namespace rig

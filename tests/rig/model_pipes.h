@@ -3,16 +3,16 @@
 // which take output reports as set-output requests on the control pipe only.
 #pragma once
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 
 namespace rig {
 
 // Protocol 3's controller answers every report it takes on its interrupt pipe with one input
 // report; the other models send nothing on that pipe.
-bool AnswersEachWrite(const sim::HidDevice& model);
+bool AnswersEachWrite(const models::HidDevice& model);
 
 // Protocol 1's boot loader takes its reports as set-output requests only; the other models take
 // output reports on their interrupt pipe.
-bool TakesSetOutputRequests(const sim::HidDevice& model);
+bool TakesSetOutputRequests(const models::HidDevice& model);
 
 }  // namespace rig

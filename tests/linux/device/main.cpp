@@ -77,7 +77,7 @@ bool WriteText(const std::string& path, const std::string& text)
 
 bool WriteRecord(const std::string& folder, const rig::UhidController& controller)
 {
-    const sim::HidDevice& model = controller.Model();
+    const models::HidDevice& model = controller.Model();
     const std::vector<std::uint8_t> flash = model.Flash();
     const rig::ReportTimes times = controller.Times();
     char timing[96];

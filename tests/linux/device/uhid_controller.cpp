@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sim/report_descriptor.h"
+#include "models/report_descriptor.h"
 #include "tests/rig/model_pipes.h"
 
 namespace rig {
@@ -43,8 +43,8 @@ std::string SystemError(const char* operation)
 
 }  // namespace
 
-UhidController::UhidController(std::shared_ptr<sim::HidDevice> model)
-    : model_(std::move(model)), descriptor_(sim::ReportDescriptor(model_->collections))
+UhidController::UhidController(std::shared_ptr<models::HidDevice> model)
+    : model_(std::move(model)), descriptor_(models::ReportDescriptor(model_->collections))
 {
 }
 
@@ -127,7 +127,7 @@ void UhidController::TakeOutput(const uhid_output_req& output)
     const bool taken = TakesSetOutputRequests(*model_)
                            ? sim::BusSetOutputReport(handle, output.data, length, kHungDeviceMs)
                            : sim::BusWrite(handle, output.data, length, kHungDeviceMs);
-    const sim::HidCollection& declaration = model_->collections[collection];
+    const models::HidCollection& declaration = model_->collections[collection];
     if (!taken || !AnswersEachWrite(*model_) || declaration.inputLength == 0 ||
         declaration.inputLength > sizeof(uhid_input2_req::data))
         return;
@@ -137,7 +137,7 @@ void UhidController::TakeOutput(const uhid_output_req& output)
     std::uint8_t buffer[sizeof(uhid_input2_req::data) + 1] = {};
     buffer[0] = declaration.inputReportId;
     if (!sim::BusRead(handle, buffer, declaration.inputLength, kAnswerNowMs)) return;
-    const std::size_t skipped = sim::NumbersReports(declaration) ? 0 : 1;
+    const std::size_t skipped = models::NumbersReports(declaration) ? 0 : 1;
     uhid_event input{};
     input.type = UHID_INPUT2;
     input.u.input2.size = static_cast<std::uint16_t>(declaration.inputLength - skipped);

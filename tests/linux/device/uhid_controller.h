@@ -1,6 +1,6 @@
 // One simulated controller behind the Linux kernel's HID stack: the device model on the
 // simulated bus, one bus handle per top-level collection, and one uhid device whose report
-// descriptor declares every collection of the model (sim::ReportDescriptor), as one USB interface
+// descriptor declares every collection of the model (models::ReportDescriptor), as one USB interface
 // declares them. hid-core parses that descriptor, hid-generic binds the device and hidraw gives
 // it a node.
 //
@@ -49,7 +49,7 @@ struct ReportTimes {
 
 class UhidController {
 public:
-    explicit UhidController(std::shared_ptr<sim::HidDevice> model);
+    explicit UhidController(std::shared_ptr<models::HidDevice> model);
     ~UhidController();
     UhidController(const UhidController&) = delete;
     UhidController& operator=(const UhidController&) = delete;
@@ -60,7 +60,7 @@ public:
     // stopped in error.
     void Serve(std::string& error);
 
-    const sim::HidDevice& Model() const { return *model_; }
+    const models::HidDevice& Model() const { return *model_; }
     const std::vector<std::uint8_t>& Descriptor() const { return descriptor_; }
     ReportTimes Times() const { return times_; }
 
@@ -71,16 +71,16 @@ private:
     bool Send(uhid_event& event);
     // One direction of a collection's declaration.
     struct ReportField {
-        std::uint8_t sim::HidCollection::*id;
-        std::uint16_t sim::HidCollection::*length;
+        std::uint8_t models::HidCollection::*id;
+        std::uint16_t models::HidCollection::*length;
     };
-    static constexpr ReportField kOutputReport{&sim::HidCollection::outputReportId, &sim::HidCollection::outputLength};
-    static constexpr ReportField kInputReport{&sim::HidCollection::inputReportId, &sim::HidCollection::inputLength};
+    static constexpr ReportField kOutputReport{&models::HidCollection::outputReportId, &models::HidCollection::outputLength};
+    static constexpr ReportField kInputReport{&models::HidCollection::inputReportId, &models::HidCollection::inputLength};
     // The collection that declares a report of this id in that direction; the first one that
     // declares a report in that direction when none does (the bus then refuses it).
     std::size_t CollectionDeclaring(const ReportField& field, std::uint8_t reportId) const;
 
-    const std::shared_ptr<sim::HidDevice> model_;
+    const std::shared_ptr<models::HidDevice> model_;
     const std::vector<std::uint8_t> descriptor_;
     std::vector<platform::DeviceHandle> handles_;  // one per collection
     int uhid_ = -1;

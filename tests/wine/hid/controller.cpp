@@ -8,9 +8,10 @@
 #include <map>
 #include <thread>
 
+#include "sim/hid_bus.h"
 #include "sim/trace.h"
 #include "tests/wine/hid/controller_record.h"
-#include "sim/report_descriptor.h"
+#include "models/report_descriptor.h"
 #include "tests/rig/model_pipes.h"
 
 namespace rig {
@@ -37,7 +38,7 @@ std::uint32_t Key(std::uint16_t vendorId, std::uint16_t productId)
 
 }  // namespace
 
-Controller::Controller(std::shared_ptr<sim::HidDevice> model, std::string recordFolder)
+Controller::Controller(std::shared_ptr<models::HidDevice> model, std::string recordFolder)
     : model_(std::move(model)), recordFolder_(std::move(recordFolder))
 {
 }
@@ -48,7 +49,7 @@ RigNode* Controller::OpenNode(const NodeSettings& settings, const RigDriverCalls
     auto found = present.find(Key(settings.vendorId, settings.productId));
     if (found != present.end()) return found->second->AddNode(settings.collection, calls);
 
-    std::shared_ptr<sim::HidDevice> model = MakeControllerModel(settings);
+    std::shared_ptr<models::HidDevice> model = MakeControllerModel(settings);
     if (settings.collection == 0 || settings.collection > model->collections.size()) return nullptr;
     if (!settings.recordFolder.empty()) {
         sim::TraceOpen(settings.recordFolder + "\\trace.txt");
@@ -70,7 +71,7 @@ RigNode* Controller::AddNode(std::uint32_t collection, const RigDriverCalls& cal
     node->controller = shared_from_this();
     node->collection = collection - 1;
     node->declaration = model_->collections[node->collection];
-    node->descriptor = sim::ReportDescriptor(node->declaration);
+    node->descriptor = models::ReportDescriptor(node->declaration);
     node->calls = calls;
     node->busHandle = sim::BusOpen(model_->PathOf(node->collection), true);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -215,7 +216,7 @@ void Controller::Run()
 
 Controller::Outcome Controller::Execute(const Task& task) const
 {
-    const bool numbered = sim::NumbersReports(task.declaration);
+    const bool numbered = models::NumbersReports(task.declaration);
     Outcome outcome;
     if (task.step == Step::Write || task.step == Step::SetOutput) {
         // Without report ids the driver gets the report without its leading 0 byte; the model

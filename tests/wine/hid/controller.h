@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/types.h"
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 #include "tests/wine/hid/node_settings.h"
 #include "tests/wine/hid/rig_model.h"
 
@@ -37,7 +37,7 @@ class Controller;
 struct RigNode {
     std::shared_ptr<rig::Controller> controller;
     std::size_t collection = 0;  // index into the model's collections
-    sim::HidCollection declaration{};
+    models::HidCollection declaration{};
     std::vector<std::uint8_t> descriptor;
     RigDriverCalls calls{};
     platform::DeviceHandle busHandle = platform::kInvalidHandle;
@@ -70,7 +70,7 @@ public:
     std::uint16_t VendorId() const { return model_->vendorId; }
     std::uint16_t ProductId() const { return model_->productId; }
 
-    explicit Controller(std::shared_ptr<sim::HidDevice> model, std::string recordFolder);
+    explicit Controller(std::shared_ptr<models::HidDevice> model, std::string recordFolder);
 
 private:
     enum class Step { Write, SetOutput, GetInput, AnswerWrite };
@@ -84,7 +84,7 @@ private:
         std::size_t room = 0;             // room for an input report
         std::uint8_t reportId = 0;
         platform::DeviceHandle busHandle = platform::kInvalidHandle;
-        sim::HidCollection declaration{};
+        models::HidCollection declaration{};
         bool abandoned = false;
     };
 
@@ -104,7 +104,7 @@ private:
     void CompleteAnsweredWrite(RigNode* node, int result);  // caller holds mutex_
     void WriteRecord();
 
-    const std::shared_ptr<sim::HidDevice> model_;
+    const std::shared_ptr<models::HidDevice> model_;
     const std::string recordFolder_;
 
     std::mutex mutex_;

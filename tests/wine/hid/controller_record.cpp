@@ -21,7 +21,7 @@ bool WriteWhole(const std::string& path, const void* bytes, std::size_t length)
 
 }  // namespace
 
-bool WriteControllerRecord(const std::string& folder, const sim::HidDevice& model)
+bool WriteControllerRecord(const std::string& folder, const models::HidDevice& model)
 {
     const std::vector<std::uint8_t> flash = model.Flash();
     const std::string status = ControllerStatus(model);

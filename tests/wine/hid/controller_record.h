@@ -9,12 +9,12 @@
 
 #include <string>
 
-#include "sim/hid_bus.h"
+#include "models/hid_device.h"
 #include "tests/rig/controller_status.h"
 
 namespace rig {
 
 // Writes both files; false when one cannot be written.
-bool WriteControllerRecord(const std::string& folder, const sim::HidDevice& model);
+bool WriteControllerRecord(const std::string& folder, const models::HidDevice& model);
 
 }  // namespace rig

@@ -1,5 +1,5 @@
 # The virtual controller rig (64-bit build only, never part of what ships): a HID minidriver,
-# the model DLL that runs the simulated world's device models behind it, and the installer that
+# the model DLL that runs the device models (models/) behind it, and the installer that
 # plugs controllers in and out. Everything lands in one folder beside its INF.
 set(OSKEL_HID_RIG_DIR "${CMAKE_BINARY_DIR}/hid-rig")
 set(rig "${CMAKE_SOURCE_DIR}/tests/wine/hid")
@@ -7,13 +7,14 @@ set(rig "${CMAKE_SOURCE_DIR}/tests/wine/hid")
 file(GLOB OSKEL_RIG_SHARED_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/rig/*.cpp)
 configure_file("${rig}/oskel_hid_rig.inf" "${OSKEL_HID_RIG_DIR}/oskel_hid_rig.inf" COPYONLY)
 
-# The model DLL: C++, the simulated world linked in statically.
+# The model DLL: C++, the models and the simulated bus that hands them their reports, linked in
+# statically.
 add_library(oskel_hid_model SHARED
   ${rig}/model_api.cpp ${rig}/controller.cpp ${rig}/controller_record.cpp
   ${rig}/node_settings.cpp ${OSKEL_RIG_SHARED_SOURCES})
 target_compile_definitions(oskel_hid_model PRIVATE OSKEL_RIG_MODEL_BUILD)
 target_include_directories(oskel_hid_model PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_hid_model PRIVATE oskel_sim_world advapi32 kernel32)
+target_link_libraries(oskel_hid_model PRIVATE oskel_hid_bus advapi32 kernel32)
 target_link_options(oskel_hid_model PRIVATE -static -static-libgcc -static-libstdc++)
 set_target_properties(oskel_hid_model PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}"
                       ARCHIVE_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/hid-rig-lib")
@@ -31,6 +32,6 @@ set_target_properties(oskel_hid_rig_sys PROPERTIES PREFIX "" OUTPUT_NAME oskel_h
 add_executable(oskel_hid_rig ${rig}/installer.cpp ${rig}/node_settings.cpp ${OSKEL_RIG_SHARED_SOURCES}
   ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
 target_include_directories(oskel_hid_rig PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_hid_rig PRIVATE oskel_sim_world newdev setupapi advapi32 kernel32)
+target_link_libraries(oskel_hid_rig PRIVATE oskel_models newdev setupapi advapi32 kernel32)
 target_link_options(oskel_hid_rig PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 set_target_properties(oskel_hid_rig PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${OSKEL_HID_RIG_DIR}")

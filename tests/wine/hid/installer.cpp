@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "platform/system_error_win32.h"
-#include "sim/models.h"
+#include "models/models.h"
 #include "tests/wine/hid/node_settings.h"
 
 namespace {
@@ -140,7 +140,7 @@ int Unplug(const std::string& devicePrefix)
 
 int Plug(std::uint16_t vendorId, std::uint16_t productId, const rig::NodeSettings& base, const std::string& inf)
 {
-    const std::size_t count = sim::MakeDevice(vendorId, productId)->collections.size();
+    const std::size_t count = models::MakeDevice(vendorId, productId)->collections.size();
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "ROOT\\VID_%04X&PID_%04X", vendorId, productId);
     // A node left over from an earlier run would stand in the way of the new one.

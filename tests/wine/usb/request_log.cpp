@@ -3,14 +3,15 @@
 #include <cstdio>
 
 #include "sim/trace.h"
+#include "codec/hex_text.h"
 
 std::string RequestLogLine(const sim::UsbRequestRecord& record)
 {
     char code[16];
     std::snprintf(code, sizeof code, "0x%06x", static_cast<unsigned>(record.code));
     return std::string("request ") + (record.succeeded ? "ok " : record.neverAnswered ? "pending " : "fail ") + code + " " +
-           sim::Hex(record.input.data(), record.input.size()) + " " + std::to_string(record.outputSize) +
-           " " + sim::Hex(record.output.data(), record.output.size()) + " " + record.path;
+           codec::Hex(record.input.data(), record.input.size()) + " " + std::to_string(record.outputSize) +
+           " " + codec::Hex(record.output.data(), record.output.size()) + " " + record.path;
 }
 
 std::string OpenLogLine(const std::string& path, bool opened)
