@@ -63,23 +63,25 @@ struct ResultBox {
     unsigned flags;
 };
 
-ResultBox ResultBoxOf(bool success)
+ResultBox ResultBoxOf(platform::DownloadOutcome outcome)
 {
-    if (success) return {"Download Successful!", platform::kMbIconInformation};
+    if (outcome == platform::DownloadOutcome::Succeeded) return {"Download Successful!", platform::kMbIconInformation};
     return {"Download Failture!", platform::kMbIconError};
 }
 
 }  // namespace
 
-void ShowDownloadResult(platform::WindowHandle dialog, bool success)
+void ShowDownloadResult(platform::WindowHandle dialog, platform::DownloadOutcome outcome)
 {
-    const ResultBox box = ResultBoxOf(success);
+    platform::DownloadEnded(dialog, outcome);
+    const ResultBox box = ResultBoxOf(outcome);
     platform::ShowMessageBox(dialog, box.text, "Download", box.flags);
 }
 
-void ShowDownloadResultLater(platform::WindowHandle dialog, bool success)
+void ShowDownloadResultLater(platform::WindowHandle dialog, platform::DownloadOutcome outcome)
 {
-    const ResultBox box = ResultBoxOf(success);
+    platform::DownloadEnded(dialog, outcome);
+    const ResultBox box = ResultBoxOf(outcome);
     platform::ShowMessageBoxLater(dialog, box.text, "Download", box.flags);
 }
 
@@ -100,7 +102,7 @@ void DownloadWorker(void* argument)
     }
 
     platform::SetChildControlsEnabled(dialog, true);
-    ShowDownloadResult(dialog, success);
+    ShowDownloadResult(dialog, success ? platform::DownloadOutcome::Succeeded : platform::DownloadOutcome::Failed);
     downloadState.UpdateModeFlag = 0;
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.

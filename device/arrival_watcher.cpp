@@ -87,16 +87,15 @@ ArrivalDecision PrepareArrivalDownload(const ArrivalPattern& pattern)
 
 }  // namespace
 
-ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record)
+ArrivalDecision HandleInterfaceArrival(const std::string& interfacePath)
 {
-    if (event != kDbtDeviceArrival || !record) return {};
-
     const std::int32_t count = ++downloadState.arrivalCount;
     char line[40];
     std::snprintf(line, sizeof line, "-------%d-------\n", static_cast<int>(count));
     platform::DebugOutput(line);
 
-    const std::string name = LowercaseName(record);
+    std::string name = interfacePath;
+    for (char& c : name) c = LowerAscii(c);
     // One download at a time, and none in a dialog that is closing.
     if (downloadState.busy || downloadState.closing || !deviceLink) return {};
 
@@ -106,4 +105,10 @@ ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record)
         return PrepareArrivalDownload(pattern);
     }
     return {};
+}
+
+ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record)
+{
+    if (event != kDbtDeviceArrival || !record) return {};
+    return HandleInterfaceArrival(LowercaseName(record));
 }
