@@ -123,6 +123,8 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
 
 bool DialogMayClose() { return downloadState.busy == 0; }
 
+bool DialogMayEndSession() { return DialogMayClose(); }
+
 bool DialogAcceptClose()
 {
     if (!DialogMayClose()) return false;

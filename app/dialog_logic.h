@@ -20,8 +20,11 @@ void DialogStart(platform::WindowHandle dialog);
 // Returns the dialog procedure's result (TRUE 1 or FALSE 0).
 int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);
 
-// Whether the dialog may close, or the user's session end, now: not while a download is under way.
+// Whether the dialog may close now: not while a download is under way.
 bool DialogMayClose();
+
+// Whether the user's session may end now (WM_QUERYENDSESSION).
+bool DialogMayEndSession();
 
 // A request to close the dialog (the close box, Escape, WM_CLOSE): refused while a download is
 // under way. Once a close is accepted the dialog is on its way out, though it may take a while to

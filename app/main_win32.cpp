@@ -160,7 +160,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_QUERYENDSESSION:
         // Ending the session now would kill a download and leave the controller half-written.
-        if (DialogMayClose()) return FALSE;
+        if (DialogMayEndSession()) return FALSE;
         SetWindowLongPtrA(dialog, DWLP_MSGRESULT, FALSE);
         return TRUE;
     case WM_ENDSESSION:

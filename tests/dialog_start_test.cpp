@@ -2,6 +2,7 @@
 #include "tests/test_world.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -166,18 +167,26 @@ private:
     bool released_ = false;
 };
 
+// The end of the session is refused while the transfer runs, and no longer once it has ended:
+// the result box may wait for hours. The download stays under way until its worker ends.
 TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
 {
     auto device = PlugDevice(0x2563, 0x1818);
+    std::atomic<int> sessionMayEndInTransfer{-1};
+    sim::SetProgressHook([&](std::int32_t) {
+        if (sessionMayEndInTransfer < 0) sessionMayEndInTransfer = DialogMayEndSession() ? 1 : 0;
+    });
     HeldDownload held;
     DialogStart(sim::kDialogWindow);
     ASSERT_TRUE(held.WaitUntilShown());
+    EXPECT_EQ(sessionMayEndInTransfer, 0);
+    EXPECT_TRUE(DialogMayEndSession());
+    EXPECT_FALSE(sim::Dialog().sessionEndBlocked);
+    EXPECT_FALSE(sim::Dialog().systemKeptAwake);
     EXPECT_EQ(downloadState.busy, 1);
     EXPECT_FALSE(DialogMayClose());
     EXPECT_FALSE(DialogAcceptClose());
     EXPECT_EQ(downloadState.closing, 0);
-    EXPECT_TRUE(sim::Dialog().sessionEndBlocked);
-    EXPECT_TRUE(sim::Dialog().systemKeptAwake);
     const platform::DeviceHandle handle = deviceLink->transferHandle;
     const std::size_t linesBefore = DebugLines().size();
 

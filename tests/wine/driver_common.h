@@ -97,7 +97,8 @@ void CheckFlash(const char* imageOption, std::size_t count);
 // intermediate positions while the controls were disabled, and, with tryToClose, that closing
 // the dialog and ending the session are refused meanwhile.
 void WatchDownload(const Updater& updater, DWORD timeoutMs, bool tryToClose);
-// The result box of a download: controls enabled, the expected text, the bar back at 0.
+// The result box of a download: controls enabled and the end of the session allowed while it
+// waits, the expected text, the bar back at 0.
 void FinishDownload(Updater& updater, const char* text);
 
 }  // namespace driver
