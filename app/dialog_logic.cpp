@@ -123,7 +123,7 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
 
 bool DialogMayClose() { return downloadState.busy == 0; }
 
-bool DialogMayEndSession() { return DialogMayClose(); }
+bool DialogMayEndSession() { return downloadState.transferRunning == 0; }
 
 bool DialogAcceptClose()
 {

@@ -23,7 +23,8 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
 // Whether the dialog may close now: not while a download is under way.
 bool DialogMayClose();
 
-// Whether the user's session may end now (WM_QUERYENDSESSION).
+// Whether the user's session may end now (WM_QUERYENDSESSION): not while a transfer runs. A
+// download's result box, which may wait for a click for hours, does not hold the session.
 bool DialogMayEndSession();
 
 // A request to close the dialog (the close box, Escape, WM_CLOSE): refused while a download is

@@ -50,11 +50,21 @@ bool RunMode1(platform::WindowHandle dialog)
                                 platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0;
 }
 
-// What a download holds of the system while it runs: the end of the session and idle sleep.
+// What a download holds of the system while its transfer runs: the end of the session and idle
+// sleep.
 void HoldSystem(platform::WindowHandle dialog, bool held)
 {
     platform::SetSessionEndBlocked(dialog, held);
     platform::KeepSystemAwake(dialog, held);
+}
+
+// Gives back what the transfer held, as soon as it has ended: the result box that follows may wait
+// for a click for hours (on the arrival road nobody may be at the keyboard), and meanwhile the
+// machine must be free to sleep and to shut down.
+void EndTransfer(platform::WindowHandle dialog)
+{
+    downloadState.transferRunning = 0;
+    HoldSystem(dialog, false);
 }
 
 // The outcome box's text and icon.
@@ -99,6 +109,7 @@ void DownloadWorker(void* argument)
         }
     }
 
+    EndTransfer(dialog);
     platform::SetChildControlsEnabled(dialog, true);
     ShowDownloadResult(dialog, success);
     downloadState.UpdateModeFlag = 0;
@@ -106,16 +117,16 @@ void DownloadWorker(void* argument)
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
     if (mode == 1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
     platform::FocusDialogItem(dialog, IDC_START);
-    HoldSystem(dialog, false);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.
     downloadState.busy = 0;
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)
 {
+    downloadState.transferRunning = 1;
     HoldSystem(dialog, true);
     if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
-    HoldSystem(dialog, false);
+    EndTransfer(dialog);
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
     return false;
