@@ -1,6 +1,7 @@
 // The finders against the simulated bus: acceptance, usage tests, diagnostic lines, handles.
 #include "tests/test_world.h"
 
+#include <algorithm>
 #include <iterator>
 #include <set>
 #include <utility>
@@ -201,19 +202,27 @@ TEST_F(DeviceLinkTest, ModeThreeControllerBehindAKeyboardDownloadsByEitherRoad)
 }
 
 // A device that another program holds (every collection refused) is found without a handle, as
-// the first refused collection left it; a second device is never taken in its place.
+// the first refused collection left it; a second device is never taken in its place. The debugger
+// output tells, for each collection, the operation that failed and the system's reason.
 TEST_F(DeviceLinkTest, DeviceHeldByAnotherProgramIsFoundWithoutAHandle)
 {
     auto held = PlugCollections(0x0461, 0x4D81, {{0x0001, 0x0005}, {0xFF00, 0x0001}});
     held->faults.readWriteOpenRefused = true;
     auto other = PlugDevice(0x045E, 0x028E);
     for (bool (DeviceLink::*finder)() : {&DeviceLink::FindProtocol3Device, &DeviceLink::FindSupportedDevice}) {
+        sim::ResetDialogView();
         ASSERT_TRUE((deviceLink->*finder)());
         EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
         EXPECT_EQ(deviceLink->supportedHandle, platform::kInvalidHandle);
         EXPECT_EQ(sim::DeviceOfHandle(deviceLink->probeHandle), held);
         EXPECT_EQ(deviceLink->caps.Usage, 0x0005);  // the first collection's
         EXPECT_EQ(sim::OpenHandleCount(), 1);
+        const Lines lines = DebugLines();
+        for (std::size_t collection : {0u, 1u}) {
+            const std::string why = held->PathOf(collection) + ": CreateFile for reading and writing: error 32 "
+                                    "(The process cannot access the file because it is being used by another process.)";
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), why), 1) << why;
+        }
     }
     EXPECT_EQ(downloadState.UpdateModeFlag, 1);
     for (const std::string& line : sim::TraceEvents("open rw")) EXPECT_EQ(line.find(other->PathOf(0)), std::string::npos) << line;
