@@ -114,7 +114,11 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
                 found = true;
                 // A handle that this finder opened before is replaced: close it first.
                 CloseIfOpen(this->*rule.handle);
-                this->*rule.handle = platform::HidOpenReadWrite(interfaceDetail);
+                const platform::HidOpened opened = platform::HidOpenReadWrite(interfaceDetail);
+                this->*rule.handle = opened.handle;
+                if (opened.handle == platform::kInvalidHandle) {
+                    platform::DebugOutput((interfaceDetail + ": " + opened.failure).c_str());
+                }
                 if (rule.setsUpdateModeFlag && (productId == 0x1818 || productId == 0x4D81)) {
                     downloadState.UpdateModeFlag = 1;
                 }

@@ -15,6 +15,12 @@ using Lines = std::vector<std::string>;
 const Lines kCapsLines = {"Device detected", "HidD_GetPreparsedData: ", "HidP_GetCaps: ",
                           "HidD_FreePreparsedData: "};
 
+// The line of a read-write open that the system refuses because it holds the collection itself.
+std::string HeldBySystemLine(const std::string& path)
+{
+    return path + ": CreateFile for reading and writing: error 5 (Access is denied.)";
+}
+
 Lines Concat(std::initializer_list<Lines> parts)
 {
     Lines all;
@@ -176,7 +182,8 @@ TEST_F(DeviceLinkTest, CollectionTheSystemHoldsIsPassedForTheNextOfTheSameDevice
         EXPECT_EQ(sim::TraceEvents("open rw"),
                   (Lines{"open rw fail " + device->PathOf(0), "open rw ok " + device->PathOf(1)}));
         const char* note = usage == 0x0006 ? "This device is a system keyboard" : "This device is a system mouse";
-        EXPECT_EQ(DebugLines(), Concat({kCapsLines, {note}, kCapsLines, {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
+        EXPECT_EQ(DebugLines(), Concat({kCapsLines, {note, HeldBySystemLine(device->PathOf(0))}, kCapsLines,
+                                        {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
         EXPECT_EQ(deviceLink->caps.Usage, 0x0005);
         EXPECT_EQ(sim::OpenHandleCount(), 2);  // the probe and the transfer handle of the second
         deviceLink->CloseDeviceLink();
@@ -230,10 +237,10 @@ TEST_F(DeviceLinkTest, DeviceHeldByAnotherProgramIsFoundWithoutAHandle)
 
 TEST_F(DeviceLinkTest, KeyboardNoteRejectsNothing)
 {
-    PlugCollections(0x045E, 0x028E, {{0x0001, 0x0006}});
+    auto keyboard = PlugCollections(0x045E, 0x028E, {{0x0001, 0x0006}});
     EXPECT_TRUE(deviceLink->FindSupportedDevice());
-    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system keyboard", "Device detected",
-                                                 "SetupDiDestroyDeviceInfoList"}}));
+    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system keyboard", HeldBySystemLine(keyboard->PathOf(0)),
+                                                 "Device detected", "SetupDiDestroyDeviceInfoList"}}));
 }
 
 TEST_F(DeviceLinkTest, RejectedCandidatesWriteNoLines)
