@@ -84,6 +84,13 @@ void StartWithoutController(Updater& updater);
 // enabled and the bar at 0; then the dialog is closed with Escape.
 void StartWithNormalController(Updater& updater);
 
+// The debugger output of the programs the driver starts (OutputDebugString), from the call on:
+// start listening before the program whose lines are wanted is launched.
+bool ListenToDebugOutput();
+std::vector<std::string> DebugLinesOf(const Updater& updater);
+// Whether one of the updater's debugger lines contains part.
+bool WroteDebugLine(const Updater& updater, const std::string& part);
+
 // The trace a controller left in the work folder (trace.txt).
 std::vector<std::string> TraceLines();
 int CountEvents(const std::vector<std::string>& lines, const std::string& prefix);

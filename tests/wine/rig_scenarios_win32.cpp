@@ -309,6 +309,37 @@ void ScenarioCloseInsideBox()
     Check(status.Field("reports") <= 0 && status.Field("replies") <= 0, "nothing was sent to the controller");
 }
 
+// Two copies of the program run (a double double-click is enough) when a controller in update mode
+// is plugged in: both see its arrival, exactly one downloads to it, and the other leaves it alone,
+// shows nothing and tells why in its debugger output.
+void ScenarioTwoPrograms()
+{
+    FreshWorld();
+    if (!ListenToDebugOutput()) return;
+    Updater first;
+    Updater second;
+    if (!Launch(first, Option("updater")) || !FindDialog(first)) return;
+    if (!Launch(second, Option("updater")) || !FindDialog(second)) return;
+    if (!Plug("0461:4d81")) return;
+    Box box;
+    const bool shown = WaitFor([&] { return FindBox(first, box) || FindBox(second, box); }, kDownloadLimitMs);
+    if (!Check(shown, "a result box comes")) return;
+    Updater& writer = FindBox(first, box) ? first : second;
+    Updater& other = &writer == &first ? second : first;
+    FinishDownload(writer, kSuccess);
+    Check(!FindBox(other, box), "the other copy shows no box");
+    Check(Responds(other) && IsWindowEnabled(Item(other, IDC_START)) && BarPosition(other) == 0,
+          "the other copy answers, with Start enabled and its bar at 0");
+    for (const std::string& line : DebugLinesOf(other)) Log("     the other copy's debugger line: %.200s", line.c_str());
+    Check(WroteDebugLine(other, "another copy of the updater is writing to this controller"),
+          "the other copy tells why in its debugger output");
+    CloseWithEscape(first);
+    CloseWithEscape(second);
+    Unplug();
+    Check(ReadStatus().Field("reports") == 3381, "the controller saw one download (3381 reports)");
+    CheckCompleteDownload(kMode3Flash);
+}
+
 }  // namespace
 
 bool RunRigScenario(const std::string& scenario)
@@ -324,6 +355,7 @@ bool RunRigScenario(const std::string& scenario)
     else if (scenario == "stalled-report") ScenarioStalledReport();
     else if (scenario == "unplug-mid-download") ScenarioUnplugMidDownload();
     else if (scenario == "close-inside-box") ScenarioCloseInsideBox();
+    else if (scenario == "two-programs") ScenarioTwoPrograms();
     else return false;
     return true;
 }
