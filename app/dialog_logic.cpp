@@ -24,6 +24,7 @@ bool StartFoundDownload(platform::WindowHandle dialog, std::int32_t mode)
     downloadState.mode = mode;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return false;
     if (!loaded) {
+        deviceLink->ReleaseClaim();
         ShowDownloadResult(dialog, false);
         return true;
     }

@@ -60,11 +60,13 @@ void HoldSystem(platform::WindowHandle dialog, bool held)
 
 // Gives back what the transfer held, as soon as it has ended: the result box that follows may wait
 // for a click for hours (on the arrival road nobody may be at the keyboard), and meanwhile the
-// machine must be free to sleep and to shut down.
+// machine must be free to sleep and to shut down, and another copy of the program free to update
+// the controller.
 void EndTransfer(platform::WindowHandle dialog)
 {
     downloadState.transferRunning = 0;
     HoldSystem(dialog, false);
+    if (deviceLink) deviceLink->ReleaseClaim();
 }
 
 // The outcome box's text and icon.

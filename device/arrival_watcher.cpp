@@ -78,7 +78,10 @@ ArrivalDecision PrepareArrivalDownload(const ArrivalPattern& pattern)
     if (!(deviceLink->*pattern.finder)()) return {};
     const bool loaded = LoadFirmwareImage(pattern.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return {};
-    if (!loaded) return {ArrivalAction::ReportFailedDownload};
+    if (!loaded) {
+        deviceLink->ReleaseClaim();
+        return {ArrivalAction::ReportFailedDownload};
+    }
     downloadState.mode = pattern.mode;
     downloadState.busy = 1;
     downloadState.arrivalCount = 0;

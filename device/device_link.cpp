@@ -1,6 +1,7 @@
 #include "device/device_link.h"
 
 #include "state/download_state.h"
+#include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 
@@ -76,6 +77,18 @@ void DeviceLink::QueryDeviceCaps()
     else if (combined == 262) platform::DebugOutput("This device is a system keyboard");
 }
 
+// The transfer handle was just opened on interfaceDetail: the download claims the interface. When
+// another copy of the program holds the claim, the handle is closed again and the debugger output
+// says so.
+bool DeviceLink::ClaimTransferInterface()
+{
+    if (platform::ClaimForDownload(interfaceDetail, downloadClaim)) return true;
+    const std::string line = interfaceDetail + ": another copy of the updater is writing to this controller; no download here";
+    platform::DebugOutput(line.c_str());
+    CloseIfOpen(transferHandle);
+    return false;
+}
+
 bool DeviceLink::RunFinder(const FinderRule& rule)
 {
     interfaceDetail.clear();
@@ -96,6 +109,12 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         platform::HidCaps caps;
     } refused;
 
+    // The finders that open the transfer handle find a controller to download to. One that another
+    // copy of the program is writing to ends the search as a refused collection does, without
+    // going on to the same device's next collection: that one is not to be written either.
+    const bool forDownload = rule.handle == &DeviceLink::transferHandle;
+    bool writtenElsewhere = false;
+
     deviceInfoSet.clear();
     platform::HidEnumerateInterfaces(deviceInfoSet);
     for (const std::string& path : deviceInfoSet) {
@@ -112,12 +131,16 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
             if (!rule.needsVendorCollection ||
                 (caps.UsagePage == kVendorDefinedUsagePage && caps.Usage == kVendorDefinedUsage)) {
                 found = true;
-                // A handle that this finder opened before is replaced: close it first.
+                // A handle that this finder opened before is replaced: close it (and give back its
+                // claim) first.
                 CloseIfOpen(this->*rule.handle);
+                if (forDownload) ReleaseClaim();
                 const platform::HidOpened opened = platform::HidOpenReadWrite(interfaceDetail);
                 this->*rule.handle = opened.handle;
                 if (opened.handle == platform::kInvalidHandle) {
                     platform::DebugOutput((interfaceDetail + ": " + opened.failure).c_str());
+                } else if (forDownload && !ClaimTransferInterface()) {
+                    writtenElsewhere = true;
                 }
                 if (rule.setsUpdateModeFlag && (productId == 0x1818 || productId == 0x4D81)) {
                     downloadState.UpdateModeFlag = 1;
@@ -133,7 +156,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         }
         if (!found) CloseIfOpen(probeHandle);
         interfaceDetail.clear();
-        if (found) break;
+        if (found || writtenElsewhere) break;
     }
     if (found) {
         CloseIfOpen(refused.probe);
@@ -189,10 +212,13 @@ bool DeviceLink::FindProtocol3Device()
     return RunFinder(rule);
 }
 
+void DeviceLink::ReleaseClaim() { platform::ReleaseDownloadClaim(downloadClaim); }
+
 void DeviceLink::CloseDeviceLink()
 {
     found = false;
     CloseIfOpen(probeHandle);
     CloseIfOpen(transferHandle);
+    ReleaseClaim();
     CloseIfOpen(supportedHandle);
 }

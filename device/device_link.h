@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/types.h"
 
@@ -15,17 +16,25 @@ struct DeviceLink {
     std::vector<std::string> deviceInfoSet;  // the interfaces of the running finder call
     bool found = false;
     platform::DeviceHandle transferHandle = platform::kInvalidHandle;
+    // The claim on the transfer handle's interface, taken by the finder that opened it, so that no
+    // other copy of the program downloads to the controller meanwhile (platform/download_claim.h).
+    platform::DownloadClaim downloadClaim = platform::kNoClaim;
     platform::DeviceHandle supportedHandle = platform::kInvalidHandle;
     std::uint32_t expectedVendorId = 0x2563;
     std::uint32_t expectedProductId = 0x0575;
 
     // Accepts a controller of SupportedDeviceTable; sets UpdateModeFlag for an update mode.
     bool FindSupportedDevice();
-    // Each accepts exactly one update-mode device and opens transferHandle on it.
+    // Each accepts exactly one update-mode device, opens transferHandle on it and claims it for
+    // the download. A device that another copy of the program is writing to is left as one that
+    // another program holds: found, without a handle.
     bool FindProtocol1Device();
     bool FindProtocol2Device();
     bool FindProtocol3Device();
-    // Closes every handle that is still open.
+    // Gives back the claim on the transfer handle's interface: the transfer has ended, or none
+    // follows.
+    void ReleaseClaim();
+    // Closes every handle that is still open, and gives back the claim.
     void CloseDeviceLink();
 
     struct FinderRule;
@@ -33,6 +42,7 @@ struct DeviceLink {
 private:
     bool RunFinder(const FinderRule& rule);
     void QueryDeviceCaps();
+    bool ClaimTransferInterface();
 };
 
 // The process-wide link, created and deleted by the main dialog.
