@@ -115,6 +115,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
     const bool forDownload = rule.handle == &DeviceLink::transferHandle;
     bool writtenElsewhere = false;
 
+    // The enumeration adds to the list: the previous call's interfaces go first.
     deviceInfoSet.clear();
     platform::HidEnumerateInterfaces(deviceInfoSet);
     for (const std::string& path : deviceInfoSet) {
@@ -166,7 +167,6 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         caps = refused.caps;
     }
     platform::DebugOutput(found ? "Device detected" : "Device not detected");
-    deviceInfoSet.clear();
     platform::DebugOutput("SetupDiDestroyDeviceInfoList");
     return found;
 }

@@ -13,7 +13,7 @@ struct DeviceLink {
     platform::HidCaps caps;                  // of the last device whose caps were queried
     std::string interfaceDetail;             // device path of the candidate under examination
     platform::DeviceHandle probeHandle = platform::kInvalidHandle;
-    std::vector<std::string> deviceInfoSet;  // the interfaces of the running finder call
+    std::vector<std::string> deviceInfoSet;  // the interfaces of the last finder call
     bool found = false;
     platform::DeviceHandle transferHandle = platform::kInvalidHandle;
     // The claim on the transfer handle's interface, taken by the finder that opened it, so that no

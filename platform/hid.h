@@ -13,8 +13,9 @@
 
 namespace platform {
 
-// Device paths of every present HID interface, in enumeration order.
-// Returns false when the set of interfaces cannot be obtained at all.
+// Adds the device paths of every present HID interface to paths, in enumeration order (the
+// caller empties the list first). Returns false when the set of interfaces cannot be obtained at
+// all.
 bool HidEnumerateInterfaces(std::vector<std::string>& paths);
 
 // Opens a handle with no access rights (for identification only). kInvalidHandle on failure.

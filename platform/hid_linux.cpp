@@ -236,7 +236,6 @@ bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, 
 
 bool HidEnumerateInterfaces(std::vector<std::string>& paths)
 {
-    paths.clear();
     std::vector<HidNode> nodes;
     const bool listed = HidEnumerateNodes(nodes);
     for (const HidNode& node : nodes) {

@@ -168,7 +168,6 @@ GUID HidInterfaceClassGuid()
 
 bool HidEnumerateInterfaces(std::vector<std::string>& paths)
 {
-    paths.clear();
     if (!Hid().loaded) return false;
     GUID guid = HidInterfaceClassGuid();
     HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);

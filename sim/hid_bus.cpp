@@ -389,7 +389,8 @@ bool BusEnumerate(std::vector<std::string>& paths)
         std::lock_guard<std::mutex> lock(busMutex);
         if (enumerationFails) return false;
     }
-    paths = PresentPaths();
+    const std::vector<std::string> present = PresentPaths();
+    paths.insert(paths.end(), present.begin(), present.end());
     return true;
 }
 

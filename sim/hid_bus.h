@@ -114,6 +114,7 @@ std::shared_ptr<HidDevice> DeviceOfHandle(platform::DeviceHandle handle);
 std::vector<std::string> PresentPaths();
 
 // The operations of the simulated HID backend (platform/hid_sim.cpp).
+// Adds the present interface paths to paths.
 bool BusEnumerate(std::vector<std::string>& paths);
 // kInvalidHandle when the open is refused; refusal (when given) then receives the system error
 // that Windows gives for it.

@@ -252,6 +252,15 @@ TEST_F(DeviceLinkTest, RejectedCandidatesWriteNoLines)
     EXPECT_EQ(sim::OpenHandleCount(), 0);
 }
 
+// Each call walks the interfaces present then, each once, however many calls came before.
+TEST_F(DeviceLinkTest, EveryCallWalksEachInterfaceOnce)
+{
+    PlugDevice(0x1234, 0x5678);
+    EXPECT_FALSE(deviceLink->FindProtocol3Device());
+    EXPECT_FALSE(deviceLink->FindProtocol3Device());
+    EXPECT_EQ(sim::TraceEvents("open probe").size(), 2u);
+}
+
 TEST_F(DeviceLinkTest, UnidentifiableCandidatesAreSkipped)
 {
     auto broken = PlugDevice(0x045E, 0x028E);
