@@ -111,6 +111,7 @@ TEST_F(WorkerTest, ControllerWhoseReportsDoNotFitGetsNothing)
         {2, {0xFF00, 0x0001, 3, 64, 3, 65}, "; the download sends output reports of 64 bytes"},
         {3, {0x0001, 0x0005, 0, 66, 0, 65}, kMode3},
         {3, {0x0001, 0x0005, 0, 65, 0, 64}, kMode3},
+        {3, {0x0001, 0x0005, 0, 1, 0, 65}, kMode3},  // the id byte alone: no reply fits
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "mode " << c.mode << ", input " << c.collection.inputLength
