@@ -70,7 +70,8 @@ TEST_F(DeviceLinkTest, SupportedControllerIsAcceptedBeforeUpdateModeOneDevice)
     }
 }
 
-// Every controller of the supported table, and pairs one digit or one row away from it.
+// Every controller of the supported table, and pairs one digit or one row away from it, or in an
+// empty place of its row (product 0).
 TEST_F(DeviceLinkTest, SupportedTableHoldsEveryListedPairAndNoOther)
 {
     const std::pair<std::uint16_t, std::uint16_t> listed[] = {
@@ -93,6 +94,7 @@ TEST_F(DeviceLinkTest, SupportedTableHoldsEveryListedPairAndNoOther)
             expectRejected(vendor, static_cast<std::uint16_t>(product ^ (1u << shift)));
         }
         for (const auto& other : listed) expectRejected(other.first, product);
+        expectRejected(vendor, 0x0000);
     }
 }
 
