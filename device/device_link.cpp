@@ -83,7 +83,8 @@ void DeviceLink::QueryDeviceCaps()
 bool DeviceLink::ClaimTransferInterface()
 {
     if (platform::ClaimForDownload(interfaceDetail, downloadClaim)) return true;
-    const std::string line = interfaceDetail + ": another copy of the updater is writing to this controller; no download here";
+    const std::string line =
+        interfaceDetail + ": another copy of the updater is writing to this controller; no download here";
     platform::DebugOutput(line.c_str());
     CloseIfOpen(transferHandle);
     return false;

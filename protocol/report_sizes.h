@@ -10,7 +10,8 @@
 // outputLength bytes and, for a protocol that reads (inputBufferLength above 0), an input report
 // that fits its buffer of inputBufferLength bytes and carries more than the report id. The
 // protocols read their replies as acknowledgements and look at nothing in them, so any declared
-// input report that fits will do. Lengths count the report-id byte. Otherwise a debugger line names the declared and the needed
-// sizes, and the result is false: nothing must be sent then. Caps that cannot be read are no
-// reason to refuse; the class driver itself refuses a report that does not fit.
+// input report that fits will do. Lengths count the report-id byte. Otherwise a debugger line
+// names the declared and the needed sizes, and the result is false: nothing must be sent then.
+// Caps that cannot be read are no reason to refuse; the class driver itself refuses a report that
+// does not fit.
 bool TransferHandleCarries(std::size_t outputLength, std::size_t inputBufferLength);
