@@ -111,8 +111,9 @@ void DownloadWorker(void* argument)
         }
     }
 
-    EndTransfer(dialog);
+    // The controls come back first: while they are disabled, the end of the session is refused.
     platform::SetChildControlsEnabled(dialog, true);
+    EndTransfer(dialog);
     ShowDownloadResult(dialog, success);
     downloadState.UpdateModeFlag = 0;
     platform::SendProgress(dialog, 0);

@@ -55,10 +55,10 @@ TEST_F(WorkerTest, StepsComeInTheirOrder)
     ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
     ASSERT_TRUE(WaitForDownload());
     // The system is held (no end of the session, no idle sleep) from before the worker starts
-    // until the transfer has ended, and given back before the result box, which may wait for a
-    // click for hours; the focus goes back to Start once the controls are enabled again.
-    EXPECT_EQ(sim::TraceLines(), (Lines{"session-end blocked", "awake held", "controls disabled",
-                                        "session-end allowed", "awake released", "controls enabled",
+    // until the transfer has ended, and given back, once the controls are enabled again, before
+    // the result box, which may wait for a click for hours; the focus goes back to Start last.
+    EXPECT_EQ(sim::TraceLines(), (Lines{"session-end blocked", "awake held", "controls disabled", "controls enabled",
+                                        "session-end allowed", "awake released",
                                         "message Download | Download Failture!", "progress 0", "focus 1007"}));
     // While the box is shown the download still counts as under way.
     EXPECT_EQ(busyDuringBox, 1);
