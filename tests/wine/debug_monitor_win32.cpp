@@ -55,21 +55,14 @@ bool ListenToDebugOutput()
     return true;
 }
 
-std::vector<std::string> DebugLinesOf(const Updater& updater)
-{
-    std::vector<std::string> found;
-    EnterCriticalSection(&linesLock);
-    for (const auto& line : lines)
-        if (line.first == updater.process.dwProcessId) found.push_back(line.second);
-    LeaveCriticalSection(&linesLock);
-    return found;
-}
-
 bool WroteDebugLine(const Updater& updater, const std::string& part)
 {
-    for (const std::string& line : DebugLinesOf(updater))
-        if (line.find(part) != std::string::npos) return true;
-    return false;
+    bool found = false;
+    EnterCriticalSection(&linesLock);
+    for (const auto& line : lines)
+        found = found || (line.first == updater.process.dwProcessId && line.second.find(part) != std::string::npos);
+    LeaveCriticalSection(&linesLock);
+    return found;
 }
 
 }  // namespace driver

@@ -85,9 +85,9 @@ void StartWithoutController(Updater& updater);
 void StartWithNormalController(Updater& updater);
 
 // The debugger output of the programs the driver starts (OutputDebugString), from the call on:
-// start listening before the program whose lines are wanted is launched.
+// start listening before the program whose lines are wanted is launched. (Wine also shows the
+// lines in the test's output, with WINEDEBUG's debugstr channel.)
 bool ListenToDebugOutput();
-std::vector<std::string> DebugLinesOf(const Updater& updater);
 // Whether one of the updater's debugger lines contains part.
 bool WroteDebugLine(const Updater& updater, const std::string& part);
 

@@ -357,7 +357,6 @@ void ScenarioTwoPrograms()
     Check(!FindBox(other, box), "the other copy shows no box");
     Check(Responds(other) && IsWindowEnabled(Item(other, IDC_START)) && BarPosition(other) == 0,
           "the other copy answers, with Start enabled and its bar at 0");
-    for (const std::string& line : DebugLinesOf(other)) Log("     the other copy's debugger line: %.200s", line.c_str());
     Check(WroteDebugLine(other, "another copy of the updater is writing to this controller"),
           "the other copy tells why in its debugger output");
     CloseWithEscape(first);
