@@ -61,11 +61,23 @@ bool RunTransfer(Transfer transfer, platform::WindowHandle dialog)
     return false;
 }
 
-// What a download holds of the system while it runs: the end of the session and idle sleep.
+// What a download holds of the system while its transfer runs: the end of the session and idle
+// sleep.
 void HoldSystem(platform::WindowHandle dialog, bool held)
 {
     platform::SetSessionEndBlocked(dialog, held);
     platform::KeepSystemAwake(dialog, held);
+}
+
+// Gives back what the transfer held, as soon as it has ended: the result box that follows may wait
+// for a click for hours (on the arrival road nobody may be at the keyboard), and meanwhile the
+// machine must be free to sleep and to shut down, and another copy of the program free to update
+// the controller.
+void EndTransfer(platform::WindowHandle dialog)
+{
+    downloadState.transferRunning = 0;
+    HoldSystem(dialog, false);
+    if (deviceLink) deviceLink->ReleaseClaim();
 }
 
 // The outcome box's text and icon.
@@ -104,23 +116,25 @@ void DownloadWorker(void* argument)
     const DownloadModeFacts* facts = FactsOfMode(downloadState.mode);
     const bool success = deviceLink && facts && RunTransfer(facts->transfer, dialog);
 
+    // The controls come back first: while they are disabled, the end of the session is refused.
     platform::SetChildControlsEnabled(dialog, true);
+    EndTransfer(dialog);
     ShowDownloadResult(dialog, success ? platform::DownloadOutcome::Succeeded : platform::DownloadOutcome::Failed);
     downloadState.UpdateModeFlag = 0;
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
     if (facts && facts->transfer == Transfer::Protocol1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
     platform::FocusDialogItem(dialog, IDC_START);
-    HoldSystem(dialog, false);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.
     downloadState.busy = 0;
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)
 {
+    downloadState.transferRunning = 1;
     HoldSystem(dialog, true);
     if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
-    HoldSystem(dialog, false);
+    EndTransfer(dialog);
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
     return false;

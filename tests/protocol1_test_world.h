@@ -98,7 +98,7 @@ protected:
     void OpenTransferHandle()
     {
         ASSERT_NE(deviceLink, nullptr);
-        deviceLink->transferHandle = platform::HidOpenReadWrite(device->PathOf(1));
+        deviceLink->transferHandle = platform::HidOpenReadWrite(device->PathOf(1)).handle;
         ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
     }
 

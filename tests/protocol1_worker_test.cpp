@@ -75,7 +75,8 @@ TEST_F(Protocol1WorkerTest, AnsweredIdentifyRunsProtocol1WithTheShippedImage)
     EXPECT_EQ(view.barHigh, 10000);
     const auto lines = sim::TraceLines();
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
-              (std::vector<std::string>{"bar-range 0 10000", "focus 1007", "session-end allowed", "awake released"}));
+              (std::vector<std::string>{"message Download | Download Successful!", "progress 0", "bar-range 0 10000",
+                                        "focus 1007"}));
 }
 
 TEST_F(Protocol1WorkerTest, AnyReplyContentCountsAsAnAnswer)
