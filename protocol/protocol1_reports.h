@@ -112,13 +112,21 @@ inline std::uint8_t ChecksumOf(const std::uint8_t* plain)
     return static_cast<std::uint8_t>(all - GetField(plain, kChecksumField));
 }
 
-// The report id, the header and the checksum, over the fields as they stand.
-inline void Seal(std::uint8_t* plain)
+// The report id, the header and the size of the data field.
+inline void PutHeader(std::uint8_t* plain)
 {
     PutField(plain, kReportIdField, kReportId);
     PutField(plain, kHeaderField, kHeader);
     PutField(plain, kDataFieldSizeField, kDataFieldSize);
-    PutField(plain, kChecksumField, ChecksumOf(plain));
+}
+
+inline void PutChecksum(std::uint8_t* plain) { PutField(plain, kChecksumField, ChecksumOf(plain)); }
+
+// The header, and the checksum over the fields as they stand.
+inline void Seal(std::uint8_t* plain)
+{
+    PutHeader(plain);
+    PutChecksum(plain);
 }
 
 // Replaces every byte after the report id by table[byte]: with the inverse of ScrambleTable the

@@ -105,6 +105,5 @@ inline std::uint32_t ReadBlockLength(const std::uint8_t* report) { return GetFie
 inline std::uint32_t ReadEndCount(const std::uint8_t* report) { return GetField(report, kEndCountField); }
 inline std::uint32_t ReadEndTotal(const std::uint8_t* report) { return GetField(report, kEndTotalField); }
 inline std::uint32_t ReadEndImageLength(const std::uint8_t* report) { return GetField(report, kEndImageLengthField); }
-inline std::uint8_t ReadReplyStatus(const std::uint8_t* reply) { return static_cast<std::uint8_t>(GetField(reply, kReplyStatusField)); }
 
 }  // namespace protocol3
