@@ -5,6 +5,7 @@
 
 #include "models/models.h"
 #include "protocol/protocol3_reports.h"
+#include "state/download_modes.h"
 
 namespace models {
 
@@ -32,7 +33,7 @@ bool ZeroFrom(const std::uint8_t* report, std::size_t first)
 Protocol3Device::Protocol3Device() : Protocol3Device({{0x0001, 0x0005, 0, kReportSize, 0, kReportSize}}) {}
 
 Protocol3Device::Protocol3Device(std::vector<HidCollection> collections)
-    : HidDevice(0x0461, 0x4D81, std::move(collections))
+    : HidDevice(ModeFacts(3).vendorId, ModeFacts(3).productId, std::move(collections))
 {
 }
 
