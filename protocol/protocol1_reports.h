@@ -80,11 +80,14 @@ inline void PutErase(std::uint8_t* plain, std::uint32_t blockAddress)
     PutCommand(plain, kEraseCommand, blockAddress, kEraseWholeBlock);
 }
 
+inline std::uint8_t* DataField(std::uint8_t* plain) { return plain + kDataField.offset; }
+inline const std::uint8_t* DataField(const std::uint8_t* plain) { return plain + kDataField.offset; }
+
 // The command and the first size bytes of the data field (size at most kChunkSize).
 inline void PutProgram(std::uint8_t* plain, std::uint32_t address, const std::uint8_t* data, std::uint8_t size)
 {
     PutCommand(plain, kProgramCommand, address, size);
-    std::memcpy(plain + kDataField.offset, data, size);
+    std::memcpy(DataField(plain), data, size);
 }
 
 inline void PutFinish(std::uint8_t* plain, std::uint32_t regionStart)
@@ -92,18 +95,12 @@ inline void PutFinish(std::uint8_t* plain, std::uint32_t regionStart)
     PutCommand(plain, kFinishCommand, regionStart, 0);
 }
 
-inline std::uint8_t* DataField(std::uint8_t* plain) { return plain + kDataField.offset; }
-inline const std::uint8_t* DataField(const std::uint8_t* plain) { return plain + kDataField.offset; }
-
-inline std::uint8_t ReadHeader(const std::uint8_t* plain) { return static_cast<std::uint8_t>(GetField(plain, kHeaderField)); }
-inline std::uint8_t ReadDataFieldSize(const std::uint8_t* plain)
-{
-    return static_cast<std::uint8_t>(GetField(plain, kDataFieldSizeField));
-}
-inline std::uint8_t ReadCommand(const std::uint8_t* plain) { return static_cast<std::uint8_t>(GetField(plain, kCommandField)); }
+inline std::uint8_t ReadHeader(const std::uint8_t* plain) { return GetByte(plain, kHeaderField); }
+inline std::uint8_t ReadDataFieldSize(const std::uint8_t* plain) { return GetByte(plain, kDataFieldSizeField); }
+inline std::uint8_t ReadCommand(const std::uint8_t* plain) { return GetByte(plain, kCommandField); }
 inline std::uint32_t ReadAddress(const std::uint8_t* plain) { return GetField(plain, kAddressField); }
-inline std::uint8_t ReadSize(const std::uint8_t* plain) { return static_cast<std::uint8_t>(GetField(plain, kSizeField)); }
-inline std::uint8_t ReadChecksum(const std::uint8_t* plain) { return static_cast<std::uint8_t>(GetField(plain, kChecksumField)); }
+inline std::uint8_t ReadSize(const std::uint8_t* plain) { return GetByte(plain, kSizeField); }
+inline std::uint8_t ReadChecksum(const std::uint8_t* plain) { return GetByte(plain, kChecksumField); }
 
 // What the checksum field must hold: the byte sum of every other byte of the report.
 inline std::uint8_t ChecksumOf(const std::uint8_t* plain)
@@ -147,7 +144,7 @@ struct IdentifyReply {
 // Every byte of the reply after its report id (kReplySize bytes).
 inline void PutIdentifyReply(std::uint8_t* reply, const IdentifyReply& fields)
 {
-    std::memset(reply + 1, 0, kReplySize - 1);
+    std::memset(reply + kReportIdField.End(), 0, kReplySize - kReportIdField.End());
     PutField(reply, kReplyProductLowField, fields.productLow);
     PutField(reply, kReplyVendorHighField, fields.vendorHigh);
     PutField(reply, kReplyVersionField, fields.version);

@@ -62,7 +62,7 @@ inline void PutData(std::uint8_t* report, std::uint32_t offset, const std::uint8
 }
 
 inline std::uint32_t ReadPrefix(const std::uint8_t* report) { return GetField(report, kPrefixField); }
-inline std::uint8_t ReadCommand(const std::uint8_t* report) { return static_cast<std::uint8_t>(GetField(report, kCommandField)); }
+inline std::uint8_t ReadCommand(const std::uint8_t* report) { return GetByte(report, kCommandField); }
 inline std::uint32_t ReadChecksum(const std::uint8_t* report) { return GetField(report, kChecksumField); }
 inline std::uint32_t ReadOffset(const std::uint8_t* report) { return GetField(report, kOffsetField); }
 inline const std::uint8_t* DataField(const std::uint8_t* report) { return report + kDataField.offset; }

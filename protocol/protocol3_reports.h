@@ -93,13 +93,13 @@ inline const std::uint8_t* BlockData(const std::uint8_t* report) { return report
 // The byte sum of a block report's data field, as the end report's total counts it.
 inline std::uint32_t BlockDataSum(const std::uint8_t* report) { return ByteSum(report, kBlockDataField); }
 
-inline std::uint8_t ReadCommandHigh(const std::uint8_t* report)
-{
-    return static_cast<std::uint8_t>(GetField(report, kCommandHighField));
-}
-inline std::uint8_t ReadCommand(const std::uint8_t* report) { return static_cast<std::uint8_t>(GetField(report, kCommandField)); }
+inline std::uint8_t ReadCommandHigh(const std::uint8_t* report) { return GetByte(report, kCommandHighField); }
+inline std::uint8_t ReadCommand(const std::uint8_t* report) { return GetByte(report, kCommandField); }
 inline std::uint32_t ReadBeginBlockCount(const std::uint8_t* report) { return GetField(report, kBeginBlockCountField); }
-inline std::uint32_t ReadBeginImageLength(const std::uint8_t* report) { return GetField(report, kBeginImageLengthField); }
+inline std::uint32_t ReadBeginImageLength(const std::uint8_t* report)
+{
+    return GetField(report, kBeginImageLengthField);
+}
 inline std::uint32_t ReadBlockNumber(const std::uint8_t* report) { return GetField(report, kBlockNumberField); }
 inline std::uint32_t ReadBlockLength(const std::uint8_t* report) { return GetField(report, kBlockLengthField); }
 inline std::uint32_t ReadEndCount(const std::uint8_t* report) { return GetField(report, kEndCountField); }

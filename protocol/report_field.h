@@ -49,6 +49,12 @@ inline std::uint32_t GetField(const std::uint8_t* report, ReportField field)
     return value;
 }
 
+// A field of one byte.
+inline std::uint8_t GetByte(const std::uint8_t* report, ReportField field)
+{
+    return static_cast<std::uint8_t>(GetField(report, field));
+}
+
 // The sum of the bytes of run, as an unsigned number (callers keep the bits their field holds).
 inline std::uint32_t ByteSum(const std::uint8_t* report, ReportBytes run)
 {
