@@ -10,16 +10,13 @@
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "protocol/protocol1_reports.h"
 #include "protocol/report_sizes.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
 
 namespace {
-
-constexpr std::uint8_t kIdentifyCommand = 0xB4;
-constexpr std::uint8_t kReplyReportId = 2;
-constexpr std::size_t kReplyReportSize = 46;
 
 // "无法识别的设备" and "错误", in code page 936.
 constexpr const char kUnrecognisedDeviceText[] = "\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xC9\xE8\xB1\xB8";
@@ -29,16 +26,16 @@ constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
 // reports cannot carry the exchange is as unrecognised as one that does not answer it.
 bool RunMode1(platform::WindowHandle dialog)
 {
-    std::uint8_t reply[kReplyReportSize] = {};
+    std::uint8_t reply[protocol1::kReplySize] = {};
     std::uint8_t inverse[256];
     InvertScrambleTable(ScrambleTable, inverse);
 
-    std::uint8_t report[kScrambledReportSize] = {};
-    report[3] = kIdentifyCommand;
-    bool identified = TransferHandleCarries(kScrambledReportSize, kReplyReportSize) &&
+    ScrambledReport report = {};
+    protocol1::PutIdentify(report);
+    bool identified = TransferHandleCarries(kScrambledReportSize, protocol1::kReplySize) &&
                       SendScrambledReport(report, inverse);
     if (identified) {
-        reply[0] = kReplyReportId;
+        reply[0] = protocol1::kReplyReportId;
         identified = platform::HidGetInputReport(deviceLink->transferHandle, reply, sizeof reply,
                                                  kReplyReadLimitMs);
     }
