@@ -173,8 +173,8 @@ bool Protocol1Device::OnGetInputReport(std::uint8_t* buffer, std::size_t length)
     if (noIdentifyReply_ || !replyPending_) return false;
     replyPending_ = false;
     protocol1::IdentifyReply reply{};
-    reply.productLow = 0x59;  // product, low byte
-    reply.vendorHigh = 0x25;  // vendor, high byte
+    reply.productLow = static_cast<std::uint8_t>(ModeFacts(1).productId);
+    reply.vendorHigh = static_cast<std::uint8_t>(ModeFacts(1).vendorId >> 8);
     reply.version = 0x0100;   // boot loader version 1.0
     reply.flashSize = kFlashSize;
     reply.regionStart = kRegionStart;
