@@ -433,19 +433,25 @@ void KeepError(const std::string& error)
 
 bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error)
 {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.file) {
-        error = "a capture is open already (" + state.path + ")";
-        return false;
-    }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         error = "cannot create the capture " + path + ": " + std::strerror(errno);
         return false;
     }
+    return CaptureOpenStream(file, path, link, error);
+}
+
+bool CaptureOpenStream(std::FILE* file, const std::string& name, CaptureLink link, std::string& error)
+{
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.file) {
+        error = "a capture is open already (" + state.path + ")";
+        std::fclose(file);
+        return false;
+    }
     state.file = file;
     state.link = link;
-    state.path = path;
+    state.path = name;
     state.error.clear();
     state.devices.clear();
     state.nextAddress = kFirstAddress;

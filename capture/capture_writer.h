@@ -34,6 +34,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,9 @@ struct CaptureTransfer {
 // Starts a capture file at path (replacing it). False, with the reason in error, when the
 // file cannot be created or a capture is open already.
 bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error);
+// The same on a file the caller has opened for writing (name for the messages); the capture owns
+// it from then on, also when it returns false.
+bool CaptureOpenStream(std::FILE* file, const std::string& name, CaptureLink link, std::string& error);
 bool CaptureIsOpen();
 // Writes the device's enumeration at time and returns its number (0 when no capture is open
 // or the device cannot be described: a report descriptor longer than 65535 bytes).

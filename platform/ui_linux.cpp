@@ -3,6 +3,7 @@
 // becomes the session guard (held-off signals, a logind inhibitor).
 #include "platform/ui.h"
 
+#include "platform/hid_usb_linux.h"
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
 #include "platform/text_linux.h"
@@ -25,7 +26,9 @@ void SendProgress(WindowHandle window, std::int32_t position)
 void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
 {
     if (!IsDialog(dialog)) return;
-    // The download is over: the bar's return to 0 that follows is not progress.
+    // The download is over: the interfaces it took from usbhid go back, and the bar's return to
+    // 0 that follows is not progress.
+    UsbGiveBackInterfaces();
     TerminalProgressShown(false);
     TerminalCountOutcome(outcome == DownloadOutcome::Succeeded);
 }

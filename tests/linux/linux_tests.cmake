@@ -24,6 +24,19 @@ foreach(program oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon)
   set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
 endforeach()
 
+# The program's own scenarios (tests/oskel_update/): a stand-in for systemd-logind on the test
+# machine's bus, which records the inhibitors the program takes. It needs libsystemd's sd-bus;
+# without it those scenarios say that they cannot check the inhibitor.
+find_package(PkgConfig)
+if(PkgConfig_FOUND)
+  pkg_check_modules(OSKEL_RIG_SYSTEMD IMPORTED_TARGET libsystemd)
+endif()
+if(OSKEL_RIG_SYSTEMD_FOUND)
+  add_executable(oskel-fake-logind ${CMAKE_SOURCE_DIR}/tests/oskel_update/fake_logind.cpp)
+  target_link_libraries(oskel-fake-logind PRIVATE PkgConfig::OSKEL_RIG_SYSTEMD)
+  set_target_properties(oskel-fake-logind PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
+endif()
+
 set(OSKEL_LINUX_UPDATER "${CMAKE_SOURCE_DIR}/build/linux/oskel-update" CACHE FILEPATH
     "The Linux program under test (the linux preset's build/linux/oskel-update)")
 
@@ -41,7 +54,11 @@ set_tests_properties(linux.initramfs PROPERTIES FIXTURES_SETUP oskel_linux_initr
 # rig: the rig's own checks, which need no updater. The others run the updater.
 set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 arrival-protocol2
     arrival-protocol3 no-controller normal-controller refused-report stalled-report unplug-mid-download
-    two-programs)
+    two-programs
+    # The program's own: Start past a normal-mode controller, --list and --device; the signals
+    # and the inhibitor during a download; the access advice and the package's rules without a
+    # replug.
+    normal-then-update held-signals access)
 foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs

@@ -99,6 +99,90 @@ expect_failure_in_time() {
     below "$(cat "$1.ms" 2>/dev/null)" "$failure_limit_ms"
 }
 
+# ---- The program's own scenarios (tests/oskel_update/) ----
+
+# expect_normal_left_alone PROGRAM CONTROLLER: the controller in its normal mode was found and
+# named without access to its node (the rules do not give it), no advice about access, nothing sent.
+expect_normal_left_alone() {
+  check "$(basename "$2"): the rules leave a controller in its normal mode root's" \
+    equals "$(value "$2/node.txt" owner)/$(grep -c uaccess "$2/node.txt")" 0/0
+  check "$(basename "$1") names the controller in its normal mode" \
+    grep -q "the controller 045e:028e is in its normal mode and is left alone" "$1.stderr"
+  check "$(basename "$1") gives no access advice for it" has_no "$1.stderr" "udev"
+  check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
+}
+
+# The inhibitor that the stand-in for logind recorded: the keys and the lid switch with sleep and
+# shutdown, blocked from before the first report until after the last.
+expect_inhibitor() {
+  local record=$1/logind/inhibitors.txt timing=$2/timing.txt taken released
+  check "the stand-in for logind ran on a system bus" test ! -e "$1/logind/missing"
+  check "the program took one inhibitor: $(head -n 1 "$record" 2>/dev/null)" grep -qx \
+    "taken-us=[0-9]* what=sleep:shutdown:handle-lid-switch:handle-power-key:handle-suspend-key:handle-hibernate-key who=oskel-update mode=block" \
+    "$record"
+  taken=$(sed -n 's/^taken-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
+  released=$(sed -n 's/^released-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
+  check "it was taken before the first report reached the controller" \
+    below "$taken" "$(sed -n 's/.*first-report-us=\([0-9]*\).*/\1/p' "$timing")"
+  check "it was let go after the last report reached the controller" \
+    below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$timing")" "$released"
+}
+
+expect_own_scenario() {
+  local what=$1 out=$2 signal
+  case $what in
+  normal-then-update)
+    check "--list exits with 0" equals "$(cat "$out/list.exit" 2>/dev/null)" 0
+    check "--list names the normal-mode controller, which needs no access" grep -qE \
+      "^/dev/$(value "$out/normal/node.txt" node) +045e:028e  normal mode +may not open: not needed" "$out/list.stdout"
+    check "--list names mode 2, which the user may open" grep -qE \
+      "^/dev/$(value "$out/mode2/node.txt" node) +2563:1818  update mode 2 +may open$" "$out/list.stdout"
+    check "--list names mode 3, which the user may open" grep -qE \
+      "^/dev/$(value "$out/mode3/node.txt" node) +0461:4d81  update mode 3 +may open$" "$out/list.stdout"
+    check "--list lists three controllers" equals "$(wc -l <"$out/list.stdout")" 3
+    expect_outcome "$out/program" 0 "Download Successful!"
+    expect_normal_left_alone "$out/program" "$out/normal"
+    expect_download "$out/mode2" 2
+    expect_capture "$out" 2
+    expect_outcome "$out/chosen" 0 "Download Successful!"
+    expect_download "$out/mode3" 3
+    check "the controller chosen with --device was written once (3381 reports)" equals "$(field "$out/mode3" reports)" 3381
+    check "mode 2 was written once (550 reports)" equals "$(field "$out/mode2" reports)" 550
+    ;;
+  held-signals)
+    expect_outcome "$out/program" 0 "Download Successful!"
+    expect_download "$out/controller" 3
+    for signal in SIGQUIT SIGTSTP SIGINT; do
+      check "$signal was held off during the download" grep -q "^oskel-update: $signal held off until the download has ended" \
+        "$out/program.stderr"
+    done
+    check "SIGHUP, which the caller ignored, stayed ignored" has_no "$out/program.stderr" SIGHUP
+    check "nothing else was held off or told" equals "$(grep -vc 'held off until the download has ended' "$out/program.stderr")" 0
+    check "the program stopped for SIGTSTP once the download had ended" \
+      grep -qx "stdout: Download Successful!" "$out/stopped.txt"
+    check "it was stopped ($(head -n 1 "$out/stopped.txt"))" grep -q '^State:.*T' "$out/stopped.txt"
+    expect_inhibitor "$out" "$out/controller"
+    ;;
+  access)
+    check "controller: a node the rules did not reach is untagged and root's" \
+      equals "$(value "$out/controller/node-before.txt" owner)/$(grep -c uaccess "$out/controller/node-before.txt")" 0/0
+    check "without the rules: exit 1" equals "$(cat "$out/no-rules.exit" 2>/dev/null)" 1
+    check "without the rules: the advice says they are not installed" \
+      grep -q "the udev rules (70-oskel-update.rules) are not installed: install" "$out/no-rules.stderr"
+    check "rules installed, not applied: --list says so" \
+      grep -qE "2563:1818  update mode 2 +may not open /dev/[a-z0-9]*: the udev rules are installed but not applied" \
+      "$out/not-applied.stdout"
+    check "the package's postinst exits with 0" equals "$(cat "$out/postinst.exit" 2>/dev/null)" 0
+    expect_node "$out/controller" "controller after the postinst, not plugged in again"
+    check "another user than the seat's: exit 1" equals "$(cat "$out/guest.exit" 2>/dev/null)" 1
+    check "another user than the seat's: the advice says so" \
+      grep -q "this user is not the user of the active session at the seat" "$out/guest.stderr"
+    expect_outcome "$out/program" 0 "Download Successful!"
+    expect_download "$out/controller" 2
+    ;;
+  esac
+}
+
 expect_scenario() {
   local what=$1 out=$2 mode
   case $what in
@@ -111,10 +195,11 @@ expect_scenario() {
     done
     check "loop3: protocol 3's replies read as 64 bytes, without a 0 byte in front" \
       grep -q ' read=64$' "$out/loop3.stdout"
-    expect_node "$out/normal" normal
-    check "stranger: the project's rule leaves a controller it does not name untagged" \
-      has_no "$out/stranger/node.txt" uaccess
-    check "stranger: its node stays root's" equals "$(value "$out/stranger/node.txt" owner)" 0
+    for name in normal stranger; do
+      check "$name: the project's rules leave a controller the program does not write untagged" \
+        has_no "$out/$name/node.txt" uaccess
+      check "$name: its node stays root's" equals "$(value "$out/$name/node.txt" owner)" 0
+    done
     check "stranger: the user cannot open it" grep -q 'cannot open .*Permission denied' "$out/open-stranger.stderr"
     check "udev announced the arrival of each controller's node" \
       equals "$(grep -c 'add .*/hidraw/hidraw[0-9]* (hidraw)' "$out/monitor.txt")" 5
@@ -133,10 +218,9 @@ expect_scenario() {
     check "program shows \"Device error!\" and nothing else" equals "$(cat "$out/program.stdout")" "Device error!"
     ;;
   normal-controller)
-    expect_node "$out/controller" controller
-    check "program exits with 1" equals "$(cat "$out/program.exit" 2>/dev/null)" 1
+    check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows no download box" has_no "$out/program.stdout" "Download"
-    check "nothing was sent to the controller" equals "$(field "$out/controller" reports)/$(field "$out/controller" replies)" 0/0
+    expect_normal_left_alone "$out/program" "$out/controller"
     ;;
   refused-report)
     expect_failure_in_time "$out/program"
@@ -161,12 +245,14 @@ expect_scenario() {
     local winner loser
     if [[ $(cat "$out/first.exit" 2>/dev/null) == 0 ]]; then winner=first loser=second; else winner=second loser=first; fi
     expect_outcome "$out/$winner" 0 "Download Successful!"
-    check "$loser exits with 1" equals "$(cat "$out/$loser.exit" 2>/dev/null)" 1
+    check "$loser goes on waiting after the winner has ended" test -s "$out/still-waiting.txt"
+    check "$loser, ended by SIGTERM, exits with 143" equals "$(cat "$out/$loser.exit" 2>/dev/null)" 143
     check "$loser starts no download" has_no "$out/$loser.stdout" "Download"
-    check "$loser tells why on standard error" grep -q '^oskel-update: ' "$out/$loser.stderr"
+    check "$loser tells that another program writes the controller" grep -q 'being written by another program' "$out/$loser.stderr"
     check "the controller saw one download (3381 reports)" equals "$(field "$out/controller" reports)" 3381
     expect_download "$out/controller" 3
     ;;
+  normal-then-update | held-signals | access) expect_own_scenario "$what" "$out" ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac

@@ -70,6 +70,19 @@ if [[ $updater != - ]]; then
   copy_with_libraries "$updater" /rig/bin/oskel-update
 fi
 for mode in 1 2 3; do cp "${images[mode - 1]}" "$root/rig/images/mode$mode.bin"; done
+
+# The program's own scenarios (tests/oskel_update/): a second user "guest" (uid 1001), who is not
+# the user at the seat; GNU env, to start the program with signals set as its caller sets them;
+# the package's postinst; a system bus (dbus-daemon) with the stand-in for logind when it was
+# built.
+printf 'guest:x:1001:1001:guest:/tmp:/bin/sh\n' >>"$root/etc/passwd"
+printf 'guest:x:1001:\n' >>"$root/etc/group"
+copy_with_libraries "$(command -v env)" /rig/bin/env
+install -m 755 "$source_dir/res/linux/postinst" "$root/rig/postinst"
+if [[ -x $rig_bin/oskel-fake-logind ]] && command -v dbus-daemon >/dev/null; then
+  copy_with_libraries "$(command -v dbus-daemon)" /bin/dbus-daemon
+  copy_with_libraries "$rig_bin/oskel-fake-logind" /rig/bin/oskel-fake-logind
+fi
 cp "$here/init.sh" "$root/init"
 cp "$here/scenarios.sh" "$root/rig/scenarios.sh"
 chmod 755 "$root/init"

@@ -96,7 +96,7 @@ as_user() {
   (
     start=$(now_ms)
     # "--": busybox su would take the program's options for its own.
-    timeout -s KILL $program_limit_s su -s /bin/sh -c 'exec "$0" "$@"' -- rig "$@" \
+    timeout -s KILL $program_limit_s su -s /bin/sh -c 'exec "$0" "$@"' -- "${as_user_name:-rig}" "$@" \
       >"$out/$name.stdout" 2>"$out/$name.stderr" </dev/null
     echo $? >"$out/$name.exit"
     echo $(($(now_ms) - start)) >"$out/$name.ms"
@@ -191,6 +191,12 @@ scenario_two_programs() {
   as_user second "$bin/oskel-update" --wait --once
   wait_waiting 2
   plug_checked controller 0461:4d81
+  # The one that wrote the controller ends; the other goes on waiting for another controller,
+  # until it is told to end.
+  wait_for_file "$out/first.exit" "$out/second.exit"
+  usleep 500000
+  pidof oskel-update >"$out/still-waiting.txt"
+  kill -TERM $(pidof oskel-update) 2>/dev/null
   finish first
   finish second
   unplug controller
@@ -223,6 +229,129 @@ scenario_measure() {
       unplug "updater-mode$mode-$run"
     done
   done
+}
+
+# ---- The program's own scenarios (tests/oskel_update/): the faults of issue 22 ----
+
+# wait_for_file FILE...: until one of the files exists, at most program_limit_s.
+wait_for_file() {
+  local tries=0 file
+  while [ $tries -lt $((program_limit_s * 10)) ]; do
+    for file in "$@"; do [ -e "$file" ] && return 0; done
+    usleep 100000
+    tries=$((tries + 1))
+  done
+  return 1
+}
+
+# wait_for_line FILE PATTERN [GIVE_UP_FILE]: until a line of FILE matches, at most
+# program_limit_s, or until GIVE_UP_FILE exists.
+wait_for_line() {
+  local tries=0
+  while ! grep -q "$2" "$1" 2>/dev/null; do
+    [ $tries -lt $((program_limit_s * 10)) ] || return 1
+    [ -n "${3:-}" ] && [ -e "$3" ] && return 1
+    usleep 100000
+    tries=$((tries + 1))
+  done
+}
+
+node_name() { sed -n 's/^node=//p' "$out/$1/node.txt"; }
+
+# A system bus (dbus-daemon) with the stand-in for systemd-logind, which records the inhibitors
+# it is asked for in /run/out/logind/inhibitors.txt.
+start_logind() {
+  mkdir -p /run/dbus "$out/logind"
+  [ -x /bin/dbus-daemon ] && [ -x "$bin/oskel-fake-logind" ] || { echo "no bus" >"$out/logind/missing"; return 1; }
+  echo 0123456789abcdef0123456789abcdef >/etc/machine-id
+  cat >/run/dbus/system.conf <<'EOF'
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=/run/dbus/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+EOF
+  dbus-daemon --config-file=/run/dbus/system.conf --fork --nopidfile 2>"$out/logind/dbus.stderr" || return 1
+  "$bin/oskel-fake-logind" "$out/logind/inhibitors.txt" >"$out/logind/stdout" 2>"$out/logind/stderr" &
+  echo $! >/run/logind.pid
+  wait_for_line "$out/logind/stdout" '^ready'
+}
+
+# Start goes past a controller in its normal mode (plugged in first, so listed first) to the
+# update modes; --list names all three; --device chooses mode 3's node.
+scenario_normal_then_update() {
+  local name
+  plug_checked normal 045e:028e
+  plug_checked mode2 2563:1818
+  plug_checked mode3 0461:4d81
+  as_user list "$bin/oskel-update" --list
+  finish list
+  as_user program "$bin/oskel-update" --capture /tmp/capture.pcapng
+  finish program
+  keep_capture
+  as_user chosen "$bin/oskel-update" "--device=/dev/$(node_name mode3)"
+  finish chosen
+  for name in normal mode2 mode3; do unplug $name; done
+}
+
+# A download (mode 3, some 2 s here) during which SIGQUIT, SIGTSTP and SIGINT arrive, and a
+# SIGHUP that the caller ignored (nohup); the stand-in for logind records the inhibitor.
+scenario_held_signals() {
+  local pid signal tries=0
+  start_logind
+  plug_checked controller 0461:4d81
+  as_user program "$bin/env" --default-signal=INT,QUIT,TSTP,TERM --ignore-signal=HUP "$bin/oskel-update"
+  wait_for_line "$out/program.stdout" '^progress [1-9]' "$out/program.exit"
+  pid=$(pidof oskel-update)
+  for signal in QUIT TSTP INT HUP; do
+    kill -$signal "$pid"
+    usleep 50000
+  done
+  # Stopped once the download has ended, as SIGTSTP asked.
+  while [ $tries -lt $((program_limit_s * 10)) ] && [ -d "/proc/$pid" ] && ! grep -q '^State:.*T' "/proc/$pid/status"; do
+    usleep 100000
+    tries=$((tries + 1))
+  done
+  { grep '^State:' "/proc/$pid/status"; echo "stdout: $(grep -v '^progress' "$out/program.stdout")"; } >"$out/stopped.txt" 2>&1
+  kill -CONT "$pid"
+  finish program
+  unplug controller
+  kill "$(cat /run/logind.pid)" 2>/dev/null
+}
+
+# The access advice and the package's rules: a controller plugged in while the rules are not
+# installed; the rules installed by the package's postinst, without a replug; a user who is not
+# the one at the seat; then the download.
+scenario_access() {
+  # udevd has started and read its rules before they go, and has read them again after.
+  udevadm control --ping -t 10
+  mv /lib/udev/rules.d/70-oskel-update.rules /run/70-oskel-update.rules
+  udevadm control --reload
+  udevadm control --ping -t 10
+  plug_checked controller 2563:1818
+  cp "$out/controller/node.txt" "$out/controller/node-before.txt"
+  as_user no-rules "$bin/oskel-update"
+  finish no-rules
+  cp /run/70-oskel-update.rules /lib/udev/rules.d/
+  as_user not-applied "$bin/oskel-update" --list
+  finish not-applied
+  /rig/postinst configure >"$out/postinst.out" 2>&1
+  echo $? >"$out/postinst.exit"
+  udevadm settle -t 10
+  check_node controller "$(node_name controller)"
+  as_user_name=guest
+  as_user guest "$bin/oskel-update"
+  finish guest
+  as_user_name=
+  as_user program "$bin/oskel-update"
+  finish program
+  unplug controller
 }
 
 send_results() {
