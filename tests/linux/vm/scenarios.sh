@@ -70,20 +70,27 @@ check_node() {
   } >"$out/$name/node.txt"
 }
 
+# await_line FILE WORD WHAT: waits up to 5 s for a line that starts with WORD in FILE (a rig
+# program saying it is ready); a fatal error about WHAT when none comes.
+await_line() {
+  local tries=0
+  while ! grep -q "^$2" "$1" 2>/dev/null; do
+    [ $tries -lt 250 ] || { echo "@@rig fatal $3"; return 1; }
+    usleep 20000
+    tries=$((tries + 1))
+  done
+}
+
 # plug NAME VID:PID [fault and model options]: a controller on $bus, its record in /run/out/NAME.
 plug() {
-  local name=$1 ids=$2 tries=0 program=oskel-usbip-rig
+  local name=$1 ids=$2 program=oskel-usbip-rig
   shift 2
   [ "$bus" = uhid ] && program=oskel-uhid-rig
   mkdir -p "$out/$name"
   echo "$bus" >"$out/$name/bus.txt"
   "$bin/$program" "$ids" --record "$out/$name" "$@" >"$out/$name/rig.stdout" 2>"$out/$name/rig.stderr" &
   echo $! >"/run/$name.pid"
-  while ! grep -q '^plugged' "$out/$name/rig.stdout" 2>/dev/null; do
-    [ $tries -lt 250 ] || { echo "@@rig fatal $name was not plugged in"; return 1; }
-    usleep 20000
-    tries=$((tries + 1))
-  done
+  await_line "$out/$name/rig.stdout" plugged "$name was not plugged in"
 }
 
 # plug_checked NAME VID:PID [options]: plug, then wait for the node and check it.
@@ -157,17 +164,12 @@ vhci_bus() {
 # that its enumeration is in it); usbmon_stop ends it (usbmon.stdout: its counts, usbmon.exit: 0
 # when it lost nothing).
 usbmon_start() {
-  local tries=0
   usbmon_folder=${1:-$out}
   mkdir -p "$usbmon_folder"
   "$bin/oskel-usbmon-record" "$(vhci_bus)" "$usbmon_folder/usbmon.pcapng" >"$usbmon_folder/usbmon.stdout" \
     2>"$usbmon_folder/usbmon.stderr" &
   echo $! >/run/usbmon.pid
-  while ! grep -q '^recording' "$usbmon_folder/usbmon.stdout" 2>/dev/null; do
-    [ $tries -lt 250 ] || { echo "@@rig fatal usbmon is not recording"; return 1; }
-    usleep 20000
-    tries=$((tries + 1))
-  done
+  await_line "$usbmon_folder/usbmon.stdout" recording "usbmon is not recording"
 }
 usbmon_stop() {
   kill -TERM "$(cat /run/usbmon.pid)"
