@@ -125,6 +125,8 @@ void UsbipSession::Serve(const std::function<void()>& unplug)
         queue_.pop_front();
         if (live_.count(submission.seqnum) == 0 || unplugged) continue;
         if (submission.endpoint == capture::kInterruptInEndpoint) {
+            // Reads unlinked while they waited (usbhid's, each time its node is closed) go.
+            std::erase_if(waitingReads_, [this](const Submission& read) { return live_.count(read.seqnum) == 0; });
             waitingReads_.push_back(std::move(submission));
             AnswerWaitingReads(lock);
             continue;

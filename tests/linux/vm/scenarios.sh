@@ -280,8 +280,8 @@ scenario_two_programs() {
 
 # Each mode's download by the bare loop and by the updater, one after the other, each
 # measure_runs times (measure.sh): loopM-R and updaterM-R, their controllers loop-modeM-R and
-# updater-modeM-R. Mode 1's bare loop sends its requests on endpoint 0 through usbfs; mode 1's
-# updater runs on $protocol1_bus.
+# updater-modeM-R, all on USB. Mode 1's bare loop sends its requests on endpoint 0 through usbfs;
+# mode 1's updater runs only once its scenarios run on USB (protocol1_bus).
 measure_runs=3
 scenario_measure() {
   local mode ids run control
@@ -295,11 +295,10 @@ scenario_measure() {
       unplug "loop-mode$mode-$run"
       [ -x "$bin/oskel-update" ] || continue
       if [ $mode = 1 ]; then
+        [ "$protocol1_bus" = usb ] || continue
         as_user "updater$mode-$run" "$bin/oskel-update" --wait --once
         wait_waiting
-        bus=$protocol1_bus
         plug_checked "updater-mode$mode-$run" "$ids"
-        bus=usb
       else
         plug_checked "updater-mode$mode-$run" "$ids"
         as_user "updater$mode-$run" "$bin/oskel-update"
