@@ -1,6 +1,7 @@
 # What each scenario must have left (test rig only; sourced by run_scenario.sh, which sets
-# image1..image3). A download ends with the flash equal to the image and no protocol error; a
-# failed one within the updater's time limits.
+# image1..image3, sim and compare). A download ends with the flash equal to the image and no
+# protocol error, and the program's capture and usbmon's record of it conform and agree; a
+# failed one ends within the updater's time limits.
 
 passed=0
 failed=0
@@ -58,12 +59,31 @@ expect_capture() {
   check "program: the flash its capture wrote equals the image" grep -q "^flash: equal to the image" "$report"
 }
 
-# The kernel and udev took the controller: hid-core holds its descriptor, hid-generic drives it,
-# the project's rule tagged its node "uaccess", and so the user got it.
+# expect_kernel_capture OUT MODE: usbmon's record of the bus lost no event, is that mode's
+# protocol report by report, wrote the image, and holds the same report transfers as the
+# program's own capture (a controller on uhid has no bus to record).
+expect_kernel_capture() {
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
+  local report=$1/usbmon-check.txt comparison=$1/usbmon-compare.txt
+  check "usbmon: the record lost no event ($(cat "$1/usbmon.stdout" 2>/dev/null | tail -1))" equals "$(cat "$1/usbmon.exit" 2>/dev/null)" 0
+  "$sim" --check-capture "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
+    >"$report" 2>&1 || true
+  check "usbmon: the kernel's record conforms to protocol $2 ($(grep -m 1 -o '^conforms: [^:]*' "$report"))" grep -q "^conforms: " "$report"
+  check "usbmon: the flash it wrote equals the image" grep -q "^flash: equal to the image" "$report"
+  [[ -f $1/capture.pcapng ]] || return 0
+  "$compare" "$1/capture.pcapng" "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" >"$comparison" 2>&1 || true
+  check "usbmon: the program's capture holds the same transfers ($(tail -1 "$comparison"))" grep -q "^same " "$comparison"
+}
+
+# The kernel and udev took the controller: hid-core holds its descriptor, hid-generic drives it
+# over usbhid (on USB) or uhid (no USB device beneath it), the project's rule tagged its node
+# "uaccess", and so the user got it.
 expect_node() {
-  local node=$1/node.txt
+  local node=$1/node.txt transport=none
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] && transport=usbhid
   check "$2: hid-core took the report descriptor of the model's collections" equals "$(value "$node" descriptor)" same
   check "$2: hid-generic drives it" equals "$(value "$node" driver)" hid-generic
+  check "$2: its transport is $transport" equals "$(value "$node" transport)" "$transport"
   check "$2: the project's rule tagged its node uaccess" grep -q ':uaccess:' <<<"$(value "$node" tags)"
   check "$2: the test-only access rule gave the node to the user" equals "$(value "$node" owner)" 1000
 }
@@ -89,7 +109,9 @@ expect_outcome() {
   check "$(basename "$1") prints nothing else but progress lines" equals "$others" ""
 }
 
+# Where a uhid controller served: uhid's queue never ran full, so it dropped no output report.
 expect_no_dropped_reports() {
+  cat "$1"/bus.txt "$1"/*/bus.txt 2>/dev/null | grep -qx uhid || return 0
   check "uhid dropped no output report (its queue never ran full)" has_no "$1/dmesg.txt" "Output queue is full"
 }
 
@@ -187,7 +209,18 @@ expect_scenario() {
   local what=$1 out=$2 mode
   case $what in
   rig)
-    for mode in 1 2 3; do
+    expect_node "$out/mode1" mode1
+    check "loop1: the bare loop's requests on endpoint 0 went through ($(cat "$out/loop1.stdout" 2>/dev/null))" \
+      equals "$(cat "$out/loop1.exit" 2>/dev/null)" 0
+    expect_download "$out/mode1" 1
+    expect_kernel_capture "$out/mode1" 1
+    check "loop1-interrupt: mode 1's first report on the interrupt OUT endpoint stalled" \
+      grep -q 'step 0, HIDIOCSOUTPUT: Broken pipe' "$out/loop1-interrupt.stderr"
+    check "mode1-interrupt: its controller took it as a protocol error, and nothing else" \
+      equals "$(field "$out/mode1-interrupt" reports)/$(field "$out/mode1-interrupt" accepted)/$(field "$out/mode1-interrupt" protocol-errors)" 1/0/1
+    check "mode1-interrupt: the error names the pipe" grep -q '^error output report written to the interrupt pipe' \
+      "$out/mode1-interrupt/status.txt"
+    for mode in 2 3; do
       expect_node "$out/mode$mode" "mode$mode"
       check "loop$mode: the bare loop's download went through ($(cat "$out/loop$mode.stdout" 2>/dev/null))" \
         equals "$(cat "$out/loop$mode.exit" 2>/dev/null)" 0
@@ -201,20 +234,22 @@ expect_scenario() {
       check "$name: its node stays root's" equals "$(value "$out/$name/node.txt" owner)" 0
     done
     check "stranger: the user cannot open it" grep -q 'cannot open .*Permission denied' "$out/open-stranger.stderr"
+    # Six controllers, and mode 1's node once more when usbfs gave its interface back to usbhid.
     check "udev announced the arrival of each controller's node" \
-      equals "$(grep -c 'add .*/hidraw/hidraw[0-9]* (hidraw)' "$out/monitor.txt")" 5
+      equals "$(grep -c 'add .*/hidraw/hidraw[0-9]* (hidraw)' "$out/monitor.txt")" 7
     ;;
-  start-protocol2 | arrival-protocol2) mode=2 ;;&
+  start-protocol2 | arrival-protocol2 | uhid-start-protocol2) mode=2 ;;&
   start-protocol3 | arrival-protocol3) mode=3 ;;&
   arrival-protocol1) mode=1 ;;&
-  start-* | arrival-*)
+  start-* | arrival-* | uhid-start-*)
     expect_node "$out/controller" controller
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_download "$out/controller" $mode
     expect_capture "$out" $mode
+    expect_kernel_capture "$out" $mode
     ;;
   no-controller)
-    check "program exits with 1" equals "$(cat "$out/program.exit" 2>/dev/null)" 1
+    check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows \"Device error!\" and nothing else" equals "$(cat "$out/program.stdout")" "Device error!"
     ;;
   normal-controller)
@@ -224,10 +259,10 @@ expect_scenario() {
     ;;
   refused-report)
     expect_failure_in_time "$out/program"
-    check "the controller took 99 reports, refused the 100th, then took the end report" \
-      equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 101/100
+    check "the controller took 99 reports and refused the 100th, the last it saw" \
+      equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 100/99
     check "no protocol error" equals "$(field "$out/controller" protocol-errors)" 0
-    check "the flash holds the 98 blocks before the refused one" same_bytes "$out/controller/flash.bin" "$image3" 0 $((98 * 58))
+    check "the flash holds the 98 data reports before the refused one" same_bytes "$out/controller/flash.bin" "$image2" 0 $((98 * 56))
     ;;
   stalled-report)
     expect_failure_in_time "$out/program"
