@@ -6,7 +6,7 @@
 // controller that reads output reports from endpoint 0 only never sees. So for a USB controller
 // the backend sends these requests itself: it takes the interface from its driver (usbhid, whose
 // hidraw node goes away meanwhile), claims it, and gives it back to the driver when the download
-// has ended (HidGiveBackInterfaces), after a failure, a stall or an unplug too. The report-id
+// has ended (UsbGiveBackInterfaces), after a failure, a stall or an unplug too. The report-id
 // byte travels as usbhid sends it: not at all for id 0, in byte 0 of the data otherwise.
 #pragma once
 

@@ -26,9 +26,7 @@ void SendProgress(WindowHandle window, std::int32_t position)
 void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
 {
     if (!IsDialog(dialog)) return;
-    // The download is over: the interfaces it took from usbhid go back, and the bar's return to
-    // 0 that follows is not progress.
-    UsbGiveBackInterfaces();
+    // The download is over: the bar's return to 0 that follows is not progress.
     TerminalProgressShown(false);
     TerminalCountOutcome(outcome == DownloadOutcome::Succeeded);
 }
@@ -57,6 +55,10 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
         TerminalProgressShown(true);
     } else {
         TerminalProgressShown(false);
+        // The interfaces the download took from usbhid go back before anything else may start:
+        // the outcome has been shown already, as usbhid's probe of a controller that answers
+        // nothing takes its own time limits.
+        UsbGiveBackInterfaces();
         SessionGuardRelease();
     }
 }

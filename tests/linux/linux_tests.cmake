@@ -71,8 +71,8 @@ set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 
     unplug-mid-download two-programs
     # The program's own: Start past a normal-mode controller, --list and --device; the signals
     # and the inhibitor during a download; the access advice and the package's rules without a
-    # replug.
-    normal-then-update held-signals access)
+    # replug; usbhid's interface given back after mode 1's failures, unplug and a signal.
+    normal-then-update held-signals access protocol1-give-back)
 foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs

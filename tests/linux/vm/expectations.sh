@@ -150,9 +150,53 @@ expect_inhibitor() {
     below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$timing")" "$released"
 }
 
+# expect_usb_node_access CONTROLLER MODE: on USB, the rules give mode 1's USB device node to the
+# user (its class requests go through it) and leave the others' root's.
+expect_usb_node_access() {
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
+  local node=$1/node.txt
+  if [[ $2 == 1 ]]; then
+    check "$(basename "$1"): the project's rule gave mode 1's USB device node to the user" \
+      equals "$(value "$node" usb_owner)/$(value "$node" usb_tags | grep -c ':uaccess:')" 1000/1
+  else
+    check "$(basename "$1"): the rules leave mode $2's USB device node root's" \
+      equals "$(value "$node" usb_owner)/$(value "$node" usb_tags | grep -c ':uaccess:')" 0/0
+  fi
+}
+
+# expect_given_back CONTROLLER: once the program let the controller go, usbhid drives its
+# interface again and its node is the user's.
+expect_given_back() {
+  check "$(basename "$1"): usbhid has the interface again" equals "$(value "$1/node.txt" transport)" usbhid
+  check "$(basename "$1"): its node, made anew, is the user's" equals "$(value "$1/node.txt" owner)" 1000
+}
+
 expect_own_scenario() {
   local what=$1 out=$2 signal
   case $what in
+  protocol1-give-back)
+    expect_failure_in_time "$out/refused"
+    check "refused: the controller refused report 100, the last it saw" \
+      equals "$(field "$out/controller-refused" reports)/$(field "$out/controller-refused" accepted)" 100/99
+    expect_given_back "$out/controller-refused"
+    check "unidentified exits with 1" equals "$(cat "$out/unidentified.exit" 2>/dev/null)" 1
+    check "unidentified: the controller is not recognised, the download failed" \
+      equals "$(grep -v '^progress' "$out/unidentified.stdout" | tr '\n' '/')" "无法识别的设备/Download Failture!/"
+    check "unidentified: the controller took the identify command only" \
+      equals "$(field "$out/controller-unidentified" reports)/$(field "$out/controller-unidentified" complete)" 1/0
+    expect_given_back "$out/controller-unidentified"
+    expect_outcome "$out/signal" 0 "Download Successful!"
+    check "signal: SIGTERM was held off during the download" grep -q "^oskel-update: SIGTERM held off" "$out/signal.stderr"
+    expect_download "$out/controller-signal" 1
+    expect_given_back "$out/controller-signal"
+    check "unplugged: the program ended with 1 (one download failed, one succeeded)" \
+      equals "$(cat "$out/unplugged.exit" 2>/dev/null)" 1
+    check "unplugged: it showed the failure, then the success" \
+      equals "$(grep -v '^progress' "$out/unplugged.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
+    check "unplugged: the controller took 100 reports" equals "$(field "$out/controller-unplugged" accepted)" 100
+    expect_download "$out/controller-after-unplug" 1
+    expect_given_back "$out/controller-after-unplug"
+    ;;
   normal-then-update)
     check "--list exits with 0" equals "$(cat "$out/list.exit" 2>/dev/null)" 0
     check "--list names the normal-mode controller, which needs no access" grep -qE \
@@ -243,6 +287,7 @@ expect_scenario() {
   arrival-protocol1) mode=1 ;;&
   start-* | arrival-* | uhid-start-*)
     expect_node "$out/controller" controller
+    expect_usb_node_access "$out/controller" $mode
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_download "$out/controller" $mode
     expect_capture "$out" $mode
@@ -287,7 +332,7 @@ expect_scenario() {
     check "the controller saw one download (3381 reports)" equals "$(field "$out/controller" reports)" 3381
     expect_download "$out/controller" 3
     ;;
-  normal-then-update | held-signals | access) expect_own_scenario "$what" "$out" ;;
+  normal-then-update | held-signals | access | protocol1-give-back) expect_own_scenario "$what" "$out" ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac

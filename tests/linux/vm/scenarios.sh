@@ -67,6 +67,7 @@ check_node() {
     echo "transport=$(basename "$(readlink "$sys/../driver" 2>/dev/null || echo none)")"
     echo "tags=$(udevadm info -q property -n "/dev/$node" | sed -n 's/^TAGS=//p')"
     echo "owner=$(stat -c %u "/dev/$node")"
+    usb_node_facts "$sys/../.."
   } >"$out/$name/node.txt"
 }
 
@@ -241,6 +242,8 @@ arrival_scenario() {
   wait_waiting
   plug_checked controller "$1"
   finish program
+  # The node as the program left it: mode 1's comes back when usbhid has its interface again.
+  check_node controller "$(node_of "$1")"
   unplug controller
   record_stop
 }
@@ -316,6 +319,62 @@ scenario_measure() {
 }
 
 # ---- The program's own scenarios (tests/oskel_update/): the faults of issue 22 ----
+
+# usb_node_facts USB_DEVICE_SYSFS: the USB device node beneath a hidraw node, its tags and owner
+# (nothing on uhid).
+usb_node_facts() {
+  local name
+  name=$(sed -n 's/^DEVNAME=//p' "$1/uevent" 2>/dev/null)
+  [ -n "$name" ] && [ -f "$1/idVendor" ] || return 0
+  echo "usb_node=/dev/$name"
+  echo "usb_tags=$(udevadm info -q property -n "/dev/$name" | sed -n 's/^TAGS=//p')"
+  echo "usb_owner=$(stat -c %u "/dev/$name")"
+}
+
+# Mode 1 through usbfs: usbhid has the interface again after a refused report (a stall), a failed
+# identification (its reply refused), a signal, and an unplug (after which the same program
+# downloads to the next controller). The success is arrival-protocol1's.
+give_back_run() {
+  local name=$1
+  shift
+  as_user "$name" "$bin/oskel-update" --wait "$@"
+  wait_waiting
+}
+# give_back_check NAME: the node of the controller NAME once the program has let it go. (A
+# controller's name must not be a program's: both keep their process id in /run/NAME.pid.)
+give_back_check() {
+  local node
+  if node=$(node_of 2563:0059); then check_node "$1" "$node"; else echo "node=none" >"$out/$1/node.txt"; fi
+}
+scenario_protocol1_give_back() {
+  give_back_run refused --once
+  plug controller-refused 2563:0059 --refuse-report 100
+  finish refused
+  give_back_check controller-refused
+  unplug controller-refused
+  give_back_run unidentified --once
+  plug controller-unidentified 2563:0059 --fail-reply 1
+  finish unidentified
+  give_back_check controller-unidentified
+  unplug controller-unidentified
+  give_back_run signal --once
+  plug controller-signal 2563:0059 --latency 2
+  wait_for_line "$out/signal.stdout" '^progress [1-9]' "$out/signal.exit"
+  kill -TERM "$(pidof oskel-update)"
+  finish signal
+  give_back_check controller-signal
+  unplug controller-signal
+  give_back_run unplugged
+  plug controller-unplugged 2563:0059 --remove-after 100
+  wait_for_line "$out/unplugged.stdout" '^Download Failture!' "$out/unplugged.exit"
+  unplug controller-unplugged
+  plug controller-after-unplug 2563:0059
+  wait_for_line "$out/unplugged.stdout" '^Download Successful!' "$out/unplugged.exit"
+  give_back_check controller-after-unplug
+  kill -TERM "$(pidof oskel-update)"
+  finish unplugged
+  unplug controller-after-unplug
+}
 
 # wait_for_file FILE...: until one of the files exists, at most program_limit_s.
 wait_for_file() {
