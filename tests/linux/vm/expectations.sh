@@ -203,16 +203,16 @@ expect_own_scenario() {
       "^/dev/$(value "$out/normal/node.txt" node) +045e:028e  normal mode +may not open: not needed" "$out/list.stdout"
     check "--list names mode 2, which the user may open" grep -qE \
       "^/dev/$(value "$out/mode2/node.txt" node) +2563:1818  update mode 2 +may open$" "$out/list.stdout"
-    check "--list names mode 3, which the user may open" grep -qE \
-      "^/dev/$(value "$out/mode3/node.txt" node) +0461:4d81  update mode 3 +may open$" "$out/list.stdout"
-    check "--list lists three controllers" equals "$(wc -l <"$out/list.stdout")" 3
+    check "--list lists two controllers" equals "$(wc -l <"$out/list.stdout")" 2
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_normal_left_alone "$out/program" "$out/normal"
     expect_download "$out/mode2" 2
     expect_capture "$out" 2
-    expect_outcome "$out/chosen" 0 "Download Successful!"
-    expect_download "$out/mode3" 3
-    check "the controller chosen with --device was written once (3381 reports)" equals "$(field "$out/mode3" reports)" 3381
+    check "--list --device=NODE lists that controller only" equals "$(cut -d' ' -f1 "$out/list-chosen.stdout")" \
+      "/dev/$(value "$out/mode2/node.txt" node)"
+    check "--device=045e:028e: Start finds no update mode (exit 3)" equals "$(cat "$out/chosen.exit" 2>/dev/null)" 3
+    check "--device=045e:028e: it names the controller chosen" \
+      grep -q "the controller 045e:028e is in its normal mode" "$out/chosen.stderr"
     check "mode 2 was written once (550 reports)" equals "$(field "$out/mode2" reports)" 550
     ;;
   held-signals)

@@ -427,20 +427,22 @@ EOF
 }
 
 # Start goes past a controller in its normal mode (plugged in first, so listed first) to the
-# update modes; --list names all three; --device chooses mode 3's node.
+# update modes; --list names both, and with --device the one chosen; --device by ids chooses the
+# normal-mode controller alone, so that Start finds no update mode.
 scenario_normal_then_update() {
   local name
   plug_checked normal 045e:028e
   plug_checked mode2 2563:1818
-  plug_checked mode3 0461:4d81
   as_user list "$bin/oskel-update" --list
   finish list
   as_user program "$bin/oskel-update" --capture /tmp/capture.pcapng
   finish program
   keep_capture
-  as_user chosen "$bin/oskel-update" "--device=/dev/$(node_name mode3)"
+  as_user list-chosen "$bin/oskel-update" --list "--device=/dev/$(node_name mode2)"
+  finish list-chosen
+  as_user chosen "$bin/oskel-update" --device=045e:028e
   finish chosen
-  for name in normal mode2 mode3; do unplug $name; done
+  for name in normal mode2; do unplug $name; done
 }
 
 # A download (mode 3, some 2 s here) during which SIGQUIT, SIGTSTP and SIGINT arrive, and a
