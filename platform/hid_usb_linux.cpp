@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "capture/capture_format.h"
 #include "platform/hid_linux.h"
 #include "platform/hid_node_linux.h"
 #include "platform/system.h"
@@ -20,14 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The HID class requests (bRequest) and the report types of their wValue's high byte.
-constexpr std::uint8_t kHidGetReport = 0x01;
-constexpr std::uint8_t kHidSetReport = 0x09;
-constexpr std::uint8_t kInputReportType = 1;
-constexpr std::uint8_t kOutputReportType = 2;
-// bmRequestType: class requests to and from an interface.
-constexpr std::uint8_t kClassToInterface = 0x21;
-constexpr std::uint8_t kClassFromInterface = 0xA1;
+// The HID class requests' codes are the capture format's (capture/capture_format.h).
 constexpr std::size_t kMaxControlData = 0xFFFF;  // wLength is 16 bits
 
 // One USB interface of one plugged-in device (the address changes when it is plugged in again).
@@ -256,12 +250,14 @@ CallOutcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint
     // As usbhid sends them: a report id of 0 is not on the wire; any other is the data's byte 0.
     const std::uint8_t id = report[0];
     const std::size_t skip = id == 0 ? 1 : 0;
-    const std::uint16_t value = static_cast<std::uint16_t>((set ? kOutputReportType : kInputReportType) << 8 | id);
+    const std::uint16_t value =
+        static_cast<std::uint16_t>((set ? capture::kReportOutput : capture::kReportInput) << 8 | id);
     const std::size_t wireLength = std::min(length - skip, kMaxControlData);
     const std::uint64_t start = CallClockMs();
-    const int result = libusb_control_transfer(claim->handle, set ? kClassToInterface : kClassFromInterface,
-                                               set ? kHidSetReport : kHidGetReport, value, claim->key.interfaceNumber,
-                                               report + skip, static_cast<std::uint16_t>(wireLength), timeLimitMs);
+    const int result = libusb_control_transfer(
+        claim->handle, set ? capture::kClassInterfaceOut : capture::kClassInterfaceIn,
+        set ? capture::kHidSetReport : capture::kHidGetReport, value, claim->key.interfaceNumber, report + skip,
+        static_cast<std::uint16_t>(wireLength), timeLimitMs);
     outcome = CallOutcome::Done;
     if (result < 0) {
         error = UsbError(name.c_str(), result);
