@@ -20,6 +20,10 @@ void DialogStart(platform::WindowHandle dialog);
 // Returns the dialog procedure's result (TRUE 1 or FALSE 0).
 int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);
 
+// A HID interface has arrived (its device path), told by a front end that learns of arrivals
+// other than through WM_DEVICECHANGE: handed to the watcher, and acted on as for WM_DEVICECHANGE.
+void DialogInterfaceArrived(platform::WindowHandle dialog, const std::string& interfacePath);
+
 // Whether the dialog may close, or the user's session end, now: not while a download is under way.
 bool DialogMayClose();
 

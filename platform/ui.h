@@ -15,6 +15,14 @@ inline constexpr unsigned kMbIconInformation = 0x40;
 // The private message that moves the dialog's progress bar (lParam: the position).
 inline constexpr unsigned kWmUpdateProgress = 0x8065;
 
+// How a download ended.
+enum class DownloadOutcome { Succeeded, Failed };
+
+// A download has ended with this outcome, which its outcome box is about to show. A front end
+// that acts on outcomes (the terminal program's exit status, the simulator) takes it here, as a
+// value; the dialog shows it only as the box.
+void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome);
+
 // Sends (never posts) the progress message to a window and waits until it was handled.
 void SendProgress(WindowHandle window, std::int32_t position);
 

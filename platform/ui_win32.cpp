@@ -33,6 +33,9 @@ std::vector<wchar_t> FromCp936(const char* text)
 
 }  // namespace
 
+// The dialog shows an outcome as its box only.
+void DownloadEnded(WindowHandle, DownloadOutcome) {}
+
 void SendProgress(WindowHandle window, std::int32_t position)
 {
     SendMessageA(ToWindow(window), kWmUpdateProgress, 0, static_cast<LPARAM>(position));

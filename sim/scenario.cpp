@@ -111,7 +111,7 @@ Outcome RunDownload(Road road, int mode, const std::shared_ptr<models::HidDevice
         if (box.caption == "Download") seen->enabledAtResult = Dialog().controlsEnabled;
     });
 
-    const std::size_t boxesBefore = Dialog().boxes.size();
+    const DialogView before = Dialog();
     const auto start = std::chrono::steady_clock::now();
     LaunchDownload(road, mode, device);
     Outcome outcome;
@@ -119,7 +119,9 @@ Outcome RunDownload(Road road, int mode, const std::shared_ptr<models::HidDevice
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const DialogView view = Dialog();
-    outcome.boxes.assign(view.boxes.begin() + static_cast<std::ptrdiff_t>(boxesBefore), view.boxes.end());
+    outcome.boxes.assign(view.boxes.begin() + static_cast<std::ptrdiff_t>(before.boxes.size()), view.boxes.end());
+    outcome.outcomes.assign(view.outcomes.begin() + static_cast<std::ptrdiff_t>(before.outcomes.size()),
+                            view.outcomes.end());
     outcome.controlsDisabledDuringTransfer = seen->disabledAtProgress;
     outcome.controlsEnabledAtResult = seen->enabledAtResult;
     outcome.controlsEnabled = view.controlsEnabled;
