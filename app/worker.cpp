@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/dialog_ids.h"
+#include "state/download_modes.h"
 #include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
@@ -50,6 +51,16 @@ bool RunMode1(platform::WindowHandle dialog)
                                 platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0;
 }
 
+bool RunTransfer(Transfer transfer, platform::WindowHandle dialog)
+{
+    switch (transfer) {
+    case Transfer::Protocol1: return RunMode1(dialog);
+    case Transfer::Protocol2: return DownloadProtocol2(dialog);
+    case Transfer::Protocol3: return DownloadProtocol3(dialog);
+    }
+    return false;
+}
+
 // What a download holds of the system while it runs: the end of the session and idle sleep.
 void HoldSystem(platform::WindowHandle dialog, bool held)
 {
@@ -90,23 +101,15 @@ void DownloadWorker(void* argument)
     const auto dialog = static_cast<platform::WindowHandle>(argument);
     platform::SetChildControlsEnabled(dialog, false);
 
-    bool success = false;
-    const std::int32_t mode = downloadState.mode;
-    if (deviceLink) {
-        switch (mode) {
-        case 1: success = RunMode1(dialog); break;
-        case 2: success = DownloadProtocol2(dialog); break;
-        case 3: success = DownloadProtocol3(dialog); break;
-        default: break;
-        }
-    }
+    const DownloadModeFacts* facts = FactsOfMode(downloadState.mode);
+    const bool success = deviceLink && facts && RunTransfer(facts->transfer, dialog);
 
     platform::SetChildControlsEnabled(dialog, true);
     ShowDownloadResult(dialog, success ? platform::DownloadOutcome::Succeeded : platform::DownloadOutcome::Failed);
     downloadState.UpdateModeFlag = 0;
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
-    if (mode == 1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
+    if (facts && facts->transfer == Transfer::Protocol1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
     platform::FocusDialogItem(dialog, IDC_START);
     HoldSystem(dialog, false);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.

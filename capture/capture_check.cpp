@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "capture/capture_format.h"
-
+#include "codec/hex_text.h"
 #include "models/models.h"
 #include "models/protocol1_device.h"
 #include "models/protocol2_device.h"
 #include "models/report_descriptor.h"
-#include "codec/hex_text.h"
+#include "state/download_modes.h"
 
 namespace capture {
 namespace {
@@ -25,9 +25,7 @@ enum class HostOutput { Write, SetOutput };
 constexpr std::size_t kWholeImage = 0;  // the flash holds the image and nothing else
 
 struct CheckedProtocol {
-    int number;
-    std::uint16_t vendorId;
-    std::uint16_t productId;
+    const DownloadModeFacts& mode;
     HostOutput output;
     // The bytes of the image that a download writes: [flashStart, flashEnd).
     std::size_t flashStart;
@@ -36,12 +34,11 @@ struct CheckedProtocol {
 
 constexpr CheckedProtocol kProtocols[] = {
     // From the application region's start to the image's last byte, which is never sent.
-    {1, 0x2563, 0x0059, HostOutput::SetOutput, models::Protocol1Device::kRegionStart, models::Protocol1Device::kFlashSize - 1},
+    {ModeFacts(1), HostOutput::SetOutput, models::Protocol1Device::kRegionStart, models::Protocol1Device::kFlashSize - 1},
     // The stream ends with the chunk at its last offset.
-    {2, 0x2563, 0x1818, HostOutput::Write, 0, models::Protocol2Device::kLastOffset + models::Protocol2Device::kChunkLength},
-    {3, 0x0461, 0x4D81, HostOutput::Write, 0, kWholeImage},
+    {ModeFacts(2), HostOutput::Write, 0, models::Protocol2Device::kLastOffset + models::Protocol2Device::kChunkLength},
+    {ModeFacts(3), HostOutput::Write, 0, kWholeImage},
 };
-
 
 constexpr std::size_t kMaxNotes = 10;  // reports the device did not take, listed one by one
 
@@ -254,7 +251,7 @@ struct Check {
     void Refused(const std::string& label, const Transfer& t, const std::string& why,
                  const std::vector<std::uint8_t>& bytes)
     {
-        Note(label + " refused by the protocol " + std::to_string(protocol.number) + " model (" +
+        Note(label + " refused by the protocol " + std::to_string(protocol.mode.mode) + " model (" +
              Where(contents, *t.first) + "): " + why);
         Note("  its bytes: " + codec::Hex(bytes.data(), bytes.size()));
         stopped = true;
@@ -339,7 +336,7 @@ struct Check {
     void CompareFlash(const std::vector<std::uint8_t>& image)
     {
         const std::vector<std::uint8_t> flash = model->Flash();
-        const std::string protocolName = "protocol " + std::to_string(protocol.number);
+        const std::string protocolName = "protocol " + std::to_string(protocol.mode.mode);
         if (protocol.flashEnd == kWholeImage && flash.size() != image.size()) {
             Note("flash: the capture wrote an image of " + std::to_string(flash.size()) + " bytes, the image has " +
                  std::to_string(image.size()));
@@ -373,7 +370,7 @@ struct Check {
 const CheckedProtocol* ProtocolOf(std::uint16_t vendorId, std::uint16_t productId)
 {
     for (const CheckedProtocol& protocol : kProtocols) {
-        if (protocol.vendorId == vendorId && protocol.productId == productId) return &protocol;
+        if (protocol.mode.vendorId == vendorId && protocol.mode.productId == productId) return &protocol;
     }
     return nullptr;
 }
@@ -415,7 +412,7 @@ bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::
             described[address] = {vendor, product};
             const bool target = vendor == vendorId && product == productId;
             if (target) {
-                check.Note("device " + Ids(vendorId, productId) + " (protocol " + std::to_string(protocol->number) +
+                check.Note("device " + Ids(vendorId, productId) + " (protocol " + std::to_string(protocol->mode.mode) +
                            "): bus " + std::to_string(t.bus) + ", address " + std::to_string(t.address) + " (" +
                            Where(contents, *t.first) + ")");
                 found = true;
@@ -452,7 +449,7 @@ bool CheckCapture(const CaptureContents& contents, std::uint16_t vendorId, std::
     const bool complete = model->DownloadComplete();
     verdict.conforms = complete;
     check.Note(std::string(complete ? "conforms" : "conforms so far") + ": the protocol " +
-               std::to_string(protocol->number) + " model took every report that the device took: " + counts);
+               std::to_string(protocol->mode.mode) + " model took every report that the device took: " + counts);
     check.Note(complete ? "the download is complete" : "the download is not complete");
     if (image) check.CompareFlash(*image);
     return true;

@@ -32,6 +32,8 @@ struct DeviceLink {
 
 private:
     bool RunFinder(const FinderRule& rule);
+    template <std::int32_t Mode>
+    bool FindUpdateModeDevice();
     void QueryDeviceCaps();
 };
 

@@ -4,6 +4,7 @@
 
 #include "protocol/scramble_table.h"
 #include "models/models.h"
+#include "state/download_modes.h"
 
 namespace models {
 
@@ -36,7 +37,7 @@ std::string HexAddress(std::uint32_t value)
 }  // namespace
 
 Protocol1Device::Protocol1Device()
-    : HidDevice(0x2563, 0x0059,
+    : HidDevice(ModeFacts(1).vendorId, ModeFacts(1).productId,
                 {
                     // usage page, usage, input id, length, output id, length
                     {0x0001, 0x0006, 1, 9, 1, 2},                            // keyboard: keys, LEDs

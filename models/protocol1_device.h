@@ -1,4 +1,4 @@
-// The device side of protocol 1: a 0x2563:0x0059 controller in its update mode.
+// The device side of protocol 1: a controller in update mode 1.
 //
 // It behaves as its boot loader does: every output report is recovered through ScrambleTable,
 // its header and checksum are checked, and the commands act on a 32 KiB flash. The boot loader

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "models/models.h"
+#include "state/download_modes.h"
 
 namespace models {
 
@@ -27,7 +28,7 @@ std::string Format(const char* format, unsigned a, unsigned b = 0)
 }  // namespace
 
 Protocol2Device::Protocol2Device()
-    : HidDevice(0x2563, 0x1818,
+    : HidDevice(ModeFacts(2).vendorId, ModeFacts(2).productId,
                 {
                     // usage page, usage, input id, length, output id, length
                     {0xFF00, 0x0002, 2, 33, 2, 33},  // the controller's own

@@ -1,4 +1,4 @@
-// The device side of protocol 2: a controller in update mode 0x2563:0x1818 that takes a start
+// The device side of protocol 2: a controller in update mode 2 that takes a start
 // report and a stream of 56-byte data reports and programs them into its flash.
 #pragma once
 

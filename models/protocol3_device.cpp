@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "models/models.h"
+#include "state/download_modes.h"
 
 namespace models {
 
@@ -39,7 +40,7 @@ bool ZeroFrom(const std::uint8_t* report, std::size_t first)
 Protocol3Device::Protocol3Device() : Protocol3Device({{0x0001, 0x0005, 0, kReportLength, 0, kReportLength}}) {}
 
 Protocol3Device::Protocol3Device(std::vector<HidCollection> collections)
-    : HidDevice(0x0461, 0x4D81, std::move(collections))
+    : HidDevice(ModeFacts(3).vendorId, ModeFacts(3).productId, std::move(collections))
 {
 }
 

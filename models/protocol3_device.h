@@ -1,4 +1,4 @@
-// The device side of protocol 3: a controller in update mode 0x0461:0x4D81 that takes a begin
+// The device side of protocol 3: a controller in update mode 3 that takes a begin
 // report, numbered 58-byte blocks and an end report, and answers each with a 65-byte reply.
 #pragma once
 

@@ -1,5 +1,5 @@
-// Protocol 2: a one-way stream of 64-byte output reports (report id 3) to the device
-// 0x2563:0x1818. A start report, repeated until the device takes it, then 549 data reports of
+// Protocol 2: a one-way stream of 64-byte output reports (report id 3) to the device of update
+// mode 2. A start report, repeated until the device takes it, then 549 data reports of
 // 56 image bytes, each with its 16-bit byte sum and its image offset, high byte first. Nothing
 // is read back: whether a write was accepted is the only signal the device gives.
 

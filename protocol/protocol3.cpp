@@ -1,4 +1,4 @@
-// Protocol 3: the image goes to the device 0x0461:0x4D81 in numbered 58-byte blocks between a
+// Protocol 3: the image goes to the device of update mode 3 in numbered 58-byte blocks between a
 // begin report and an end report. Every report is a 65-byte output report (report id 0, then
 // the device's 64 bytes), fields low byte first, and every report is acknowledged by a 65-byte
 // reply whose content is not examined. The end report carries the byte sum of the block data

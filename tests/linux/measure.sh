@@ -3,14 +3,17 @@
 # kernel stack, and both against the full-speed floor, in the test machine of tests/linux/ (test
 # rig only):
 #
-#   tests/linux/measure.sh [HOST_BUILD]     (HOST_BUILD: build/host, with its rig programs built)
+#   tests/linux/measure.sh [HOST_BUILD [UPDATER]]
+#
+# HOST_BUILD: build/host, with its rig programs built; UPDATER: the program under test, by
+# default the one the host build's tests run (OSKEL_LINUX_UPDATER).
 #
 # One boot runs, for each mode, the bare loop (oskel-hidraw-loop; mode 1's requests on endpoint 0
 # through usbfs) and then the updater (oskel-update: the Start road for modes 2 and 3, --wait
 # --once for mode 1, whose updater runs only once its scenarios run on USB), each against a
 # freshly plugged USB controller (oskel-usbip-rig, at the bus's pace). The time of a download is
 # the controller's own: from the first output report that reached it to the last (timing.txt of
-# its record); the process's whole run is given beside it; each figure is the median of three
+# its record); the process's whole run is given beside it; each figure is the median of five
 # runs. The floor is 1 ms per transfer (reports and replies). Prints a Markdown table for
 # docs/performance.md. Without the program under test (build/linux/oskel-update) it measures the
 # bare loop alone, the rig's own cost.
@@ -18,7 +21,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/host}
 work=$build/linux-rig-measure
-updater=$(sed -n 's/^OSKEL_LINUX_UPDATER:FILEPATH=//p' "$build/CMakeCache.txt")
+updater=${2:-$(sed -n 's/^OSKEL_LINUX_UPDATER:FILEPATH=//p' "$build/CMakeCache.txt")}
 run=(bash tests/linux/vm/run_scenario.sh --rig-bin "$build/linux-rig" --updater "$updater" --work "$work"
   --image1 res/firmware/mode1.bin --image2 res/firmware/mode2.bin --image3 res/firmware/mode3.bin)
 "${run[@]}" initramfs

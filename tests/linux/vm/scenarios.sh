@@ -291,7 +291,7 @@ scenario_two_programs() {
 # measure_runs times (measure.sh): loopM-R and updaterM-R, their controllers loop-modeM-R and
 # updater-modeM-R, all on USB. Mode 1's bare loop sends its requests on endpoint 0 through usbfs;
 # mode 1's updater runs only once its scenarios run on USB (protocol1_bus).
-measure_runs=3
+measure_runs=5
 scenario_measure() {
   local mode ids run control
   for run in $(seq $measure_runs); do
