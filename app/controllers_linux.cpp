@@ -3,30 +3,14 @@
 #include <cstdio>
 
 #include "device/device_link.h"
-
-namespace {
-
-// The update modes' devices (the finders of device/device_link.cpp accept the same ids).
-struct UpdateModeDevice {
-    int mode;
-    std::uint16_t vendorId;
-    std::uint16_t productId;
-    bool needsUsbDeviceNode;
-};
-constexpr UpdateModeDevice kUpdateModeDevices[] = {
-    {1, 0x2563, 0x0059, true},
-    {2, 0x2563, 0x1818, false},
-    {3, 0x0461, 0x4D81, false},
-};
-
-}  // namespace
+#include "state/download_modes.h"
 
 ControllerKind KindOfController(std::uint16_t vendorId, std::uint16_t productId)
 {
-    for (const UpdateModeDevice& device : kUpdateModeDevices) {
-        if (device.vendorId == vendorId && device.productId == productId) {
-            return {ControllerState::UpdateMode, device.mode, device.needsUsbDeviceNode};
-        }
+    if (const DownloadModeFacts* facts = ModeOfDevice(vendorId, productId)) {
+        // Protocol 1 sends its reports as set-output and get-input requests, which go on a USB
+        // controller's control endpoint through its usbfs node.
+        return {ControllerState::UpdateMode, facts->mode, facts->transfer == Transfer::Protocol1};
     }
     const DeviceLink defaults;
     if ((vendorId == defaults.expectedVendorId && productId == defaults.expectedProductId) ||
@@ -50,5 +34,15 @@ std::string IdsText(std::uint16_t vendorId, std::uint16_t productId)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%04x:%04x", vendorId, productId);
+    return text;
+}
+
+std::string UpdateModesText()
+{
+    std::string text;
+    for (const DownloadModeFacts& facts : kDownloadModes) {
+        if (!text.empty()) text += "    ";
+        text += "mode " + std::to_string(facts.mode) + ": " + IdsText(facts.vendorId, facts.productId);
+    }
     return text;
 }

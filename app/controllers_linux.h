@@ -1,7 +1,8 @@
-// What the terminal program knows of a controller by its ids: which update mode it is in, or
-// whether it is a supported controller in its normal mode. The finders and the watcher decide
-// what is downloaded; this is for what the program tells the user (--list, the notices) and for
-// the access it needs.
+// What the terminal program knows of a controller by its ids (the table of modes,
+// state/download_modes.h, and the supported controllers of device/device_link.h): which update
+// mode it is in, or whether it is a supported controller in its normal mode. The finders and the
+// watcher decide what is downloaded; this is for what the program tells the user (--list, the
+// notices) and for the access it needs.
 #pragma once
 
 #include <cstdint>
@@ -28,3 +29,6 @@ std::string ControllerStateText(const ControllerKind& kind);
 
 // "2563:1818"
 std::string IdsText(std::uint16_t vendorId, std::uint16_t productId);
+
+// "mode 1: 2563:0059    mode 2: 2563:1818    mode 3: 0461:4d81", from the table of modes.
+std::string UpdateModesText();

@@ -23,7 +23,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     if (options.help) {
-        std::fputs(UpdateUsage(), stdout);
+        std::fputs(UpdateUsage().c_str(), stdout);
         return kExitSucceeded;
     }
     if (options.version) {

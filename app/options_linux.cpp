@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/controllers_linux.h"
+
 namespace {
 
 enum LongOnly { kOnce = 256, kList, kDevice, kCapture };
@@ -98,17 +100,17 @@ bool ParseUpdateOptions(int argc, char** argv, UpdateOptions& options, std::stri
     return true;
 }
 
-const char* UpdateUsage()
+std::string UpdateUsage()
 {
-    return "usage: oskel-update [-v] [--device=VID:PID|NODE] [--capture=FILE]\n"
+    return std::string("usage: oskel-update [-v] [--device=VID:PID|NODE] [--capture=FILE]\n"
            "       oskel-update -w [--once] [-v] [--device=VID:PID|NODE] [--capture=FILE]\n"
            "       oskel-update --list [--device=VID:PID|NODE]\n"
            "       oskel-update -h | -V\n"
            "\n"
            "Updates the firmware of a USB game controller that sits in one of its update modes,\n"
-           "with the image the program carries for that mode:\n"
-           "  mode 1: 2563:0059    mode 2: 2563:1818    mode 3: 0461:4d81\n"
-           "\n"
+           "with the image the program carries for that mode:\n  ") +
+           UpdateModesText() +
+           "\n\n"
            "  (no option)      looks once for a controller in update mode 2 or 3 and updates it.\n"
            "                   A supported controller in its normal mode is named and left alone,\n"
            "                   and the search goes on to the update modes. The Windows program\n"
@@ -117,7 +119,7 @@ const char* UpdateUsage()
            "                   does not run on Linux.\n"
            "  -w, --wait       updates each controller that is in an update mode: first those\n"
            "                   that are plugged in already, then each one that udev announces,\n"
-           "                   until interrupted. Mode 1 (2563:0059) is reached this way only.\n"
+           "                   until interrupted. Mode 1 is reached this way only.\n"
            "      --once       with --wait: ends when the first download has ended.\n"
            "      --list       lists the controllers this program knows that are plugged in: node,\n"
            "                   ids, mode, and whether this user may open it (if not, why).\n"

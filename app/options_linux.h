@@ -21,4 +21,4 @@ struct UpdateOptions {
 // False for bad usage, with the reason in error.
 bool ParseUpdateOptions(int argc, char** argv, UpdateOptions& options, std::string& error);
 
-const char* UpdateUsage();
+std::string UpdateUsage();
