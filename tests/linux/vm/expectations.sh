@@ -217,7 +217,7 @@ expect_own_scenario() {
     ;;
   held-signals)
     expect_outcome "$out/program" 0 "Download Successful!"
-    expect_download "$out/controller" 3
+    expect_download "$out/controller" 2
     for signal in SIGQUIT SIGTSTP SIGINT; do
       check "$signal was held off during the download" grep -q "^oskel-update: $signal held off until the download has ended" \
         "$out/program.stderr"

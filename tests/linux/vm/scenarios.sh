@@ -445,12 +445,13 @@ scenario_normal_then_update() {
   for name in normal mode2; do unplug $name; done
 }
 
-# A download (mode 3, some 2 s here) during which SIGQUIT, SIGTSTP and SIGINT arrive, and a
-# SIGHUP that the caller ignored (nohup); the stand-in for logind records the inhibitor.
+# A download (mode 2, 4 ms per report: some 2.5 s) during which SIGQUIT, SIGTSTP and SIGINT
+# arrive, and a SIGHUP that the caller ignored (nohup); the stand-in for logind records the
+# inhibitor.
 scenario_held_signals() {
   local pid signal tries=0
   start_logind
-  plug_checked controller 0461:4d81
+  plug_checked controller 2563:1818 --latency 4
   as_user program "$bin/env" --default-signal=INT,QUIT,TSTP,TERM --ignore-signal=HUP "$bin/oskel-update"
   wait_for_line "$out/program.stdout" '^progress [1-9]' "$out/program.exit"
   pid=$(pidof oskel-update)
