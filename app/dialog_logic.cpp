@@ -106,7 +106,12 @@ void DialogStart(platform::WindowHandle dialog)
         UsbTopologyWalk();
         return;
     }
+    DialogStartUpdateModeDownload(dialog);
+}
 
+void DialogStartUpdateModeDownload(platform::WindowHandle dialog)
+{
+    if (!deviceLink || downloadState.busy || downloadState.closing) return;
     if (deviceLink->FindProtocol2Device() && StartFoundDownload(dialog, 2)) return;
     if (deviceLink->FindProtocol3Device()) StartFoundDownload(dialog, 3);
 }

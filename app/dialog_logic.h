@@ -16,6 +16,11 @@ void DialogDestroyLink();
 // "Start": looks for a controller and starts a download when it is in update mode 2 or 3.
 void DialogStart(platform::WindowHandle dialog);
 
+// Start's second half, which DialogStart runs once it found a controller in an update mode: the
+// finders of update modes 2 and 3, and the download of the first controller they accept. A front
+// end that goes on after a controller in its normal mode (the terminal program) calls it itself.
+void DialogStartUpdateModeDownload(platform::WindowHandle dialog);
+
 // WM_DEVICECHANGE: filters the event and hands arrivals to the watcher.
 // Returns the dialog procedure's result (TRUE 1 or FALSE 0).
 int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);

@@ -4,10 +4,13 @@
 #include <string>
 
 #include "app/dialog_logic.h"
+#include "app/list_linux.h"
 #include "app/options_linux.h"
 #include "app/roads_linux.h"
 #include "oskel_version.h"
-#include "capture/capture_writer.h"
+#include "platform/hid_capture_linux.h"
+#include "platform/hid_linux.h"
+#include "platform/hid_usb_linux.h"
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
 
@@ -17,30 +20,36 @@ int main(int argc, char** argv)
     std::string error;
     if (!ParseUpdateOptions(argc, argv, options, error)) {
         std::fprintf(stderr, "oskel-update: %s\nTry 'oskel-update --help' for more information.\n", error.c_str());
-        return 2;
+        return kExitUsage;
     }
     if (options.help) {
-        std::fputs(UpdateUsage(), stdout);
-        return 0;
+        std::fputs(UpdateUsage().c_str(), stdout);
+        return kExitSucceeded;
     }
     if (options.version) {
         std::printf("oskel-update %s\n", OSKEL_VERSION_TEXT);
-        return 0;
+        return kExitSucceeded;
     }
 
     platform::TerminalSetVerbose(options.verbose);
+    if (options.deviceChosen) platform::HidChooseDevice(options.device);
+    if (options.list) return RunList();
+    if (!options.capturePath.empty() && !platform::CaptureRequest(options.capturePath, error)) {
+        platform::TerminalNotice("--capture: " + error);
+        return kExitUsage;
+    }
     // Before any thread starts, so that every thread leaves these signals to the main loop.
     if (!platform::SessionSignalsHold()) {
         platform::TerminalNotice("interrupting signals cannot be held off during a download");
     }
-    if (!options.capturePath.empty() && !capture::CaptureOpen(options.capturePath, capture::CaptureLink::Usbmon, error)) {
-        platform::TerminalNotice("cannot write the capture " + options.capturePath + ": " + error);
-        return 1;
-    }
     DialogCreateLink();
     const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
     DialogDestroyLink();
-    if (capture::CaptureIsOpen() && !capture::CaptureClose(error)) {
+    // Nothing runs any more: what is still claimed goes back to its driver.
+    platform::UsbGiveBackInterfaces();
+    if (!options.capturePath.empty() && !platform::CaptureFileMade()) {
+        platform::TerminalNotice("no capture written: no controller was opened");
+    } else if (!platform::CaptureFinish(error)) {
         platform::TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
     }
     return status;

@@ -2,28 +2,32 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <deque>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/access_advice_linux.h"
+#include "app/controllers_linux.h"
 #include "app/dialog_logic.h"
-#include "state/download_state.h"
 #include "device/device_link.h"
 #include "platform/hid.h"
 #include "platform/hid_linux.h"
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
+#include "state/download_state.h"
 
 namespace {
 
 // How often the program looks whether a running download has ended.
 constexpr int kDownloadPollMs = 50;
 
-bool stopRequested = false;
+int endingSignal = 0;       // the first signal that asked the program to end
+bool stopAsked = false;     // SIGTSTP came during a download: stop once it has ended
+bool updateModeFound = false;  // a controller in an update mode was found, whether opened or not
 
 bool DownloadRunning() { return downloadState.busy != 0; }
 
@@ -33,20 +37,34 @@ const char* SignalName(int number)
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
     case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGTSTP: return "SIGTSTP";
     default: return "a signal";
     }
 }
 
-// Takes the signals that arrived. During a download each one is held off, with the reason;
-// either way the program ends as soon as no download runs.
+// Stops the program as SIGTSTP would have (it was held), until SIGCONT.
+void StopNow()
+{
+    stopAsked = false;
+    kill(getpid(), SIGSTOP);
+}
+
+// Takes the signals that arrived. During a download each one is held off, with the reason: the
+// ending ones end the program, and SIGTSTP stops it, once the download has ended.
 void TakeSignals()
 {
     while (const int number = platform::SessionTakeSignal()) {
-        stopRequested = true;
         if (DownloadRunning()) {
             platform::TerminalNotice(std::string(SignalName(number)) + " held off until the download has ended: " +
                                      platform::kSessionGuardReason);
         }
+        if (number == SIGTSTP) {
+            stopAsked = true;
+        } else if (endingSignal == 0) {
+            endingSignal = number;
+        }
+        if (stopAsked && !DownloadRunning()) StopNow();
     }
 }
 
@@ -58,45 +76,34 @@ void WaitForDownload()
         poll(&signals, signals.fd >= 0 ? 1 : 0, kDownloadPollMs);
         TakeSignals();
     }
+    if (stopAsked) StopNow();
 }
 
-std::string Ids(std::uint16_t vendorId, std::uint16_t productId)
+// Tells why read-write opens failed, once per node and reason: for a controller in an update
+// mode the real cause and what to do; a controller in its normal mode needs no access.
+void ReportOpenFailures()
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04x:%04x", vendorId, productId);
-    return text;
-}
-
-// Tells why read-write opens failed, once per node and reason. True when another program holds
-// one of the nodes.
-bool ReportOpenFailures()
-{
-    bool heldElsewhere = false;
     std::set<std::pair<std::string, platform::HidOpenProblem>> told;
     for (const platform::HidOpenFailure& failure : platform::HidTakeOpenFailures()) {
+        const ControllerKind kind = KindOfController(failure.vendorId, failure.productId);
+        if (kind.state != ControllerState::UpdateMode) continue;
+        updateModeFound = true;
         if (!told.emplace(failure.node, failure.problem).second) continue;
+        const std::string controller = IdsText(failure.vendorId, failure.productId) + " (" + ControllerStateText(kind) + ")";
         switch (failure.problem) {
         case platform::HidOpenProblem::HeldByAnotherProgram:
-            heldElsewhere = true;
-            platform::TerminalNotice(failure.node + " is being written by another program: no download started");
+            platform::TerminalNotice(failure.node + " of " + controller +
+                                     " is being written by another program: no download started on it");
             break;
         case platform::HidOpenProblem::NoAccess:
-            platform::TerminalNotice("cannot open " + failure.node + " for reading and writing: " + failure.reason);
-            platform::TerminalNotice("install the udev rules (70-oskel-update.rules into /etc/udev/rules.d/), "
-                                     "then unplug the controller and plug it in again; or run oskel-update with sudo");
+            platform::TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
+            platform::TerminalNotice(AccessAdvice(platform::HidAccessOf(failure.node), failure.node));
             break;
         case platform::HidOpenProblem::Other:
-            platform::TerminalNotice("cannot open " + failure.node + " for reading and writing: " + failure.reason);
+            platform::TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
             break;
         }
     }
-    return heldElsewhere;
-}
-
-int ExitStatus()
-{
-    const platform::DownloadOutcomes outcomes = platform::TerminalOutcomes();
-    return outcomes.succeeded > 0 && outcomes.failed == 0 ? 0 : 1;
 }
 
 int Downloads()
@@ -105,16 +112,26 @@ int Downloads()
     return outcomes.succeeded + outcomes.failed;
 }
 
-// A supported controller in its normal mode: Start found it (and would walk the USB topology on
-// Windows) and left it alone.
-void NameNormalModeController()
+// The exit status once the road has ended; without a download, failing as given.
+int ExitStatus(int withoutDownload)
 {
-    if (!deviceLink || !deviceLink->found || downloadState.UpdateModeFlag != 0) return;
+    const platform::DownloadOutcomes outcomes = platform::TerminalOutcomes();
+    if (outcomes.succeeded + outcomes.failed > 0) return outcomes.failed == 0 ? kExitSucceeded : kExitFailed;
+    if (endingSignal != 0) return kExitSignalBase + endingSignal;
+    return withoutDownload;
+}
+
+// The supported controller in its normal mode that Start found (and would walk the USB topology
+// for on Windows), named; false when Start found none.
+bool NameNormalModeController()
+{
+    if (!deviceLink || !deviceLink->found || downloadState.UpdateModeFlag != 0) return false;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
-    if (!platform::HidGetAttributes(deviceLink->probeHandle, vendorId, productId)) return;
-    platform::TerminalNotice("the controller " + Ids(vendorId, productId) +
+    if (!platform::HidGetAttributes(deviceLink->probeHandle, vendorId, productId)) return false;
+    platform::TerminalNotice("the controller " + IdsText(vendorId, productId) +
                              " is in its normal mode and is left alone: only a controller in an update mode is updated");
+    return true;
 }
 
 // Announces every interface (top-level collection) of the node, one after another, as Windows
@@ -130,14 +147,22 @@ void AnnounceNode(const platform::HidNode& node)
 
 int RunStartRoad()
 {
+    TakeSignals();
+    if (endingSignal != 0) return ExitStatus(kExitSignalBase + endingSignal);
     DialogStart(platform::TerminalDialog());
-    const bool heldElsewhere = ReportOpenFailures();
-    if (DownloadRunning()) {
-        WaitForDownload();
-    } else if (!heldElsewhere && Downloads() == 0) {
-        NameNormalModeController();
+    // Past a controller in its normal mode, Start goes on to the update modes' finders.
+    if (!DownloadRunning() && Downloads() == 0 && NameNormalModeController()) {
+        TakeSignals();
+        if (endingSignal == 0) DialogStartUpdateModeDownload(platform::TerminalDialog());
     }
-    return ExitStatus();
+    updateModeFound = updateModeFound || DownloadRunning() || Downloads() > 0;
+    ReportOpenFailures();
+    WaitForDownload();
+    ReportOpenFailures();
+    if (!updateModeFound && endingSignal == 0) {
+        platform::TerminalNotice("no controller in update mode 2 or 3 was found");
+    }
+    return ExitStatus(updateModeFound ? kExitFailed : kExitNoController);
 }
 
 int RunArrivalRoad(bool once)
@@ -145,7 +170,7 @@ int RunArrivalRoad(bool once)
     std::string error;
     if (!platform::HidArrivalMonitorOpen(error)) {
         platform::TerminalNotice("controllers that are plugged in cannot be noticed: " + error);
-        return 1;
+        return kExitFailed;
     }
     // Opened before the present nodes are listed, so that none falls between the two; a node
     // that arrived in between is listed and announced by udev too, and is taken once.
@@ -157,18 +182,31 @@ int RunArrivalRoad(bool once)
     for (const platform::HidNode& node : present) listedAtStart.insert(node.instance);
 
     // A node that arrives while a download runs waits for its end: its interfaces are announced
-    // together when no download runs, so that one device starts one download.
+    // together when no download runs, so that one device starts one download. A controller that
+    // cannot be opened (another program writes it, or the user may not) is told of and passed by.
+    bool toldWaiting = false;
+    bool wasRunning = false;
     for (;;) {
         TakeSignals();
         if (!DownloadRunning()) {
-            if (stopRequested || (once && Downloads() > 0)) break;
+            if (wasRunning) {
+                ReportOpenFailures();
+                if (stopAsked) StopNow();
+            }
+            wasRunning = false;
+            if (endingSignal != 0 || (once && Downloads() > 0)) break;
             if (!arrived.empty()) {
                 AnnounceNode(arrived.front());
                 arrived.pop_front();
-                if (ReportOpenFailures() && !DownloadRunning()) return 1;
+                ReportOpenFailures();
                 continue;
             }
+            if (!toldWaiting) {
+                platform::TerminalNotice("waiting for a controller in an update mode to be plugged in (Ctrl-C ends)");
+                toldWaiting = true;
+            }
         }
+        wasRunning = wasRunning || DownloadRunning();
         pollfd ready[2] = {{platform::SessionSignalFd(), POLLIN, 0}, {platform::HidArrivalMonitorFd(), POLLIN, 0}};
         poll(ready, 2, DownloadRunning() ? kDownloadPollMs : -1);
         if (ready[1].revents & POLLIN) {
@@ -178,5 +216,5 @@ int RunArrivalRoad(bool once)
         }
     }
     platform::HidArrivalMonitorClose();
-    return ExitStatus();
+    return ExitStatus(kExitFailed);
 }

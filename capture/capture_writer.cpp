@@ -1,6 +1,7 @@
 #include "capture/capture_writer.h"
 
 #include "capture/capture_format.h"
+#include "capture/usb_hid_descriptors.h"
 
 #include <array>
 #include <atomic>
@@ -38,21 +39,7 @@ constexpr std::uint16_t kFunctionClassInterface = 0x001B;       // URB_FUNCTION_
 constexpr std::uint16_t kFunctionInterfaceDescriptor = 0x0028;  // ..._GET_DESCRIPTOR_FROM_INTERFACE
 constexpr std::uint64_t kIrpIdBase = 0xFFFFA00000000000ull;
 
-constexpr std::uint8_t kHidInterface = 0;
-constexpr std::uint8_t kConfigurationValue = 1;
-
-// The device: full speed, one configuration, one HID interface.
-constexpr std::uint8_t kEndpointIn = 0x81;
-constexpr std::uint8_t kEndpointOut = 0x01;
-constexpr std::uint16_t kMaxPacket = 64;      // full-speed interrupt endpoints and endpoint 0
-constexpr std::uint8_t kIntervalFrames = 1;   // 1 ms
-constexpr std::uint16_t kUsb20 = 0x0200;
-constexpr std::uint16_t kHid111 = 0x0111;
-constexpr std::uint16_t kDeviceRelease = 0x0100;
-constexpr std::uint8_t kClassHid = 0x03;
-constexpr std::uint8_t kBusPowered = 0x80;
-constexpr std::uint8_t kMaxPower100mA = 50;  // in units of 2 mA
-constexpr std::uint8_t kEndpointAttributesInterrupt = 0x03;
+// The device: full speed, one configuration, one HID interface (capture/usb_hid_descriptors.h).
 constexpr std::size_t kMaxControlData = 0xFFFF;  // wLength is 16 bits
 constexpr std::uint16_t kDefaultBus = 1;
 constexpr std::uint8_t kFirstAddress = 2;  // 1 is the root hub
@@ -80,7 +67,6 @@ std::atomic<bool> captureOpen{false};  // read on every report operation: no loc
 
 using Bytes = std::vector<std::uint8_t>;
 
-void Put8(Bytes& out, std::uint8_t value) { out.push_back(value); }
 void Put16(Bytes& out, std::uint16_t value)
 {
     out.push_back(static_cast<std::uint8_t>(value));
@@ -147,7 +133,7 @@ void WriteBlock(std::uint32_t type, Bytes body)
     }
 }
 
-void WriteFileHeader()
+void WriteFileHeader(const std::string& interfaceName)
 {
     Bytes section;
     Put32(section, kByteOrderMagic);
@@ -162,7 +148,8 @@ void WriteFileHeader()
     Put16(interface, static_cast<std::uint16_t>(state.link));
     Put16(interface, 0);  // reserved
     Put32(interface, kNoSnapshotLimit);
-    PutOptionText(interface, kOptionIfName, state.link == CaptureLink::Usbmon ? "usbmon1" : "\\\\.\\USBPcap1");
+    const char* name = state.link == CaptureLink::Usbmon ? "usbmon1" : "\\\\.\\USBPcap1";
+    PutOptionText(interface, kOptionIfName, interfaceName.empty() ? name : interfaceName);
     PutOption(interface, kOptionIfTimeResolution, &kMicroseconds, 1);
     PutOption(interface, kOptionEnd, nullptr, 0);
     WriteBlock(kInterfaceDescriptionBlock, interface);
@@ -349,72 +336,14 @@ void WriteControl(const DeviceEntry& device, const std::array<std::uint8_t, 8>& 
     WriteBusTransfer(t);
 }
 
-Bytes DeviceDescriptor(const CaptureDevice& device)
+UsbHidDevice DescribedDevice(const CaptureDevice& device)
 {
-    Bytes d;
-    Put8(d, 18);
-    Put8(d, kDescriptorDevice);
-    Put16(d, kUsb20);
-    Put8(d, 0);  // class: per interface
-    Put8(d, 0);
-    Put8(d, 0);
-    Put8(d, static_cast<std::uint8_t>(kMaxPacket));
-    Put16(d, device.vendorId);
-    Put16(d, device.productId);
-    Put16(d, kDeviceRelease);
-    Put8(d, 0);  // no manufacturer, product or serial string
-    Put8(d, 0);
-    Put8(d, 0);
-    Put8(d, 1);  // configurations
-    return d;
-}
-
-void PutEndpoint(Bytes& d, std::uint8_t address)
-{
-    Put8(d, 7);
-    Put8(d, kDescriptorEndpoint);
-    Put8(d, address);
-    Put8(d, kEndpointAttributesInterrupt);
-    Put16(d, kMaxPacket);
-    Put8(d, kIntervalFrames);
-}
-
-// Configuration, interface, HID and endpoint descriptors, as GET_DESCRIPTOR returns them.
-Bytes ConfigurationDescriptor(const CaptureDevice& device)
-{
-    const std::uint8_t endpoints = device.hasInterruptOut ? 2 : 1;
-    Bytes d;
-    Put8(d, 9);
-    Put8(d, kDescriptorConfiguration);
-    Put16(d, 0);  // total length, set below
-    Put8(d, 1);   // interfaces
-    Put8(d, kConfigurationValue);
-    Put8(d, 0);
-    Put8(d, kBusPowered);
-    Put8(d, kMaxPower100mA);
-
-    Put8(d, 9);
-    Put8(d, kDescriptorInterface);
-    Put8(d, kHidInterface);
-    Put8(d, 0);  // alternate setting
-    Put8(d, endpoints);
-    Put8(d, kClassHid);
-    Put8(d, 0);  // no boot subclass
-    Put8(d, 0);
-    Put8(d, 0);
-
-    Put8(d, 9);
-    Put8(d, kDescriptorHid);
-    Put16(d, kHid111);
-    Put8(d, 0);  // country
-    Put8(d, 1);  // class descriptors
-    Put8(d, kDescriptorReport);
-    Put16(d, static_cast<std::uint16_t>(device.reportDescriptor.size()));
-
-    PutEndpoint(d, kEndpointIn);
-    if (device.hasInterruptOut) PutEndpoint(d, kEndpointOut);
-    Set16(d, 2, static_cast<std::uint16_t>(d.size()));
-    return d;
+    UsbHidDevice described;
+    described.vendorId = device.vendorId;
+    described.productId = device.productId;
+    described.reportDescriptorLength = static_cast<std::uint16_t>(device.reportDescriptor.size());
+    described.hasInterruptOut = device.hasInterruptOut;
+    return described;
 }
 
 // Caller holds the mutex.
@@ -431,26 +360,33 @@ void KeepError(const std::string& error)
 
 }  // namespace
 
-bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error)
+bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error, const std::string& interfaceName)
 {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.file) {
-        error = "a capture is open already (" + state.path + ")";
-        return false;
-    }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         error = "cannot create the capture " + path + ": " + std::strerror(errno);
         return false;
     }
+    return CaptureOpenStream(file, path, link, error, interfaceName);
+}
+
+bool CaptureOpenStream(std::FILE* file, const std::string& name, CaptureLink link, std::string& error,
+                       const std::string& interfaceName)
+{
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.file) {
+        error = "a capture is open already (" + state.path + ")";
+        std::fclose(file);
+        return false;
+    }
     state.file = file;
     state.link = link;
-    state.path = path;
+    state.path = name;
     state.error.clear();
     state.devices.clear();
     state.nextAddress = kFirstAddress;
     state.nextTransfer = 1;
-    WriteFileHeader();
+    WriteFileHeader(interfaceName);
     captureOpen = true;
     return true;
 }
@@ -474,8 +410,8 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
     state.devices.push_back(entry);
     const DeviceEntry& added = state.devices.back();
 
-    const Bytes deviceDescriptor = DeviceDescriptor(device);
-    const Bytes configuration = ConfigurationDescriptor(device);
+    const Bytes deviceDescriptor = DeviceDescriptor(DescribedDevice(device));
+    const Bytes configuration = ConfigurationDescriptorSet(DescribedDevice(device));
     const auto reportLength = static_cast<std::uint16_t>(device.reportDescriptor.size());
     WriteControl(added, Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0, 18),
                  kFunctionDeviceDescriptor, deviceDescriptor, timeUs);
@@ -486,7 +422,7 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
     WriteControl(added, Setup(0x00, kSetConfiguration, kConfigurationValue, 0, 0), kFunctionControl, {},
                  timeUs);
     WriteControl(added,
-                 Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8, kHidInterface, reportLength),
+                 Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8, kHidInterfaceNumber, reportLength),
                  kFunctionInterfaceDescriptor, device.reportDescriptor, timeUs);
     return static_cast<int>(state.devices.size());
 }
@@ -512,7 +448,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
     std::array<std::uint8_t, 8> setup{};
     switch (transfer.kind) {
     case CaptureKind::InterruptOut:
-        t.endpoint = device->hasInterruptOut ? kEndpointOut : 0;
+        t.endpoint = device->hasInterruptOut ? kInterruptOutEndpoint : 0;
         if (!device->hasInterruptOut) {
             KeepError("an interrupt OUT transfer recorded for a device without that endpoint");
             return;
@@ -521,8 +457,8 @@ void CaptureRecord(const CaptureTransfer& transfer)
         t.outLength = wireLength;
         break;
     case CaptureKind::InterruptIn:
-        t.endpoint = kEndpointIn;
-        t.inRequested = kMaxPacket;
+        t.endpoint = kInterruptInEndpoint;
+        t.inRequested = kFullSpeedMaxPacket;
         if (completed) {
             t.in = wire;
             t.inLength = wireLength;
@@ -533,7 +469,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         const bool set = transfer.kind == CaptureKind::SetReport;
         const auto value = static_cast<std::uint16_t>(static_cast<std::uint16_t>(transfer.reportType) << 8 | reportId);
         setup = Setup(set ? kClassInterfaceOut : kClassInterfaceIn, set ? kHidSetReport : kHidGetReport, value,
-                      kHidInterface, static_cast<std::uint16_t>(wireLength));
+                      kHidInterfaceNumber, static_cast<std::uint16_t>(wireLength));
         t.type = kTransferControl;
         t.endpoint = set ? 0 : kDirectionIn;
         t.setup = setup.data();
@@ -552,6 +488,13 @@ void CaptureRecord(const CaptureTransfer& transfer)
     }
     }
     WriteBusTransfer(t);
+}
+
+void CapturePacket(const std::uint8_t* packet, std::size_t length, std::uint64_t timeUs)
+{
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.file || !packet || length == 0) return;
+    WritePacket(timeUs, Bytes(packet, packet + length));
 }
 
 bool CaptureClose(std::string& error)

@@ -13,6 +13,9 @@
 //   CaptureRecord(transfer)          after each report operation, with its outcome
 //   CaptureClose(error)              at the end: false, with the reason, when any write failed
 //
+// A recorder of a system's own capture (the Linux rig's of usbmon) opens the file the same way
+// and writes each packet as the system gave it with CapturePacket instead.
+//
 // Bytes are given as the HID interfaces of Windows and Linux hand them to a program: byte 0 is
 // the report id, 0 for a device that numbers no reports. On the bus a report id of 0 is not
 // sent, so that byte is left out of the transfer's data.
@@ -34,6 +37,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -89,8 +93,14 @@ struct CaptureTransfer {
 };
 
 // Starts a capture file at path (replacing it). False, with the reason in error, when the
-// file cannot be created or a capture is open already.
-bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error);
+// file cannot be created or a capture is open already. interfaceName names the capture's one
+// interface (if_name); empty: "usbmon1", or "\\.\USBPcap1" for USBPcap.
+bool CaptureOpen(const std::string& path, CaptureLink link, std::string& error,
+                 const std::string& interfaceName = {});
+// The same on a file the caller has opened for writing (name for the messages); the capture owns
+// it from then on, also when it returns false.
+bool CaptureOpenStream(std::FILE* file, const std::string& name, CaptureLink link, std::string& error,
+                       const std::string& interfaceName = {});
 bool CaptureIsOpen();
 // Writes the device's enumeration at time and returns its number (0 when no capture is open
 // or the device cannot be described: a report descriptor longer than 65535 bytes).
@@ -99,6 +109,10 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs);
 // or the device number is unknown; a report longer than a transfer can carry is kept as a
 // failure for CaptureClose.
 void CaptureRecord(const CaptureTransfer& transfer);
+// Writes one packet as the capturing system gave it, already in the link type's own layout (for
+// Usbmon the 64-byte header in the host's byte order and the data after it), stamped timeUs.
+// Nothing when no capture is open.
+void CapturePacket(const std::uint8_t* packet, std::size_t length, std::uint64_t timeUs);
 // Finishes the file. False, with the reason in error, when a write failed on the way.
 bool CaptureClose(std::string& error);
 

@@ -1,5 +1,6 @@
-# Linux build (preset "linux"): the terminal program oskel-update over hidraw, libudev and, for
-# the sleep and shutdown inhibitor, libsystemd's sd-bus.
+# Linux build (preset "linux"): the terminal program oskel-update over hidraw and libudev, a USB
+# controller's HID class requests through libusb, and libsystemd's sd-bus (the logind inhibitor)
+# and sd-login (who may open a node).
 find_package(Threads REQUIRED)
 
 # Debian's hardening for what ships (as dpkg-buildflags gives it; the compiler builds position-
@@ -11,6 +12,7 @@ string(APPEND CMAKE_EXE_LINKER_FLAGS " -Wl,-z,relro -Wl,-z,now")
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+pkg_check_modules(USB REQUIRED IMPORTED_TARGET libusb-1.0)
 
 oskel_embedded_images_source(OSKEL_EMBEDDED)
 
@@ -18,7 +20,7 @@ oskel_embedded_images_source(OSKEL_EMBEDDED)
 file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/*_linux.cpp)
 add_library(oskel_platform_linux STATIC ${OSKEL_PLATFORM_LINUX_SOURCES} ${OSKEL_EMBEDDED})
 target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_platform_linux PUBLIC oskel_codec PkgConfig::UDEV PkgConfig::SYSTEMD
+target_link_libraries(oskel_platform_linux PUBLIC oskel_codec PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB
                       Threads::Threads)
 
 # The terminal front end (app/*_linux.cpp) on the core.

@@ -1,213 +1,110 @@
 #include "platform/hid_call_linux.h"
 
 #include <linux/hidraw.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "platform/hid_node_linux.h"
 
 namespace platform {
-
-// One call and the memory it owns: it belongs to the call, not to its caller.
-struct BlockingCall {
-    std::shared_ptr<OpenDescriptor> descriptor;
-    BlockingCallKind kind = BlockingCallKind::Write;
-    std::vector<std::uint8_t> report;
-    long result = -1;
-    int error = 0;
-    bool done = false;
-};
-
-struct CallRunner {
-    std::mutex mutex;
-    std::condition_variable wake;      // a call to run, or the end
-    std::condition_variable finished;  // the call has returned
-    std::shared_ptr<BlockingCall> call;
-    bool ending = false;
-    pthread_t thread{};
-};
-
 namespace {
-
-// How long an interrupted call may take to return before it is abandoned, and how often the
-// interruption is repeated meanwhile (a signal that arrives just before the call enters the
-// kernel does not interrupt it).
-constexpr auto kInterruptGrace = std::chrono::milliseconds(1000);
-constexpr auto kInterruptRepeat = std::chrono::milliseconds(10);
 
 // The report ioctls take their length in the request's 14-bit size field.
 constexpr std::size_t kMaxIoctlLength = (1u << _IOC_SIZEBITS) - 1;
 
-int InterruptSignal() { return SIGRTMIN; }
-
-void IgnoreInterrupt(int) {}
-
-// The interrupt signal's handler does nothing, and without SA_RESTART the interrupted call
-// returns EINTR.
-void InstallInterruptHandler()
+const char* CallName(HidrawCall call)
 {
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        struct sigaction action {};
-        action.sa_handler = IgnoreInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        sigaction(InterruptSignal(), &action, nullptr);
-    });
-}
-
-long Perform(BlockingCall& call)
-{
-    const int fd = call.descriptor->fd;
-    std::uint8_t* bytes = call.report.data();
-    const std::size_t length = call.report.size();
-    switch (call.kind) {
-    case BlockingCallKind::Write: return write(fd, bytes, length);
-    case BlockingCallKind::SetOutputReport: return ioctl(fd, HIDIOCSOUTPUT(length), bytes);
-    case BlockingCallKind::GetInputReport: return ioctl(fd, HIDIOCGINPUT(length), bytes);
-    }
-    return -1;
-}
-
-void RunCalls(std::shared_ptr<CallRunner> runner)
-{
-    sigset_t interrupt;
-    sigemptyset(&interrupt);
-    sigaddset(&interrupt, InterruptSignal());
-    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
-
-    std::unique_lock<std::mutex> lock(runner->mutex);
-    for (;;) {
-        runner->wake.wait(lock, [&] { return runner->call != nullptr || runner->ending; });
-        if (runner->call == nullptr) return;  // ending, and no call in flight
-        std::shared_ptr<BlockingCall> call = runner->call;
-        lock.unlock();
-        const long result = Perform(*call);
-        const int error = errno;
-        lock.lock();
-        call->result = result;
-        call->error = error;
-        call->done = true;
-        runner->call = nullptr;
-        runner->finished.notify_all();
-    }
-}
-
-std::shared_ptr<CallRunner> StartRunner()
-{
-    InstallInterruptHandler();
-    auto runner = std::make_shared<CallRunner>();
-    std::thread thread;
-    try {
-        thread = std::thread(RunCalls, runner);
-    } catch (const std::system_error&) {
-        return nullptr;
-    }
-    runner->thread = thread.native_handle();
-    thread.detach();
-    return runner;
-}
-
-const char* CallName(BlockingCallKind kind)
-{
-    switch (kind) {
-    case BlockingCallKind::Write: return "write";
-    case BlockingCallKind::SetOutputReport: return "HIDIOCSOUTPUT";
-    case BlockingCallKind::GetInputReport: return "HIDIOCGINPUT";
+    switch (call) {
+    case HidrawCall::Write: return "write";
+    case HidrawCall::SetOutputReport: return "HIDIOCSOUTPUT";
+    case HidrawCall::GetInputReport: return "HIDIOCGINPUT";
     }
     return "call";
 }
 
+long Perform(int fd, HidrawCall call, std::uint8_t* report, std::size_t length)
+{
+    switch (call) {
+    case HidrawCall::Write: return write(fd, report, length);
+    case HidrawCall::SetOutputReport: return ioctl(fd, HIDIOCSOUTPUT(length), report);
+    case HidrawCall::GetInputReport: return ioctl(fd, HIDIOCGINPUT(length), report);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+// What a failed call's errno means. usbhid passes a stall on as EPIPE; the transfer's own time
+// limit as ETIMEDOUT; uhid's wait for its device program as EIO.
+CallOutcome OutcomeOfError(int error)
+{
+    switch (error) {
+    case EPIPE: return CallOutcome::Refused;
+    case ETIMEDOUT: return CallOutcome::TimedOut;
+    case ENODEV:
+    case ESHUTDOWN: return CallOutcome::DeviceGone;
+    default: return CallOutcome::Failed;
+    }
+}
+
 }  // namespace
 
-OpenDescriptor::~OpenDescriptor()
+std::uint64_t CallClockMs()
 {
-    if (fd >= 0) close(fd);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-BoundedCaller::~BoundedCaller()
+CallOutcome WithinLimit(CallOutcome outcome, std::uint64_t startMs, std::uint32_t timeLimitMs, const std::string& name,
+                        std::string& error)
 {
-    if (!runner_) return;
-    std::lock_guard<std::mutex> lock(runner_->mutex);
-    runner_->ending = true;
-    runner_->wake.notify_all();
+    const std::uint64_t took = CallClockMs() - startMs;
+    if (took <= timeLimitMs || outcome == CallOutcome::DeviceGone) return outcome;
+    error = name + ": returned after " + std::to_string(took) + " ms, its limit is " + std::to_string(timeLimitMs) +
+            " ms" + (error.empty() ? "" : " (" + error + ")");
+    return CallOutcome::TimedOut;
 }
 
-CallOutcome BoundedCaller::Run(const std::shared_ptr<OpenDescriptor>& descriptor, BlockingCallKind kind,
-                        std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs, std::string& error)
+CallOutcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs,
+                       std::string& error)
 {
-    const std::string name = CallName(kind);
-    if (kind != BlockingCallKind::Write && length > kMaxIoctlLength) {
+    const std::string name = CallName(call);
+    error.clear();
+    if (call != HidrawCall::Write && length > kMaxIoctlLength) {
         error = name + ": a report of " + std::to_string(length) + " bytes";
         return CallOutcome::Failed;
     }
-    if (!runner_) runner_ = StartRunner();
-    if (!runner_) {
-        error = name + ": no thread for the call";
-        return CallOutcome::Failed;
-    }
+    const std::uint64_t start = CallClockMs();
+    long result = -1;
+    int callError = 0;
+    // Every signal the program takes is blocked in every thread (platform/session_guard_linux.h),
+    // so an interruption is rare; the call is made again while its limit lasts.
+    do {
+        result = Perform(fd, call, report, length);
+        callError = errno;
+    } while (result < 0 && callError == EINTR && CallClockMs() - start < timeLimitMs);
 
-    auto call = std::make_shared<BlockingCall>();
-    call->descriptor = descriptor;
-    call->kind = kind;
-    call->report.assign(report, report + length);
-
-    std::unique_lock<std::mutex> lock(runner_->mutex);
-    runner_->call = call;
-    runner_->wake.notify_all();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
-    bool timedOut = !runner_->finished.wait_until(lock, deadline, [&] { return call->done; });
-    if (timedOut) {
-        const auto giveUp = std::chrono::steady_clock::now() + kInterruptGrace;
-        while (!call->done && std::chrono::steady_clock::now() < giveUp) {
-            pthread_kill(runner_->thread, InterruptSignal());
-            runner_->finished.wait_for(lock, kInterruptRepeat, [&] { return call->done; });
-        }
-        if (!call->done) {
-            // The kernel still holds the call: leave the thread and the call's memory to it.
-            runner_->ending = true;
-            lock.unlock();
-            runner_.reset();
-            error = name + ": no answer within " + std::to_string(timeLimitMs) + " ms; the call was abandoned";
-            return CallOutcome::TimedOut;
-        }
-    }
-    const long result = call->result;
-    const int callError = call->error;
-    lock.unlock();
-
+    CallOutcome outcome = CallOutcome::Done;
     if (result < 0) {
-        if (timedOut && callError == EINTR) {
-            error = name + ": no answer within " + std::to_string(timeLimitMs) + " ms";
-            return CallOutcome::TimedOut;
-        }
         error = name + ": " + ErrorText(callError);
-        return callError == ENODEV ? CallOutcome::DeviceGone : CallOutcome::Failed;
-    }
-    if (kind == BlockingCallKind::GetInputReport) {
-        const std::size_t got = static_cast<std::size_t>(result) < length ? static_cast<std::size_t>(result) : length;
+        outcome = OutcomeOfError(callError);
+    } else if (call == HidrawCall::GetInputReport) {
+        const std::size_t got = std::min(static_cast<std::size_t>(result), length);
         if (got == 0) {
             error = name + ": an empty report";
-            return CallOutcome::Failed;
+            outcome = CallOutcome::Failed;
+        } else {
+            std::fill(report + got, report + length, 0);
         }
-        std::copy(call->report.begin(), call->report.begin() + static_cast<std::ptrdiff_t>(got), report);
-        std::fill(report + got, report + length, 0);
-        return CallOutcome::Done;
-    }
-    if (static_cast<std::size_t>(result) != length) {
+    } else if (static_cast<std::size_t>(result) != length) {
         error = name + ": " + std::to_string(result) + " of " + std::to_string(length) + " bytes";
-        return CallOutcome::Failed;
+        outcome = CallOutcome::Failed;
     }
-    return CallOutcome::Done;
+    return WithinLimit(outcome, start, timeLimitMs, name, error);
 }
 
 }  // namespace platform

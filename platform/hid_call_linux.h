@@ -1,58 +1,48 @@
-// Blocking hidraw calls (write, HIDIOCSOUTPUT, HIDIOCGINPUT) bounded by a time limit.
+// The blocking report calls of the Linux HID backend, made directly on the calling thread, and
+// how each one ended.
 //
-// A hidraw write or report ioctl returns only when the driver is done with it, and the driver may
-// keep it waiting for the device (usbhid waits for the USB transfer, uhid for the device
-// program's reply). So each call runs on a thread of its own handle, the caller waits at most its
-// limit, and a call that runs out of time is interrupted with a signal. A call that still does
-// not return within a grace time is abandoned: its thread, its descriptor and its own copy of the
-// report stay alive until the kernel gives the call back, so no memory that the kernel may still
-// write is ever freed, and the handle gets a new thread for its next call.
+// What bounds each call (docs/testing.md, "The Linux backend where hidraw differs from Windows"):
+// - write() and HIDIOCSOUTPUT on hidraw: the driver's own limit. usbhid gives an interrupt OUT
+//   transfer or a SET_REPORT request 5 s (USB_CTRL_SET_TIMEOUT) and waits for it uninterruptibly;
+//   uhid queues the report and returns at once.
+// - HIDIOCGINPUT: usbhid's GET_REPORT request, 5 s (USB_CTRL_GET_TIMEOUT); uhid waits 5 s for the
+//   device program's answer.
+// - read(): poll() with the caller's limit (platform/hid_linux.cpp).
+// - The HID class requests through usbfs (platform/hid_usb_linux.h): libusb's transfer timeout,
+//   which is the caller's limit.
+// The program's limits for single reports are 5 s (protocol/time_limits.h), the kernel's own. A
+// call that returns after its limit, whatever it returned, counts as timed out, as on Windows,
+// where the request is cancelled at its limit.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace platform {
 
-// A descriptor that is closed when the last of its users lets it go.
-struct OpenDescriptor {
-    explicit OpenDescriptor(int descriptor) : fd(descriptor) {}
-    ~OpenDescriptor();
-    OpenDescriptor(const OpenDescriptor&) = delete;
-    OpenDescriptor& operator=(const OpenDescriptor&) = delete;
-    const int fd;
-};
-
-enum class BlockingCallKind { Write, SetOutputReport, GetInputReport };
-
 // How a call ended.
 enum class CallOutcome {
-    Done,        // it returned the whole report
+    Done,        // it took or returned the whole report
+    Refused,     // the device refused it (a STALL handshake)
     TimedOut,    // no answer within its limit
     DeviceGone,  // the device was unplugged
     Failed,      // any other error
 };
 
-struct CallRunner;
+enum class HidrawCall { Write, SetOutputReport, GetInputReport };
 
-// The thread that runs one handle's blocking calls (made on its first call).
-class BoundedCaller {
-public:
-    BoundedCaller() = default;
-    ~BoundedCaller();
-    BoundedCaller(const BoundedCaller&) = delete;
-    BoundedCaller& operator=(const BoundedCaller&) = delete;
+// One call on a hidraw descriptor with report (length bytes; for GetInputReport the reply
+// replaces it, byte 0 the report id asked for). Done when the call returned length bytes
+// (GetInputReport: at least one, the rest of report zeroed) within timeLimitMs; otherwise error
+// names the call and what happened.
+CallOutcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs,
+                       std::string& error);
 
-    // Runs one call on descriptor with report (length bytes; for GetInputReport the reply
-    // replaces it). Done when the call returned length bytes (GetInputReport: at least one)
-    // within timeLimitMs; otherwise error says what happened.
-    CallOutcome Run(const std::shared_ptr<OpenDescriptor>& descriptor, BlockingCallKind kind,
-             std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs, std::string& error);
-
-private:
-    std::shared_ptr<CallRunner> runner_;
-};
+// A monotonic clock in milliseconds, and the outcome of a call that took from startMs until now
+// against its limit: TimedOut when it ran over, whatever it returned.
+std::uint64_t CallClockMs();
+CallOutcome WithinLimit(CallOutcome outcome, std::uint64_t startMs, std::uint32_t timeLimitMs, const std::string& name,
+                        std::string& error);
 
 }  // namespace platform

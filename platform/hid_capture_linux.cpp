@@ -1,12 +1,18 @@
 #include "platform/hid_capture_linux.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 
 #include "capture/capture_writer.h"
 #include "platform/hid_node_linux.h"
+#include "platform/hid_usb_linux.h"
 
 namespace platform {
 namespace {
@@ -14,47 +20,14 @@ namespace {
 namespace fs = std::filesystem;
 
 std::mutex captureMutex;
+std::string requestedPath;  // "" while no capture was asked for
 std::map<std::string, CapturedDevice> capturedNodes;  // by the node's sysfs path: one plugged-in device
-
-std::string FirstLine(const fs::path& file)
-{
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-unsigned Number(const fs::path& file, unsigned largest)
-{
-    const std::string text = FirstLine(file);
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-    const unsigned value = static_cast<unsigned>(std::stoul(text));
-    return value <= largest ? value : 0;
-}
-
-// What sysfs tells of the USB device above a hid device (its folder hid): the interface is the
-// hid device's parent, the device the interface's.
-void ReadUsbPlace(const fs::path& hid, capture::CaptureDevice& device, bool& interruptOut)
-{
-    std::error_code error;
-    const fs::path interface = hid.parent_path();
-    if (!fs::exists(interface / "bInterfaceClass", error)) return;  // not USB: uhid and the like
-    interruptOut = false;
-    for (const fs::directory_entry& entry : fs::directory_iterator(interface, error)) {
-        if (entry.path().filename().string().rfind("ep_", 0) != 0) continue;
-        if (FirstLine(entry.path() / "direction") == "out" && FirstLine(entry.path() / "type") == "Interrupt") {
-            interruptOut = true;
-        }
-    }
-    const fs::path usbDevice = interface.parent_path();
-    device.bus = static_cast<std::uint16_t>(Number(usbDevice / "busnum", 0xFFFF));
-    device.address = static_cast<std::uint8_t>(Number(usbDevice / "devnum", 127));
-}
 
 capture::CaptureStatus StatusOf(CallOutcome outcome)
 {
     switch (outcome) {
     case CallOutcome::Done: return capture::CaptureStatus::Completed;
+    case CallOutcome::Refused: return capture::CaptureStatus::Refused;
     case CallOutcome::TimedOut: return capture::CaptureStatus::TimedOut;
     case CallOutcome::DeviceGone: return capture::CaptureStatus::DeviceGone;
     case CallOutcome::Failed: return capture::CaptureStatus::Failed;
@@ -78,28 +51,75 @@ void Record(const CapturedDevice& device, capture::CaptureKind kind, capture::Ca
     capture::CaptureRecord(transfer);
 }
 
+// Makes the requested file (with the capture lock held): never through a symbolic link.
+bool MakeCaptureFile(std::string& error)
+{
+    if (capture::CaptureIsOpen()) return true;
+    const int fd = open(requestedPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int openError = errno;
+        error = "cannot write the capture " + requestedPath + ": " +
+                (openError == ELOOP ? std::string("it is a symbolic link") : ErrorText(openError));
+        return false;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        error = "cannot write the capture " + requestedPath + ": " + ErrorText(errno);
+        close(fd);
+        return false;
+    }
+    return capture::CaptureOpenStream(file, requestedPath, capture::CaptureLink::Usbmon, error);
+}
+
 }  // namespace
 
-CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts)
+bool CaptureRequest(const std::string& path, std::string& error)
 {
-    if (!capture::CaptureIsOpen()) return {};
-    std::error_code error;
-    const fs::path hid = fs::canonical(fs::path("/sys/class/hidraw") / fs::path(node).filename() / "device", error);
-    const std::string key = error ? node : hid.string();
+    struct stat status {};
+    if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        error = path + " is a symbolic link: name the capture file itself";
+        return false;
+    }
     std::lock_guard<std::mutex> lock(captureMutex);
-    auto known = capturedNodes.find(key);
-    if (known != capturedNodes.end()) return known->second;
+    requestedPath = path;
+    return true;
+}
 
+bool CaptureFileMade() { return capture::CaptureIsOpen(); }
+
+bool CaptureFinish(std::string& error)
+{
+    return !capture::CaptureIsOpen() || capture::CaptureClose(error);
+}
+
+bool CaptureNode(const std::string& node, const HidNodeFacts& facts, const UsbPlace& place, CapturedDevice& captured,
+                 std::string& error)
+{
+    captured = {};
+    std::lock_guard<std::mutex> lock(captureMutex);
+    if (requestedPath.empty()) return true;
+    if (!MakeCaptureFile(error)) return false;
+    std::error_code failure;
+    const fs::path hid = fs::canonical(fs::path("/sys/class/hidraw") / fs::path(node).filename() / "device", failure);
+    const std::string key = failure ? node : hid.string();
+    auto known = capturedNodes.find(key);
+    if (known != capturedNodes.end()) {
+        captured = known->second;
+        return true;
+    }
     capture::CaptureDevice device;
     device.vendorId = facts.vendorId;
     device.productId = facts.productId;
     device.reportDescriptor = facts.reportDescriptor;
-    CapturedDevice captured;
-    if (!error) ReadUsbPlace(hid, device, captured.interruptOut);
+    if (place.usb) {
+        captured.interruptOut = place.interruptOut;
+        device.bus = place.bus;
+        device.address = place.address;
+    }
     device.hasInterruptOut = captured.interruptOut;
     captured.number = capture::CaptureAddDevice(device, capture::CaptureClock());
     capturedNodes[key] = captured;
-    return captured;
+    return true;
 }
 
 std::uint64_t CaptureSubmitTime(const CapturedDevice& device)
@@ -107,18 +127,18 @@ std::uint64_t CaptureSubmitTime(const CapturedDevice& device)
     return device.number != 0 ? capture::CaptureClock() : 0;
 }
 
-void CaptureOutputReport(const CapturedDevice& device, const std::uint8_t* report, std::size_t length,
+void CaptureOutputReport(const CapturedDevice& device, bool setReport, const std::uint8_t* report, std::size_t length,
                          CallOutcome outcome, std::uint64_t submittedUs)
 {
-    Record(device, device.interruptOut ? capture::CaptureKind::InterruptOut : capture::CaptureKind::SetReport, capture::CaptureReportType::Output,
-           report, length, outcome, submittedUs);
+    Record(device, setReport ? capture::CaptureKind::SetReport : capture::CaptureKind::InterruptOut,
+           capture::CaptureReportType::Output, report, length, outcome, submittedUs);
 }
 
 void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
                         std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
 {
-    Record(device, getReport ? capture::CaptureKind::GetReport : capture::CaptureKind::InterruptIn, capture::CaptureReportType::Input, report,
-           length, outcome, submittedUs);
+    Record(device, getReport ? capture::CaptureKind::GetReport : capture::CaptureKind::InterruptIn,
+           capture::CaptureReportType::Input, report, length, outcome, submittedUs);
 }
 
 }  // namespace platform

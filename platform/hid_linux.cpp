@@ -1,4 +1,5 @@
-// HID devices through hidraw and libudev.
+// HID devices through hidraw and libudev, and a USB controller's HID class requests through
+// usbfs.
 //
 // Windows makes one HID interface per top-level collection; hidraw makes one node per device,
 // holding all its collections. So each collection of a node is an interface of its own here
@@ -6,6 +7,11 @@
 // collection's, and the backend refuses the reports that the collection does not declare, as the
 // Windows class driver refuses them (hidraw itself checks no length), and gives a read only the
 // input reports of the handle's collection.
+//
+// Writes and reads go through the node, as WriteFile and ReadFile go on Windows. The HID class
+// requests (set-output, get-input) of a USB controller go on its control endpoint, as on Windows,
+// through usbfs (platform/hid_usb_linux.h); on any other transport through hidraw's ioctls. Every
+// call is made directly on the calling thread (platform/hid_call_linux.h says what bounds it).
 //
 // A read-write handle holds an exclusive lock on its node against other programs (flock on a
 // descriptor of its own, shared by every read-write handle of this process on the node), so that
@@ -30,6 +36,7 @@
 #include "platform/hid_capture_linux.h"
 #include "platform/hid_linux.h"
 #include "platform/hid_node_linux.h"
+#include "platform/hid_usb_linux.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -53,16 +60,25 @@ struct NodeLock {
 };
 using NodeKey = std::pair<dev_t, ino_t>;
 
+// A handle lives while a call uses it: HidClose drops the table's reference only.
 struct Handle {
+    Handle() = default;
+    ~Handle()
+    {
+        if (fd >= 0) close(fd);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
     std::string node;
-    std::shared_ptr<OpenDescriptor> descriptor;  // null for a probe without access to the node
-    std::shared_ptr<NodeLock> lock;              // read-write handles only
+    int fd = -1;                     // -1 for a probe without access to the node
+    std::shared_ptr<NodeLock> lock;  // read-write handles only
     bool readWrite = false;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     codec::HidTopLevelCollection collection;
     bool numbersInputReports = false;
-    BoundedCaller caller;
+    UsbPlace usb;             // read-write handles: where the class requests go on USB
     CapturedDevice captured;  // read-write handles, while a capture is open
 };
 
@@ -88,16 +104,6 @@ DeviceHandle Register(std::shared_ptr<Handle> handle)
 }
 
 void Note(const std::string& line) { DebugOutput(("hidraw: " + line).c_str()); }
-
-// A read-write open that failed: kept for the notices (HidTakeOpenFailures) and handed back.
-HidOpened OpenFailed(const std::string& node, HidOpenProblem problem, const char* operation, const std::string& reason)
-{
-    {
-        std::lock_guard<std::mutex> guard(tableMutex);
-        openFailures.push_back({node, problem, reason});
-    }
-    return {kInvalidHandle, std::string(operation) + " " + node + ": " + reason};
-}
 
 // This process's lock on the node of fd, taken when no handle of the process holds it yet.
 // Null when another program holds it, or when it cannot be taken (error says why).
@@ -197,8 +203,10 @@ std::string InputRefusal(const Handle& handle, const std::uint8_t* buffer, std::
 std::shared_ptr<Handle> ReadWriteHandle(DeviceHandle id)
 {
     std::shared_ptr<Handle> handle = Find(id);
-    return handle && handle->readWrite && handle->descriptor ? handle : nullptr;
+    return handle && handle->readWrite && handle->fd >= 0 ? handle : nullptr;
 }
+
+// A failed read-write open of the handle's node, kept for HidTakeOpenFailures.
 
 // The read-write handle for an input request into buffer, or null when there is none or the
 // Windows class driver would refuse the request (a line says why).
@@ -212,8 +220,9 @@ std::shared_ptr<Handle> InputHandle(DeviceHandle id, const std::uint8_t* buffer,
     return nullptr;
 }
 
-bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, std::size_t length,
-            std::uint32_t timeLimitMs)
+// An output report: written (write) or sent as a set-output request, which a USB controller gets
+// on its control endpoint.
+bool Output(DeviceHandle id, HidrawCall call, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
 {
     std::shared_ptr<Handle> handle = ReadWriteHandle(id);
     if (!handle || report == nullptr || length == 0) return false;
@@ -223,10 +232,14 @@ bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, 
         return false;
     }
     std::vector<std::uint8_t> copy(report, report + length);
+    const bool classRequest = call == HidrawCall::SetOutputReport && handle->usb.usb;
     std::string error;
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
-    const CallOutcome outcome = handle->caller.Run(handle->descriptor, kind, copy.data(), length, timeLimitMs, error);
-    CaptureOutputReport(handle->captured, report, length, outcome, submitted);
+    const CallOutcome outcome =
+        classRequest ? UsbRequest(handle->usb, UsbClassRequest::SetOutputReport, copy.data(), length, timeLimitMs, error)
+                     : CallHidraw(handle->fd, call, copy.data(), length, timeLimitMs, error);
+    CaptureOutputReport(handle->captured, classRequest || !handle->captured.interruptOut, report, length, outcome,
+                        submitted);
     if (outcome == CallOutcome::Done) return true;
     Note(handle->node + ": " + error);
     return false;
@@ -242,6 +255,20 @@ bool HidEnumerateInterfaces(std::vector<std::string>& paths)
         paths.insert(paths.end(), node.interfacePaths.begin(), node.interfacePaths.end());
     }
     return listed;
+}
+
+void RecordOpenFailure(const HidOpenFailure& failure)
+{
+    std::lock_guard<std::mutex> guard(tableMutex);
+    openFailures.push_back(failure);
+}
+
+// A read-write open that failed: kept for the notices (HidTakeOpenFailures) and handed back with
+// the operation and the reason.
+HidOpened OpenFailed(const HidOpenFailure& failure, const char* operation)
+{
+    RecordOpenFailure(failure);
+    return {kInvalidHandle, std::string(operation) + " " + failure.node + ": " + failure.reason};
 }
 
 std::vector<HidOpenFailure> HidTakeOpenFailures()
@@ -260,42 +287,55 @@ DeviceHandle HidOpenProbe(const std::string& path)
     // user may not open is still found (and its read-write open then says why it fails).
     const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno != EACCES && errno != EPERM) return kInvalidHandle;
-    auto descriptor = fd >= 0 ? std::make_shared<OpenDescriptor>(fd) : nullptr;
     std::string error;
     HidNodeFacts facts;
     std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
     if (!handle) {
+        if (fd >= 0) close(fd);
         Note(path + ": " + error);
         return kInvalidHandle;
     }
-    handle->descriptor = std::move(descriptor);
+    handle->fd = fd;
     return Register(std::move(handle));
 }
 
 HidOpened HidOpenReadWrite(const std::string& path)
 {
     std::string node;
-    if (!NodeOfPath(path, node)) return {kInvalidHandle, "not a hidraw interface: " + path};
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    unsigned collection = 0;
+    if (!SplitInterfacePath(path, node, vendorId, productId, collection)) {
+        return {kInvalidHandle, "not a hidraw interface: " + path};
+    }
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return OpenFailed(node, error == EACCES || error == EPERM ? HidOpenProblem::NoAccess : HidOpenProblem::Other,
-                          "open for reading and writing", ErrorText(error));
+        const bool denied = error == EACCES || error == EPERM;
+        return OpenFailed({node, vendorId, productId, denied ? HidOpenProblem::NoAccess : HidOpenProblem::Other,
+                           ErrorText(error)},
+                          "open for reading and writing");
     }
-    auto descriptor = std::make_shared<OpenDescriptor>(fd);
     std::string error;
     HidNodeFacts facts;
     std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
-    if (!handle) return OpenFailed(node, HidOpenProblem::Other, "describe", error);
+    if (!handle) {
+        close(fd);
+        return OpenFailed({node, vendorId, productId, HidOpenProblem::Other, error}, "describe");
+    }
+    handle->fd = fd;
     bool heldElsewhere = false;
     handle->lock = LockNode(node, fd, heldElsewhere, error);
     if (!handle->lock) {
-        return OpenFailed(node, heldElsewhere ? HidOpenProblem::HeldByAnotherProgram : HidOpenProblem::Other, "lock",
-                          error);
+        return OpenFailed({node, vendorId, productId,
+                           heldElsewhere ? HidOpenProblem::HeldByAnotherProgram : HidOpenProblem::Other, error},
+                          "lock");
     }
-    handle->descriptor = std::move(descriptor);
+    handle->usb = ReadUsbPlace(node);
+    if (!CaptureNode(node, facts, handle->usb, handle->captured, error)) {
+        return OpenFailed({node, vendorId, productId, HidOpenProblem::Other, error}, "capture");
+    }
     handle->readWrite = true;
-    handle->captured = CaptureNode(node, facts);
     return {Register(std::move(handle)), ""};
 }
 
@@ -325,7 +365,7 @@ bool HidFlushInput(DeviceHandle id)
     if (!handle) return false;
     std::vector<std::uint8_t> discard(kMaxReportLength);
     for (int i = 0; i < kMaxFlushedReports; ++i) {
-        const ssize_t got = read(handle->descriptor->fd, discard.data(), discard.size());
+        const ssize_t got = read(handle->fd, discard.data(), discard.size());
         if (got >= 0) continue;
         if (errno == EINTR) continue;
         return errno == EAGAIN;
@@ -335,13 +375,13 @@ bool HidFlushInput(DeviceHandle id)
 
 bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
 {
-    return Output(handle, BlockingCallKind::Write, report, length, timeLimitMs);
+    return Output(handle, HidrawCall::Write, report, length, timeLimitMs);
 }
 
 bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
                         std::uint32_t timeLimitMs)
 {
-    return Output(handle, BlockingCallKind::SetOutputReport, report, length, timeLimitMs);
+    return Output(handle, HidrawCall::SetOutputReport, report, length, timeLimitMs);
 }
 
 bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
@@ -360,14 +400,14 @@ bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, st
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd ready{handle->descriptor->fd, POLLIN, 0};
+        pollfd ready{handle->fd, POLLIN, 0};
         const int polled = poll(&ready, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (polled < 0 && errno == EINTR) continue;
         if (polled < 0 || (polled == 1 && (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)) {
             return fail(CallOutcome::DeviceGone, "the device is gone");
         }
         if (polled == 0) return fail(CallOutcome::TimedOut, "no report within " + std::to_string(timeLimitMs) + " ms");
-        const ssize_t got = read(handle->descriptor->fd, report.data() + skip, report.size() - skip);
+        const ssize_t got = read(handle->fd, report.data() + skip, report.size() - skip);
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (got <= 0) return fail(CallOutcome::Failed, got < 0 ? ErrorText(errno) : std::string("an empty report"));
         // Another collection's report (hidraw gives every report of the device to every reader).
@@ -387,7 +427,8 @@ bool HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length
     std::string error;
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
     const CallOutcome outcome =
-        handle->caller.Run(handle->descriptor, BlockingCallKind::GetInputReport, buffer, length, timeLimitMs, error);
+        handle->usb.usb ? UsbRequest(handle->usb, UsbClassRequest::GetInputReport, buffer, length, timeLimitMs, error)
+                        : CallHidraw(handle->fd, HidrawCall::GetInputReport, buffer, length, timeLimitMs, error);
     CaptureInputReport(handle->captured, true, buffer, length, outcome, submitted);
     if (outcome == CallOutcome::Done) return true;
     Note(handle->node + ": " + error);
@@ -404,8 +445,8 @@ void HidClose(DeviceHandle id)
         handle = std::move(found->second);
         handles.erase(found);
     }
-    // The descriptor closes when no call in flight uses it any more; the lock with the last
-    // read-write handle of the node.
+    // The descriptor closes with the last reference to the handle (a call in flight holds one);
+    // the lock with the last read-write handle of the node.
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // What the Linux program needs of its HID backend beyond the seam (platform/hid.h): the hidraw
 // nodes with the interface paths of their top-level collections, the arrivals that udev
-// announces, and why a read-write open failed.
+// announces, the one controller the user chose, who may open a node, and why a read-write open
+// failed.
 //
 // An interface path names one top-level collection of a hidraw node, as Windows makes one
 // interface per collection: the node, then "#vid_VVVV&pid_PPPP&colCC" (lower-case hexadecimal,
@@ -20,23 +21,50 @@ struct HidNode {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::vector<std::string> interfacePaths;
+    std::string usbDeviceNode;  // its USB device's usbfs node ("/dev/bus/usb/001/004"); "" off USB
 };
 
-// Every present hidraw node, by node number. False when udev cannot be asked at all.
+// Every present hidraw node (of the chosen controller, when one is chosen), by node number.
+// False when udev cannot be asked at all.
 bool HidEnumerateNodes(std::vector<HidNode>& nodes);
+
+// The one controller to consider, by its ids or by its node: from then on the enumeration, and
+// so the finders, and the arrivals see no other.
+struct HidDeviceChoice {
+    bool byIds = false;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string node;  // "/dev/hidraw3", when not by ids
+};
+void HidChooseDevice(const HidDeviceChoice& choice);
 
 // Why read-write opens failed since the last call, oldest first.
 enum class HidOpenProblem {
-    NoAccess,              // the user may not open the node (no udev rule, or not logged in)
+    NoAccess,              // the user may not open the node (see HidAccessOf)
     HeldByAnotherProgram,  // another program writes to the controller
     Other,                 // the node went away, or the system refused it otherwise
 };
 struct HidOpenFailure {
-    std::string node;
+    std::string node;  // the hidraw node, or the usbfs node of a USB controller's class requests
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
     HidOpenProblem problem = HidOpenProblem::Other;
     std::string reason;  // the system's error text
 };
 std::vector<HidOpenFailure> HidTakeOpenFailures();
+
+// Whether this user may open a device node for reading and writing, and if not, why, as far as
+// the system tells it without opening the node.
+enum class HidAccess {
+    Granted,
+    NoRules,          // the node carries no "uaccess" tag and the project's rules are not installed
+    RulesNotApplied,  // the rules are installed, but were not applied to this node yet
+    NotSeatSession,   // tagged, but this process does not run in the active session of a seat
+    Denied,           // tagged, in the seat's active session, and still refused
+};
+HidAccess HidAccessOf(const std::string& node);
+// The name of the project's rules file, "70-oskel-update.rules".
+extern const char kHidRulesFile[];
 
 // Arrivals of hidraw nodes, as udev announces them once its rules have been applied (so the
 // node's permissions are set): source "udev", subsystem "hidraw".
@@ -44,7 +72,9 @@ std::vector<HidOpenFailure> HidTakeOpenFailures();
 bool HidArrivalMonitorOpen(std::string& error);
 // The descriptor to poll for readability.
 int HidArrivalMonitorFd();
-// The nodes that have arrived since the last call (non-blocking; removals are left out).
+// The nodes that have arrived since the last call (non-blocking). Left out: removals, other
+// controllers than the chosen one, and the nodes that come back when this process gives a USB
+// interface back to usbhid (platform/hid_usb_linux.h), which are no controller plugged in.
 std::vector<HidNode> HidArrivalMonitorReceive();
 void HidArrivalMonitorClose();
 

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/hid_usb_linux.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -67,7 +68,23 @@ using UdevDevice = std::unique_ptr<udev_device, UdevDeviceRelease>;
 
 udev_monitor* monitor = nullptr;
 
+bool deviceChosen = false;
+HidDeviceChoice chosenDevice;
+
+bool IsChosen(const HidNode& node)
+{
+    if (!deviceChosen) return true;
+    if (chosenDevice.byIds) return node.vendorId == chosenDevice.vendorId && node.productId == chosenDevice.productId;
+    return node.node == chosenDevice.node;
+}
+
 }  // namespace
+
+void HidChooseDevice(const HidDeviceChoice& choice)
+{
+    chosenDevice = choice;
+    deviceChosen = true;
+}
 
 std::string ErrorText(int error)
 {
@@ -213,6 +230,7 @@ bool DescribeNode(udev_device* device, HidNode& node, std::string& error)
     for (unsigned i = 1; i <= facts.collections.size(); ++i) {
         node.interfacePaths.push_back(InterfacePath(node.node, facts.vendorId, facts.productId, i));
     }
+    node.usbDeviceNode = ReadUsbPlace(node.node).deviceNode;
     return true;
 }
 
@@ -231,7 +249,7 @@ bool HidEnumerateNodes(std::vector<HidNode>& nodes)
         HidNode node;
         std::string error;
         if (DescribeNode(device.get(), node, error)) {
-            nodes.push_back(std::move(node));
+            if (IsChosen(node)) nodes.push_back(std::move(node));
         } else {
             DebugOutput(("hidraw: " + error).c_str());
         }
@@ -281,10 +299,12 @@ std::vector<HidNode> HidArrivalMonitorReceive()
         if (action == nullptr || std::strcmp(action, "add") != 0) continue;
         HidNode node;
         std::string error;
-        if (DescribeNode(received, node, error)) {
-            arrived.push_back(std::move(node));
-        } else {
+        if (!DescribeNode(received, node, error)) {
             DebugOutput(("hidraw: " + error).c_str());
+        } else if (UsbTakeGivenBack(ReadUsbPlace(node.node))) {
+            DebugOutput(("hidraw: " + node.node + " is the node of an interface given back to its driver").c_str());
+        } else if (IsChosen(node)) {
+            arrived.push_back(std::move(node));
         }
     }
     return arrived;

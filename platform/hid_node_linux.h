@@ -43,4 +43,7 @@ bool SplitInterfacePath(const std::string& path, std::string& node, std::uint16_
 // The system's text for an errno value.
 std::string ErrorText(int error);
 
+// Keeps why a read-write open (or the claim of a USB interface) failed, for HidTakeOpenFailures.
+void RecordOpenFailure(const HidOpenFailure& failure);
+
 }  // namespace platform

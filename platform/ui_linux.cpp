@@ -3,6 +3,7 @@
 // becomes the session guard (held-off signals, a logind inhibitor).
 #include "platform/ui.h"
 
+#include "platform/hid_usb_linux.h"
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
 #include "platform/text_linux.h"
@@ -54,6 +55,10 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
         TerminalProgressShown(true);
     } else {
         TerminalProgressShown(false);
+        // The interfaces the download took from usbhid go back before anything else may start:
+        // the outcome has been shown already, as usbhid's probe of a controller that answers
+        // nothing takes its own time limits.
+        UsbGiveBackInterfaces();
         SessionGuardRelease();
     }
 }

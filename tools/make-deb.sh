@@ -4,9 +4,11 @@
 #   tools/make-deb.sh PROGRAM VERSION OUT-DIR
 #
 # writes OUT-DIR/oskel-update_<VERSION>_<arch>.deb with the program, the udev rules, the manual
-# page, the AppStream metadata (the controllers it serves), the copyright file and the changelog, and Depends as dpkg-shlibdeps finds them. The same
-# inputs and SOURCE_DATE_EPOCH give the same bytes: every file's time is that of the commit, the
-# owner root, compressed files carry no name or time, and the archive is sorted.
+# page, the AppStream metadata (the controllers it serves, and this release; checked with
+# appstreamcli validate), the copyright file and the changelog, the postinst that applies the
+# rules to the controllers plugged in already, and Depends as dpkg-shlibdeps finds them. The
+# same inputs and SOURCE_DATE_EPOCH give the same bytes: every file's time is that of the commit,
+# the owner root, compressed files carry no name or time, and the archive is sorted.
 set -euo pipefail
 
 program=${1:?usage: make-deb.sh PROGRAM VERSION OUT-DIR}
@@ -17,7 +19,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 die() { printf 'make-deb: %s\n' "$*" >&2; exit 1; }
 [[ -x $program ]] || die "no program at $program"
-for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture gzip; do
+for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture gzip appstreamcli; do
   command -v "$tool" >/dev/null || die "$tool is missing (tools/setup.sh release installs it)"
 done
 
@@ -32,7 +34,14 @@ mkdir -p "$stage/DEBIAN" "$stage/usr/bin" "$stage/lib/udev/rules.d" "$stage/usr/
 
 install -m 755 "$program" "$stage/usr/bin/$package"
 install -m 644 "$root/res/linux/70-oskel-update.rules" "$stage/lib/udev/rules.d/"
-install -m 644 "$root/res/linux/oskel-update.metainfo.xml" "$stage/usr/share/metainfo/"
+metainfo=invalid.oskel.oskel_update.metainfo.xml
+release_date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
+sed "s|^</component>|  <releases>\n    <release version=\"$version\" date=\"$release_date\"/>\n  </releases>\n</component>|" \
+  "$root/res/linux/$metainfo" >"$stage/usr/share/metainfo/$metainfo"
+chmod 644 "$stage/usr/share/metainfo/$metainfo"
+appstreamcli validate --no-net "$stage/usr/share/metainfo/$metainfo" >"$work/appstream.txt" 2>&1 ||
+  { cat "$work/appstream.txt" >&2; die "the AppStream metadata does not pass appstreamcli validate"; }
+install -m 755 "$root/res/linux/postinst" "$stage/DEBIAN/postinst"
 gzip -9nc "$root/res/linux/oskel-update.1" >"$stage/usr/share/man/man1/$package.1.gz"
 install -m 644 "$root/res/linux/copyright" "$doc/copyright"
 
@@ -63,11 +72,13 @@ Priority: optional
 Description: firmware updater for USB game controllers in their update mode
  oskel-update sends a USB game controller that sits in one of its three
  update modes (2563:0059, 2563:1818, 0461:4d81) the firmware image that the
- program carries for that mode, over hidraw. It updates a controller that is
- in update mode now, or with --wait each one that is plugged in.
+ program carries for that mode, over hidraw and, for mode 1, the USB control
+ endpoint. It updates a controller that is in update mode now, or with --wait
+ each one that is plugged in.
  .
- The udev rules let the user logged in at the seat open the controllers'
- hidraw nodes, so that no root rights are needed.
+ The udev rules let the user logged in at the seat open what the program
+ writes, so that no root rights are needed; they apply at once to the
+ controllers plugged in already.
 EOF
 (cd "$stage" && find usr lib -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
 

@@ -9,21 +9,23 @@ set -euo pipefail
 
 packages=(
   cmake make g++ libgtest-dev tshark     # host build and tests (tshark reads exported captures)
-  pkg-config libudev-dev libsystemd-dev  # the Linux program: hidraw through udev, logind through sd-bus
+  pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev  # the Linux program: hidraw through udev,
+                                                         # logind through sd-bus, USB through libusb
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
-  dpkg-dev lintian                       # release: the Linux program's Debian package
+  dpkg-dev lintian appstream             # release: the Linux program's Debian package
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
+  dbus-daemon                            # ... with a system bus for the stand-in for logind
 )
 
 # The parts that need less than everything.
 host_packages=(cmake make g++ libgtest-dev tshark)
-linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev)
+linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev)
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  g++ pkg-config libudev-dev libsystemd-dev dpkg-dev lintian)
+  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;

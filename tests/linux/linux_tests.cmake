@@ -11,25 +11,52 @@ endif()
 set(linux_rig "${CMAKE_SOURCE_DIR}/tests/linux")
 file(GLOB OSKEL_RIG_SHARED_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/rig/*.cpp)
 
-# The guest's controller program and the bare loop, static so that they need nothing there.
-add_executable(oskel-uhid-rig ${linux_rig}/device/main.cpp ${linux_rig}/device/uhid_controller.cpp
-               ${OSKEL_RIG_SHARED_SOURCES})
-add_executable(oskel-hidraw-loop ${linux_rig}/loop/main.cpp ${linux_rig}/loop/download_steps.cpp)
-target_link_libraries(oskel-uhid-rig PRIVATE oskel_hid_bus)
+# The guest's controller programs (a virtual USB device through USB/IP, and a uhid device), the
+# bare loop and the recorder of usbmon, static so that they need nothing there.
+set(linux_controller_program ${linux_rig}/device/controller_program.cpp ${OSKEL_RIG_SHARED_SOURCES})
+add_executable(oskel-usbip-rig ${linux_rig}/usb/main.cpp ${linux_rig}/usb/usb_controller.cpp
+               ${linux_rig}/usb/usbip_session.cpp ${linux_rig}/usb/usbip_wire.cpp ${linux_rig}/usb/vhci_port.cpp
+               ${linux_rig}/usb/frame_pace.cpp ${linux_controller_program})
+add_executable(oskel-uhid-rig ${linux_rig}/device/uhid_main.cpp ${linux_rig}/device/uhid_controller.cpp
+               ${linux_controller_program})
+add_executable(oskel-hidraw-loop ${linux_rig}/loop/main.cpp ${linux_rig}/loop/download_steps.cpp
+               ${linux_rig}/loop/usbfs_reports.cpp)
+add_executable(oskel-usbmon-record ${linux_rig}/usbmon/usbmon_record.cpp)
+foreach(controller oskel-usbip-rig oskel-uhid-rig)
+  target_link_libraries(${controller} PRIVATE oskel_hid_bus Threads::Threads)
+endforeach()
 target_link_libraries(oskel-hidraw-loop PRIVATE oskel_host)
+target_link_libraries(oskel-usbmon-record PRIVATE oskel_codec)
 # The channel that carries the machine's results to the host.
 add_executable(oskel-rig-debugcon ${linux_rig}/results/debugcon_write.cpp)
-foreach(program oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon)
+foreach(program oskel-usbip-rig oskel-uhid-rig oskel-hidraw-loop oskel-usbmon-record oskel-rig-debugcon)
   target_link_options(${program} PRIVATE -static)
   set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
 endforeach()
+# On the host: the program's own capture of a download against usbmon's record of it.
+add_executable(oskel-capture-compare ${linux_rig}/usbmon/capture_compare.cpp)
+target_link_libraries(oskel-capture-compare PRIVATE oskel_codec)
+
+# The program's own scenarios (tests/oskel_update/): a stand-in for systemd-logind on the test
+# machine's bus, which records the inhibitors the program takes. It needs libsystemd's sd-bus;
+# without it those scenarios say that they cannot check the inhibitor.
+find_package(PkgConfig)
+if(PkgConfig_FOUND)
+  pkg_check_modules(OSKEL_RIG_SYSTEMD IMPORTED_TARGET libsystemd)
+endif()
+if(OSKEL_RIG_SYSTEMD_FOUND)
+  add_executable(oskel-fake-logind ${CMAKE_SOURCE_DIR}/tests/oskel_update/fake_logind.cpp)
+  target_link_libraries(oskel-fake-logind PRIVATE PkgConfig::OSKEL_RIG_SYSTEMD)
+  set_target_properties(oskel-fake-logind PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
+endif()
 
 set(OSKEL_LINUX_UPDATER "${CMAKE_SOURCE_DIR}/build/linux/oskel-update" CACHE FILEPATH
     "The Linux program under test (the linux preset's build/linux/oskel-update)")
 
 set(OSKEL_LINUX_RIG_WORK "${CMAKE_BINARY_DIR}/linux-rig")
 set(OSKEL_LINUX_RIG_RUN bash ${linux_rig}/vm/run_scenario.sh
-    --rig-bin $<TARGET_FILE_DIR:oskel-uhid-rig> --updater ${OSKEL_LINUX_UPDATER} --sim $<TARGET_FILE:oskel-sim>
+    --rig-bin $<TARGET_FILE_DIR:oskel-usbip-rig> --updater ${OSKEL_LINUX_UPDATER} --sim $<TARGET_FILE:oskel-sim>
+    --compare $<TARGET_FILE:oskel-capture-compare>
     --work ${OSKEL_LINUX_RIG_WORK}
     --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2} --image3 ${OSKEL_IMAGE_MODE3})
 
@@ -40,8 +67,12 @@ set_tests_properties(linux.initramfs PROPERTIES FIXTURES_SETUP oskel_linux_initr
 
 # rig: the rig's own checks, which need no updater. The others run the updater.
 set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 arrival-protocol2
-    arrival-protocol3 no-controller normal-controller refused-report stalled-report unplug-mid-download
-    two-programs)
+    arrival-protocol3 uhid-start-protocol2 no-controller normal-controller refused-report stalled-report
+    unplug-mid-download two-programs
+    # The program's own: Start past a normal-mode controller, --list and --device; the signals
+    # and the inhibitor during a download; the access advice and the package's rules without a
+    # replug; usbhid's interface given back after mode 1's failures, unplug and a signal.
+    normal-then-update held-signals access protocol1-give-back)
 foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs

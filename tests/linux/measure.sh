@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Each mode's download by the updater against the bare loop of the same reports through the same
-# hidraw node, in the test machine of tests/linux/ (test rig only):
+# kernel stack, and both against the full-speed floor, in the test machine of tests/linux/ (test
+# rig only):
 #
-#   tests/linux/measure.sh [HOST_BUILD]     (HOST_BUILD: build/host, with its rig programs built)
+#   tests/linux/measure.sh [HOST_BUILD [UPDATER]]
 #
-# One boot runs, for each mode, the bare loop (oskel-hidraw-loop) and then the updater
-# (oskel-update: the Start road for modes 2 and 3, --wait --once for mode 1), each against a
-# freshly plugged controller. The time of a download is the controller's own: from the first
-# output report that reached it to the last (timing.txt of its record); the process's whole run
-# is given beside it; each figure is the median of three runs. Prints a Markdown table for
-# docs/performance.md. Without the program under
-# test (build/linux/oskel-update) it measures the bare loop alone, the rig's own cost.
+# HOST_BUILD: build/host, with its rig programs built; UPDATER: the program under test, by
+# default the one the host build's tests run (OSKEL_LINUX_UPDATER).
+#
+# One boot runs, for each mode, the bare loop (oskel-hidraw-loop; mode 1's requests on endpoint 0
+# through usbfs) and then the updater (oskel-update: the Start road for modes 2 and 3, --wait
+# --once for mode 1, whose updater runs only once its scenarios run on USB), each against a
+# freshly plugged USB controller (oskel-usbip-rig, at the bus's pace). The time of a download is
+# the controller's own: from the first output report that reached it to the last (timing.txt of
+# its record); the process's whole run is given beside it; each figure is the median of five
+# runs. The floor is 1 ms per transfer (reports and replies). Prints a Markdown table for
+# docs/performance.md. Without the program under test (build/linux/oskel-update) it measures the
+# bare loop alone, the rig's own cost.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/host}
 work=$build/linux-rig-measure
-updater=$(sed -n 's/^OSKEL_LINUX_UPDATER:FILEPATH=//p' "$build/CMakeCache.txt")
+updater=${2:-$(sed -n 's/^OSKEL_LINUX_UPDATER:FILEPATH=//p' "$build/CMakeCache.txt")}
 run=(bash tests/linux/vm/run_scenario.sh --rig-bin "$build/linux-rig" --updater "$updater" --work "$work"
   --image1 res/firmware/mode1.bin --image2 res/firmware/mode2.bin --image3 res/firmware/mode3.bin)
 "${run[@]}" initramfs
@@ -42,7 +48,7 @@ median() {
 median_of() {
   local dir spans=()
   for dir in "$out/$1-mode$2"-*; do [[ -d $dir ]] && spans+=("$(report_span "$dir")"); done
-  ((${#spans[@]})) && median "${spans[@]}" || echo "not built"
+  ((${#spans[@]})) && median "${spans[@]}" || echo "not measured"
 }
 # process_of NAME MODE: the median run time of the processes NAMEMODE-*.
 process_of() {
@@ -54,11 +60,13 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%
 
 echo "Medians of $(ls -d "$out"/loop-mode1-* | wc -l) runs; kernel $(sed -n 's/^kernel=//p' "$work/initramfs.txt")."
 echo
-echo "| Mode | Reports + replies | Bare loop (ms) | oskel-update (ms) | Ratio | Bare loop process (ms) | oskel-update process (ms) |"
-echo "|---|---|---|---|---|---|---|"
+echo "| Mode | Transfers (floor, ms) | Bare loop (ms) | oskel-update (ms) | oskel-update / bare loop | Bare loop / floor | oskel-update / floor | Bare loop process (ms) | oskel-update process (ms) |"
+echo "|---|---|---|---|---|---|---|---|---|"
 for mode in 1 2 3; do
   loop=$(median_of loop $mode)
   program=$(median_of updater $mode)
-  operations=$(sed -n '1s/.* reports=\([0-9]*\).* replies=\([0-9]*\).*/\1 + \2/p' "$out/loop-mode$mode-1/status.txt" 2>/dev/null)
-  echo "| $mode | $operations | $loop | $program | $(ratio "$program" "$loop") | $(process_of loop $mode) | $(process_of updater $mode) |"
+  floor=$(sed -n '1s/.* reports=\([0-9]*\).* replies=\([0-9]*\).*/\1 \2/p' "$out/loop-mode$mode-1/status.txt" 2>/dev/null |
+    awk '{ print $1 + $2 }')
+  echo "| $mode | $floor | $loop | $program | $(ratio "$program" "$loop") | $(ratio "$loop" "$floor") |" \
+    "$(ratio "$program" "$floor") | $(process_of loop $mode) | $(process_of updater $mode) |"
 done

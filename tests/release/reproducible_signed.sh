@@ -13,7 +13,8 @@
 #    of the program but the checksum and the certificate-table entry of the header; without the
 #    signature each signed program is the first release's program again;
 #  - both releases hold the same Debian package of the Linux program, byte for byte, with the
-#    program, the udev rules and the manual page, and lintian passed it;
+#    program, the udev rules with the postinst that applies them, the manual page and AppStream
+#    metadata that validates, and lintian passed it;
 #  - the 64-bit release program runs under Wine (when the win64 build and its Wine prefix are
 #    there; tools/test.sh builds them first).
 #
@@ -95,14 +96,25 @@ done
 # user needs, the commit's time on every file, and lintian's approval.
 cmp -s "$first/dist/$package" "$second/dist/$package" || fail "$package: the two clones built different bytes"
 contents="$(TZ=UTC dpkg-deb -c "$first/dist/$package")"
+metainfo=./usr/share/metainfo/invalid.oskel.oskel_update.metainfo.xml
 for file in ./usr/bin/oskel-update ./lib/udev/rules.d/70-oskel-update.rules ./usr/share/man/man1/oskel-update.1.gz \
-            ./usr/share/doc/oskel-update/copyright ./usr/share/doc/oskel-update/changelog.gz; do
+            ./usr/share/doc/oskel-update/copyright ./usr/share/doc/oskel-update/changelog.gz "$metainfo"; do
   grep -q " $file$" <<<"$contents" || fail "$package holds no $file"
 done
+# The rules apply at once: the postinst reloads and triggers udev. The AppStream metadata
+# validates, with this release in it.
+dpkg-deb --info "$first/dist/$package" postinst | grep -q 'udevadm trigger' || fail "$package: no postinst that triggers udev"
+mkdir -p "$work/package"
+dpkg-deb -x "$first/dist/$package" "$work/package"
+appstreamcli validate --no-net "$work/package/$metainfo" >"$work/appstream.txt" 2>&1 ||
+  fail "$package: the AppStream metadata does not validate: $(cat "$work/appstream.txt")"
+grep -q "<release version=\"$version\"" "$work/package/$metainfo" || fail "$package: the AppStream metadata names no release $version"
 [[ "$(awk '{print $4 " " $5}' <<<"$contents" | sort -u)" == "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M')" ]] ||
   fail "$package: not every file has the commit's time"
 grep -q "dist/$package .*(lintian: no error, no warning)" "$work/first.out" || fail "$package: the release did not pass it through lintian"
-dpkg-deb -f "$first/dist/$package" Depends | grep -q 'libudev1' || fail "$package: Depends does not name libudev1"
+for library in libudev1 libusb-1.0-0; do
+  dpkg-deb -f "$first/dist/$package" Depends | grep -q "$library" || fail "$package: Depends does not name $library"
+done
 grep -a -q -F "$work" "$first/build/release-linux/oskel-update" && fail "oskel-update holds a build path ($work)"
 
 # The programs: no build path, the commit's time, no debug data, no symbols, the version.

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -18,23 +17,9 @@ namespace {
 
 constexpr char kUhidPath[] = "/dev/uhid";
 
-// How long the model may take over one report or request. A stalled one never completes within
-// any download's limits; the controller is held this long, as a hung device holds its host.
-constexpr std::uint32_t kHungDeviceMs = 10 * 60 * 1000;
-// An answer on the interrupt pipe that does not come at once never comes (a stalled or failed
-// reply): nothing is pushed and the controller goes on.
-constexpr std::uint32_t kAnswerNowMs = 0;
-
 // The device's version in its HID id (bcdDevice), and the name hid-core logs.
 constexpr std::uint32_t kDeviceVersion = 0x0100;
 constexpr char kNamePrefix[] = "Oskel rig controller";
-
-std::uint64_t NowUs()
-{
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
-}
 
 std::string SystemError(const char* operation)
 {
@@ -118,11 +103,9 @@ void UhidController::TakeOutput(const uhid_output_req& output)
 {
     const std::size_t length = std::min<std::size_t>(output.size, sizeof output.data);
     if (length == 0) return;
-    const std::uint64_t now = NowUs();
-    if (times_.firstUs == 0) times_.firstUs = now;
-    times_.lastUs = now;
+    times_.NoteReport();
 
-    const std::size_t collection = CollectionDeclaring(kOutputReport, output.data[0]);
+    const std::size_t collection = CollectionDeclaring(*model_, ReportDirection::Output, output.data[0]);
     const platform::DeviceHandle handle = handles_[collection];
     const bool taken = TakesSetOutputRequests(*model_)
                            ? sim::BusSetOutputReport(handle, output.data, length, kHungDeviceMs)
@@ -152,7 +135,7 @@ void UhidController::AnswerGetReport(const uhid_get_report_req& request)
     reply.u.get_report_reply.id = request.id;
     reply.u.get_report_reply.err = EIO;
     if (request.rtype == UHID_INPUT_REPORT) {
-        const std::size_t collection = CollectionDeclaring(kInputReport, request.rnum);
+        const std::size_t collection = CollectionDeclaring(*model_, ReportDirection::Input, request.rnum);
         // A collection without input reports gets a buffer of the id alone, which the bus refuses.
         const std::size_t length = std::clamp<std::size_t>(model_->collections[collection].inputLength, 1,
                                                            sizeof reply.u.get_report_reply.data);
@@ -183,16 +166,6 @@ bool UhidController::Send(uhid_event& event)
         if (written < 0 && errno == EINTR) continue;
         return false;
     }
-}
-
-std::size_t UhidController::CollectionDeclaring(const ReportField& field, std::uint8_t reportId) const
-{
-    const auto& collections = model_->collections;
-    for (std::size_t i = 0; i < collections.size(); ++i)
-        if (collections[i].*field.length > 0 && collections[i].*field.id == reportId) return i;
-    for (std::size_t i = 0; i < collections.size(); ++i)
-        if (collections[i].*field.length > 0) return i;
-    return 0;
 }
 
 }  // namespace rig

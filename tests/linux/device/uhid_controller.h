@@ -38,14 +38,9 @@
 
 #include "platform/types.h"
 #include "sim/hid_bus.h"
+#include "tests/linux/device/controller_program.h"
 
 namespace rig {
-
-// When the first and the last output report reached the controller (monotonic clock).
-struct ReportTimes {
-    std::uint64_t firstUs = 0;
-    std::uint64_t lastUs = 0;
-};
 
 class UhidController {
 public:
@@ -62,23 +57,13 @@ public:
 
     const models::HidDevice& Model() const { return *model_; }
     const std::vector<std::uint8_t>& Descriptor() const { return descriptor_; }
-    ReportTimes Times() const { return times_; }
+    const ReportTimes& Times() const { return times_; }
 
 private:
     void TakeOutput(const uhid_output_req& output);
     void AnswerGetReport(const uhid_get_report_req& request);
     void RefuseSetReport(const uhid_set_report_req& request);
     bool Send(uhid_event& event);
-    // One direction of a collection's declaration.
-    struct ReportField {
-        std::uint8_t models::HidCollection::*id;
-        std::uint16_t models::HidCollection::*length;
-    };
-    static constexpr ReportField kOutputReport{&models::HidCollection::outputReportId, &models::HidCollection::outputLength};
-    static constexpr ReportField kInputReport{&models::HidCollection::inputReportId, &models::HidCollection::inputLength};
-    // The collection that declares a report of this id in that direction; the first one that
-    // declares a report in that direction when none does (the bus then refuses it).
-    std::size_t CollectionDeclaring(const ReportField& field, std::uint8_t reportId) const;
 
     const std::shared_ptr<models::HidDevice> model_;
     const std::vector<std::uint8_t> descriptor_;

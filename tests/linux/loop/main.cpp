@@ -1,11 +1,15 @@
 // The bare loop (test rig only): one mode's whole download through a hidraw node, each report
 // written and each reply read as fast as the node takes them, with nothing else around it.
 //
-//   oskel-hidraw-loop MODE NODE IMAGE
+//   oskel-hidraw-loop MODE NODE IMAGE [--control]
 //
 // MODE 1, 2 or 3; NODE the controller's hidraw node; IMAGE the firmware image. It sends the
 // reports of download_steps.h, each bounded by the updater's time limit for it (poll for a
-// reply; hidraw's writes and ioctls return as soon as the transport has the report). Prints
+// reply; writes and ioctls return when the transport is done with the report, or with its own
+// time limit). With --control (mode 1, whose reports are all requests), set-output and get-input
+// requests go as SET_REPORT and GET_REPORT on endpoint 0 of the node's USB interface through
+// usbfs (usbfs_reports.h), where hidraw would send the output reports on the interrupt OUT
+// endpoint. Prints
 //
 //   loop mode=<m> steps=<n> us=<microseconds from the first report to the last step> read=<bytes>
 //
@@ -30,6 +34,7 @@
 #include <vector>
 
 #include "tests/linux/loop/download_steps.h"
+#include "tests/linux/loop/usbfs_reports.h"
 
 namespace {
 
@@ -42,6 +47,18 @@ bool Fail(std::size_t index, const char* operation)
                  errno != 0 ? std::strerror(errno) : "no answer in time");
     return false;
 }
+
+bool FailWith(std::size_t index, const std::string& why)
+{
+    std::fprintf(stderr, "oskel-hidraw-loop: step %zu, %s\n", index, why.c_str());
+    return false;
+}
+
+// Where the steps go: the hidraw node, or endpoint 0 through usbfs for requests.
+struct Paths {
+    int node = -1;
+    rig::UsbfsReports* control = nullptr;
+};
 
 // The length of the last input report read.
 ssize_t lastRead = 0;
@@ -65,8 +82,19 @@ void Flush(int node, std::vector<std::uint8_t>& buffer)
     }
 }
 
-bool RunStep(int node, std::size_t index, rig::Step& step)
+bool RunRequest(rig::UsbfsReports& control, std::size_t index, rig::Step& step)
 {
+    std::string why;
+    const bool done = step.kind == rig::StepKind::SetOutput
+                          ? control.SetOutputReport(step.bytes, step.timeLimitMs, why)
+                          : step.kind == rig::StepKind::GetInput && control.GetInputReport(step.bytes, step.timeLimitMs, why);
+    return done || FailWith(index, why.empty() ? "not a request" : why);
+}
+
+bool RunStep(const Paths& paths, std::size_t index, rig::Step& step)
+{
+    if (paths.control) return RunRequest(*paths.control, index, step);
+    const int node = paths.node;
     errno = 0;
     std::vector<std::uint8_t>& bytes = step.bytes;
     const unsigned length = static_cast<unsigned>(bytes.size());
@@ -87,9 +115,10 @@ bool RunStep(int node, std::size_t index, rig::Step& step)
 
 int main(int argc, char** argv)
 {
-    const int mode = argc == 4 ? std::atoi(argv[1]) : 0;
-    if (mode < 1 || mode > 3) {
-        std::fprintf(stderr, "usage: oskel-hidraw-loop 1|2|3 NODE IMAGE\n");
+    const bool control = argc == 5 && std::string(argv[4]) == "--control";
+    const int mode = argc == 4 || control ? std::atoi(argv[1]) : 0;
+    if (mode < 1 || mode > 3 || (control && mode != 1)) {
+        std::fprintf(stderr, "usage: oskel-hidraw-loop 1|2|3 NODE IMAGE, or oskel-hidraw-loop 1 NODE IMAGE --control\n");
         return kUsage;
     }
     std::ifstream file(argv[3], std::ios::binary);
@@ -99,19 +128,27 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "oskel-hidraw-loop: %s is no image for mode %d\n", argv[3], mode);
         return kFailed;
     }
-    const int node = open(argv[2], O_RDWR | O_CLOEXEC);
-    if (node < 0) {
+    Paths paths;
+    rig::UsbfsReports usbfs;
+    std::string error;
+    if (control && !usbfs.Open(argv[2], error)) {
+        std::fprintf(stderr, "oskel-hidraw-loop: %s\n", error.c_str());
+        return kFailed;
+    }
+    if (control) paths.control = &usbfs;
+    if (!control) paths.node = open(argv[2], O_RDWR | O_CLOEXEC);
+    if (!control && paths.node < 0) {
         std::fprintf(stderr, "oskel-hidraw-loop: cannot open %s: %s\n", argv[2], std::strerror(errno));
         return kFailed;
     }
 
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        if (!RunStep(node, i, steps[i])) return kFailed;
+        if (!RunStep(paths, i, steps[i])) return kFailed;
     }
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
     std::printf("loop mode=%d steps=%zu us=%lld read=%zd\n", mode, steps.size(), static_cast<long long>(us.count()),
                 lastRead);
-    close(node);
+    if (paths.node >= 0) close(paths.node);
     return 0;
 }

@@ -1,6 +1,7 @@
 # What each scenario must have left (test rig only; sourced by run_scenario.sh, which sets
-# image1..image3). A download ends with the flash equal to the image and no protocol error; a
-# failed one within the updater's time limits.
+# image1..image3, sim and compare). A download ends with the flash equal to the image and no
+# protocol error, and the program's capture and usbmon's record of it conform and agree; a
+# failed one ends within the updater's time limits.
 
 passed=0
 failed=0
@@ -58,12 +59,31 @@ expect_capture() {
   check "program: the flash its capture wrote equals the image" grep -q "^flash: equal to the image" "$report"
 }
 
-# The kernel and udev took the controller: hid-core holds its descriptor, hid-generic drives it,
-# the project's rule tagged its node "uaccess", and so the user got it.
+# expect_kernel_capture OUT MODE: usbmon's record of the bus lost no event, is that mode's
+# protocol report by report, wrote the image, and holds the same report transfers as the
+# program's own capture (a controller on uhid has no bus to record).
+expect_kernel_capture() {
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
+  local report=$1/usbmon-check.txt comparison=$1/usbmon-compare.txt
+  check "usbmon: the record lost no event ($(cat "$1/usbmon.stdout" 2>/dev/null | tail -1))" equals "$(cat "$1/usbmon.exit" 2>/dev/null)" 0
+  "$sim" --check-capture "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
+    >"$report" 2>&1 || true
+  check "usbmon: the kernel's record conforms to protocol $2 ($(grep -m 1 -o '^conforms: [^:]*' "$report"))" grep -q "^conforms: " "$report"
+  check "usbmon: the flash it wrote equals the image" grep -q "^flash: equal to the image" "$report"
+  [[ -f $1/capture.pcapng ]] || return 0
+  "$compare" "$1/capture.pcapng" "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" >"$comparison" 2>&1 || true
+  check "usbmon: the program's capture holds the same transfers ($(tail -1 "$comparison"))" grep -q "^same " "$comparison"
+}
+
+# The kernel and udev took the controller: hid-core holds its descriptor, hid-generic drives it
+# over usbhid (on USB) or uhid (no USB device beneath it), the project's rule tagged its node
+# "uaccess", and so the user got it.
 expect_node() {
-  local node=$1/node.txt
+  local node=$1/node.txt transport=none
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] && transport=usbhid
   check "$2: hid-core took the report descriptor of the model's collections" equals "$(value "$node" descriptor)" same
   check "$2: hid-generic drives it" equals "$(value "$node" driver)" hid-generic
+  check "$2: its transport is $transport" equals "$(value "$node" transport)" "$transport"
   check "$2: the project's rule tagged its node uaccess" grep -q ':uaccess:' <<<"$(value "$node" tags)"
   check "$2: the test-only access rule gave the node to the user" equals "$(value "$node" owner)" 1000
 }
@@ -89,7 +109,9 @@ expect_outcome() {
   check "$(basename "$1") prints nothing else but progress lines" equals "$others" ""
 }
 
+# Where a uhid controller served: uhid's queue never ran full, so it dropped no output report.
 expect_no_dropped_reports() {
+  cat "$1"/bus.txt "$1"/*/bus.txt 2>/dev/null | grep -qx uhid || return 0
   check "uhid dropped no output report (its queue never ran full)" has_no "$1/dmesg.txt" "Output queue is full"
 }
 
@@ -99,11 +121,150 @@ expect_failure_in_time() {
     below "$(cat "$1.ms" 2>/dev/null)" "$failure_limit_ms"
 }
 
+# ---- The program's own scenarios (tests/oskel_update/) ----
+
+# expect_normal_left_alone PROGRAM CONTROLLER: the controller in its normal mode was found and
+# named without access to its node (the rules do not give it), no advice about access, nothing sent.
+expect_normal_left_alone() {
+  check "$(basename "$2"): the rules leave a controller in its normal mode root's" \
+    equals "$(value "$2/node.txt" owner)/$(grep -c uaccess "$2/node.txt")" 0/0
+  check "$(basename "$1") names the controller in its normal mode" \
+    grep -q "the controller 045e:028e is in its normal mode and is left alone" "$1.stderr"
+  check "$(basename "$1") gives no access advice for it" has_no "$1.stderr" "udev"
+  check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
+}
+
+# The inhibitor that the stand-in for logind recorded: the keys and the lid switch with sleep and
+# shutdown, blocked from before the first report until after the last.
+expect_inhibitor() {
+  local record=$1/logind/inhibitors.txt timing=$2/timing.txt taken released
+  check "the stand-in for logind ran on a system bus" test ! -e "$1/logind/missing"
+  check "the program took one inhibitor: $(head -n 1 "$record" 2>/dev/null)" grep -qx \
+    "taken-us=[0-9]* what=sleep:shutdown:handle-lid-switch:handle-power-key:handle-suspend-key:handle-hibernate-key who=oskel-update mode=block" \
+    "$record"
+  taken=$(sed -n 's/^taken-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
+  released=$(sed -n 's/^released-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
+  check "it was taken before the first report reached the controller" \
+    below "$taken" "$(sed -n 's/.*first-report-us=\([0-9]*\).*/\1/p' "$timing")"
+  check "it was let go after the last report reached the controller" \
+    below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$timing")" "$released"
+}
+
+# expect_usb_node_access CONTROLLER MODE: on USB, the rules give mode 1's USB device node to the
+# user (its class requests go through it) and leave the others' root's.
+expect_usb_node_access() {
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
+  local node=$1/node.txt
+  if [[ $2 == 1 ]]; then
+    check "$(basename "$1"): the project's rule gave mode 1's USB device node to the user" \
+      equals "$(value "$node" usb_owner)/$(value "$node" usb_tags | grep -c ':uaccess:')" 1000/1
+  else
+    check "$(basename "$1"): the rules leave mode $2's USB device node root's" \
+      equals "$(value "$node" usb_owner)/$(value "$node" usb_tags | grep -c ':uaccess:')" 0/0
+  fi
+}
+
+# expect_given_back CONTROLLER: once the program let the controller go, usbhid drives its
+# interface again and its node is the user's.
+expect_given_back() {
+  check "$(basename "$1"): usbhid has the interface again" equals "$(value "$1/node.txt" transport)" usbhid
+  check "$(basename "$1"): its node, made anew, is the user's" equals "$(value "$1/node.txt" owner)" 1000
+}
+
+expect_own_scenario() {
+  local what=$1 out=$2 signal
+  case $what in
+  protocol1-give-back)
+    expect_failure_in_time "$out/refused"
+    check "refused: the controller refused report 100, the last it saw" \
+      equals "$(field "$out/controller-refused" reports)/$(field "$out/controller-refused" accepted)" 100/99
+    expect_given_back "$out/controller-refused"
+    check "unidentified exits with 1" equals "$(cat "$out/unidentified.exit" 2>/dev/null)" 1
+    check "unidentified: the controller is not recognised, the download failed" \
+      equals "$(grep -v '^progress' "$out/unidentified.stdout" | tr '\n' '/')" "无法识别的设备/Download Failture!/"
+    check "unidentified: the controller took the identify command only" \
+      equals "$(field "$out/controller-unidentified" reports)/$(field "$out/controller-unidentified" complete)" 1/0
+    expect_given_back "$out/controller-unidentified"
+    expect_outcome "$out/signal" 0 "Download Successful!"
+    check "signal: SIGTERM was held off during the download" grep -q "^oskel-update: SIGTERM held off" "$out/signal.stderr"
+    expect_download "$out/controller-signal" 1
+    expect_given_back "$out/controller-signal"
+    check "unplugged: the program ended with 1 (one download failed, one succeeded)" \
+      equals "$(cat "$out/unplugged.exit" 2>/dev/null)" 1
+    check "unplugged: it showed the failure, then the success" \
+      equals "$(grep -v '^progress' "$out/unplugged.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
+    check "unplugged: the controller took 100 reports" equals "$(field "$out/controller-unplugged" accepted)" 100
+    expect_download "$out/controller-after-unplug" 1
+    expect_given_back "$out/controller-after-unplug"
+    ;;
+  normal-then-update)
+    check "--list exits with 0" equals "$(cat "$out/list.exit" 2>/dev/null)" 0
+    check "--list names the normal-mode controller, which needs no access" grep -qE \
+      "^/dev/$(value "$out/normal/node.txt" node) +045e:028e  normal mode +may not open: not needed" "$out/list.stdout"
+    check "--list names mode 2, which the user may open" grep -qE \
+      "^/dev/$(value "$out/mode2/node.txt" node) +2563:1818  update mode 2 +may open$" "$out/list.stdout"
+    check "--list lists two controllers" equals "$(wc -l <"$out/list.stdout")" 2
+    expect_outcome "$out/program" 0 "Download Successful!"
+    expect_normal_left_alone "$out/program" "$out/normal"
+    expect_download "$out/mode2" 2
+    expect_capture "$out" 2
+    check "--list --device=NODE lists that controller only" equals "$(cut -d' ' -f1 "$out/list-chosen.stdout")" \
+      "/dev/$(value "$out/mode2/node.txt" node)"
+    check "--device=045e:028e: Start finds no update mode (exit 3)" equals "$(cat "$out/chosen.exit" 2>/dev/null)" 3
+    check "--device=045e:028e: it names the controller chosen" \
+      grep -q "the controller 045e:028e is in its normal mode" "$out/chosen.stderr"
+    check "mode 2 was written once (550 reports)" equals "$(field "$out/mode2" reports)" 550
+    ;;
+  held-signals)
+    expect_outcome "$out/program" 0 "Download Successful!"
+    expect_download "$out/controller" 2
+    for signal in SIGQUIT SIGTSTP SIGINT; do
+      check "$signal was held off during the download" grep -q "^oskel-update: $signal held off until the download has ended" \
+        "$out/program.stderr"
+    done
+    check "SIGHUP, which the caller ignored, stayed ignored" has_no "$out/program.stderr" SIGHUP
+    check "nothing else was held off or told" equals "$(grep -vc 'held off until the download has ended' "$out/program.stderr")" 0
+    check "the program stopped for SIGTSTP once the download had ended" \
+      grep -qx "stdout: Download Successful!" "$out/stopped.txt"
+    check "it was stopped ($(head -n 1 "$out/stopped.txt"))" grep -q '^State:.*T' "$out/stopped.txt"
+    expect_inhibitor "$out" "$out/controller"
+    ;;
+  access)
+    check "controller: a node the rules did not reach is untagged and root's" \
+      equals "$(value "$out/controller/node-before.txt" owner)/$(grep -c uaccess "$out/controller/node-before.txt")" 0/0
+    check "without the rules: exit 1" equals "$(cat "$out/no-rules.exit" 2>/dev/null)" 1
+    check "without the rules: the advice says they are not installed" \
+      grep -q "the udev rules (70-oskel-update.rules) are not installed: install" "$out/no-rules.stderr"
+    check "rules installed, not applied: --list says so" \
+      grep -qE "2563:1818  update mode 2 +may not open /dev/[a-z0-9]*: the udev rules are installed but not applied" \
+      "$out/not-applied.stdout"
+    check "the package's postinst exits with 0" equals "$(cat "$out/postinst.exit" 2>/dev/null)" 0
+    expect_node "$out/controller" "controller after the postinst, not plugged in again"
+    check "another user than the seat's: exit 1" equals "$(cat "$out/guest.exit" 2>/dev/null)" 1
+    check "another user than the seat's: the advice says so" \
+      grep -q "this user is not the user of the active session at the seat" "$out/guest.stderr"
+    expect_outcome "$out/program" 0 "Download Successful!"
+    expect_download "$out/controller" 2
+    ;;
+  esac
+}
+
 expect_scenario() {
   local what=$1 out=$2 mode
   case $what in
   rig)
-    for mode in 1 2 3; do
+    expect_node "$out/mode1" mode1
+    check "loop1: the bare loop's requests on endpoint 0 went through ($(cat "$out/loop1.stdout" 2>/dev/null))" \
+      equals "$(cat "$out/loop1.exit" 2>/dev/null)" 0
+    expect_download "$out/mode1" 1
+    expect_kernel_capture "$out/mode1" 1
+    check "loop1-interrupt: mode 1's first report on the interrupt OUT endpoint stalled" \
+      grep -q 'step 0, HIDIOCSOUTPUT: Broken pipe' "$out/loop1-interrupt.stderr"
+    check "mode1-interrupt: its controller took it as a protocol error, and nothing else" \
+      equals "$(field "$out/mode1-interrupt" reports)/$(field "$out/mode1-interrupt" accepted)/$(field "$out/mode1-interrupt" protocol-errors)" 1/0/1
+    check "mode1-interrupt: the error names the pipe" grep -q '^error output report written to the interrupt pipe' \
+      "$out/mode1-interrupt/status.txt"
+    for mode in 2 3; do
       expect_node "$out/mode$mode" "mode$mode"
       check "loop$mode: the bare loop's download went through ($(cat "$out/loop$mode.stdout" 2>/dev/null))" \
         equals "$(cat "$out/loop$mode.exit" 2>/dev/null)" 0
@@ -111,39 +272,42 @@ expect_scenario() {
     done
     check "loop3: protocol 3's replies read as 64 bytes, without a 0 byte in front" \
       grep -q ' read=64$' "$out/loop3.stdout"
-    expect_node "$out/normal" normal
-    check "stranger: the project's rule leaves a controller it does not name untagged" \
-      has_no "$out/stranger/node.txt" uaccess
-    check "stranger: its node stays root's" equals "$(value "$out/stranger/node.txt" owner)" 0
+    for name in normal stranger; do
+      check "$name: the project's rules leave a controller the program does not write untagged" \
+        has_no "$out/$name/node.txt" uaccess
+      check "$name: its node stays root's" equals "$(value "$out/$name/node.txt" owner)" 0
+    done
     check "stranger: the user cannot open it" grep -q 'cannot open .*Permission denied' "$out/open-stranger.stderr"
+    # Six controllers, and mode 1's node once more when usbfs gave its interface back to usbhid.
     check "udev announced the arrival of each controller's node" \
-      equals "$(grep -c 'add .*/hidraw/hidraw[0-9]* (hidraw)' "$out/monitor.txt")" 5
+      equals "$(grep -c 'add .*/hidraw/hidraw[0-9]* (hidraw)' "$out/monitor.txt")" 7
     ;;
-  start-protocol2 | arrival-protocol2) mode=2 ;;&
+  start-protocol2 | arrival-protocol2 | uhid-start-protocol2) mode=2 ;;&
   start-protocol3 | arrival-protocol3) mode=3 ;;&
   arrival-protocol1) mode=1 ;;&
-  start-* | arrival-*)
+  start-* | arrival-* | uhid-start-*)
     expect_node "$out/controller" controller
+    expect_usb_node_access "$out/controller" $mode
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_download "$out/controller" $mode
     expect_capture "$out" $mode
+    expect_kernel_capture "$out" $mode
     ;;
   no-controller)
-    check "program exits with 1" equals "$(cat "$out/program.exit" 2>/dev/null)" 1
+    check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows \"Device error!\" and nothing else" equals "$(cat "$out/program.stdout")" "Device error!"
     ;;
   normal-controller)
-    expect_node "$out/controller" controller
-    check "program exits with 1" equals "$(cat "$out/program.exit" 2>/dev/null)" 1
+    check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows no download box" has_no "$out/program.stdout" "Download"
-    check "nothing was sent to the controller" equals "$(field "$out/controller" reports)/$(field "$out/controller" replies)" 0/0
+    expect_normal_left_alone "$out/program" "$out/controller"
     ;;
   refused-report)
     expect_failure_in_time "$out/program"
-    check "the controller took 99 reports, refused the 100th, then took the end report" \
-      equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 101/100
+    check "the controller took 99 reports and refused the 100th, the last it saw" \
+      equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 100/99
     check "no protocol error" equals "$(field "$out/controller" protocol-errors)" 0
-    check "the flash holds the 98 blocks before the refused one" same_bytes "$out/controller/flash.bin" "$image3" 0 $((98 * 58))
+    check "the flash holds the 98 data reports before the refused one" same_bytes "$out/controller/flash.bin" "$image2" 0 $((98 * 56))
     ;;
   stalled-report)
     expect_failure_in_time "$out/program"
@@ -161,12 +325,14 @@ expect_scenario() {
     local winner loser
     if [[ $(cat "$out/first.exit" 2>/dev/null) == 0 ]]; then winner=first loser=second; else winner=second loser=first; fi
     expect_outcome "$out/$winner" 0 "Download Successful!"
-    check "$loser exits with 1" equals "$(cat "$out/$loser.exit" 2>/dev/null)" 1
+    check "$loser goes on waiting after the winner has ended" test -s "$out/still-waiting.txt"
+    check "$loser, ended by SIGTERM, exits with 143" equals "$(cat "$out/$loser.exit" 2>/dev/null)" 143
     check "$loser starts no download" has_no "$out/$loser.stdout" "Download"
-    check "$loser tells why on standard error" grep -q '^oskel-update: ' "$out/$loser.stderr"
+    check "$loser tells that another program writes the controller" grep -q 'being written by another program' "$out/$loser.stderr"
     check "the controller saw one download (3381 reports)" equals "$(field "$out/controller" reports)" 3381
     expect_download "$out/controller" 3
     ;;
+  normal-then-update | held-signals | access | protocol1-give-back) expect_own_scenario "$what" "$out" ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac

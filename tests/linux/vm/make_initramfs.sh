@@ -2,13 +2,15 @@
 # Makes the test machine's initramfs (test rig only):
 #   make_initramfs.sh OUT KERNEL_VERSION RIG_BIN UPDATER IMAGE1 IMAGE2 IMAGE3
 # OUT the gzip'ed cpio archive to write; KERNEL_VERSION the packaged kernel whose modules it
-# carries; RIG_BIN the folder of oskel-uhid-rig and oskel-hidraw-loop; UPDATER the program under
-# test, or "-" for none; IMAGE1..3 the firmware images (for the bare loop).
+# carries; RIG_BIN the folder of the rig's static programs (oskel-usbip-rig, oskel-uhid-rig,
+# oskel-hidraw-loop, oskel-usbmon-record, oskel-rig-debugcon); UPDATER the program under test, or
+# "-" for none; IMAGE1..3 the firmware images (for the bare loop).
 #
-# It holds busybox (static) with its applet links, the hid, hid-generic and uhid modules of that
-# kernel, udevd with its libraries, the project's udev rules and the rig's access rule, the
-# unprivileged user "rig" (uid 1000), the rig's programs, the program under test with the
-# libraries that ldd lists, /init (init.sh) and the scenarios (scenarios.sh).
+# It holds busybox (static) with its applet links, the modules of that kernel that the USB host
+# stack, USB/IP's virtual host controller, usbmon and the HID stack need (init.sh loads them),
+# udevd with its libraries, the project's udev rules and the rig's access rule, the unprivileged
+# user "rig" (uid 1000), the rig's programs, the program under test with the libraries that ldd
+# lists, /init (init.sh) and the scenarios (scenarios.sh).
 set -euo pipefail
 out=$1 kernel=$2 rig_bin=$3 updater=$4
 images=("$5" "$6" "$7")
@@ -40,12 +42,14 @@ copy_with_libraries() {
   done
 }
 
-modules=/lib/modules/$kernel/kernel/drivers/hid
-for module in hid hid-generic uhid; do
-  if [[ -f $modules/$module.ko ]]; then
-    cp "$modules/$module.ko" "$root/rig/modules/"
-  elif [[ -f $modules/$module.ko.xz ]]; then
-    xz -dc "$modules/$module.ko.xz" >"$root/rig/modules/$module.ko"
+drivers=/lib/modules/$kernel/kernel/drivers
+for module in usb/common/usb-common usb/core/usbcore usb/usbip/usbip-core usb/usbip/vhci-hcd usb/mon/usbmon \
+  hid/hid hid/usbhid/usbhid hid/hid-generic hid/uhid; do
+  name=$(basename "$module")
+  if [[ -f $drivers/$module.ko ]]; then
+    cp "$drivers/$module.ko" "$root/rig/modules/"
+  elif [[ -f $drivers/$module.ko.xz ]]; then
+    xz -dc "$drivers/$module.ko.xz" >"$root/rig/modules/$name.ko"
   else
     echo "make_initramfs: no module $module for kernel $kernel" >&2
     exit 1
@@ -63,13 +67,26 @@ cp "$here/../73-oskel-rig-access.rules" "$root/lib/udev/rules.d/"
 printf 'root:x:0:0:root:/root:/bin/sh\nrig:x:1000:1000:rig:/tmp:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\nrig:x:1000:\n' >"$root/etc/group"
 
-for program in oskel-uhid-rig oskel-hidraw-loop oskel-rig-debugcon; do
+for program in oskel-usbip-rig oskel-uhid-rig oskel-hidraw-loop oskel-usbmon-record oskel-rig-debugcon; do
   strip -o "$root/rig/bin/$program" "$rig_bin/$program"
 done
 if [[ $updater != - ]]; then
   copy_with_libraries "$updater" /rig/bin/oskel-update
 fi
 for mode in 1 2 3; do cp "${images[mode - 1]}" "$root/rig/images/mode$mode.bin"; done
+
+# The program's own scenarios (tests/oskel_update/): a second user "guest" (uid 1001), who is not
+# the user at the seat; GNU env, to start the program with signals set as its caller sets them;
+# the package's postinst; a system bus (dbus-daemon) with the stand-in for logind when it was
+# built.
+printf 'guest:x:1001:1001:guest:/tmp:/bin/sh\n' >>"$root/etc/passwd"
+printf 'guest:x:1001:\n' >>"$root/etc/group"
+copy_with_libraries "$(command -v env)" /rig/bin/env
+install -m 755 "$source_dir/res/linux/postinst" "$root/rig/postinst"
+if [[ -x $rig_bin/oskel-fake-logind ]] && command -v dbus-daemon >/dev/null; then
+  copy_with_libraries "$(command -v dbus-daemon)" /bin/dbus-daemon
+  copy_with_libraries "$rig_bin/oskel-fake-logind" /rig/bin/oskel-fake-logind
+fi
 cp "$here/init.sh" "$root/init"
 cp "$here/scenarios.sh" "$root/rig/scenarios.sh"
 chmod 755 "$root/init"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One scenario of the controllers behind the Linux kernel's HID stack (test rig only):
 #
-#   run_scenario.sh --rig-bin DIR --updater FILE --sim FILE --work DIR --image1 F --image2 F --image3 F WHAT
+#   run_scenario.sh --rig-bin DIR --updater FILE --sim FILE --compare FILE --work DIR --image1 F --image2 F --image3 F WHAT
 #
 # WHAT "initramfs" makes the test machine's initramfs (make_initramfs.sh) in the work folder,
 # with the program under test when it exists; any other WHAT is a scenario of scenarios.sh: the
@@ -16,7 +16,8 @@ while [[ $# -gt 1 ]]; do
   case $1 in
   --rig-bin) rig_bin=$2 ;;
   --updater) updater=$2 ;;
-  --sim) sim=$2 ;;  # oskel-sim, which checks the program's captures against the models
+  --sim) sim=$2 ;;  # oskel-sim, which checks the captures against the models
+  --compare) compare=$2 ;;  # oskel-capture-compare: the program's capture against usbmon's
   --work) work=$2 ;;
   --image1) image1=$2 ;;
   --image2) image2=$2 ;;
@@ -27,16 +28,19 @@ while [[ $# -gt 1 ]]; do
 done
 what=${1:?run_scenario: no scenario}
 skipped=77
-# A whole boot, scenario and power-off; a scenario that takes longer has hung.
+# A whole boot, scenario and power-off; a scenario that takes longer has hung. The measurement
+# runs nine downloads of each kind at the bus's pace.
 boot_limit_s=170
+[[ $what == measure ]] && boot_limit_s=600
 
 # Debian's packaged kernel (linux-image-amd64): the newest /boot/vmlinuz-* whose modules hold
-# uhid. The build machine may run another kernel, so it is taken by its files, not uname -r.
+# uhid and USB/IP's virtual host controller. The build machine may run another kernel, so it is
+# taken by its files, not uname -r.
 packaged_kernel() {
   local image version
   for image in $(ls /boot/vmlinuz-* 2>/dev/null | sort -V -r); do
     version=${image#/boot/vmlinuz-}
-    if ls "/lib/modules/$version/kernel/drivers/hid/uhid.ko"* >/dev/null 2>&1; then
+    if ls "/lib/modules/$version/kernel/drivers/hid/uhid.ko"* "/lib/modules/$version/kernel/drivers/usb/usbip/vhci-hcd.ko"* >/dev/null 2>&1; then
       echo "$version"
       return 0
     fi
@@ -55,7 +59,7 @@ mkdir -p "$work"
 initramfs=$work/initramfs.cpio.gz
 if [[ $what == initramfs ]]; then
   for tool in qemu-system-x86_64 busybox cpio udevadm gzip strip; do need "$tool"; done
-  kernel=$(packaged_kernel) || { echo "run_scenario: no packaged kernel with uhid in /boot (linux-image-amd64; tools/setup.sh installs it)" >&2; exit 1; }
+  kernel=$(packaged_kernel) || { echo "run_scenario: no packaged kernel with uhid and vhci-hcd in /boot (linux-image-amd64; tools/setup.sh installs it)" >&2; exit 1; }
   with=-
   [[ -x $updater ]] && with=$updater
   bash "$here/make_initramfs.sh" "$initramfs.new" "$kernel" "$rig_bin" "$with" "$image1" "$image2" "$image3"

@@ -1,20 +1,31 @@
 # The scenarios, as the test machine runs them (test rig only; sourced by init.sh). Each one
-# plugs in controllers (oskel-uhid-rig), runs the program under test or the bare loop as the
-# unprivileged user "rig", unplugs the controllers (which writes their records) and leaves what
-# it saw in /run/out; send_results then sends that folder as a tar archive through qemu's debug
-# console (oskel-rig-debugcon), where run_scenario.sh unpacks it and checks it. The serial
-# console carries "@@rig" lines only: the scenario, fatal errors, and the end.
+# plugs in controllers, runs the program under test or the bare loop as the unprivileged user
+# "rig", unplugs the controllers (which writes their records) and leaves what it saw in /run/out;
+# send_results then sends that folder as a tar archive through qemu's debug console
+# (oskel-rig-debugcon), where run_scenario.sh unpacks it and checks it. The serial console
+# carries "@@rig" lines only: the scenario, fatal errors, and the end.
+#
+# A controller is a virtual full-speed USB device (oskel-usbip-rig) in a port of USB/IP's virtual
+# host controller, which usbcore enumerates and usbhid binds, unless the scenario sets bus=uhid
+# (oskel-uhid-rig: a uhid device, with no USB device beneath its node).
 #
 # A program's outcome is NAME.exit (its exit status), NAME.stdout, NAME.stderr and NAME.ms (its
 # run time in milliseconds); a controller's record is the folder named after it
 # (status.txt, flash.bin, trace.txt, timing.txt, descriptor.bin) with node.txt (its hidraw
-# node's checks: see check_node).
+# node's checks: see check_node). A download scenario also leaves usbmon.pcapng, the kernel's
+# record of the bus (oskel-usbmon-record), and bus.txt, the bus its controller was on.
 
 out=/run/out
 bin=/rig/bin
 images=/rig/images
 # How long a scenario waits for one program to end: longer than any download takes here.
 program_limit_s=150
+# Where the controllers are plugged in: usb (oskel-usbip-rig) or uhid (oskel-uhid-rig).
+bus=usb
+# Mode 1's program scenarios run on uhid until oskel-update sends protocol 1's reports as
+# SET_REPORT requests on endpoint 0: through usbhid its write() leaves on the interrupt OUT
+# endpoint, which the mode-1 controller refuses as its boot loader does. Set it to usb then.
+protocol1_bus=usb
 
 now_ms() {
   local up
@@ -45,30 +56,42 @@ node_of() {
 
 # What the kernel and udev made of a controller's node, into NAME/node.txt: the hidraw node,
 # whether hid-core holds the report descriptor the device was created with, the driver that
-# bound it, the node's udev tags and its owner.
+# bound it, the driver of the USB interface beneath it (none on uhid), the node's udev tags and
+# its owner.
 check_node() {
   local name=$1 node=$2 sys=/sys/class/hidraw/$2/device
   {
     echo "node=$node"
     if cmp -s "$sys/report_descriptor" "$out/$name/descriptor.bin"; then echo "descriptor=same"; else echo "descriptor=differs"; fi
     echo "driver=$(basename "$(readlink "$sys/driver")")"
+    echo "transport=$(basename "$(readlink "$sys/../driver" 2>/dev/null || echo none)")"
     echo "tags=$(udevadm info -q property -n "/dev/$node" | sed -n 's/^TAGS=//p')"
     echo "owner=$(stat -c %u "/dev/$node")"
+    usb_node_facts "$sys/../.."
   } >"$out/$name/node.txt"
 }
 
-# plug NAME VID:PID [fault and model options]: a controller, its record in /run/out/NAME.
-plug() {
-  local name=$1 ids=$2 tries=0
-  shift 2
-  mkdir -p "$out/$name"
-  "$bin/oskel-uhid-rig" "$ids" --record "$out/$name" "$@" >"$out/$name/rig.stdout" 2>"$out/$name/rig.stderr" &
-  echo $! >"/run/$name.pid"
-  while ! grep -q '^plugged' "$out/$name/rig.stdout" 2>/dev/null; do
-    [ $tries -lt 250 ] || { echo "@@rig fatal $name was not plugged in"; return 1; }
+# await_line FILE WORD WHAT: waits up to 5 s for a line that starts with WORD in FILE (a rig
+# program saying it is ready); a fatal error about WHAT when none comes.
+await_line() {
+  local tries=0
+  while ! grep -q "^$2" "$1" 2>/dev/null; do
+    [ $tries -lt 250 ] || { echo "@@rig fatal $3"; return 1; }
     usleep 20000
     tries=$((tries + 1))
   done
+}
+
+# plug NAME VID:PID [fault and model options]: a controller on $bus, its record in /run/out/NAME.
+plug() {
+  local name=$1 ids=$2 program=oskel-usbip-rig
+  shift 2
+  [ "$bus" = uhid ] && program=oskel-uhid-rig
+  mkdir -p "$out/$name"
+  echo "$bus" >"$out/$name/bus.txt"
+  "$bin/$program" "$ids" --record "$out/$name" "$@" >"$out/$name/rig.stdout" 2>"$out/$name/rig.stderr" &
+  echo $! >"/run/$name.pid"
+  await_line "$out/$name/rig.stdout" plugged "$name was not plugged in"
 }
 
 # plug_checked NAME VID:PID [options]: plug, then wait for the node and check it.
@@ -89,14 +112,16 @@ unplug() {
 }
 
 # as_user NAME PROGRAM [ARGUMENTS]: runs a program as the user "rig" in the background, its
-# outcome in /run/out/NAME.*; the process id in /run/NAME.pid.
-as_user() {
-  local name=$1
-  shift
+# outcome in /run/out/NAME.*; the process id in /run/NAME.pid. as_root: the same as root.
+as_user() { run_as rig "$@"; }
+as_root() { run_as root "$@"; }
+run_as() {
+  local user=$1 name=$2
+  shift 2
   (
     start=$(now_ms)
     # "--": busybox su would take the program's options for its own.
-    timeout -s KILL $program_limit_s su -s /bin/sh -c 'exec "$0" "$@"' -- rig "$@" \
+    timeout -s KILL $program_limit_s su -s /bin/sh -c 'exec "$0" "$@"' -- "$user" "$@" \
       >"$out/$name.stdout" 2>"$out/$name.stderr" </dev/null
     echo $? >"$out/$name.exit"
     echo $(($(now_ms) - start)) >"$out/$name.ms"
@@ -126,15 +151,58 @@ wait_waiting() {
   done >"$out/not-waiting.txt"
 }
 
+# The bus of the virtual host controller that takes full-speed devices (its USB 2.0 root hub).
+vhci_bus() {
+  local hub
+  for hub in /sys/devices/platform/vhci_hcd.0/usb*; do
+    [ "$(cat "$hub/speed")" = 480 ] && { cat "$hub/busnum"; return 0; }
+  done
+  return 1
+}
+
+# usbmon_start [FOLDER]: the kernel's record of the virtual host controller's bus from now on,
+# into FOLDER/usbmon.pcapng (/run/out by default; started before a controller is plugged in, so
+# that its enumeration is in it); usbmon_stop ends it (usbmon.stdout: its counts, usbmon.exit: 0
+# when it lost nothing).
+usbmon_start() {
+  usbmon_folder=${1:-$out}
+  mkdir -p "$usbmon_folder"
+  "$bin/oskel-usbmon-record" "$(vhci_bus)" "$usbmon_folder/usbmon.pcapng" >"$usbmon_folder/usbmon.stdout" \
+    2>"$usbmon_folder/usbmon.stderr" &
+  echo $! >/run/usbmon.pid
+  await_line "$usbmon_folder/usbmon.stdout" recording "usbmon is not recording"
+}
+usbmon_stop() {
+  kill -TERM "$(cat /run/usbmon.pid)"
+  wait "$(cat /run/usbmon.pid)"
+  echo $? >"$usbmon_folder/usbmon.exit"
+}
+
+node_path() { echo "/dev/$(sed -n 's/^node=//p' "$out/$1/node.txt")"; }
+
+# The rig's own checks, without the program under test: each mode's download by the bare loop
+# through usbhid (mode 1's as SET_REPORT and GET_REPORT requests through usbfs, recorded by
+# usbmon), mode 1's output report on the interrupt OUT endpoint, which its controller refuses, a
+# controller in its normal mode, and one that the project's rules do not name (1234:5678), as
+# uhid devices and as USB devices.
 scenario_rig() {
   udevadm monitor --udev --subsystem-match=hidraw >"$out/monitor.txt" 2>&1 &
   local monitor=$! mode ids
   usleep 300000
-  for mode in 1 2 3; do
-    case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+  usbmon_start "$out/mode1"
+  plug_checked mode1 2563:0059
+  as_root loop1 "$bin/oskel-hidraw-loop" 1 "$(node_path mode1)" "$images/mode1.bin" --control
+  finish loop1
+  unplug mode1
+  usbmon_stop
+  plug_checked mode1-interrupt 2563:0059
+  as_user loop1-interrupt "$bin/oskel-hidraw-loop" 1 "$(node_path mode1-interrupt)" "$images/mode1.bin"
+  finish loop1-interrupt
+  unplug mode1-interrupt
+  for mode in 2 3; do
+    case $mode in 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
     plug_checked "mode$mode" "$ids"
-    as_user "loop$mode" "$bin/oskel-hidraw-loop" $mode "/dev/$(sed -n 's/^node=//p' "$out/mode$mode/node.txt")" \
-      "$images/mode$mode.bin"
+    as_user "loop$mode" "$bin/oskel-hidraw-loop" $mode "$(node_path "mode$mode")" "$images/mode$mode.bin"
     finish "loop$mode"
     unplug "mode$mode"
   done
@@ -142,8 +210,7 @@ scenario_rig() {
   unplug normal
   # A controller the project's rules do not name: its node stays root's.
   plug_checked stranger 1234:5678
-  as_user open-stranger "$bin/oskel-hidraw-loop" 2 "/dev/$(sed -n 's/^node=//p' "$out/stranger/node.txt")" \
-    "$images/mode2.bin"
+  as_user open-stranger "$bin/oskel-hidraw-loop" 2 "$(node_path stranger)" "$images/mode2.bin"
   finish open-stranger
   unplug stranger
   usleep 300000
@@ -151,38 +218,56 @@ scenario_rig() {
 }
 
 # The program writes its HID traffic as a USB capture (--capture), which the host checks against
-# the models; the user may write only below /tmp.
+# the models and against usbmon's record; the user may write only below /tmp.
 keep_capture() { cp /tmp/capture.pcapng "$out/capture.pcapng" 2>/dev/null || true; }
+
+# Around a download: usbmon records a USB controller's bus from before it is plugged in.
+record_start() { echo "$bus" >"$out/bus.txt"; [ "$bus" = usb ] && usbmon_start; }
+record_stop() { [ "$bus" = usb ] && usbmon_stop; keep_capture; }
 
 start_scenario() {
   local ids=$1
   shift
+  record_start
   plug_checked controller "$ids" "$@"
   as_user program "$bin/oskel-update" --capture /tmp/capture.pcapng
   finish program
   unplug controller
-  keep_capture
+  record_stop
 }
 
 arrival_scenario() {
+  record_start
   as_user program "$bin/oskel-update" --wait --once --capture /tmp/capture.pcapng
   wait_waiting
   plug_checked controller "$1"
   finish program
+  # The node as the program left it: mode 1's comes back when usbhid has its interface again.
+  check_node controller "$(node_of "$1")"
   unplug controller
-  keep_capture
+  record_stop
 }
 
 scenario_start_protocol2() { start_scenario 2563:1818; }
 scenario_start_protocol3() { start_scenario 0461:4d81; }
-scenario_arrival_protocol1() { arrival_scenario 2563:0059; }
+scenario_arrival_protocol1() { bus=$protocol1_bus; arrival_scenario 2563:0059; }
 scenario_arrival_protocol2() { arrival_scenario 2563:1818; }
 scenario_arrival_protocol3() { arrival_scenario 0461:4d81; }
+# A controller with no USB device beneath its node, as on Bluetooth or behind a driver in user
+# space: only uhid makes one. The program finds it by its HID id alone, and its capture gives it
+# a place on a bus of its own.
+scenario_uhid_start_protocol2() { bus=uhid; start_scenario 2563:1818; }
 scenario_no_controller() { as_user program "$bin/oskel-update"; finish program; }
-scenario_normal_controller() { start_scenario 045e:028e; }
-# Protocol 3: a refusal or a stall shows as a reply that never comes. (Through uhid an output
-# report always goes through as far as the host can see: see docs/testing.md.)
-scenario_refused_report() { start_scenario 0461:4d81 --refuse-report 100; }
+scenario_normal_controller() {
+  plug_checked controller 045e:028e
+  as_user program "$bin/oskel-update"
+  finish program
+  unplug controller
+}
+# The stall of report 100 reaches the program's write (protocol 2 reads nothing back); a report
+# the controller never answers holds the program's write until usbhid gives it up (protocol 3);
+# the unplug comes after the controller took report 100 (protocol 2).
+scenario_refused_report() { start_scenario 2563:1818 --refuse-report 100; }
 scenario_stalled_report() { start_scenario 0461:4d81 --stall-report 100; }
 scenario_unplug_mid_download() { start_scenario 2563:1818 --remove-after 100; }
 
@@ -191,6 +276,12 @@ scenario_two_programs() {
   as_user second "$bin/oskel-update" --wait --once
   wait_waiting 2
   plug_checked controller 0461:4d81
+  # The one that wrote the controller ends; the other goes on waiting for another controller,
+  # until it is told to end.
+  wait_for_file "$out/first.exit" "$out/second.exit"
+  usleep 500000
+  pidof oskel-update >"$out/still-waiting.txt"
+  kill -TERM $(pidof oskel-update) 2>/dev/null
   finish first
   finish second
   unplug controller
@@ -198,20 +289,22 @@ scenario_two_programs() {
 
 # Each mode's download by the bare loop and by the updater, one after the other, each
 # measure_runs times (measure.sh): loopM-R and updaterM-R, their controllers loop-modeM-R and
-# updater-modeM-R.
-measure_runs=3
+# updater-modeM-R, all on USB. Mode 1's bare loop sends its requests on endpoint 0 through usbfs;
+# mode 1's updater runs only once its scenarios run on USB (protocol1_bus).
+measure_runs=5
 scenario_measure() {
-  local mode ids node run
+  local mode ids run control
   for run in $(seq $measure_runs); do
     for mode in 1 2 3; do
-      case $mode in 1) ids=2563:0059 ;; 2) ids=2563:1818 ;; 3) ids=0461:4d81 ;; esac
+      case $mode in 1) ids=2563:0059 control=--control ;; 2) ids=2563:1818 control= ;; 3) ids=0461:4d81 control= ;; esac
       plug_checked "loop-mode$mode-$run" "$ids"
-      node=$(sed -n 's/^node=//p' "$out/loop-mode$mode-$run/node.txt")
-      as_user "loop$mode-$run" "$bin/oskel-hidraw-loop" $mode "/dev/$node" "$images/mode$mode.bin"
+      as_root "loop$mode-$run" "$bin/oskel-hidraw-loop" $mode "$(node_path "loop-mode$mode-$run")" \
+        "$images/mode$mode.bin" $control
       finish "loop$mode-$run"
       unplug "loop-mode$mode-$run"
       [ -x "$bin/oskel-update" ] || continue
       if [ $mode = 1 ]; then
+        [ "$protocol1_bus" = usb ] || continue
         as_user "updater$mode-$run" "$bin/oskel-update" --wait --once
         wait_waiting
         plug_checked "updater-mode$mode-$run" "$ids"
@@ -223,6 +316,186 @@ scenario_measure() {
       unplug "updater-mode$mode-$run"
     done
   done
+}
+
+# ---- The program's own scenarios (tests/oskel_update/): the faults of issue 22 ----
+
+# usb_node_facts USB_DEVICE_SYSFS: the USB device node beneath a hidraw node, its tags and owner
+# (nothing on uhid).
+usb_node_facts() {
+  local name
+  name=$(sed -n 's/^DEVNAME=//p' "$1/uevent" 2>/dev/null)
+  [ -n "$name" ] && [ -f "$1/idVendor" ] || return 0
+  echo "usb_node=/dev/$name"
+  echo "usb_tags=$(udevadm info -q property -n "/dev/$name" | sed -n 's/^TAGS=//p')"
+  echo "usb_owner=$(stat -c %u "/dev/$name")"
+}
+
+# Mode 1 through usbfs: usbhid has the interface again after a refused report (a stall), a failed
+# identification (its reply refused), a signal, and an unplug (after which the same program
+# downloads to the next controller). The success is arrival-protocol1's.
+give_back_run() {
+  local name=$1
+  shift
+  as_user "$name" "$bin/oskel-update" --wait "$@"
+  wait_waiting
+}
+# give_back_check NAME: the node of the controller NAME once the program has let it go. (A
+# controller's name must not be a program's: both keep their process id in /run/NAME.pid.)
+give_back_check() {
+  local node
+  if node=$(node_of 2563:0059); then check_node "$1" "$node"; else echo "node=none" >"$out/$1/node.txt"; fi
+}
+scenario_protocol1_give_back() {
+  give_back_run refused --once
+  plug controller-refused 2563:0059 --refuse-report 100
+  finish refused
+  give_back_check controller-refused
+  unplug controller-refused
+  give_back_run unidentified --once
+  plug controller-unidentified 2563:0059 --fail-reply 1
+  finish unidentified
+  give_back_check controller-unidentified
+  unplug controller-unidentified
+  give_back_run signal --once
+  plug controller-signal 2563:0059 --latency 2
+  wait_for_line "$out/signal.stdout" '^progress [1-9]' "$out/signal.exit"
+  kill -TERM "$(pidof oskel-update)"
+  finish signal
+  give_back_check controller-signal
+  unplug controller-signal
+  give_back_run unplugged
+  plug controller-unplugged 2563:0059 --remove-after 100
+  wait_for_line "$out/unplugged.stdout" '^Download Failture!' "$out/unplugged.exit"
+  unplug controller-unplugged
+  plug controller-after-unplug 2563:0059
+  wait_for_line "$out/unplugged.stdout" '^Download Successful!' "$out/unplugged.exit"
+  give_back_check controller-after-unplug
+  kill -TERM "$(pidof oskel-update)"
+  finish unplugged
+  unplug controller-after-unplug
+}
+
+# wait_for_file FILE...: until one of the files exists, at most program_limit_s.
+wait_for_file() {
+  local tries=0 file
+  while [ $tries -lt $((program_limit_s * 10)) ]; do
+    for file in "$@"; do [ -e "$file" ] && return 0; done
+    usleep 100000
+    tries=$((tries + 1))
+  done
+  return 1
+}
+
+# wait_for_line FILE PATTERN [GIVE_UP_FILE]: until a line of FILE matches, at most
+# program_limit_s, or until GIVE_UP_FILE exists.
+wait_for_line() {
+  local tries=0
+  while ! grep -q "$2" "$1" 2>/dev/null; do
+    [ $tries -lt $((program_limit_s * 10)) ] || return 1
+    [ -n "${3:-}" ] && [ -e "$3" ] && return 1
+    usleep 100000
+    tries=$((tries + 1))
+  done
+}
+
+node_name() { sed -n 's/^node=//p' "$out/$1/node.txt"; }
+
+# A system bus (dbus-daemon) with the stand-in for systemd-logind, which records the inhibitors
+# it is asked for in /run/out/logind/inhibitors.txt.
+start_logind() {
+  mkdir -p /run/dbus "$out/logind"
+  [ -x /bin/dbus-daemon ] && [ -x "$bin/oskel-fake-logind" ] || { echo "no bus" >"$out/logind/missing"; return 1; }
+  echo 0123456789abcdef0123456789abcdef >/etc/machine-id
+  cat >/run/dbus/system.conf <<'EOF'
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=/run/dbus/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+EOF
+  dbus-daemon --config-file=/run/dbus/system.conf --fork --nopidfile 2>"$out/logind/dbus.stderr" || return 1
+  "$bin/oskel-fake-logind" "$out/logind/inhibitors.txt" >"$out/logind/stdout" 2>"$out/logind/stderr" &
+  echo $! >/run/logind.pid
+  wait_for_line "$out/logind/stdout" '^ready'
+}
+
+# Start goes past a controller in its normal mode (plugged in first, so listed first) to the
+# update modes; --list names both, and with --device the one chosen; --device by ids chooses the
+# normal-mode controller alone, so that Start finds no update mode.
+scenario_normal_then_update() {
+  local name
+  plug_checked normal 045e:028e
+  plug_checked mode2 2563:1818
+  as_user list "$bin/oskel-update" --list
+  finish list
+  as_user program "$bin/oskel-update" --capture /tmp/capture.pcapng
+  finish program
+  keep_capture
+  as_user list-chosen "$bin/oskel-update" --list "--device=/dev/$(node_name mode2)"
+  finish list-chosen
+  as_user chosen "$bin/oskel-update" --device=045e:028e
+  finish chosen
+  for name in normal mode2; do unplug $name; done
+}
+
+# A download (mode 2, 4 ms per report: some 2.5 s) during which SIGQUIT, SIGTSTP and SIGINT
+# arrive, and a SIGHUP that the caller ignored (nohup); the stand-in for logind records the
+# inhibitor.
+scenario_held_signals() {
+  local pid signal tries=0
+  start_logind
+  plug_checked controller 2563:1818 --latency 4
+  as_user program "$bin/env" --default-signal=INT,QUIT,TSTP,TERM --ignore-signal=HUP "$bin/oskel-update"
+  wait_for_line "$out/program.stdout" '^progress [1-9]' "$out/program.exit"
+  pid=$(pidof oskel-update)
+  for signal in QUIT TSTP INT HUP; do
+    kill -$signal "$pid"
+    usleep 50000
+  done
+  # Stopped once the download has ended, as SIGTSTP asked.
+  while [ $tries -lt $((program_limit_s * 10)) ] && [ -d "/proc/$pid" ] && ! grep -q '^State:.*T' "/proc/$pid/status"; do
+    usleep 100000
+    tries=$((tries + 1))
+  done
+  { grep '^State:' "/proc/$pid/status"; echo "stdout: $(grep -v '^progress' "$out/program.stdout")"; } >"$out/stopped.txt" 2>&1
+  kill -CONT "$pid"
+  finish program
+  unplug controller
+  kill "$(cat /run/logind.pid)" 2>/dev/null
+}
+
+# The access advice and the package's rules: a controller plugged in while the rules are not
+# installed; the rules installed by the package's postinst, without a replug; a user who is not
+# the one at the seat; then the download.
+scenario_access() {
+  # udevd has started and read its rules before they go, and has read them again after.
+  udevadm control --ping -t 10
+  mv /lib/udev/rules.d/70-oskel-update.rules /run/70-oskel-update.rules
+  udevadm control --reload
+  udevadm control --ping -t 10
+  plug_checked controller 2563:1818
+  cp "$out/controller/node.txt" "$out/controller/node-before.txt"
+  as_user no-rules "$bin/oskel-update"
+  finish no-rules
+  cp /run/70-oskel-update.rules /lib/udev/rules.d/
+  as_user not-applied "$bin/oskel-update" --list
+  finish not-applied
+  /rig/postinst configure >"$out/postinst.out" 2>&1
+  echo $? >"$out/postinst.exit"
+  udevadm settle -t 10
+  check_node controller "$(node_name controller)"
+  run_as guest guest "$bin/oskel-update"
+  finish guest
+  as_user program "$bin/oskel-update"
+  finish program
+  unplug controller
 }
 
 send_results() {

@@ -17,13 +17,6 @@
 namespace rig {
 namespace {
 
-// How long the model may take over one report or control request. A stalled one never
-// completes within any download's limits; the rig holds the request this long, then refuses it.
-constexpr std::uint32_t kHungDeviceMs = 10 * 60 * 1000;
-// An answer on the interrupt pipe that does not come at once never comes: the pipe stays silent
-// and the controller goes on taking reports (a stalled or failed reply).
-constexpr std::uint32_t kAnswerNowMs = 0;
-
 // The record is written once the controller has been idle this long (not between the reports
 // of a download, which would slow it down), and when its last node goes.
 constexpr auto kRecordAfterIdle = std::chrono::milliseconds(200);
