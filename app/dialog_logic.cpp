@@ -24,6 +24,7 @@ bool StartFoundDownload(platform::WindowHandle dialog, std::int32_t mode)
     downloadState.mode = mode;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return false;
     if (!loaded) {
+        deviceLink->ReleaseClaim();
         ShowDownloadResult(dialog, platform::DownloadOutcome::Failed);
         return true;
     }
@@ -133,6 +134,8 @@ void DialogInterfaceArrived(platform::WindowHandle dialog, const std::string& in
 }
 
 bool DialogMayClose() { return downloadState.busy == 0; }
+
+bool DialogMayEndSession() { return downloadState.transferRunning == 0; }
 
 bool DialogAcceptClose()
 {

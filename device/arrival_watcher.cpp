@@ -85,7 +85,10 @@ ArrivalDecision PrepareArrivalDownload(const DownloadModeFacts& facts)
     if (!FindDeviceOfMode(facts)) return {};
     const bool loaded = LoadFirmwareImage(facts.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return {};
-    if (!loaded) return {ArrivalAction::ReportFailedDownload};
+    if (!loaded) {
+        deviceLink->ReleaseClaim();
+        return {ArrivalAction::ReportFailedDownload};
+    }
     downloadState.mode = facts.mode;
     downloadState.busy = 1;
     downloadState.arrivalCount = 0;

@@ -2,6 +2,7 @@
 
 #include "state/download_modes.h"
 #include "state/download_state.h"
+#include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 
@@ -83,6 +84,19 @@ void DeviceLink::QueryDeviceCaps()
     else if (combined == 262) platform::DebugOutput("This device is a system keyboard");
 }
 
+// The transfer handle was just opened on interfaceDetail: the download claims the interface. When
+// another copy of the program holds the claim, the handle is closed again and the debugger output
+// says so.
+bool DeviceLink::ClaimTransferInterface()
+{
+    if (platform::ClaimForDownload(interfaceDetail, downloadClaim)) return true;
+    const std::string line =
+        interfaceDetail + ": another copy of the updater is writing to this controller; no download here";
+    platform::DebugOutput(line.c_str());
+    CloseIfOpen(transferHandle);
+    return false;
+}
+
 bool DeviceLink::RunFinder(const FinderRule& rule)
 {
     interfaceDetail.clear();
@@ -103,6 +117,13 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         platform::HidCaps caps;
     } refused;
 
+    // The finders that open the transfer handle find a controller to download to. One that another
+    // copy of the program is writing to ends the search as a refused collection does, without
+    // going on to the same device's next collection: that one is not to be written either.
+    const bool forDownload = rule.handle == &DeviceLink::transferHandle;
+    bool writtenElsewhere = false;
+
+    // The enumeration adds to the list: the previous call's interfaces go first.
     deviceInfoSet.clear();
     platform::HidEnumerateInterfaces(deviceInfoSet);
     for (const std::string& path : deviceInfoSet) {
@@ -119,9 +140,17 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
             if (rule.collection == CollectionRule::Any ||
                 (caps.UsagePage == kVendorDefinedUsagePage && caps.Usage == kVendorDefinedUsage)) {
                 found = true;
-                // A handle that this finder opened before is replaced: close it first.
+                // A handle that this finder opened before is replaced: close it (and give back its
+                // claim) first.
                 CloseIfOpen(this->*rule.handle);
-                this->*rule.handle = platform::HidOpenReadWrite(interfaceDetail);
+                if (forDownload) ReleaseClaim();
+                const platform::HidOpened opened = platform::HidOpenReadWrite(interfaceDetail);
+                this->*rule.handle = opened.handle;
+                if (opened.handle == platform::kInvalidHandle) {
+                    platform::DebugOutput((interfaceDetail + ": " + opened.failure).c_str());
+                } else if (forDownload && !ClaimTransferInterface()) {
+                    writtenElsewhere = true;
+                }
                 const DownloadModeFacts* updateMode = ModeOfDevice(vendorId, productId);
                 if (rule.setsUpdateModeFlag && updateMode && updateMode->startRoad) {
                     downloadState.UpdateModeFlag = 1;
@@ -137,7 +166,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         }
         if (!found) CloseIfOpen(probeHandle);
         interfaceDetail.clear();
-        if (found) break;
+        if (found || writtenElsewhere) break;
     }
     if (found) {
         CloseIfOpen(refused.probe);
@@ -147,7 +176,6 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         caps = refused.caps;
     }
     platform::DebugOutput(found ? "Device detected" : "Device not detected");
-    deviceInfoSet.clear();
     platform::DebugOutput("SetupDiDestroyDeviceInfoList");
     return found;
 }
@@ -179,10 +207,13 @@ bool DeviceLink::FindProtocol1Device() { return FindUpdateModeDevice<1>(); }
 bool DeviceLink::FindProtocol2Device() { return FindUpdateModeDevice<2>(); }
 bool DeviceLink::FindProtocol3Device() { return FindUpdateModeDevice<3>(); }
 
+void DeviceLink::ReleaseClaim() { platform::ReleaseDownloadClaim(downloadClaim); }
+
 void DeviceLink::CloseDeviceLink()
 {
     found = false;
     CloseIfOpen(probeHandle);
     CloseIfOpen(transferHandle);
+    ReleaseClaim();
     CloseIfOpen(supportedHandle);
 }

@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "models/hid_device.h"
+#include "protocol/protocol2_reports.h"
 
 namespace models {
 
 class Protocol2Device : public HidDevice {
 public:
     static constexpr std::size_t kFlashSize = 0x8000;
-    static constexpr std::uint32_t kLastOffset = 0x77E0;
-    static constexpr std::size_t kChunkLength = 56;
+    static constexpr std::uint32_t kLastOffset = protocol2::kLastOffset;
+    static constexpr std::size_t kChunkLength = protocol2::kChunkSize;
 
     Protocol2Device();
 

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "models/hid_device.h"
+#include "protocol/protocol3_reports.h"
 
 namespace models {
 
 class Protocol3Device : public HidDevice {
 public:
     static constexpr std::size_t kFlashCapacity = 0x40000;  // the largest image it takes
-    static constexpr std::size_t kBlockLength = 58;
+    static constexpr std::size_t kBlockLength = protocol3::kBlockSize;
 
     Protocol3Device();
     // The same controller with other collections, in this order (the firmware answers on any).

@@ -11,6 +11,7 @@
 #include "models/protocol1_device.h"
 #include "models/protocol2_device.h"
 #include "models/protocol3_device.h"
+#include "sim/download_claims.h"
 #include "sim/trace.h"
 #include "sim/usb_tree.h"
 
@@ -48,6 +49,7 @@ const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<models::
 void BeginWorld(const WorldSettings& settings)
 {
     ResetBus();
+    ResetClaims();
     ResetUsbTree();
     ResetDialogView();
     TraceOpen();
@@ -68,9 +70,11 @@ WorldEnd EndWorld(std::uint32_t waitMs)
     if (end.threadsEnded) {
         DialogDestroyLink();
         end.openHandles = OpenHandleCount();
+        end.claimsHeld = ClaimsHeld();
         end.bufferReleased = firmwareBuffer.data == nullptr && firmwareBuffer.size == 0;
         ReleaseFirmwareBuffer();
         ResetBus();
+        ResetClaims();
     }
     ClearFixedTickCount();
     ClearImageResourceOverrides();

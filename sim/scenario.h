@@ -58,6 +58,7 @@ void BeginWorld(const WorldSettings& settings);
 struct WorldEnd {
     bool threadsEnded = false;  // every worker had ended
     int openHandles = 0;        // handles still open after the dialog's teardown
+    int claimsHeld = 0;         // download claims still held after it
     bool bufferReleased = false;
 };
 // The dialog's teardown (WM_DESTROY) after every worker has ended, then an empty bus.
