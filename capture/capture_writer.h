@@ -110,8 +110,9 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs);
 // failure for CaptureClose.
 void CaptureRecord(const CaptureTransfer& transfer);
 // Writes one packet as the capturing system gave it, already in the link type's own layout (for
-// Usbmon the 64-byte header in the host's byte order and the data after it), stamped timeUs.
-// Nothing when no capture is open.
+// Usbmon the 64-byte header and the data after it), stamped timeUs. The file is little-endian,
+// so a usbmon header must come from a little-endian host, as usbmon gives it on x86. Nothing when
+// no capture is open.
 void CapturePacket(const std::uint8_t* packet, std::size_t length, std::uint64_t timeUs);
 // Finishes the file. False, with the reason in error, when a write failed on the way.
 bool CaptureClose(std::string& error);

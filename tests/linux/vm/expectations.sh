@@ -49,27 +49,29 @@ same_bytes() {
 image_of_mode() { case $1 in 1) echo "$image1" ;; 2) echo "$image2" ;; 3) echo "$image3" ;; esac; }
 ids_of_mode() { case $1 in 1) echo 2563:0059 ;; 2) echo 2563:1818 ;; 3) echo 0461:4d81 ;; esac; }
 
+# expect_conforming CAPTURE MODE WHO WHAT: oskel-sim's check of the capture (CAPTURE-check.txt
+# beside it) exits with 0, it conforms to that mode's protocol, and notes that the flash it wrote
+# equals the image.
+expect_conforming() {
+  local report=${1%.pcapng}-check.txt status=0
+  "$sim" --check-capture "$1" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" >"$report" 2>&1 ||
+    status=$?
+  check "$3: $4 conforms to protocol $2 (oskel-sim --check-capture exits with $status)" equals "$status" 0
+  check "$3: the flash it wrote equals the image" grep -q "flash: equal to the image" "$report"
+}
+
 # expect_capture OUT MODE: the program's capture of the download, as the kernel's HID stack
 # carried it, is that mode's protocol report by report and wrote the image.
-expect_capture() {
-  local report=$1/capture-check.txt
-  "$sim" --check-capture "$1/capture.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
-    >"$report" 2>&1 || true
-  check "program: its capture conforms to protocol $2 ($(grep -m 1 -o '^conforms: [^:]*' "$report"))" grep -q "^conforms: " "$report"
-  check "program: the flash its capture wrote equals the image" grep -q "^flash: equal to the image" "$report"
-}
+expect_capture() { expect_conforming "$1/capture.pcapng" "$2" program "its capture"; }
 
 # expect_kernel_capture OUT MODE: usbmon's record of the bus lost no event, is that mode's
 # protocol report by report, wrote the image, and holds the same report transfers as the
 # program's own capture (a controller on uhid has no bus to record).
 expect_kernel_capture() {
   [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
-  local report=$1/usbmon-check.txt comparison=$1/usbmon-compare.txt
-  check "usbmon: the record lost no event ($(cat "$1/usbmon.stdout" 2>/dev/null | tail -1))" equals "$(cat "$1/usbmon.exit" 2>/dev/null)" 0
-  "$sim" --check-capture "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
-    >"$report" 2>&1 || true
-  check "usbmon: the kernel's record conforms to protocol $2 ($(grep -m 1 -o '^conforms: [^:]*' "$report"))" grep -q "^conforms: " "$report"
-  check "usbmon: the flash it wrote equals the image" grep -q "^flash: equal to the image" "$report"
+  local comparison=$1/usbmon-compare.txt
+  check "usbmon: the record lost no event ($(tail -1 "$1/usbmon.stdout" 2>/dev/null))" equals "$(cat "$1/usbmon.exit" 2>/dev/null)" 0
+  expect_conforming "$1/usbmon.pcapng" "$2" usbmon "the kernel's record"
   [[ -f $1/capture.pcapng ]] || return 0
   "$compare" "$1/capture.pcapng" "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" >"$comparison" 2>&1 || true
   check "usbmon: the program's capture holds the same transfers ($(tail -1 "$comparison"))" grep -q "^same " "$comparison"
