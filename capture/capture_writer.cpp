@@ -26,7 +26,6 @@ constexpr std::uint32_t kNoSnapshotLimit = 0;
 constexpr char kNoSetup = '-';
 constexpr char kInDataNotYet = '<';   // an IN submission has no data yet
 constexpr char kOutDataGone = '>';    // an OUT completion carries none back
-constexpr char kErrorNoData = 'E';    // an error event carries none
 constexpr std::uint64_t kUrbTagBase = 0xFFFF888000000000ull;  // kernel addresses, as URB tags are
 constexpr std::uint64_t kUrbTagStep = 0x100;
 
@@ -38,18 +37,18 @@ constexpr std::uint16_t kFunctionClassInterface = 0x001B;       // URB_FUNCTION_
 constexpr std::uint16_t kFunctionInterfaceDescriptor = 0x0028;  // ..._GET_DESCRIPTOR_FROM_INTERFACE
 constexpr std::uint64_t kIrpIdBase = 0xFFFFA00000000000ull;
 
-constexpr std::uint8_t kHidInterface = 0;
 constexpr std::uint8_t kConfigurationValue = 1;
 
-// The device: full speed, one configuration, one HID interface.
-constexpr std::uint8_t kEndpointIn = 0x81;
-constexpr std::uint8_t kEndpointOut = 0x01;
+// The device: full speed, one configuration of HID interfaces; interface i has the interrupt
+// endpoints 0x81 + i (IN) and 0x01 + i (OUT).
+constexpr std::uint8_t kFirstEndpointIn = 0x81;
+constexpr std::uint8_t kFirstEndpointOut = 0x01;
+constexpr std::size_t kMaxInterfaces = 15;  // endpoint numbers 1 to 15
 constexpr std::uint16_t kMaxPacket = 64;      // full-speed interrupt endpoints and endpoint 0
 constexpr std::uint8_t kIntervalFrames = 1;   // 1 ms
 constexpr std::uint16_t kUsb20 = 0x0200;
 constexpr std::uint16_t kHid111 = 0x0111;
 constexpr std::uint16_t kDeviceRelease = 0x0100;
-constexpr std::uint8_t kClassHid = 0x03;
 constexpr std::uint8_t kBusPowered = 0x80;
 constexpr std::uint8_t kMaxPower100mA = 50;  // in units of 2 mA
 constexpr std::uint8_t kEndpointAttributesInterrupt = 0x03;
@@ -61,7 +60,7 @@ constexpr std::uint8_t kLastAddress = 127;
 struct DeviceEntry {
     std::uint16_t bus;
     std::uint8_t address;
-    bool hasInterruptOut;
+    std::vector<bool> hasInterruptOut;  // per interface
 };
 
 struct State {
@@ -198,13 +197,15 @@ struct BusTransfer {
     std::uint64_t completedUs;
 };
 
+// A completion's status. DeviceGone never gets here: such a transfer is not on the bus.
 std::int32_t UsbmonStatus(CaptureStatus status)
 {
     switch (status) {
     case CaptureStatus::Completed: return 0;
     case CaptureStatus::Refused: return kErrnoPipe;
     case CaptureStatus::TimedOut: return kErrnoNoEntry;
-    case CaptureStatus::DeviceGone: return kErrnoNoDevice;
+    case CaptureStatus::DeviceGone:
+    case CaptureStatus::Unplugged: return kErrnoShutdown;  // the host controller gives it back
     case CaptureStatus::Failed: return kErrnoProtocol;
     }
     return kErrnoProtocol;
@@ -216,7 +217,8 @@ std::uint32_t UsbPcapStatus(CaptureStatus status)
     case CaptureStatus::Completed: return kUsbdSuccess;
     case CaptureStatus::Refused: return kUsbdStallPid;
     case CaptureStatus::TimedOut: return kUsbdCanceled;
-    case CaptureStatus::DeviceGone: return kUsbdDeviceGone;
+    case CaptureStatus::DeviceGone:
+    case CaptureStatus::Unplugged: return kUsbdDeviceGone;
     case CaptureStatus::Failed: return kUsbdTransactionError;
     }
     return kUsbdTransactionError;
@@ -224,10 +226,23 @@ std::uint32_t UsbPcapStatus(CaptureStatus status)
 
 bool IsIn(const BusTransfer& t) { return (t.endpoint & kDirectionIn) != 0; }
 
-// One usbmon event: 'S', 'C' or 'E'.
+// The URB's transfer flags as usbhid submits it: its own interrupt IN URB is mapped for DMA by
+// the driver; writes (usb_interrupt_msg) and report requests (usb_control_msg) are not.
+// usb_submit_urb adds the direction: IN for an IN endpoint, and for a control transfer that
+// reads data.
+std::uint32_t UsbhidFlags(const BusTransfer& t)
+{
+    const bool in = t.type == kTransferControl
+                        ? (t.setup[SetupField::kRequestType] & kDirectionIn) != 0 && t.inRequested != 0
+                        : IsIn(t);
+    const std::uint32_t driver = t.type == kTransferInterrupt && in ? kUrbNoTransferDmaMap : 0;
+    return driver | (in ? kUrbDirIn : 0);
+}
+
+// One usbmon event: 'S' or 'C'.
 void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
 {
-    const bool submission = type != kUsbmonComplete;
+    const bool submission = type == kUsbmonSubmit;
     const bool completed = t.status == CaptureStatus::Completed;
     const std::uint8_t* data = nullptr;
     std::size_t dataLength = 0;
@@ -246,7 +261,6 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
         length = static_cast<std::uint32_t>(completed ? (IsIn(t) ? t.inLength : t.outLength) : 0);
         if (!IsIn(t)) dataFlag = kOutDataGone;
     }
-    if (type == kUsbmonError) dataFlag = kErrorNoData;
 
     Bytes packet(UsbmonField::kSize, 0);
     Set64(packet, UsbmonField::kId, tag);
@@ -267,7 +281,7 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
     Set32(packet, UsbmonField::kCaptured, static_cast<std::uint32_t>(dataLength));
     if (withSetup) std::memcpy(packet.data() + UsbmonField::kSetup, t.setup, kSetupLength);
     if (t.type == kTransferInterrupt) Set32(packet, UsbmonField::kInterval, kIntervalFrames);
-    Set32(packet, UsbmonField::kFlags, IsIn(t) ? kUrbDirIn : 0);
+    Set32(packet, UsbmonField::kFlags, UsbhidFlags(t));
     if (dataLength) packet.insert(packet.end(), data, data + dataLength);
     WritePacket(timeUs, packet);
 }
@@ -275,11 +289,6 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
 void WriteUsbmon(const BusTransfer& t, std::uint64_t number)
 {
     const std::uint64_t tag = kUrbTagBase + number * kUrbTagStep;
-    if (t.status == CaptureStatus::DeviceGone) {
-        // usb_submit_urb refuses a URB for a device that has gone: one error event, no completion.
-        WriteUsbmonEvent(t, tag, kUsbmonError);
-        return;
-    }
     WriteUsbmonEvent(t, tag, kUsbmonSubmit);
     WriteUsbmonEvent(t, tag, kUsbmonComplete);
 }
@@ -317,9 +326,11 @@ void WriteUsbPcap(const BusTransfer& t, std::uint64_t number)
     WriteUsbPcapPacket(t, irp, true, withData ? t.in : nullptr, withData ? t.inLength : 0, nullptr);
 }
 
-// Caller holds the mutex.
+// Caller holds the mutex. A transfer for a device that had gone never reaches the bus:
+// usb_submit_urb refuses it before usbmon sees it, and hidclass fails it before USBPcap does.
 void WriteBusTransfer(const BusTransfer& t)
 {
+    if (t.status == CaptureStatus::DeviceGone) return;
     const std::uint64_t number = state.nextTransfer++;
     if (state.link == CaptureLink::Usbmon) WriteUsbmon(t, number);
     else WriteUsbPcap(t, number);
@@ -352,7 +363,7 @@ void WriteControl(const DeviceEntry& device, const std::array<std::uint8_t, 8>& 
 Bytes DeviceDescriptor(const CaptureDevice& device)
 {
     Bytes d;
-    Put8(d, 18);
+    Put8(d, static_cast<std::uint8_t>(DeviceDescriptorField::kSize));
     Put8(d, kDescriptorDevice);
     Put16(d, kUsb20);
     Put8(d, 0);  // class: per interface
@@ -371,7 +382,7 @@ Bytes DeviceDescriptor(const CaptureDevice& device)
 
 void PutEndpoint(Bytes& d, std::uint8_t address)
 {
-    Put8(d, 7);
+    Put8(d, static_cast<std::uint8_t>(EndpointField::kSize));
     Put8(d, kDescriptorEndpoint);
     Put8(d, address);
     Put8(d, kEndpointAttributesInterrupt);
@@ -379,41 +390,46 @@ void PutEndpoint(Bytes& d, std::uint8_t address)
     Put8(d, kIntervalFrames);
 }
 
-// Configuration, interface, HID and endpoint descriptors, as GET_DESCRIPTOR returns them.
+std::uint8_t EndpointIn(std::size_t interface) { return static_cast<std::uint8_t>(kFirstEndpointIn + interface); }
+std::uint8_t EndpointOut(std::size_t interface) { return static_cast<std::uint8_t>(kFirstEndpointOut + interface); }
+
+// Configuration, then for each interface its interface, HID and endpoint descriptors, as
+// GET_DESCRIPTOR returns them.
 Bytes ConfigurationDescriptor(const CaptureDevice& device)
 {
-    const std::uint8_t endpoints = device.hasInterruptOut ? 2 : 1;
     Bytes d;
-    Put8(d, 9);
+    Put8(d, static_cast<std::uint8_t>(ConfigurationField::kSize));
     Put8(d, kDescriptorConfiguration);
     Put16(d, 0);  // total length, set below
-    Put8(d, 1);   // interfaces
+    Put8(d, static_cast<std::uint8_t>(device.interfaces.size()));
     Put8(d, kConfigurationValue);
     Put8(d, 0);
     Put8(d, kBusPowered);
     Put8(d, kMaxPower100mA);
+    for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
+        const CaptureInterface& interface = device.interfaces[i];
+        Put8(d, static_cast<std::uint8_t>(InterfaceField::kSize));
+        Put8(d, kDescriptorInterface);
+        Put8(d, static_cast<std::uint8_t>(i));
+        Put8(d, 0);  // alternate setting
+        Put8(d, interface.hasInterruptOut ? 2 : 1);
+        Put8(d, kClassHid);
+        Put8(d, interface.bootProtocol != 0 ? kSubclassBoot : 0);
+        Put8(d, interface.bootProtocol);
+        Put8(d, 0);
 
-    Put8(d, 9);
-    Put8(d, kDescriptorInterface);
-    Put8(d, kHidInterface);
-    Put8(d, 0);  // alternate setting
-    Put8(d, endpoints);
-    Put8(d, kClassHid);
-    Put8(d, 0);  // no boot subclass
-    Put8(d, 0);
-    Put8(d, 0);
+        Put8(d, static_cast<std::uint8_t>(HidDescriptorField::kSize));
+        Put8(d, kDescriptorHid);
+        Put16(d, kHid111);
+        Put8(d, 0);  // country
+        Put8(d, 1);  // class descriptors
+        Put8(d, kDescriptorReport);
+        Put16(d, static_cast<std::uint16_t>(interface.reportDescriptor.size()));
 
-    Put8(d, 9);
-    Put8(d, kDescriptorHid);
-    Put16(d, kHid111);
-    Put8(d, 0);  // country
-    Put8(d, 1);  // class descriptors
-    Put8(d, kDescriptorReport);
-    Put16(d, static_cast<std::uint16_t>(device.reportDescriptor.size()));
-
-    PutEndpoint(d, kEndpointIn);
-    if (device.hasInterruptOut) PutEndpoint(d, kEndpointOut);
-    Set16(d, 2, static_cast<std::uint16_t>(d.size()));
+        PutEndpoint(d, EndpointIn(i));
+        if (interface.hasInterruptOut) PutEndpoint(d, EndpointOut(i));
+    }
+    Set16(d, ConfigurationField::kTotalLength, static_cast<std::uint16_t>(d.size()));
     return d;
 }
 
@@ -461,12 +477,19 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
 {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!state.file) return 0;
-    if (device.reportDescriptor.size() > kMaxControlData) {
-        KeepError("a report descriptor of " + std::to_string(device.reportDescriptor.size()) +
-                  " bytes is longer than a control transfer carries");
+    if (device.interfaces.empty() || device.interfaces.size() > kMaxInterfaces) {
+        KeepError("a device of " + std::to_string(device.interfaces.size()) + " interfaces (1 to 15)");
         return 0;
     }
-    DeviceEntry entry{device.bus ? device.bus : kDefaultBus, device.address, device.hasInterruptOut};
+    DeviceEntry entry{device.bus ? device.bus : kDefaultBus, device.address, {}};
+    for (const CaptureInterface& interface : device.interfaces) {
+        if (interface.reportDescriptor.size() > kMaxControlData) {
+            KeepError("a report descriptor of " + std::to_string(interface.reportDescriptor.size()) +
+                      " bytes is longer than a control transfer carries");
+            return 0;
+        }
+        entry.hasInterruptOut.push_back(interface.hasInterruptOut);
+    }
     if (entry.address == 0) {
         entry.address = state.nextAddress;
         state.nextAddress = state.nextAddress == kLastAddress ? kFirstAddress : state.nextAddress + 1;
@@ -476,8 +499,9 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
 
     const Bytes deviceDescriptor = DeviceDescriptor(device);
     const Bytes configuration = ConfigurationDescriptor(device);
-    const auto reportLength = static_cast<std::uint16_t>(device.reportDescriptor.size());
-    WriteControl(added, Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0, 18),
+    WriteControl(added,
+                 Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0,
+                       static_cast<std::uint16_t>(deviceDescriptor.size())),
                  kFunctionDeviceDescriptor, deviceDescriptor, timeUs);
     WriteControl(added,
                  Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorConfiguration << 8, 0,
@@ -485,9 +509,13 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
                  kFunctionDeviceDescriptor, configuration, timeUs);
     WriteControl(added, Setup(0x00, kSetConfiguration, kConfigurationValue, 0, 0), kFunctionControl, {},
                  timeUs);
-    WriteControl(added,
-                 Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8, kHidInterface, reportLength),
-                 kFunctionInterfaceDescriptor, device.reportDescriptor, timeUs);
+    for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
+        const Bytes& report = device.interfaces[i].reportDescriptor;
+        WriteControl(added,
+                     Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8,
+                           static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(report.size())),
+                     kFunctionInterfaceDescriptor, report, timeUs);
+    }
     return static_cast<int>(state.devices.size());
 }
 
@@ -497,6 +525,12 @@ void CaptureRecord(const CaptureTransfer& transfer)
     if (!state.file) return;
     const DeviceEntry* device = FindDevice(transfer.device);
     if (!device || !transfer.bytes || transfer.length == 0) return;
+    if (transfer.interface >= device->hasInterruptOut.size()) {
+        KeepError("a transfer recorded for interface " + std::to_string(transfer.interface) + " of a device with " +
+                  std::to_string(device->hasInterruptOut.size()));
+        return;
+    }
+    const bool hasInterruptOut = device->hasInterruptOut[transfer.interface];
     const std::uint8_t reportId = transfer.bytes[0];
     // A report id of 0 stands for "no report ids": it does not travel.
     const std::size_t skip = reportId == 0 ? 1 : 0;
@@ -512,8 +546,8 @@ void CaptureRecord(const CaptureTransfer& transfer)
     std::array<std::uint8_t, 8> setup{};
     switch (transfer.kind) {
     case CaptureKind::InterruptOut:
-        t.endpoint = device->hasInterruptOut ? kEndpointOut : 0;
-        if (!device->hasInterruptOut) {
+        t.endpoint = EndpointOut(transfer.interface);
+        if (!hasInterruptOut) {
             KeepError("an interrupt OUT transfer recorded for a device without that endpoint");
             return;
         }
@@ -521,7 +555,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         t.outLength = wireLength;
         break;
     case CaptureKind::InterruptIn:
-        t.endpoint = kEndpointIn;
+        t.endpoint = EndpointIn(transfer.interface);
         t.inRequested = kMaxPacket;
         if (completed) {
             t.in = wire;
@@ -533,7 +567,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         const bool set = transfer.kind == CaptureKind::SetReport;
         const auto value = static_cast<std::uint16_t>(static_cast<std::uint16_t>(transfer.reportType) << 8 | reportId);
         setup = Setup(set ? kClassInterfaceOut : kClassInterfaceIn, set ? kHidSetReport : kHidGetReport, value,
-                      kHidInterface, static_cast<std::uint16_t>(wireLength));
+                      static_cast<std::uint16_t>(transfer.interface), static_cast<std::uint16_t>(wireLength));
         t.type = kTransferControl;
         t.endpoint = set ? 0 : kDirectionIn;
         t.setup = setup.data();

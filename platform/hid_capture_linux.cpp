@@ -93,10 +93,12 @@ CapturedDevice CaptureNode(const std::string& node, const HidNodeFacts& facts)
     capture::CaptureDevice device;
     device.vendorId = facts.vendorId;
     device.productId = facts.productId;
-    device.reportDescriptor = facts.reportDescriptor;
     CapturedDevice captured;
     if (!error) ReadUsbPlace(hid, device, captured.interruptOut);
-    device.hasInterruptOut = captured.interruptOut;
+    capture::CaptureInterface interface;
+    interface.reportDescriptor = facts.reportDescriptor;
+    interface.hasInterruptOut = captured.interruptOut;
+    device.interfaces.push_back(std::move(interface));
     captured.number = capture::CaptureAddDevice(device, capture::CaptureClock());
     capturedNodes[key] = captured;
     return captured;
