@@ -1,9 +1,9 @@
 #!/bin/bash
 # oskel-sim --check-capture judges each device of a capture on its own, in order, and only the
 # updater's interface of each: a failed and then a good download of one controller (replugged at
-# the same address), two controllers updated at once (on two buses, the same address), and a
-# composite controller whose keyboard interface gets the system's LED report. A capture that
-# began after the enumeration is checked by --address. --list-devices and --json answer for each,
+# the same address), one that enumerates again and gets no download, two controllers updated at
+# once (on two buses, the same address), and a composite controller whose keyboard interface gets
+# the system's LED report. A capture that began after the enumeration is checked by --address. --list-devices and --json answer for each,
 # and the exit status tells a verdict from a missing device and from a file that cannot be read.
 set -u
 sim="$1"
@@ -61,6 +61,19 @@ EOF
 diff "$work/replugged.expected" "$work/replugged.seen" >&2 || fail "replugged: the verdict differs"
 [ "$(json replugged '[.check.status, (.check.devices | map(.conforms, .complete, .notTaken, .flash.result) | join(" "))] | join(" / ")')" = \
   "does not conform / false false 1 differs true true 0 equal" ] || fail "replugged: the JSON verdict differs"
+
+# The controller enumerates once more after its download and gets nothing (here: the updater
+# cannot open it): that device is listed without a download and leaves the verdict to the one
+# that got it. Alone, it does not conform.
+export_run idle 1 --device 2563:1818 --probe-open-fails
+mergecap -w "$work/again.pcapng" "$work/good.pcapng" "$work/idle.pcapng"
+check again 2563:1818 mode2.bin 0
+tail -n 2 "$work/again.out" | diff <(printf '%s\n' "no download: the host sent it no report" \
+    "2 devices 2563:1818 in the capture: 1 conforming, 0 not conforming, 1 without a download") - >&2 ||
+    fail "again: the device without a download is not set apart"
+check idle 2563:1818 mode2.bin 1
+[ "$(json idle '[.check.status, .check.devices[0].idle] | join(" ")')" = "does not conform true" ] ||
+    fail "idle: the JSON verdict differs"
 
 # 2. Two controllers updated at once, at bus 1 and bus 2, both at address 3: their reports
 # interleave in the capture, and each device conforms on its own.
