@@ -101,8 +101,9 @@ void ChooseInterface(const DeviceSummary& device, const models::HidDevice& model
     auto declaresProtocol = [&](const InterfaceSummary& interface) {
         for (const codec::HidTopLevelCollection& declared : interface.collections) {
             const std::vector<std::uint8_t>& ids = declared.outputReportIds;
-            const bool sameId = own.outputReportId == 0 ? ids.empty()
-                                                        : std::find(ids.begin(), ids.end(), own.outputReportId) != ids.end();
+            const bool sameId = own.outputReportId == 0
+                                    ? ids.empty()
+                                    : std::find(ids.begin(), ids.end(), own.outputReportId) != ids.end();
             if (declared.outputReportByteLength == own.outputLength && sameId) return true;
         }
         return false;
@@ -329,7 +330,8 @@ CheckVerdict CheckCapture(const CaptureContents& contents, const CaptureDevices&
         const DeviceSummary& device = found.summary.devices[d];
         const bool atAddress = device.bus == request.bus && device.address == request.address;
         const bool sameIds = device.vendorId == request.vendorId && device.productId == request.productId;
-        const bool named = request.byAddress ? atAddress && (!device.described || sameIds) : device.described && sameIds;
+        const bool named =
+            request.byAddress ? atAddress && (!device.described || sameIds) : device.described && sameIds;
         if (!named) continue;
         verdict.devices.push_back(CheckDevice(contents, found, d, *protocol, request.image));
         const DeviceVerdict& judged = verdict.devices.back();

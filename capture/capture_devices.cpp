@@ -86,7 +86,8 @@ bool ReadConfiguration(const std::vector<std::uint8_t>& set, std::vector<Interfa
         error = "bLength " + std::to_string(set[DescriptorField::kLength]) + ", a configuration descriptor has 9";
         return false;
     }
-    const std::size_t total = std::min<std::size_t>(Little16(set.data() + ConfigurationField::kTotalLength), set.size());
+    const std::size_t total =
+        std::min<std::size_t>(Little16(set.data() + ConfigurationField::kTotalLength), set.size());
     for (std::size_t at = ConfigurationField::kSize; at < total;) {
         const std::string where = "the descriptor at byte " + std::to_string(at);
         const std::size_t length = total - at >= 2 ? set[at + DescriptorField::kLength] : 0;

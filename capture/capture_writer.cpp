@@ -157,14 +157,14 @@ void WriteFileHeader()
     PutOption(section, kOptionEnd, nullptr, 0);
     WriteBlock(kSectionHeaderBlock, section);
 
-    Bytes interface;
-    Put16(interface, static_cast<std::uint16_t>(state.link));
-    Put16(interface, 0);  // reserved
-    Put32(interface, kNoSnapshotLimit);
-    PutOptionText(interface, kOptionIfName, state.link == CaptureLink::Usbmon ? "usbmon1" : "\\\\.\\USBPcap1");
-    PutOption(interface, kOptionIfTimeResolution, &kMicroseconds, 1);
-    PutOption(interface, kOptionEnd, nullptr, 0);
-    WriteBlock(kInterfaceDescriptionBlock, interface);
+    Bytes description;
+    Put16(description, static_cast<std::uint16_t>(state.link));
+    Put16(description, 0);  // reserved
+    Put32(description, kNoSnapshotLimit);
+    PutOptionText(description, kOptionIfName, state.link == CaptureLink::Usbmon ? "usbmon1" : "\\\\.\\USBPcap1");
+    PutOption(description, kOptionIfTimeResolution, &kMicroseconds, 1);
+    PutOption(description, kOptionEnd, nullptr, 0);
+    WriteBlock(kInterfaceDescriptionBlock, description);
 }
 
 void WritePacket(std::uint64_t timeUs, const Bytes& packet)
@@ -390,8 +390,8 @@ void PutEndpoint(Bytes& d, std::uint8_t address)
     Put8(d, kIntervalFrames);
 }
 
-std::uint8_t EndpointIn(std::size_t interface) { return static_cast<std::uint8_t>(kFirstEndpointIn + interface); }
-std::uint8_t EndpointOut(std::size_t interface) { return static_cast<std::uint8_t>(kFirstEndpointOut + interface); }
+std::uint8_t EndpointIn(std::size_t position) { return static_cast<std::uint8_t>(kFirstEndpointIn + position); }
+std::uint8_t EndpointOut(std::size_t position) { return static_cast<std::uint8_t>(kFirstEndpointOut + position); }
 
 // Configuration, then for each interface its interface, HID and endpoint descriptors, as
 // GET_DESCRIPTOR returns them.
@@ -407,15 +407,15 @@ Bytes ConfigurationDescriptor(const CaptureDevice& device)
     Put8(d, kBusPowered);
     Put8(d, kMaxPower100mA);
     for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
-        const CaptureInterface& interface = device.interfaces[i];
+        const CaptureInterface& usbInterface = device.interfaces[i];
         Put8(d, static_cast<std::uint8_t>(InterfaceField::kSize));
         Put8(d, kDescriptorInterface);
         Put8(d, static_cast<std::uint8_t>(i));
         Put8(d, 0);  // alternate setting
-        Put8(d, interface.hasInterruptOut ? 2 : 1);
+        Put8(d, usbInterface.hasInterruptOut ? 2 : 1);
         Put8(d, kClassHid);
-        Put8(d, interface.bootProtocol != 0 ? kSubclassBoot : 0);
-        Put8(d, interface.bootProtocol);
+        Put8(d, usbInterface.bootProtocol != 0 ? kSubclassBoot : 0);
+        Put8(d, usbInterface.bootProtocol);
         Put8(d, 0);
 
         Put8(d, static_cast<std::uint8_t>(HidDescriptorField::kSize));
@@ -424,10 +424,10 @@ Bytes ConfigurationDescriptor(const CaptureDevice& device)
         Put8(d, 0);  // country
         Put8(d, 1);  // class descriptors
         Put8(d, kDescriptorReport);
-        Put16(d, static_cast<std::uint16_t>(interface.reportDescriptor.size()));
+        Put16(d, static_cast<std::uint16_t>(usbInterface.reportDescriptor.size()));
 
         PutEndpoint(d, EndpointIn(i));
-        if (interface.hasInterruptOut) PutEndpoint(d, EndpointOut(i));
+        if (usbInterface.hasInterruptOut) PutEndpoint(d, EndpointOut(i));
     }
     Set16(d, ConfigurationField::kTotalLength, static_cast<std::uint16_t>(d.size()));
     return d;
@@ -482,13 +482,13 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
         return 0;
     }
     DeviceEntry entry{device.bus ? device.bus : kDefaultBus, device.address, {}};
-    for (const CaptureInterface& interface : device.interfaces) {
-        if (interface.reportDescriptor.size() > kMaxControlData) {
-            KeepError("a report descriptor of " + std::to_string(interface.reportDescriptor.size()) +
+    for (const CaptureInterface& usbInterface : device.interfaces) {
+        if (usbInterface.reportDescriptor.size() > kMaxControlData) {
+            KeepError("a report descriptor of " + std::to_string(usbInterface.reportDescriptor.size()) +
                       " bytes is longer than a control transfer carries");
             return 0;
         }
-        entry.hasInterruptOut.push_back(interface.hasInterruptOut);
+        entry.hasInterruptOut.push_back(usbInterface.hasInterruptOut);
     }
     if (entry.address == 0) {
         entry.address = state.nextAddress;
@@ -525,12 +525,12 @@ void CaptureRecord(const CaptureTransfer& transfer)
     if (!state.file) return;
     const DeviceEntry* device = FindDevice(transfer.device);
     if (!device || !transfer.bytes || transfer.length == 0) return;
-    if (transfer.interface >= device->hasInterruptOut.size()) {
-        KeepError("a transfer recorded for interface " + std::to_string(transfer.interface) + " of a device with " +
+    if (transfer.usbInterface >= device->hasInterruptOut.size()) {
+        KeepError("a transfer recorded for interface " + std::to_string(transfer.usbInterface) + " of a device with " +
                   std::to_string(device->hasInterruptOut.size()));
         return;
     }
-    const bool hasInterruptOut = device->hasInterruptOut[transfer.interface];
+    const bool hasInterruptOut = device->hasInterruptOut[transfer.usbInterface];
     const std::uint8_t reportId = transfer.bytes[0];
     // A report id of 0 stands for "no report ids": it does not travel.
     const std::size_t skip = reportId == 0 ? 1 : 0;
@@ -546,7 +546,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
     std::array<std::uint8_t, 8> setup{};
     switch (transfer.kind) {
     case CaptureKind::InterruptOut:
-        t.endpoint = EndpointOut(transfer.interface);
+        t.endpoint = EndpointOut(transfer.usbInterface);
         if (!hasInterruptOut) {
             KeepError("an interrupt OUT transfer recorded for a device without that endpoint");
             return;
@@ -555,7 +555,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         t.outLength = wireLength;
         break;
     case CaptureKind::InterruptIn:
-        t.endpoint = EndpointIn(transfer.interface);
+        t.endpoint = EndpointIn(transfer.usbInterface);
         t.inRequested = kMaxPacket;
         if (completed) {
             t.in = wire;
@@ -567,7 +567,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         const bool set = transfer.kind == CaptureKind::SetReport;
         const auto value = static_cast<std::uint16_t>(static_cast<std::uint16_t>(transfer.reportType) << 8 | reportId);
         setup = Setup(set ? kClassInterfaceOut : kClassInterfaceIn, set ? kHidSetReport : kHidGetReport, value,
-                      static_cast<std::uint16_t>(transfer.interface), static_cast<std::uint16_t>(wireLength));
+                      static_cast<std::uint16_t>(transfer.usbInterface), static_cast<std::uint16_t>(wireLength));
         t.type = kTransferControl;
         t.endpoint = set ? 0 : kDirectionIn;
         t.setup = setup.data();

@@ -84,7 +84,7 @@ enum class CaptureStatus {
 
 struct CaptureTransfer {
     int device = 0;  // as CaptureAddDevice returned it
-    std::size_t interface = 0;  // its position among the device's interfaces
+    std::size_t usbInterface = 0;  // its position among the device's interfaces
     CaptureKind kind = CaptureKind::InterruptOut;
     CaptureReportType reportType = CaptureReportType::Output;  // SetReport and GetReport only
     CaptureStatus status = CaptureStatus::Completed;

@@ -38,24 +38,24 @@ UsbLayout LayoutOf(const models::HidDevice& device)
     constexpr std::size_t kNone = ~std::size_t{0};
     std::size_t shared = kNone;
     for (const models::HidCollection& collection : device.collections) {
-        std::size_t interface = models::NumbersReports(collection) ? shared : kNone;
-        if (interface == kNone) {
-            interface = members.size();
+        std::size_t usbInterface = models::NumbersReports(collection) ? shared : kNone;
+        if (usbInterface == kNone) {
+            usbInterface = members.size();
             members.emplace_back();
             layout.interfaces.emplace_back();
             layout.interfaces.back().bootProtocol = BootProtocol(collection);
-            if (models::NumbersReports(collection)) shared = interface;
+            if (models::NumbersReports(collection)) shared = usbInterface;
         }
-        members[interface].push_back(collection);
-        layout.interfaceOf.push_back(interface);
+        members[usbInterface].push_back(collection);
+        layout.interfaceOf.push_back(usbInterface);
     }
     for (std::size_t i = 0; i < members.size(); ++i) {
-        capture::CaptureInterface& interface = layout.interfaces[i];
-        interface.reportDescriptor = models::ReportDescriptor(members[i]);
+        capture::CaptureInterface& usbInterface = layout.interfaces[i];
+        usbInterface.reportDescriptor = models::ReportDescriptor(members[i]);
         // An interface with output reports takes them on an interrupt OUT endpoint as well; a
         // boot keyboard has its interrupt IN endpoint only and gets its LEDs as SET_REPORT.
         for (const models::HidCollection& collection : members[i]) {
-            if (collection.outputLength != 0 && interface.bootProtocol == 0) interface.hasInterruptOut = true;
+            if (collection.outputLength != 0 && usbInterface.bootProtocol == 0) usbInterface.hasInterruptOut = true;
         }
     }
     return layout;
@@ -75,13 +75,13 @@ BusPlace firstPlace;  // where the first device plugged in goes
 void SetKeyboardLeds(const CapturedDevice& device, const models::HidDevice& model, std::uint64_t timeUs)
 {
     for (std::size_t c = 0; c < model.collections.size(); ++c) {
-        const std::size_t interface = device.layout.interfaceOf[c];
-        if (device.layout.interfaces[interface].bootProtocol != capture::kProtocolKeyboard) continue;
+        const std::size_t usbInterface = device.layout.interfaceOf[c];
+        if (device.layout.interfaces[usbInterface].bootProtocol != capture::kProtocolKeyboard) continue;
         if (model.collections[c].outputLength == 0) continue;
         const std::vector<std::uint8_t> report(model.collections[c].outputLength, kLedsOff);  // report id 0, LEDs
         capture::CaptureTransfer transfer;
         transfer.device = device.number;
-        transfer.interface = interface;
+        transfer.usbInterface = usbInterface;
         transfer.kind = capture::CaptureKind::SetReport;
         transfer.reportType = capture::CaptureReportType::Output;
         transfer.bytes = report.data();
@@ -151,10 +151,10 @@ void CaptureOperation(const models::HidDevice& device, std::size_t collection, B
     std::lock_guard<std::mutex> lock(captureMutex);
     const CapturedDevice* entry = CaptureOf(device, startedUs);
     if (!entry || collection >= entry->layout.interfaceOf.size()) return;
-    const std::size_t interface = entry->layout.interfaceOf[collection];
+    const std::size_t usbInterface = entry->layout.interfaceOf[collection];
     capture::CaptureTransfer transfer;
     transfer.device = entry->number;
-    transfer.interface = interface;
+    transfer.usbInterface = usbInterface;
     transfer.status = status;
     transfer.bytes = bytes;
     transfer.length = length;
@@ -165,7 +165,7 @@ void CaptureOperation(const models::HidDevice& device, std::size_t collection, B
     // interrupt IN endpoint.
     switch (operation) {
     case BusOperation::Write:
-        transfer.kind = entry->layout.interfaces[interface].hasInterruptOut ? capture::CaptureKind::InterruptOut
+        transfer.kind = entry->layout.interfaces[usbInterface].hasInterruptOut ? capture::CaptureKind::InterruptOut
                                                                             : capture::CaptureKind::SetReport;
         transfer.reportType = capture::CaptureReportType::Output;
         break;

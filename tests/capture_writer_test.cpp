@@ -37,8 +37,8 @@ void Record(int device, capture::CaptureKind kind, capture::CaptureStatus status
     capture::CaptureTransfer transfer;
     transfer.device = device;
     transfer.kind = kind;
-    transfer.reportType =
-        kind == capture::CaptureKind::GetReport ? capture::CaptureReportType::Input : capture::CaptureReportType::Output;
+    const bool input = kind == capture::CaptureKind::GetReport;
+    transfer.reportType = input ? capture::CaptureReportType::Input : capture::CaptureReportType::Output;
     transfer.status = status;
     transfer.bytes = bytes.data();
     transfer.length = bytes.size();
