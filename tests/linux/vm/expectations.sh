@@ -49,13 +49,20 @@ image_of_mode() { case $1 in 1) echo "$image1" ;; 2) echo "$image2" ;; 3) echo "
 ids_of_mode() { case $1 in 1) echo 2563:0059 ;; 2) echo 2563:1818 ;; 3) echo 0461:4d81 ;; esac; }
 
 # expect_capture OUT MODE: the program's capture of the download, as the kernel's HID stack
-# carried it, is that mode's protocol report by report and wrote the image.
+# carried it, is that mode's protocol report by report and wrote the image; so is the kernel's
+# own usbmon capture of the bus, where the scenario made one.
 expect_capture() {
   local report=$1/capture-check.txt
   "$sim" --check-capture "$1/capture.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
     >"$report" 2>&1 || true
   check "program: its capture conforms to protocol $2 ($(grep -m 1 -o '^conforms: [^:]*' "$report"))" grep -q "^conforms: " "$report"
   check "program: the flash its capture wrote equals the image" grep -q "^flash: equal to the image" "$report"
+  # The kernel's own record of the bus, where the scenario made one: every device in it conforms.
+  if [[ -f $1/usbmon.pcapng ]]; then
+    "$sim" --check-capture "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" --image "$(image_of_mode "$2")" \
+      >"$1/usbmon-check.txt" 2>&1
+    check "kernel: its usbmon capture conforms to protocol $2 and wrote the image (exit $?)" equals "$?" 0
+  fi
 }
 
 # The kernel and udev took the controller: hid-core holds its descriptor, hid-generic drives it,
