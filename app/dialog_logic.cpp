@@ -24,12 +24,29 @@ bool StartFoundDownload(platform::WindowHandle dialog, std::int32_t mode)
     downloadState.mode = mode;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return false;
     if (!loaded) {
-        ShowDownloadResult(dialog, false);
+        deviceLink->ReleaseClaim();
+        ShowDownloadResult(dialog, platform::DownloadOutcome::Failed);
         return true;
     }
     downloadState.busy = 1;
-    if (!StartDownloadWorker(dialog)) ShowDownloadResult(dialog, false);
+    if (!StartDownloadWorker(dialog)) ShowDownloadResult(dialog, platform::DownloadOutcome::Failed);
     return true;
+}
+
+// Starts the download the watcher prepared, or tells the user that it failed. The box waits until
+// the notification being handled has returned.
+void ActOnArrival(platform::WindowHandle dialog, const ArrivalDecision& decision)
+{
+    switch (decision.action) {
+    case ArrivalAction::StartDownload:
+        if (!StartDownloadWorker(dialog)) ShowDownloadResultLater(dialog, platform::DownloadOutcome::Failed);
+        break;
+    case ArrivalAction::ReportFailedDownload:
+        ShowDownloadResultLater(dialog, platform::DownloadOutcome::Failed);
+        break;
+    case ArrivalAction::None:
+        break;
+    }
 }
 
 bool HasBinExtension(const std::string& path)
@@ -107,21 +124,18 @@ int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void*
     std::memcpy(&deviceType, static_cast<const char*>(eventData) + kBroadcastDeviceTypeOffset,
                 sizeof deviceType);
     if (deviceType != kDbtDevtypDeviceInterface) return 1;
-    const ArrivalDecision decision = HandleDeviceArrival(event, eventData);
-    switch (decision.action) {
-    case ArrivalAction::StartDownload:
-        if (!StartDownloadWorker(dialog)) ShowDownloadResultLater(dialog, false);
-        break;
-    case ArrivalAction::ReportFailedDownload:
-        ShowDownloadResultLater(dialog, false);
-        break;
-    case ArrivalAction::None:
-        break;
-    }
+    ActOnArrival(dialog, HandleDeviceArrival(event, eventData));
     return 1;
 }
 
+void DialogInterfaceArrived(platform::WindowHandle dialog, const std::string& interfacePath)
+{
+    ActOnArrival(dialog, HandleInterfaceArrival(interfacePath));
+}
+
 bool DialogMayClose() { return downloadState.busy == 0; }
+
+bool DialogMayEndSession() { return downloadState.transferRunning == 0; }
 
 bool DialogAcceptClose()
 {

@@ -20,8 +20,16 @@ void DialogStart(platform::WindowHandle dialog);
 // Returns the dialog procedure's result (TRUE 1 or FALSE 0).
 int DialogDeviceChange(platform::WindowHandle dialog, std::uint32_t event, void* eventData);
 
-// Whether the dialog may close, or the user's session end, now: not while a download is under way.
+// A HID interface has arrived (its device path), told by a front end that learns of arrivals
+// other than through WM_DEVICECHANGE: handed to the watcher, and acted on as for WM_DEVICECHANGE.
+void DialogInterfaceArrived(platform::WindowHandle dialog, const std::string& interfacePath);
+
+// Whether the dialog may close now: not while a download is under way.
 bool DialogMayClose();
+
+// Whether the user's session may end now (WM_QUERYENDSESSION): not while a transfer runs. A
+// download's result box, which may wait for a click for hours, does not hold the session.
+bool DialogMayEndSession();
 
 // A request to close the dialog (the close box, Escape, WM_CLOSE): refused while a download is
 // under way. Once a close is accepted the dialog is on its way out, though it may take a while to

@@ -159,8 +159,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(lParam), 0);
         return FALSE;
     case WM_QUERYENDSESSION:
-        // Ending the session now would kill a download and leave the controller half-written.
-        if (DialogMayClose()) return FALSE;
+        // Ending the session now would kill a transfer and leave the controller half-written.
+        if (DialogMayEndSession()) return FALSE;
         SetWindowLongPtrA(dialog, DWLP_MSGRESULT, FALSE);
         return TRUE;
     case WM_ENDSESSION:

@@ -12,7 +12,6 @@
 
 #include "app/dialog_logic.h"
 #include "state/download_state.h"
-#include "device/arrival_watcher.h"
 #include "device/device_link.h"
 #include "platform/hid.h"
 #include "platform/hid_linux.h"
@@ -123,8 +122,7 @@ void NameNormalModeController()
 void AnnounceNode(const platform::HidNode& node)
 {
     for (const std::string& path : node.interfacePaths) {
-        std::vector<std::uint8_t> record = InterfaceArrivalRecord(path);
-        DialogDeviceChange(platform::TerminalDialog(), kDbtDeviceArrival, record.data());
+        DialogInterfaceArrived(platform::TerminalDialog(), path);
     }
 }
 

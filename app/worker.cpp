@@ -3,22 +3,20 @@
 #include <cstring>
 
 #include "app/dialog_ids.h"
+#include "state/download_modes.h"
 #include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "protocol/protocol1_reports.h"
 #include "protocol/report_sizes.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
 
 namespace {
-
-constexpr std::uint8_t kIdentifyCommand = 0xB4;
-constexpr std::uint8_t kReplyReportId = 2;
-constexpr std::size_t kReplyReportSize = 46;
 
 // "无法识别的设备" and "错误", in code page 936.
 constexpr const char kUnrecognisedDeviceText[] = "\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xC9\xE8\xB1\xB8";
@@ -28,16 +26,16 @@ constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
 // reports cannot carry the exchange is as unrecognised as one that does not answer it.
 bool RunMode1(platform::WindowHandle dialog)
 {
-    std::uint8_t reply[kReplyReportSize] = {};
+    std::uint8_t reply[protocol1::kReplySize] = {};
     std::uint8_t inverse[256];
     InvertScrambleTable(ScrambleTable, inverse);
 
-    std::uint8_t report[kScrambledReportSize] = {};
-    report[3] = kIdentifyCommand;
-    bool identified = TransferHandleCarries(kScrambledReportSize, kReplyReportSize) &&
+    ScrambledReport report = {};
+    protocol1::PutIdentify(report);
+    bool identified = TransferHandleCarries(kScrambledReportSize, protocol1::kReplySize) &&
                       SendScrambledReport(report, inverse);
     if (identified) {
-        reply[0] = kReplyReportId;
+        reply[0] = protocol1::kReplyReportId;
         identified = platform::HidGetInputReport(deviceLink->transferHandle, reply, sizeof reply,
                                                  kReplyReadLimitMs);
     }
@@ -50,11 +48,33 @@ bool RunMode1(platform::WindowHandle dialog)
                                 platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0;
 }
 
-// What a download holds of the system while it runs: the end of the session and idle sleep.
+bool RunTransfer(Transfer transfer, platform::WindowHandle dialog)
+{
+    switch (transfer) {
+    case Transfer::Protocol1: return RunMode1(dialog);
+    case Transfer::Protocol2: return DownloadProtocol2(dialog);
+    case Transfer::Protocol3: return DownloadProtocol3(dialog);
+    }
+    return false;
+}
+
+// What a download holds of the system while its transfer runs: the end of the session and idle
+// sleep.
 void HoldSystem(platform::WindowHandle dialog, bool held)
 {
     platform::SetSessionEndBlocked(dialog, held);
     platform::KeepSystemAwake(dialog, held);
+}
+
+// Gives back what the transfer held, as soon as it has ended: the result box that follows may wait
+// for a click for hours (on the arrival road nobody may be at the keyboard), and meanwhile the
+// machine must be free to sleep and to shut down, and another copy of the program free to update
+// the controller.
+void EndTransfer(platform::WindowHandle dialog)
+{
+    downloadState.transferRunning = 0;
+    HoldSystem(dialog, false);
+    if (deviceLink) deviceLink->ReleaseClaim();
 }
 
 // The outcome box's text and icon.
@@ -63,23 +83,25 @@ struct ResultBox {
     unsigned flags;
 };
 
-ResultBox ResultBoxOf(bool success)
+ResultBox ResultBoxOf(platform::DownloadOutcome outcome)
 {
-    if (success) return {"Download Successful!", platform::kMbIconInformation};
+    if (outcome == platform::DownloadOutcome::Succeeded) return {"Download Successful!", platform::kMbIconInformation};
     return {"Download Failture!", platform::kMbIconError};
 }
 
 }  // namespace
 
-void ShowDownloadResult(platform::WindowHandle dialog, bool success)
+void ShowDownloadResult(platform::WindowHandle dialog, platform::DownloadOutcome outcome)
 {
-    const ResultBox box = ResultBoxOf(success);
+    platform::DownloadEnded(dialog, outcome);
+    const ResultBox box = ResultBoxOf(outcome);
     platform::ShowMessageBox(dialog, box.text, "Download", box.flags);
 }
 
-void ShowDownloadResultLater(platform::WindowHandle dialog, bool success)
+void ShowDownloadResultLater(platform::WindowHandle dialog, platform::DownloadOutcome outcome)
 {
-    const ResultBox box = ResultBoxOf(success);
+    platform::DownloadEnded(dialog, outcome);
+    const ResultBox box = ResultBoxOf(outcome);
     platform::ShowMessageBoxLater(dialog, box.text, "Download", box.flags);
 }
 
@@ -88,34 +110,28 @@ void DownloadWorker(void* argument)
     const auto dialog = static_cast<platform::WindowHandle>(argument);
     platform::SetChildControlsEnabled(dialog, false);
 
-    bool success = false;
-    const std::int32_t mode = downloadState.mode;
-    if (deviceLink) {
-        switch (mode) {
-        case 1: success = RunMode1(dialog); break;
-        case 2: success = DownloadProtocol2(dialog); break;
-        case 3: success = DownloadProtocol3(dialog); break;
-        default: break;
-        }
-    }
+    const DownloadModeFacts* facts = FactsOfMode(downloadState.mode);
+    const bool success = deviceLink && facts && RunTransfer(facts->transfer, dialog);
 
+    // The controls come back first: while they are disabled, the end of the session is refused.
     platform::SetChildControlsEnabled(dialog, true);
-    ShowDownloadResult(dialog, success);
+    EndTransfer(dialog);
+    ShowDownloadResult(dialog, success ? platform::DownloadOutcome::Succeeded : platform::DownloadOutcome::Failed);
     downloadState.UpdateModeFlag = 0;
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
-    if (mode == 1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
+    if (facts && facts->transfer == Transfer::Protocol1) platform::ProgressBarSetRange(platform::GetDialogItem(dialog, IDC_PROGRESS), 0, 10000);
     platform::FocusDialogItem(dialog, IDC_START);
-    HoldSystem(dialog, false);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.
     downloadState.busy = 0;
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)
 {
+    downloadState.transferRunning = 1;
     HoldSystem(dialog, true);
     if (platform::StartDetachedThread(DownloadWorker, dialog)) return true;
-    HoldSystem(dialog, false);
+    EndTransfer(dialog);
     downloadState.UpdateModeFlag = 0;
     downloadState.busy = 0;
     return false;

@@ -55,7 +55,7 @@ bool WholeDownload(int mode, std::uint32_t latencyMs, double& seconds, std::uint
     const sim::Outcome outcome = sim::RunDownload(road, mode, device, 120000);
     seconds = outcome.seconds;
     operations = sim::DeviceOperations(*device);
-    const bool ok = outcome.ResultText() == "Download Successful!" && device->DownloadComplete();
+    const bool ok = outcome.Succeeded() && device->DownloadComplete();
     device.reset();
     const sim::WorldEnd end = sim::EndWorld();
     return ok && end.threadsEnded && end.openHandles == 0 && end.bufferReleased;
@@ -138,7 +138,7 @@ void Memory(const Settings& settings)
         const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, mode, device);
         const std::int64_t peak = heap::PeakBytes() - idle;
         const std::size_t buffer = firmwareBuffer.size;
-        if (outcome.ResultText() != "Download Successful!") failed = true;
+        if (!outcome.Succeeded()) failed = true;
         device.reset();
         sim::EndWorld();
         std::printf("  %-6d %16lld %16zu\n", mode, static_cast<long long>(peak), buffer);

@@ -11,6 +11,7 @@
 #include "models/protocol1_device.h"
 #include "models/protocol2_device.h"
 #include "models/report_descriptor.h"
+#include "state/download_modes.h"
 
 namespace capture {
 namespace {
@@ -23,9 +24,7 @@ enum class HostOutput { Write, SetOutput };
 constexpr std::size_t kWholeImage = 0;  // the flash holds the image and nothing else
 
 struct CheckedProtocol {
-    int number;
-    std::uint16_t vendorId;
-    std::uint16_t productId;
+    const DownloadModeFacts& mode;
     HostOutput output;
     // The bytes of the image that a download writes: [flashStart, flashEnd).
     std::size_t flashStart;
@@ -34,16 +33,16 @@ struct CheckedProtocol {
 
 constexpr CheckedProtocol kProtocols[] = {
     // From the application region's start to the image's last byte, which is never sent.
-    {1, 0x2563, 0x0059, HostOutput::SetOutput, models::Protocol1Device::kRegionStart, models::Protocol1Device::kFlashSize - 1},
+    {ModeFacts(1), HostOutput::SetOutput, models::Protocol1Device::kRegionStart, models::Protocol1Device::kFlashSize - 1},
     // The stream ends with the chunk at its last offset.
-    {2, 0x2563, 0x1818, HostOutput::Write, 0, models::Protocol2Device::kLastOffset + models::Protocol2Device::kChunkLength},
-    {3, 0x0461, 0x4D81, HostOutput::Write, 0, kWholeImage},
+    {ModeFacts(2), HostOutput::Write, 0, models::Protocol2Device::kLastOffset + models::Protocol2Device::kChunkLength},
+    {ModeFacts(3), HostOutput::Write, 0, kWholeImage},
 };
 
 const CheckedProtocol* ProtocolOf(std::uint16_t vendorId, std::uint16_t productId)
 {
     for (const CheckedProtocol& protocol : kProtocols) {
-        if (protocol.vendorId == vendorId && protocol.productId == productId) return &protocol;
+        if (protocol.mode.vendorId == vendorId && protocol.mode.productId == productId) return &protocol;
     }
     return nullptr;
 }
@@ -291,8 +290,8 @@ DeviceVerdict CheckDevice(const CaptureContents& contents, const CaptureDevices&
 {
     DeviceVerdict verdict;
     verdict.device = device;
-    verdict.protocol = protocol.number;
-    std::shared_ptr<models::HidDevice> model = models::MakeDevice(protocol.vendorId, protocol.productId);
+    verdict.protocol = protocol.mode.mode;
+    std::shared_ptr<models::HidDevice> model = models::MakeDevice(protocol.mode.vendorId, protocol.mode.productId);
     const bool numbered = std::any_of(model->collections.begin(), model->collections.end(), models::NumbersReports);
     ChooseInterface(found.summary.devices[device], *model, verdict);
     if (verdict.source == InterfaceSource::Malformed || verdict.source == InterfaceSource::Missing) return verdict;

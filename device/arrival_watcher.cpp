@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <string_view>
 
+#include "state/download_modes.h"
 #include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
@@ -12,18 +12,25 @@
 
 namespace {
 
-struct ArrivalPattern {
-    std::string_view text;
-    bool (DeviceLink::*finder)();
-    std::int32_t mode;
-    std::int32_t minimumArrivals;  // protocol 1 starts only from the second arrival on
-};
+// How the device of a mode shows in a lowercased interface path: "vid_" and "&pid_" with the ids
+// as four lowercase hexadecimal digits.
+std::string PathPatternOf(const DownloadModeFacts& facts)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "vid_%04x&pid_%04x", static_cast<unsigned>(facts.vendorId),
+                  static_cast<unsigned>(facts.productId));
+    return text;
+}
 
-constexpr ArrivalPattern kPatterns[] = {
-    {"vid_2563&pid_0059", &DeviceLink::FindProtocol1Device, 1, 2},
-    {"vid_2563&pid_1818", &DeviceLink::FindProtocol2Device, 2, 0},
-    {"vid_0461&pid_4d81", &DeviceLink::FindProtocol3Device, 3, 0},
-};
+bool FindDeviceOfMode(const DownloadModeFacts& facts)
+{
+    switch (facts.mode) {
+    case 1: return deviceLink->FindProtocol1Device();
+    case 2: return deviceLink->FindProtocol2Device();
+    case 3: return deviceLink->FindProtocol3Device();
+    default: return false;
+    }
+}
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -71,15 +78,18 @@ std::string LowercaseName(void* record)
     return wide ? LowercaseWideName(name, room) : LowercaseNarrowName(name, room);
 }
 
-// Opens the device of the pattern and loads its image. The download state is set for the start
+// Opens the device of the mode and loads its image. The download state is set for the start
 // (mode, busy, the count back to 0) only when the caller is to start the worker.
-ArrivalDecision PrepareArrivalDownload(const ArrivalPattern& pattern)
+ArrivalDecision PrepareArrivalDownload(const DownloadModeFacts& facts)
 {
-    if (!(deviceLink->*pattern.finder)()) return {};
-    const bool loaded = LoadFirmwareImage(pattern.mode) != 0;
+    if (!FindDeviceOfMode(facts)) return {};
+    const bool loaded = LoadFirmwareImage(facts.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return {};
-    if (!loaded) return {ArrivalAction::ReportFailedDownload};
-    downloadState.mode = pattern.mode;
+    if (!loaded) {
+        deviceLink->ReleaseClaim();
+        return {ArrivalAction::ReportFailedDownload};
+    }
+    downloadState.mode = facts.mode;
     downloadState.busy = 1;
     downloadState.arrivalCount = 0;
     return {ArrivalAction::StartDownload};
@@ -87,23 +97,28 @@ ArrivalDecision PrepareArrivalDownload(const ArrivalPattern& pattern)
 
 }  // namespace
 
-ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record)
+ArrivalDecision HandleInterfaceArrival(const std::string& interfacePath)
 {
-    if (event != kDbtDeviceArrival || !record) return {};
-
     const std::int32_t count = ++downloadState.arrivalCount;
     char line[40];
     std::snprintf(line, sizeof line, "-------%d-------\n", static_cast<int>(count));
     platform::DebugOutput(line);
 
-    const std::string name = LowercaseName(record);
+    std::string name = interfacePath;
+    for (char& c : name) c = LowerAscii(c);
     // One download at a time, and none in a dialog that is closing.
     if (downloadState.busy || downloadState.closing || !deviceLink) return {};
 
-    for (const ArrivalPattern& pattern : kPatterns) {
-        if (count < pattern.minimumArrivals) continue;
-        if (name.find(pattern.text) == std::string_view::npos) continue;
-        return PrepareArrivalDownload(pattern);
+    for (const DownloadModeFacts& facts : kDownloadModes) {
+        if (count < facts.minimumArrivals) continue;
+        if (name.find(PathPatternOf(facts)) == std::string::npos) continue;
+        return PrepareArrivalDownload(facts);
     }
     return {};
+}
+
+ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record)
+{
+    if (event != kDbtDeviceArrival || !record) return {};
+    return HandleInterfaceArrival(LowercaseName(record));
 }

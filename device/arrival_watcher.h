@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "device/interface_broadcast.h"
 
@@ -20,8 +21,13 @@ struct ArrivalDecision {
     ArrivalAction action = ArrivalAction::None;
 };
 
-// Counts a device-interface arrival, writes its line, and for a device in an update mode opens it
-// with the mode's finder and loads its image. record: the broadcast record as the system delivers
-// it; its first 32-bit field is its size, and the name, in the ANSI or the wide (UTF-16) layout,
-// is read and lowercased in place only within that size.
+// One HID interface has arrived, named by its device path: counts the arrival, writes its line,
+// lowercases the path, and for a device in an update mode opens it with the mode's finder and
+// loads its image. Every front end calls this, whatever tells it of arrivals.
+ArrivalDecision HandleInterfaceArrival(const std::string& interfacePath);
+
+// WM_DEVICECHANGE: an arrival event with the device-interface broadcast record as the system
+// delivers it (its first 32-bit field is its size; the name, in the ANSI or the wide (UTF-16)
+// layout, is read and lowercased in place only within that size), handed to
+// HandleInterfaceArrival. Any other event is nothing to do.
 ArrivalDecision HandleDeviceArrival(std::uint32_t event, void* record);

@@ -1,6 +1,8 @@
 #include "device/device_link.h"
 
+#include "state/download_modes.h"
 #include "state/download_state.h"
+#include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/system.h"
 
@@ -14,11 +16,15 @@ struct SupportedVendor {
     int productCount;
 };
 
-// The controllers that "Start" accepts (after the expected pair).
+constexpr const DownloadModeFacts& kMode2 = ModeFacts(2);
+constexpr const DownloadModeFacts& kMode3 = ModeFacts(3);
+
+// The controllers that "Start" accepts (after the expected pair): normal modes, and the devices of
+// the update modes that Start downloads.
 constexpr SupportedVendor SupportedDeviceTable[] = {
     {0x045E, {0x028E}, 1},
     {0x054C, {0x0CDA, 0x05C4, 0x0268}, 3},
-    {0x2563, {0x1818, 0x0002, 0x0001, 0x0555, 0x058D, 0x0516}, 6},
+    {kMode2.vendorId, {kMode2.productId, 0x0002, 0x0001, 0x0555, 0x058D, 0x0516}, 6},
     {0x0079, {0x1843, 0x954E, 0x1846}, 3},
     {0x20BC, {0x5500, 0x5503}, 2},
     {0x2E24, {0x0BFF}, 1},
@@ -26,8 +32,10 @@ constexpr SupportedVendor SupportedDeviceTable[] = {
     {0x057E, {0x2009}, 1},
     {0x0F0D, {0x00F6}, 1},
     {0x0488, {0x572A}, 1},
-    {0x0461, {0x4D81}, 1},
+    {kMode3.vendorId, {kMode3.productId}, 1},
 };
+
+static_assert(kMode2.startRoad && kMode3.startRoad);
 
 constexpr std::uint16_t kVendorDefinedUsagePage = 0xFF00;
 constexpr std::uint16_t kVendorDefinedUsage = 0x0001;
@@ -45,7 +53,7 @@ void CloseIfOpen(platform::DeviceHandle& handle)
 // What distinguishes one finder from another.
 struct DeviceLink::FinderRule {
     bool (*accepts)(const DeviceLink& link, std::uint16_t vendorId, std::uint16_t productId);
-    bool needsVendorCollection;                 // usage page 0xFF00, usage 1
+    CollectionRule collection;
     platform::DeviceHandle DeviceLink::*handle;  // the read-write handle the finder opens
     bool setsUpdateModeFlag;
 };
@@ -76,6 +84,19 @@ void DeviceLink::QueryDeviceCaps()
     else if (combined == 262) platform::DebugOutput("This device is a system keyboard");
 }
 
+// The transfer handle was just opened on interfaceDetail: the download claims the interface. When
+// another copy of the program holds the claim, the handle is closed again and the debugger output
+// says so.
+bool DeviceLink::ClaimTransferInterface()
+{
+    if (platform::ClaimForDownload(interfaceDetail, downloadClaim)) return true;
+    const std::string line =
+        interfaceDetail + ": another copy of the updater is writing to this controller; no download here";
+    platform::DebugOutput(line.c_str());
+    CloseIfOpen(transferHandle);
+    return false;
+}
+
 bool DeviceLink::RunFinder(const FinderRule& rule)
 {
     interfaceDetail.clear();
@@ -96,6 +117,13 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         platform::HidCaps caps;
     } refused;
 
+    // The finders that open the transfer handle find a controller to download to. One that another
+    // copy of the program is writing to ends the search as a refused collection does, without
+    // going on to the same device's next collection: that one is not to be written either.
+    const bool forDownload = rule.handle == &DeviceLink::transferHandle;
+    bool writtenElsewhere = false;
+
+    // The enumeration adds to the list: the previous call's interfaces go first.
     deviceInfoSet.clear();
     platform::HidEnumerateInterfaces(deviceInfoSet);
     for (const std::string& path : deviceInfoSet) {
@@ -109,13 +137,22 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         found = false;
         if (identified && sameDevice && rule.accepts(*this, vendorId, productId)) {
             QueryDeviceCaps();
-            if (!rule.needsVendorCollection ||
+            if (rule.collection == CollectionRule::Any ||
                 (caps.UsagePage == kVendorDefinedUsagePage && caps.Usage == kVendorDefinedUsage)) {
                 found = true;
-                // A handle that this finder opened before is replaced: close it first.
+                // A handle that this finder opened before is replaced: close it (and give back its
+                // claim) first.
                 CloseIfOpen(this->*rule.handle);
-                this->*rule.handle = platform::HidOpenReadWrite(interfaceDetail);
-                if (rule.setsUpdateModeFlag && (productId == 0x1818 || productId == 0x4D81)) {
+                if (forDownload) ReleaseClaim();
+                const platform::HidOpened opened = platform::HidOpenReadWrite(interfaceDetail);
+                this->*rule.handle = opened.handle;
+                if (opened.handle == platform::kInvalidHandle) {
+                    platform::DebugOutput((interfaceDetail + ": " + opened.failure).c_str());
+                } else if (forDownload && !ClaimTransferInterface()) {
+                    writtenElsewhere = true;
+                }
+                const DownloadModeFacts* updateMode = ModeOfDevice(vendorId, productId);
+                if (rule.setsUpdateModeFlag && updateMode && updateMode->startRoad) {
                     downloadState.UpdateModeFlag = 1;
                 }
                 if (this->*rule.handle == platform::kInvalidHandle) {
@@ -129,7 +166,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         }
         if (!found) CloseIfOpen(probeHandle);
         interfaceDetail.clear();
-        if (found) break;
+        if (found || writtenElsewhere) break;
     }
     if (found) {
         CloseIfOpen(refused.probe);
@@ -139,7 +176,6 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         caps = refused.caps;
     }
     platform::DebugOutput(found ? "Device detected" : "Device not detected");
-    deviceInfoSet.clear();
     platform::DebugOutput("SetupDiDestroyDeviceInfoList");
     return found;
 }
@@ -151,44 +187,33 @@ bool DeviceLink::FindSupportedDevice()
             return (vendorId == link.expectedVendorId && productId == link.expectedProductId) ||
                    IsInSupportedDeviceTable(vendorId, productId);
         },
-        false, &DeviceLink::supportedHandle, true};
+        CollectionRule::Any, &DeviceLink::supportedHandle, true};
     return RunFinder(rule);
 }
 
-bool DeviceLink::FindProtocol1Device()
+// The finder of an update mode's device, with the collection rule of that mode.
+template <std::int32_t Mode>
+bool DeviceLink::FindUpdateModeDevice()
 {
     static const FinderRule rule{
         [](const DeviceLink&, std::uint16_t vendorId, std::uint16_t productId) {
-            return vendorId == 0x2563 && productId == 0x0059;
+            return vendorId == ModeFacts(Mode).vendorId && productId == ModeFacts(Mode).productId;
         },
-        true, &DeviceLink::transferHandle, false};
+        ModeFacts(Mode).collection, &DeviceLink::transferHandle, false};
     return RunFinder(rule);
 }
 
-bool DeviceLink::FindProtocol2Device()
-{
-    static const FinderRule rule{
-        [](const DeviceLink&, std::uint16_t vendorId, std::uint16_t productId) {
-            return vendorId == 0x2563 && productId == 0x1818;
-        },
-        true, &DeviceLink::transferHandle, false};
-    return RunFinder(rule);
-}
+bool DeviceLink::FindProtocol1Device() { return FindUpdateModeDevice<1>(); }
+bool DeviceLink::FindProtocol2Device() { return FindUpdateModeDevice<2>(); }
+bool DeviceLink::FindProtocol3Device() { return FindUpdateModeDevice<3>(); }
 
-bool DeviceLink::FindProtocol3Device()
-{
-    static const FinderRule rule{
-        [](const DeviceLink&, std::uint16_t vendorId, std::uint16_t productId) {
-            return vendorId == 0x0461 && productId == 0x4D81;
-        },
-        false, &DeviceLink::transferHandle, false};
-    return RunFinder(rule);
-}
+void DeviceLink::ReleaseClaim() { platform::ReleaseDownloadClaim(downloadClaim); }
 
 void DeviceLink::CloseDeviceLink()
 {
     found = false;
     CloseIfOpen(probeHandle);
     CloseIfOpen(transferHandle);
+    ReleaseClaim();
     CloseIfOpen(supportedHandle);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/types.h"
 
@@ -12,27 +13,38 @@ struct DeviceLink {
     platform::HidCaps caps;                  // of the last device whose caps were queried
     std::string interfaceDetail;             // device path of the candidate under examination
     platform::DeviceHandle probeHandle = platform::kInvalidHandle;
-    std::vector<std::string> deviceInfoSet;  // the interfaces of the running finder call
+    std::vector<std::string> deviceInfoSet;  // the interfaces of the last finder call
     bool found = false;
     platform::DeviceHandle transferHandle = platform::kInvalidHandle;
+    // The claim on the transfer handle's interface, taken by the finder that opened it, so that no
+    // other copy of the program downloads to the controller meanwhile (platform/download_claim.h).
+    platform::DownloadClaim downloadClaim = platform::kNoClaim;
     platform::DeviceHandle supportedHandle = platform::kInvalidHandle;
     std::uint32_t expectedVendorId = 0x2563;
     std::uint32_t expectedProductId = 0x0575;
 
     // Accepts a controller of SupportedDeviceTable; sets UpdateModeFlag for an update mode.
     bool FindSupportedDevice();
-    // Each accepts exactly one update-mode device and opens transferHandle on it.
+    // Each accepts exactly one update-mode device, opens transferHandle on it and claims it for
+    // the download. A device that another copy of the program is writing to is left as one that
+    // another program holds: found, without a handle.
     bool FindProtocol1Device();
     bool FindProtocol2Device();
     bool FindProtocol3Device();
-    // Closes every handle that is still open.
+    // Gives back the claim on the transfer handle's interface: the transfer has ended, or none
+    // follows.
+    void ReleaseClaim();
+    // Closes every handle that is still open, and gives back the claim.
     void CloseDeviceLink();
 
     struct FinderRule;
 
 private:
     bool RunFinder(const FinderRule& rule);
+    template <std::int32_t Mode>
+    bool FindUpdateModeDevice();
     void QueryDeviceCaps();
+    bool ClaimTransferInterface();
 };
 
 // The process-wide link, created and deleted by the main dialog.

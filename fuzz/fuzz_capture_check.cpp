@@ -15,6 +15,7 @@
 #include "capture/capture_json.h"
 #include "capture/capture_text.h"
 #include "capture/capture_reader.h"
+#include "state/download_modes.h"
 
 namespace {
 
@@ -24,7 +25,10 @@ struct Ids {
 };
 
 // The three update-mode devices and one that has no protocol.
-constexpr Ids kDevices[] = {{0x2563, 0x0059}, {0x2563, 0x1818}, {0x0461, 0x4D81}, {0x045E, 0x028E}};
+constexpr Ids kDevices[] = {{ModeFacts(1).vendorId, ModeFacts(1).productId},
+                            {ModeFacts(2).vendorId, ModeFacts(2).productId},
+                            {ModeFacts(3).vendorId, ModeFacts(3).productId},
+                            {0x045E, 0x028E}};
 constexpr std::size_t kImageBytes = 256;
 
 }  // namespace

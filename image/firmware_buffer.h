@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "state/download_modes.h"
+
 struct FirmwareBuffer {
     std::uint8_t* data = nullptr;  // the current image buffer, followed by its fill bytes
     std::size_t size = 0;          // bytes in data
@@ -14,8 +16,9 @@ struct FirmwareBuffer {
 
 extern FirmwareBuffer firmwareBuffer;
 
-inline constexpr std::size_t kSmallImageBufferSize = 32769;   // modes 1 and 2
-inline constexpr std::size_t kLargeImageBufferSize = 215040;  // mode 3
+inline constexpr std::size_t kSmallImageBufferSize = ModeFacts(1).imageBufferSize;  // modes 1 and 2
+inline constexpr std::size_t kLargeImageBufferSize = ModeFacts(3).imageBufferSize;  // mode 3
+static_assert(ModeFacts(2).imageBufferSize == kSmallImageBufferSize);
 
 // Loads the image of mode 1, 2 or 3 into a new buffer. Returns 1 when loaded; 0, with nothing
 // changed, for any other mode, a missing resource, one too short to be an image of its protocol

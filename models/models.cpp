@@ -1,6 +1,7 @@
 #include "models/models.h"
 
 #include "models/protocol3_device.h"
+#include "state/download_modes.h"
 
 namespace models {
 
@@ -21,9 +22,14 @@ std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard()
 
 std::shared_ptr<HidDevice> MakeDevice(std::uint16_t vendorId, std::uint16_t productId)
 {
-    if (vendorId == 0x2563 && productId == 0x0059) return MakeProtocol1Device();
-    if (vendorId == 0x2563 && productId == 0x1818) return MakeProtocol2Device();
-    if (vendorId == 0x0461 && productId == 0x4D81) return MakeProtocol3Device();
+    const DownloadModeFacts* updateMode = ModeOfDevice(vendorId, productId);
+    if (updateMode) {
+        switch (updateMode->transfer) {
+        case Transfer::Protocol1: return MakeProtocol1Device();
+        case Transfer::Protocol2: return MakeProtocol2Device();
+        case Transfer::Protocol3: return MakeProtocol3Device();
+        }
+    }
     return MakeNormalController(vendorId, productId);
 }
 

@@ -12,10 +12,10 @@ namespace models {
 std::shared_ptr<HidDevice> MakeNormalController(std::uint16_t vendorId, std::uint16_t productId);
 
 // The update-mode devices, each the device side of its protocol.
-std::shared_ptr<HidDevice> MakeProtocol1Device();  // 0x2563:0x0059, several collections
-std::shared_ptr<HidDevice> MakeProtocol2Device();  // 0x2563:0x1818, several collections
-std::shared_ptr<HidDevice> MakeProtocol3Device();  // 0x0461:0x4D81, one collection
-// 0x0461:0x4D81 as a composite device whose first interface is a keyboard (which Windows opens
+std::shared_ptr<HidDevice> MakeProtocol1Device();  // several collections
+std::shared_ptr<HidDevice> MakeProtocol2Device();  // several collections
+std::shared_ptr<HidDevice> MakeProtocol3Device();  // one collection
+// Mode 3's device as a composite device whose first interface is a keyboard (which Windows opens
 // for reading and writing only for itself), its vendor-defined collection second.
 std::shared_ptr<HidDevice> MakeProtocol3DeviceBehindKeyboard();
 

@@ -2,22 +2,18 @@
 
 #include <cstdio>
 
+#include "protocol/protocol1_reports.h"
 #include "protocol/scramble_table.h"
 #include "models/models.h"
+#include "state/download_modes.h"
 
 namespace models {
 
 namespace {
 
-constexpr std::size_t kReportLength = 64;
-constexpr std::uint8_t kOutputReportId = 0x03;
-constexpr std::uint8_t kInputReportId = 0x02;
-constexpr std::size_t kDataOffset = 8;
-
-constexpr std::uint8_t kIdentify = 0xB4;
-constexpr std::uint8_t kErase = 0x8A;
-constexpr std::uint8_t kProgram = 0x79;
-constexpr std::uint8_t kFinish = 0xA4;
+using protocol1::kReportSize;
+constexpr std::uint8_t kOutputReportId = protocol1::kReportId;
+constexpr std::uint8_t kInputReportId = protocol1::kReplyReportId;
 
 std::string HexByte(std::uint32_t value)
 {
@@ -36,11 +32,11 @@ std::string HexAddress(std::uint32_t value)
 }  // namespace
 
 Protocol1Device::Protocol1Device()
-    : HidDevice(0x2563, 0x0059,
+    : HidDevice(ModeFacts(1).vendorId, ModeFacts(1).productId,
                 {
                     // usage page, usage, input id, length, output id, length
                     {0x0001, 0x0006, 1, 9, 1, 2},                            // keyboard: keys, LEDs
-                    {0xFF00, 0x0001, kInputReportId, kReplyLength, kOutputReportId, kReportLength},
+                    {0xFF00, 0x0001, kInputReportId, kReplyLength, kOutputReportId, kReportSize},
                     {0xFF00, 0x0002, 4, 33, 4, 33},                          // the controller's own
                 }),
       flash_(kFlashSize),
@@ -59,42 +55,47 @@ std::uint8_t Protocol1Device::OldContent(std::uint32_t address)
 std::vector<std::uint8_t> Protocol1Device::Recover(const std::uint8_t* report, std::size_t length) const
 {
     std::vector<std::uint8_t> plain(report, report + length);
-    for (std::size_t i = 1; i < length; ++i) plain[i] = ScrambleTable[report[i]];
+    protocol1::SubstituteAfterReportId(plain.data(), length, ScrambleTable);
     return plain;
 }
 
 bool Protocol1Device::OnSetOutputReport(const std::uint8_t* report, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (length != kReportLength) return Refuse("output report of " + std::to_string(length) + " bytes");
+    if (length != kReportSize) return Refuse("output report of " + std::to_string(length) + " bytes");
     if (report[0] != kOutputReportId) return Refuse("output report id " + HexByte(report[0]));
 
-    const std::vector<std::uint8_t> plain = Recover(report, length);
-    if (plain[1] != 0xB5 || plain[2] != 0x38) {
-        return Refuse("bad header " + HexByte(plain[1]) + " " + HexByte(plain[2]));
+    const std::vector<std::uint8_t> recovered = Recover(report, length);
+    const std::uint8_t* plain = recovered.data();
+    const std::uint8_t header = protocol1::ReadHeader(plain);
+    const std::uint8_t dataFieldSize = protocol1::ReadDataFieldSize(plain);
+    if (header != protocol1::kHeader || dataFieldSize != protocol1::kDataFieldSize) {
+        return Refuse("bad header " + HexByte(header) + " " + HexByte(dataFieldSize));
     }
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < kReportLength; ++i) {
-        if (i != 7) sum = static_cast<std::uint8_t>(sum + plain[i]);
-    }
-    if (sum != plain[7]) return Refuse("bad checksum " + HexByte(plain[7]) + ", expected " + HexByte(sum));
+    const std::uint8_t sum = protocol1::ChecksumOf(plain);
+    const std::uint8_t checksum = protocol1::ReadChecksum(plain);
+    if (sum != checksum) return Refuse("bad checksum " + HexByte(checksum) + ", expected " + HexByte(sum));
 
+    const std::uint8_t command = protocol1::ReadCommand(plain);
     // After the finish command the boot loader hands over to the new application.
-    if (finishCount_ > 0) return Refuse("report " + HexByte(plain[3]) + " after finish");
+    if (finishCount_ > 0) return Refuse("report " + HexByte(command) + " after finish");
 
-    switch (plain[3]) {
-    case kIdentify: return Identify(plain.data());
-    case kErase: return Erase(plain.data());
-    case kProgram: return Program(plain.data());
-    case kFinish: return Finish(plain.data());
-    default: return Refuse("unknown command " + HexByte(plain[3]));
+    switch (command) {
+    case protocol1::kIdentifyCommand: return Identify(plain);
+    case protocol1::kEraseCommand: return Erase(plain);
+    case protocol1::kProgramCommand: return Program(plain);
+    case protocol1::kFinishCommand: return Finish(plain);
+    default: return Refuse("unknown command " + HexByte(command));
     }
 }
 
 bool Protocol1Device::Identify(const std::uint8_t* plain)
 {
-    for (std::size_t i = 4; i < kReportLength; ++i) {
-        if (i != 7 && plain[i] != 0x00) return Refuse("identify with non-zero byte " + std::to_string(i));
+    // Everything after the command is 0, but for the checksum.
+    for (std::size_t i = protocol1::kCommandField.End(); i < kReportSize; ++i) {
+        if (i != protocol1::kChecksumField.offset && plain[i] != 0x00) {
+            return Refuse("identify with non-zero byte " + std::to_string(i));
+        }
     }
     ++identifyCount_;
     replyPending_ = true;
@@ -103,8 +104,9 @@ bool Protocol1Device::Identify(const std::uint8_t* plain)
 
 bool Protocol1Device::Erase(const std::uint8_t* plain)
 {
-    const std::uint32_t address = static_cast<std::uint32_t>(plain[4]) << 8 | plain[5];
-    if (plain[6] != 0x01) return Refuse("erase of " + HexAddress(address) + " with byte 6 " + HexByte(plain[6]));
+    const std::uint32_t address = protocol1::ReadAddress(plain);
+    const std::uint8_t flag = protocol1::ReadSize(plain);
+    if (flag != protocol1::kEraseWholeBlock) return Refuse("erase of " + HexAddress(address) + " with byte 6 " + HexByte(flag));
     if (address % kBlockSize != 0) return Refuse("erase of unaligned address " + HexAddress(address));
     if (address < kRegionStart || address >= kFlashSize) {
         return Refuse("erase outside the region at " + HexAddress(address));
@@ -119,8 +121,8 @@ bool Protocol1Device::Erase(const std::uint8_t* plain)
 
 bool Protocol1Device::Program(const std::uint8_t* plain)
 {
-    const std::uint32_t address = static_cast<std::uint32_t>(plain[4]) << 8 | plain[5];
-    const std::uint32_t size = plain[6];
+    const std::uint32_t address = protocol1::ReadAddress(plain);
+    const std::uint32_t size = protocol1::ReadSize(plain);
     if (size == 0 || size > kChunkSize) {
         return Refuse("program of " + HexAddress(address) + " with " + std::to_string(size) + " bytes");
     }
@@ -134,15 +136,18 @@ bool Protocol1Device::Program(const std::uint8_t* plain)
     for (std::uint32_t i = 0; i < size; ++i) {
         if (flash_[address + i] != 0xFF) return Refuse("program over programmed bytes at " + HexAddress(address));
     }
-    for (std::uint32_t i = 0; i < size; ++i) flash_[address + i] = plain[kDataOffset + i];
+    const std::uint8_t* data = protocol1::DataField(plain);
+    for (std::uint32_t i = 0; i < size; ++i) flash_[address + i] = data[i];
     ++programCounts_[address / kChunkSize];
     return true;
 }
 
 bool Protocol1Device::Finish(const std::uint8_t* plain)
 {
-    if (plain[4] != 0x0A || plain[5] != 0x00 || plain[6] != 0x00) {
-        return Refuse("finish with " + HexByte(plain[4]) + " " + HexByte(plain[5]) + " " + HexByte(plain[6]));
+    const std::uint32_t address = protocol1::ReadAddress(plain);
+    const std::uint8_t size = protocol1::ReadSize(plain);
+    if (address != kRegionStart || size != 0x00) {
+        return Refuse("finish with " + HexByte(address >> 8) + " " + HexByte(address & 0xFF) + " " + HexByte(size));
     }
     ++finishCount_;
     return true;
@@ -167,13 +172,13 @@ bool Protocol1Device::OnGetInputReport(std::uint8_t* buffer, std::size_t length)
     if (buffer[0] != kInputReportId) return Refuse("input report id " + HexByte(buffer[0]));
     if (noIdentifyReply_ || !replyPending_) return false;
     replyPending_ = false;
-    for (std::size_t i = 1; i < length; ++i) buffer[i] = 0x00;
-    buffer[1] = 0x59;  // product, low byte
-    buffer[2] = 0x25;  // vendor, high byte
-    buffer[3] = 0x01;  // boot loader version 1.0
-    buffer[4] = 0x00;
-    buffer[5] = static_cast<std::uint8_t>(kFlashSize >> 8);
-    buffer[6] = static_cast<std::uint8_t>(kRegionStart >> 8);
+    protocol1::IdentifyReply reply{};
+    reply.productLow = 0x59;  // product, low byte
+    reply.vendorHigh = 0x25;  // vendor, high byte
+    reply.version = 0x0100;   // boot loader version 1.0
+    reply.flashSize = kFlashSize;
+    reply.regionStart = kRegionStart;
+    protocol1::PutIdentifyReply(buffer, reply);
     return true;
 }
 

@@ -1,4 +1,4 @@
-// The device side of protocol 1: a 0x2563:0x0059 controller in its update mode.
+// The device side of protocol 1: a controller in update mode 1.
 //
 // It behaves as its boot loader does: every output report is recovered through ScrambleTable,
 // its header and checksum are checked, and the commands act on a 32 KiB flash. The boot loader
@@ -17,16 +17,17 @@
 #include <vector>
 
 #include "models/hid_device.h"
+#include "protocol/protocol1_reports.h"
 
 namespace models {
 
 class Protocol1Device : public HidDevice {
 public:
     static constexpr std::uint32_t kFlashSize = 0x8000;
-    static constexpr std::uint32_t kRegionStart = 0x0A00;
-    static constexpr std::uint32_t kBlockSize = 512;
-    static constexpr std::uint32_t kChunkSize = 32;
-    static constexpr std::size_t kReplyLength = 46;
+    static constexpr std::uint32_t kRegionStart = protocol1::kRegionStart;
+    static constexpr std::uint32_t kBlockSize = protocol1::kEraseBlockSize;
+    static constexpr std::uint32_t kChunkSize = protocol1::kChunkSize;
+    static constexpr std::size_t kReplyLength = protocol1::kReplySize;
 
     Protocol1Device();
 

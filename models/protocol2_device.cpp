@@ -4,18 +4,15 @@
 #include <cstdio>
 
 #include "models/models.h"
+#include "protocol/protocol2_reports.h"
+#include "state/download_modes.h"
 
 namespace models {
 
 namespace {
 
-constexpr std::size_t kReportLength = 64;
-constexpr std::size_t kDataStart = 8;
-constexpr std::uint8_t kReportId = 0x03;
-constexpr std::uint8_t kPrefixHigh = 0x25;
-constexpr std::uint8_t kPrefixLow = 0x63;
-constexpr std::uint8_t kStartCommand = 0x47;
-constexpr std::uint8_t kDataCommand = 0x87;
+using protocol2::kReportId;
+using protocol2::kReportSize;
 
 std::string Format(const char* format, unsigned a, unsigned b = 0)
 {
@@ -27,11 +24,11 @@ std::string Format(const char* format, unsigned a, unsigned b = 0)
 }  // namespace
 
 Protocol2Device::Protocol2Device()
-    : HidDevice(0x2563, 0x1818,
+    : HidDevice(ModeFacts(2).vendorId, ModeFacts(2).productId,
                 {
                     // usage page, usage, input id, length, output id, length
                     {0xFF00, 0x0002, 2, 33, 2, 33},  // the controller's own
-                    {0xFF00, 0x0001, kReportId, kReportLength, kReportId, kReportLength},
+                    {0xFF00, 0x0001, kReportId, kReportSize, kReportId, kReportSize},
                     {0x0001, 0x0005, 1, 20, 0, 0},   // game pad
                 }),
       flash_(kFlashSize, 0xFF),
@@ -42,20 +39,22 @@ Protocol2Device::Protocol2Device()
 bool Protocol2Device::OnWrite(const std::uint8_t* report, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (length != kReportLength) return Refuse(Format("report of %u bytes, expected 64", unsigned(length)));
+    if (length != kReportSize) return Refuse(Format("report of %u bytes, expected 64", unsigned(length)));
     if (report[0] != kReportId) return Refuse(Format("report id 0x%02x, expected 0x03", report[0]));
-    if (report[1] != kPrefixHigh || report[2] != kPrefixLow)
-        return Refuse(Format("report prefix 0x%02x 0x%02x, expected 0x25 0x63", report[1], report[2]));
-    switch (report[3]) {
-    case kStartCommand: return TakeStart(report);
-    case kDataCommand: return TakeData(report);
-    default: return Refuse(Format("unknown command 0x%02x", report[3]));
+    const unsigned prefix = protocol2::ReadPrefix(report);
+    if (prefix != protocol2::kPrefix)
+        return Refuse(Format("report prefix 0x%02x 0x%02x, expected 0x25 0x63", prefix >> 8, prefix & 0xFF));
+    const std::uint8_t command = protocol2::ReadCommand(report);
+    switch (command) {
+    case protocol2::kStartCommand: return TakeStart(report);
+    case protocol2::kDataCommand: return TakeData(report);
+    default: return Refuse(Format("unknown command 0x%02x", command));
     }
 }
 
 bool Protocol2Device::TakeStart(const std::uint8_t* report)
 {
-    for (std::size_t i = 4; i < kReportLength; ++i) {
+    for (std::size_t i = protocol2::kAfterCommand.offset; i < protocol2::kAfterCommand.End(); ++i) {
         if (report[i] != 0) return Refuse(Format("start report byte %u is 0x%02x, expected 0x00", unsigned(i), report[i]));
     }
     if (startRefusalsLeft_ > 0) {
@@ -76,15 +75,15 @@ bool Protocol2Device::TakeData(const std::uint8_t* report)
 {
     if (!started_) return Refuse("data report before an accepted start report");
     if (complete_) return Refuse("data report after the last one");
-    const unsigned offset = (unsigned(report[6]) << 8) | report[7];
+    const unsigned offset = protocol2::ReadOffset(report);
     if (offset != nextOffset_) return Refuse(Format("data report at offset 0x%04x, expected 0x%04x", offset, nextOffset_));
     if (offset + kChunkLength > kFlashSize) return Refuse(Format("data report at offset 0x%04x beyond the flash", offset));
-    unsigned sum = 0;
-    for (std::size_t i = kDataStart; i < kReportLength; ++i) sum += report[i];
-    const unsigned checksum = (unsigned(report[4]) << 8) | report[5];
+    const unsigned sum = protocol2::DataSum(report);
+    const unsigned checksum = protocol2::ReadChecksum(report);
     if (checksum != sum) return Refuse(Format("data checksum 0x%04x, the data sum to 0x%04x", checksum, sum));
 
-    std::copy(report + kDataStart, report + kReportLength, flash_.begin() + offset);
+    const std::uint8_t* data = protocol2::DataField(report);
+    std::copy(data, data + kChunkLength, flash_.begin() + offset);
     std::fill(programmed_.begin() + offset, programmed_.begin() + offset + kChunkLength, true);
     ++dataAccepted_;
     nextOffset_ = offset + kChunkLength;

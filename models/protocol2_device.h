@@ -1,4 +1,4 @@
-// The device side of protocol 2: a controller in update mode 0x2563:0x1818 that takes a start
+// The device side of protocol 2: a controller in update mode 2 that takes a start
 // report and a stream of 56-byte data reports and programs them into its flash.
 #pragma once
 
@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "models/hid_device.h"
+#include "protocol/protocol2_reports.h"
 
 namespace models {
 
 class Protocol2Device : public HidDevice {
 public:
     static constexpr std::size_t kFlashSize = 0x8000;
-    static constexpr std::uint32_t kLastOffset = 0x77E0;
-    static constexpr std::size_t kChunkLength = 56;
+    static constexpr std::uint32_t kLastOffset = protocol2::kLastOffset;
+    static constexpr std::size_t kChunkLength = protocol2::kChunkSize;
 
     Protocol2Device();
 

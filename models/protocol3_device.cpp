@@ -4,19 +4,16 @@
 #include <cstdio>
 
 #include "models/models.h"
+#include "protocol/protocol3_reports.h"
+#include "state/download_modes.h"
 
 namespace models {
 
 namespace {
 
-constexpr std::size_t kReportLength = 65;
-constexpr std::size_t kDataStart = 7;
-constexpr std::uint8_t kCommandHigh = 0xBA;
-constexpr std::uint8_t kBeginCommand = 0xC0;
-constexpr std::uint8_t kBlockCommand = 0xC1;
-constexpr std::uint8_t kEndCommand = 0xC2;
-constexpr std::uint8_t kStatusOk = 0x00;
-constexpr std::uint8_t kStatusIncomplete = 0x01;
+using protocol3::kReportSize;
+using protocol3::kStatusIncomplete;
+using protocol3::kStatusOk;
 
 std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0)
 {
@@ -25,21 +22,18 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
     return text;
 }
 
-unsigned Little16(const std::uint8_t* at) { return at[0] | (unsigned(at[1]) << 8); }
-unsigned Little24(const std::uint8_t* at) { return Little16(at) | (unsigned(at[2]) << 16); }
-
 bool ZeroFrom(const std::uint8_t* report, std::size_t first)
 {
-    return std::all_of(report + first, report + kReportLength, [](std::uint8_t b) { return b == 0; });
+    return std::all_of(report + first, report + kReportSize, [](std::uint8_t b) { return b == 0; });
 }
 
 }  // namespace
 
 // One game-pad collection that numbers no reports: the 64-byte reports travel behind a 0 byte.
-Protocol3Device::Protocol3Device() : Protocol3Device({{0x0001, 0x0005, 0, kReportLength, 0, kReportLength}}) {}
+Protocol3Device::Protocol3Device() : Protocol3Device({{0x0001, 0x0005, 0, kReportSize, 0, kReportSize}}) {}
 
 Protocol3Device::Protocol3Device(std::vector<HidCollection> collections)
-    : HidDevice(0x0461, 0x4D81, std::move(collections))
+    : HidDevice(ModeFacts(3).vendorId, ModeFacts(3).productId, std::move(collections))
 {
 }
 
@@ -48,29 +42,31 @@ bool Protocol3Device::OnWrite(const std::uint8_t* report, std::size_t length)
     std::lock_guard<std::mutex> lock(mutex_);
     // A report that comes before the previous reply was read drops that reply.
     replyPending_ = false;
-    if (length != kReportLength) return Refuse(Format("report of %u bytes, expected 65", unsigned(length)));
-    if (report[0] != 0x00) return Refuse(Format("report id 0x%02x, expected 0x00", report[0]));
-    if (report[1] != kCommandHigh) return Refuse(Format("command 0x%02x 0x%02x", report[1], report[2]));
+    if (length != kReportSize) return Refuse(Format("report of %u bytes, expected 65", unsigned(length)));
+    if (report[0] != protocol3::kReportId) return Refuse(Format("report id 0x%02x, expected 0x00", report[0]));
+    const std::uint8_t commandHigh = protocol3::ReadCommandHigh(report);
+    const std::uint8_t command = protocol3::ReadCommand(report);
+    if (commandHigh != protocol3::kCommandHigh) return Refuse(Format("command 0x%02x 0x%02x", commandHigh, command));
     bool taken = false;
-    switch (report[2]) {
-    case kBeginCommand: taken = TakeBegin(report); break;
-    case kBlockCommand: taken = TakeBlock(report); break;
-    case kEndCommand: taken = TakeEnd(report); break;
-    default: return Refuse(Format("command 0x%02x 0x%02x", report[1], report[2]));
+    switch (command) {
+    case protocol3::kBeginCommand: taken = TakeBegin(report); break;
+    case protocol3::kBlockCommand: taken = TakeBlock(report); break;
+    case protocol3::kEndCommand: taken = TakeEnd(report); break;
+    default: return Refuse(Format("command 0x%02x 0x%02x", commandHigh, command));
     }
     if (taken) {
         replyPending_ = true;
-        replyCommand_ = report[2];
-        if (report[2] != kEndCommand) replyStatus_ = kStatusOk;
+        replyCommand_ = command;
+        if (command != protocol3::kEndCommand) replyStatus_ = kStatusOk;
     }
     return taken;
 }
 
 bool Protocol3Device::TakeBegin(const std::uint8_t* report)
 {
-    const unsigned count = Little16(report + 3);
-    const unsigned length = Little24(report + 5);
-    if (!ZeroFrom(report, 8)) return Refuse("begin report: bytes 8 to 64 are not zero");
+    const unsigned count = protocol3::ReadBeginBlockCount(report);
+    const unsigned length = protocol3::ReadBeginImageLength(report);
+    if (!ZeroFrom(report, protocol3::kBeginFieldsEnd)) return Refuse("begin report: bytes 8 to 64 are not zero");
     if (length > kFlashCapacity) return Refuse(Format("begin report: image of %u bytes, capacity %u", length, unsigned(kFlashCapacity)));
     if (count != (length + kBlockLength - 1) / kBlockLength)
         return Refuse(Format("begin report: %u blocks for %u bytes", count, length));
@@ -88,18 +84,19 @@ bool Protocol3Device::TakeBegin(const std::uint8_t* report)
 bool Protocol3Device::TakeBlock(const std::uint8_t* report)
 {
     if (phase_ != Phase::Receiving) return Refuse("block report outside a download");
-    const unsigned n = Little16(report + 3);
-    const unsigned length = Little16(report + 5);
+    const unsigned n = protocol3::ReadBlockNumber(report);
+    const unsigned length = protocol3::ReadBlockLength(report);
     if (n != nextBlock_) return Refuse(Format("block %u, expected block %u", n, nextBlock_));
     if (n > blockCount_) return Refuse(Format("block %u of %u", n, blockCount_));
     const unsigned expected = n < blockCount_ ? kBlockLength : imageLength_ - kBlockLength * (blockCount_ - 1);
     if (length != expected) return Refuse(Format("block %u: length %u, expected %u", n, length, expected));
     // The data field always has 58 bytes; after the image's end it carries zero fill.
-    if (!ZeroFrom(report, kDataStart + length)) return Refuse(Format("block %u: data after its length is not zero", n));
+    if (!ZeroFrom(report, protocol3::kBlockDataField.offset + length)) return Refuse(Format("block %u: data after its length is not zero", n));
 
     const std::size_t offset = std::size_t{n - 1} * kBlockLength;
-    std::copy(report + kDataStart, report + kDataStart + length, flash_.begin() + offset);
-    for (std::size_t i = kDataStart; i < kReportLength; ++i) sumSent_ += report[i];
+    const std::uint8_t* data = protocol3::BlockData(report);
+    std::copy(data, data + length, flash_.begin() + offset);
+    sumSent_ += protocol3::BlockDataSum(report);
     ++nextBlock_;
     ++blocksAccepted_;
     return true;
@@ -110,10 +107,10 @@ bool Protocol3Device::TakeEnd(const std::uint8_t* report)
     ++endsSeen_;
     if (phase_ != Phase::Receiving) return Refuse("end report outside a download");
     phase_ = Phase::Ended;
-    const unsigned countField = Little16(report + 3);
-    const unsigned total = Little24(report + 5);
-    const unsigned length = Little24(report + 8);
-    if (!ZeroFrom(report, 11)) return Refuse("end report: bytes 11 to 64 are not zero");
+    const unsigned countField = protocol3::ReadEndCount(report);
+    const unsigned total = protocol3::ReadEndTotal(report);
+    const unsigned length = protocol3::ReadEndImageLength(report);
+    if (!ZeroFrom(report, protocol3::kEndFieldsEnd)) return Refuse("end report: bytes 11 to 64 are not zero");
     if (countField != blockCount_ + 1) return Refuse(Format("end report: count field %u, expected %u", countField, blockCount_ + 1));
     if (length != imageLength_) return Refuse(Format("end report: length %u, expected %u", length, imageLength_));
     // Blocks missing (the host gave up on one): the end report is answered, with a failure
@@ -135,13 +132,10 @@ bool Protocol3Device::TakeEnd(const std::uint8_t* report)
 bool Protocol3Device::OnRead(std::uint8_t* buffer, std::size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (length != kReportLength) return Refuse(Format("read of %u bytes, expected 65", unsigned(length)));
+    if (length != kReportSize) return Refuse(Format("read of %u bytes, expected 65", unsigned(length)));
     if (!replyPending_) return Refuse("read with no report to answer");
     replyPending_ = false;
-    std::fill(buffer, buffer + length, 0x00);
-    buffer[1] = kCommandHigh;
-    buffer[2] = replyCommand_;
-    buffer[3] = replyStatus_;
+    protocol3::PutReply(buffer, replyCommand_, replyStatus_);
     return true;
 }
 

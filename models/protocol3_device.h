@@ -1,4 +1,4 @@
-// The device side of protocol 3: a controller in update mode 0x0461:0x4D81 that takes a begin
+// The device side of protocol 3: a controller in update mode 3 that takes a begin
 // report, numbered 58-byte blocks and an end report, and answers each with a 65-byte reply.
 #pragma once
 
@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "models/hid_device.h"
+#include "protocol/protocol3_reports.h"
 
 namespace models {
 
 class Protocol3Device : public HidDevice {
 public:
     static constexpr std::size_t kFlashCapacity = 0x40000;  // the largest image it takes
-    static constexpr std::size_t kBlockLength = 58;
+    static constexpr std::size_t kBlockLength = protocol3::kBlockSize;
 
     Protocol3Device();
     // The same controller with other collections, in this order (the firmware answers on any).

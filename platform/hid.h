@@ -13,14 +13,22 @@
 
 namespace platform {
 
-// Device paths of every present HID interface, in enumeration order.
-// Returns false when the set of interfaces cannot be obtained at all.
+// Adds the device paths of every present HID interface to paths, in enumeration order (the
+// caller empties the list first). Returns false when the set of interfaces cannot be obtained at
+// all.
 bool HidEnumerateInterfaces(std::vector<std::string>& paths);
 
-// Opens a handle with no access rights (for identification only), or a synchronous-looking
-// read-write handle (for reports). Both share reading and writing. kInvalidHandle on failure.
+// Opens a handle with no access rights (for identification only). kInvalidHandle on failure.
 DeviceHandle HidOpenProbe(const std::string& path);
-DeviceHandle HidOpenReadWrite(const std::string& path);
+
+// Opens a synchronous-looking read-write handle (for reports). Both kinds of handle share reading
+// and writing. A read-write open that fails gives kInvalidHandle and why: the operation and the
+// system's reason, for the debugger output.
+struct HidOpened {
+    DeviceHandle handle = kInvalidHandle;
+    std::string failure;
+};
+HidOpened HidOpenReadWrite(const std::string& path);
 
 bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
 

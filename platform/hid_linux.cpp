@@ -89,10 +89,14 @@ DeviceHandle Register(std::shared_ptr<Handle> handle)
 
 void Note(const std::string& line) { DebugOutput(("hidraw: " + line).c_str()); }
 
-void RecordOpenFailure(const std::string& node, HidOpenProblem problem, const std::string& reason)
+// A read-write open that failed: kept for the notices (HidTakeOpenFailures) and handed back.
+HidOpened OpenFailed(const std::string& node, HidOpenProblem problem, const char* operation, const std::string& reason)
 {
-    std::lock_guard<std::mutex> guard(tableMutex);
-    openFailures.push_back({node, problem, reason});
+    {
+        std::lock_guard<std::mutex> guard(tableMutex);
+        openFailures.push_back({node, problem, reason});
+    }
+    return {kInvalidHandle, std::string(operation) + " " + node + ": " + reason};
 }
 
 // This process's lock on the node of fd, taken when no handle of the process holds it yet.
@@ -232,7 +236,6 @@ bool Output(DeviceHandle id, BlockingCallKind kind, const std::uint8_t* report, 
 
 bool HidEnumerateInterfaces(std::vector<std::string>& paths)
 {
-    paths.clear();
     std::vector<HidNode> nodes;
     const bool listed = HidEnumerateNodes(nodes);
     for (const HidNode& node : nodes) {
@@ -269,35 +272,31 @@ DeviceHandle HidOpenProbe(const std::string& path)
     return Register(std::move(handle));
 }
 
-DeviceHandle HidOpenReadWrite(const std::string& path)
+HidOpened HidOpenReadWrite(const std::string& path)
 {
     std::string node;
-    if (!NodeOfPath(path, node)) return kInvalidHandle;
+    if (!NodeOfPath(path, node)) return {kInvalidHandle, "not a hidraw interface: " + path};
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        RecordOpenFailure(node, error == EACCES || error == EPERM ? HidOpenProblem::NoAccess : HidOpenProblem::Other,
-                          ErrorText(error));
-        return kInvalidHandle;
+        return OpenFailed(node, error == EACCES || error == EPERM ? HidOpenProblem::NoAccess : HidOpenProblem::Other,
+                          "open for reading and writing", ErrorText(error));
     }
     auto descriptor = std::make_shared<OpenDescriptor>(fd);
     std::string error;
     HidNodeFacts facts;
     std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
-    if (!handle) {
-        RecordOpenFailure(node, HidOpenProblem::Other, error);
-        return kInvalidHandle;
-    }
+    if (!handle) return OpenFailed(node, HidOpenProblem::Other, "describe", error);
     bool heldElsewhere = false;
     handle->lock = LockNode(node, fd, heldElsewhere, error);
     if (!handle->lock) {
-        RecordOpenFailure(node, heldElsewhere ? HidOpenProblem::HeldByAnotherProgram : HidOpenProblem::Other, error);
-        return kInvalidHandle;
+        return OpenFailed(node, heldElsewhere ? HidOpenProblem::HeldByAnotherProgram : HidOpenProblem::Other, "lock",
+                          error);
     }
     handle->descriptor = std::move(descriptor);
     handle->readWrite = true;
     handle->captured = CaptureNode(node, facts);
-    return Register(std::move(handle));
+    return {Register(std::move(handle)), ""};
 }
 
 bool HidGetAttributes(DeviceHandle id, std::uint16_t& vendorId, std::uint16_t& productId)

@@ -112,9 +112,13 @@ DeviceHandle FromHandle(HANDLE handle) { return reinterpret_cast<DeviceHandle>(h
 
 bool Usable(DeviceHandle handle) { return handle != kInvalidHandle && handle != 0; }
 
+// kInvalidHandle when the open fails; the system's error is then GetLastError's.
 DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
 {
-    if (path.empty()) return kInvalidHandle;
+    if (path.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return kInvalidHandle;
+    }
     HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, flags, nullptr);
     return handle == nullptr ? kInvalidHandle : FromHandle(handle);
@@ -164,7 +168,6 @@ GUID HidInterfaceClassGuid()
 
 bool HidEnumerateInterfaces(std::vector<std::string>& paths)
 {
-    paths.clear();
     if (!Hid().loaded) return false;
     GUID guid = HidInterfaceClassGuid();
     HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -200,9 +203,13 @@ DeviceHandle HidOpenProbe(const std::string& path)
     return OpenPath(path, 0, 0);
 }
 
-DeviceHandle HidOpenReadWrite(const std::string& path)
+HidOpened HidOpenReadWrite(const std::string& path)
 {
-    return OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+    HidOpened opened;
+    opened.handle = OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+    if (opened.handle == kInvalidHandle)
+        opened.failure = "CreateFile for reading and writing: " + SystemErrorText(GetLastError());
+    return opened;
 }
 
 bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)

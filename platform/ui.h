@@ -15,6 +15,14 @@ inline constexpr unsigned kMbIconInformation = 0x40;
 // The private message that moves the dialog's progress bar (lParam: the position).
 inline constexpr unsigned kWmUpdateProgress = 0x8065;
 
+// How a download ended.
+enum class DownloadOutcome { Succeeded, Failed };
+
+// A download has ended with this outcome, which its outcome box is about to show. A front end
+// that acts on outcomes (the terminal program's exit status, the simulator) takes it here, as a
+// value; the dialog shows it only as the box.
+void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome);
+
 // Sends (never posts) the progress message to a window and waits until it was handled.
 void SendProgress(WindowHandle window, std::int32_t position);
 
@@ -33,14 +41,14 @@ void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* capti
 // (string literals).
 void ShowMessageBoxLater(WindowHandle owner, const char* text, const char* caption, unsigned flags);
 
-// While a download runs, the end of the user's session (shutdown, restart, log-off) would kill it
+// While a transfer runs, the end of the user's session (shutdown, restart, log-off) would kill it
 // and leave the controller half-written: the dialog then refuses the end of the session and gives
 // the system its reason. Blocked at the start of a download, on the user-interface thread; allowed
-// again at its end, from the worker.
+// again from the worker as soon as the transfer has ended, before the result box.
 void SetSessionEndBlocked(WindowHandle dialog, bool blocked);
 
-// Idle sleep would cut a download off just the same, and a download that a controller's arrival
-// started runs with nobody at the keyboard: the system is kept awake while a download runs. Set
+// Idle sleep would cut a transfer off just the same, and a download that a controller's arrival
+// started runs with nobody at the keyboard: the system is kept awake while a transfer runs. Set
 // and given back from the same points as the session-end block, on the thread that owns the
 // dialog, which holds the request.
 void KeepSystemAwake(WindowHandle dialog, bool awake);

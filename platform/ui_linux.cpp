@@ -3,8 +3,6 @@
 // becomes the session guard (held-off signals, a logind inhibitor).
 #include "platform/ui.h"
 
-#include <cstring>
-
 #include "platform/session_guard_linux.h"
 #include "platform/terminal_linux.h"
 #include "platform/text_linux.h"
@@ -13,8 +11,6 @@ namespace platform {
 namespace {
 
 constexpr int kProgressBarId = 1008;  // the dialog's IDC_PROGRESS
-constexpr const char kOutcomeCaption[] = "Download";
-constexpr const char kSuccessText[] = "Download Successful!";
 
 bool IsDialog(WindowHandle window) { return window == TerminalDialog(); }
 bool IsBar(WindowHandle window) { return window == TerminalProgressBar(); }
@@ -26,15 +22,17 @@ void SendProgress(WindowHandle window, std::int32_t position)
     if (IsDialog(window)) TerminalProgressPosition(position);
 }
 
-void ShowMessageBox(WindowHandle, const char* text, const char* caption, unsigned)
+void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
 {
-    if (text == nullptr) return;
-    if (caption != nullptr && std::strcmp(caption, kOutcomeCaption) == 0) {
-        // The download is over: the bar's return to 0 that follows is not progress.
-        TerminalProgressShown(false);
-        TerminalCountOutcome(std::strcmp(text, kSuccessText) == 0);
-    }
-    TerminalShowLine(text);
+    if (!IsDialog(dialog)) return;
+    // The download is over: the bar's return to 0 that follows is not progress.
+    TerminalProgressShown(false);
+    TerminalCountOutcome(outcome == DownloadOutcome::Succeeded);
+}
+
+void ShowMessageBox(WindowHandle, const char* text, const char*, unsigned)
+{
+    if (text != nullptr) TerminalShowLine(text);
 }
 
 void ShowMessageBoxCp936(WindowHandle, const char* text, const char*, unsigned)

@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <new>
 #include <vector>
 
 #include "platform/dialog_requests_win32.h"
@@ -33,6 +32,9 @@ std::vector<wchar_t> FromCp936(const char* text)
 
 }  // namespace
 
+// The dialog shows an outcome as its box only.
+void DownloadEnded(WindowHandle, DownloadOutcome) {}
+
 void SendProgress(WindowHandle window, std::int32_t position)
 {
     SendMessageA(ToWindow(window), kWmUpdateProgress, 0, static_cast<LPARAM>(position));
@@ -56,22 +58,19 @@ void ShowMessageBoxCp936(WindowHandle owner, const char* text, const char* capti
 
 void ShowMessageBoxLater(WindowHandle owner, const char* text, const char* caption, unsigned flags)
 {
-    // The dialog deletes the record when it shows the box. A box that cannot be posted (the
-    // message queue is full) is shown at once rather than never.
-    auto* box = new (std::nothrow) PostedBox{text, caption, flags};
-    if (box != nullptr && PostMessageA(ToWindow(owner), kWmShowBoxLater, 0, reinterpret_cast<LPARAM>(box))) return;
-    delete box;
+    // A box that cannot be posted (the message queue is full) is shown at once rather than never.
+    if (PostDialogRequest(ToWindow(owner), {kWmShowBoxLater, false, text, caption, flags})) return;
     MessageBoxA(ToWindow(owner), text, caption, flags);
 }
 
 void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
 {
-    SendMessageA(ToWindow(dialog), kWmSessionEndBlock, blocked ? 1 : 0, 0);
+    SendDialogRequest(ToWindow(dialog), {kWmSessionEndBlock, blocked});
 }
 
 void KeepSystemAwake(WindowHandle dialog, bool awake)
 {
-    SendMessageA(ToWindow(dialog), kWmKeepAwake, awake ? 1 : 0, 0);
+    SendDialogRequest(ToWindow(dialog), {kWmKeepAwake, awake});
 }
 
 void FocusDialogItem(WindowHandle dialog, int id)

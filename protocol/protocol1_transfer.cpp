@@ -2,22 +2,19 @@
 
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "protocol/protocol1_reports.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/transfers.h"
 
 namespace {
 
-constexpr std::uint32_t kRegionStart = 0x0A00;
+using protocol1::kChunkSize;
+using protocol1::kEraseBlockSize;
+using protocol1::kRegionStart;
+
 constexpr std::uint32_t kLengthLimit = 0x8000;
-constexpr std::uint32_t kEraseBlockSize = 512;
-constexpr std::uint32_t kChunkSize = 32;
 constexpr std::uint8_t kBlank = 0xFF;
 
-constexpr std::uint8_t kEraseCommand = 0x8A;
-constexpr std::uint8_t kProgramCommand = 0x79;
-constexpr std::uint8_t kFinishCommand = 0xA4;
-
-constexpr std::size_t kDataOffset = 8;
 constexpr std::size_t kOrderCapacity = 1024;
 
 // The shortest length that still leaves the trim scan inside the region: below it the
@@ -56,10 +53,13 @@ void FillRotatedOrder(std::array<std::uint32_t, kOrderCapacity>& order, std::uin
     for (std::uint32_t i = start; i > 0; --i) order[k++] = i - 1;
 }
 
+// Whether the first kChunkSize bytes of the report's data field are blank, whatever the size of
+// the chunk it carries: after a short chunk they include what an earlier report left there.
 bool ChunkIsBlank(const std::uint8_t* report)
 {
-    for (std::size_t i = kDataOffset; i < kDataOffset + kChunkSize; ++i) {
-        if (report[i] != kBlank) return false;
+    const std::uint8_t* data = protocol1::DataField(report);
+    for (std::size_t i = 0; i < kChunkSize; ++i) {
+        if (data[i] != kBlank) return false;
     }
     return true;
 }
@@ -91,10 +91,7 @@ std::int32_t RunProtocol1Transfer(const std::uint8_t* image, std::uint32_t lengt
     const std::uint32_t blockCount = CeilDiv(clamped - kRegionStart, kEraseBlockSize);
     for (std::uint32_t k = 0; k < blockCount; ++k) {
         const std::uint32_t address = kRegionStart + kEraseBlockSize * k;
-        report[3] = kEraseCommand;
-        report[4] = static_cast<std::uint8_t>(address >> 8);
-        report[5] = 0x00;
-        report[6] = 0x01;
+        protocol1::PutErase(report, address);
         if (!SendScrambledReport(report, inverse)) return 0;
         platform::SendProgress(dialog, static_cast<std::int32_t>(100 * k / blockCount));
     }
@@ -122,19 +119,12 @@ std::int32_t RunProtocol1Transfer(const std::uint8_t* image, std::uint32_t lengt
         const bool last = chunk == chunkCount - 1;
         const std::uint32_t size = last && remainder != 0 ? remainder : kChunkSize;
 
-        report[3] = kProgramCommand;
-        report[4] = static_cast<std::uint8_t>(address >> 8);
-        report[5] = static_cast<std::uint8_t>(address & 0xFF);
-        report[6] = static_cast<std::uint8_t>(size);
-        for (std::uint32_t i = 0; i < size; ++i) report[kDataOffset + i] = image[address + i];
+        protocol1::PutProgram(report, address, image + address, static_cast<std::uint8_t>(size));
 
         if (!ChunkIsBlank(report) && !SendScrambledReport(report, inverse)) return 0;
         platform::SendProgress(dialog, static_cast<std::int32_t>(k));
     }
 
-    report[3] = kFinishCommand;
-    report[4] = static_cast<std::uint8_t>(kRegionStart >> 8);
-    report[5] = static_cast<std::uint8_t>(kRegionStart & 0xFF);
-    report[6] = 0x00;
+    protocol1::PutFinish(report, kRegionStart);
     return SendScrambledReport(report, inverse) ? 1 : 0;
 }

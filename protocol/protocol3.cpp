@@ -1,8 +1,8 @@
-// Protocol 3: the image goes to the device 0x0461:0x4D81 in numbered 58-byte blocks between a
+// Protocol 3: the image goes to the device of update mode 3 in numbered 58-byte blocks between a
 // begin report and an end report. Every report is a 65-byte output report (report id 0, then
-// the device's 64 bytes), fields low byte first, and every report is acknowledged by a 65-byte
-// reply whose content is not examined. The end report carries the byte sum of the block data
-// sent, which firmwareBuffer.runningTotal keeps.
+// the device's 64 bytes), fields low byte first (protocol/protocol3_reports.h), and every report
+// is acknowledged by a 65-byte reply whose content is not examined. The end report carries the
+// byte sum of the block data sent, which firmwareBuffer.runningTotal keeps.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,51 +12,29 @@
 #include "image/firmware_buffer.h"
 #include "platform/hid.h"
 #include "platform/ui.h"
+#include "protocol/protocol3_reports.h"
 #include "protocol/report_sizes.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
 
 namespace {
 
-constexpr std::size_t kReportLength = 65;
-constexpr std::size_t kBlockLength = 58;
-constexpr std::size_t kBlockDataStart = 7;
-constexpr std::uint8_t kCommandHigh = 0xBA;
-constexpr std::uint8_t kBeginCommand = 0xC0;
-constexpr std::uint8_t kBlockCommand = 0xC1;
-constexpr std::uint8_t kEndCommand = 0xC2;
+using protocol3::kBlockSize;
+using protocol3::kReportSize;
+
 constexpr std::int32_t kFinalPosition = 10000;
 
 // Block numbers and the count + 1 travel in 16 bits, the length in 24 bits.
 constexpr std::uint32_t kMaxBlockCount = 0xFFFE;
 constexpr std::uint32_t kMaxImageLength = 0xFFFFFF;
 
-void PutLittle16(std::uint8_t* at, std::uint32_t value)
-{
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutLittle24(std::uint8_t* at, std::uint32_t value)
-{
-    PutLittle16(at, value);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-}
-
-void StartReport(std::uint8_t* report, std::uint8_t command)
-{
-    std::memset(report, 0, kReportLength);
-    report[1] = kCommandHigh;
-    report[2] = command;
-}
-
 // One report and its reply; false when either the write or the reply read fails.
 bool Exchange(const std::uint8_t* report, std::uint32_t replyLimitMs)
 {
     const platform::DeviceHandle handle = deviceLink->transferHandle;
-    if (!platform::HidWriteReport(handle, report, kReportLength, kReportWriteLimitMs)) return false;
-    std::uint8_t reply[kReportLength] = {};
-    return platform::HidReadReport(handle, reply, kReportLength, replyLimitMs);
+    if (!platform::HidWriteReport(handle, report, kReportSize, kReportWriteLimitMs)) return false;
+    std::uint8_t reply[kReportSize] = {};
+    return platform::HidReadReport(handle, reply, kReportSize, replyLimitMs);
 }
 
 // The image length and block count agree with each other, fit their fields, and the image lies
@@ -65,7 +43,7 @@ bool ImageFieldsUsable(std::uint32_t imageLength, std::uint32_t blockCount)
 {
     if (firmwareBuffer.data == nullptr) return false;
     if (imageLength > kMaxImageLength || blockCount > kMaxBlockCount) return false;
-    if (blockCount != (imageLength + (kBlockLength - 1)) / kBlockLength) return false;
+    if (blockCount != (imageLength + (kBlockSize - 1)) / kBlockSize) return false;
     return imageLength <= firmwareBuffer.size;
 }
 
@@ -76,12 +54,12 @@ bool ImageFieldsUsable(std::uint32_t imageLength, std::uint32_t blockCount)
 bool CopyBlockData(std::uint32_t n, std::uint8_t* field)
 {
     const std::uint8_t* data = firmwareBuffer.data;
-    const std::size_t offset = std::size_t{n - 1} * kBlockLength;
+    const std::size_t offset = std::size_t{n - 1} * kBlockSize;
     if (data == nullptr || firmwareBuffer.size <= offset) return false;
     const std::size_t left = firmwareBuffer.size - offset;
-    const std::size_t count = left < kBlockLength ? left : kBlockLength;
+    const std::size_t count = left < kBlockSize ? left : kBlockSize;
     std::memcpy(field, data + offset, count);
-    std::memset(field + count, 0, kBlockLength - count);
+    std::memset(field + count, 0, kBlockSize - count);
     return true;
 }
 
@@ -93,36 +71,30 @@ bool DownloadProtocol3(platform::WindowHandle dialog)
     const std::uint32_t imageLength = firmwareBuffer.imageLength;
     const std::uint32_t blockCount = firmwareBuffer.blockCount;
     if (!ImageFieldsUsable(imageLength, blockCount)) return false;
-    if (!TransferHandleCarries(kReportLength, kReportLength)) return false;
+    if (!TransferHandleCarries(kReportSize, kReportSize)) return false;
 
     bool result = true;
-    std::uint8_t report[kReportLength];
+    std::uint8_t report[kReportSize];
 
     // A reply that the controller queued before this download (or a stray input report) must
     // not pass for the begin report's acknowledgement.
     platform::HidFlushInput(deviceLink->transferHandle);
 
     // The device erases its flash before it answers the begin report.
-    StartReport(report, kBeginCommand);
-    PutLittle16(report + 3, blockCount);
-    PutLittle24(report + 5, imageLength);
+    protocol3::PutBegin(report, blockCount, imageLength);
     if (!Exchange(report, kEraseReplyLimitMs)) return false;
 
     for (std::uint32_t n = 1; n <= blockCount; ++n) {
         const std::uint32_t length =
-            n < blockCount ? kBlockLength : imageLength - kBlockLength * (blockCount - 1);
-        StartReport(report, kBlockCommand);
-        PutLittle16(report + 3, n);
-        PutLittle16(report + 5, length);
-        if (!CopyBlockData(n, report + kBlockDataStart)) {
+            n < blockCount ? kBlockSize : imageLength - kBlockSize * (blockCount - 1);
+        protocol3::PutBlock(report, n, length);
+        if (!CopyBlockData(n, protocol3::BlockData(report))) {
             result = false;
             break;
         }
 
         // Counted before the write: a block that fails is part of the total too.
-        std::uint32_t sum = 0;
-        for (std::size_t i = kBlockDataStart; i < kReportLength; ++i) sum += report[i];
-        firmwareBuffer.runningTotal += sum;
+        firmwareBuffer.runningTotal += protocol3::BlockDataSum(report);
 
         if (!Exchange(report, kReplyReadLimitMs)) {
             result = false;
@@ -132,10 +104,7 @@ bool DownloadProtocol3(platform::WindowHandle dialog)
     }
 
     // The end report goes out even after a failed block, so the device leaves its update state.
-    StartReport(report, kEndCommand);
-    PutLittle16(report + 3, blockCount + 1);
-    PutLittle24(report + 5, firmwareBuffer.runningTotal);
-    PutLittle24(report + 8, imageLength);
+    protocol3::PutEnd(report, blockCount + 1, firmwareBuffer.runningTotal, imageLength);
     if (!Exchange(report, kReplyReadLimitMs)) return false;
 
     platform::SendProgress(dialog, kFinalPosition);

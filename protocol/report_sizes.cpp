@@ -12,7 +12,8 @@ bool Fits(const platform::HidCaps& caps, std::size_t outputLength, std::size_t i
 {
     if (caps.OutputReportByteLength != outputLength) return false;
     if (inputBufferLength == 0) return true;
-    return caps.InputReportByteLength > 0 && caps.InputReportByteLength <= inputBufferLength;
+    // One byte is the report id alone: no reply comes in it.
+    return caps.InputReportByteLength > 1 && caps.InputReportByteLength <= inputBufferLength;
 }
 
 }  // namespace

@@ -96,6 +96,12 @@ void RecordProgress(std::int32_t position)
     if (hook) hook(position);
 }
 
+void RecordDownloadOutcome(platform::DownloadOutcome outcome)
+{
+    std::lock_guard<std::mutex> lock(viewMutex);
+    view.outcomes.push_back(outcome);
+}
+
 void RecordMessageBox(const MessageBoxRecord& box)
 {
     std::function<void(const MessageBoxRecord&)> hook;

@@ -354,25 +354,31 @@ bool BusEnumerate(std::vector<std::string>& paths)
         std::lock_guard<std::mutex> lock(busMutex);
         if (enumerationFails) return false;
     }
-    paths = PresentPaths();
+    const std::vector<std::string> present = PresentPaths();
+    paths.insert(paths.end(), present.begin(), present.end());
     return true;
 }
 
-platform::DeviceHandle BusOpen(const std::string& path, bool readWrite)
+platform::DeviceHandle BusOpen(const std::string& path, bool readWrite, std::string* refusal)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     const char* kind = readWrite ? "rw" : "probe";
+    const auto refuse = [&](const char* systemError) {
+        if (refusal != nullptr) *refusal = systemError;
+        TraceLine(std::string("open ") + kind + " fail " + path);
+        return platform::kInvalidHandle;
+    };
     for (const auto& device : devices) {
         if (device->removed) continue;
         for (std::size_t i = 0; i < device->collections.size(); ++i) {
             if (device->PathOf(i) != path) continue;
             const bool heldBySystem = readWrite && HeldBySystem(device->collections[i]);
-            if (heldBySystem) TraceStackRefusal("read-write open of a keyboard or mouse, which the system holds");
-            const bool refused = readWrite ? device->faults.readWriteOpenRefused || heldBySystem
-                                           : device->faults.probeOpenFails;
-            if (refused) {
-                TraceLine(std::string("open ") + kind + " fail " + path);
-                return platform::kInvalidHandle;
+            if (heldBySystem) {
+                TraceStackRefusal("read-write open of a keyboard or mouse, which the system holds");
+                return refuse("error 5 (Access is denied.)");
+            }
+            if (readWrite ? device->faults.readWriteOpenRefused : device->faults.probeOpenFails) {
+                return refuse("error 32 (The process cannot access the file because it is being used by another process.)");
             }
             const platform::DeviceHandle handle = nextHandle++;
             handles[handle] = OpenHandle{device, i, readWrite};
@@ -380,8 +386,7 @@ platform::DeviceHandle BusOpen(const std::string& path, bool readWrite)
             return handle;
         }
     }
-    TraceLine(std::string("open ") + kind + " fail " + path);
-    return platform::kInvalidHandle;
+    return refuse("error 2 (The system cannot find the file specified.)");
 }
 
 bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)

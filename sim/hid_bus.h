@@ -39,8 +39,11 @@ std::shared_ptr<models::HidDevice> DeviceOfHandle(platform::DeviceHandle handle)
 std::vector<std::string> PresentPaths();
 
 // The operations of the simulated HID backend (platform/hid_sim.cpp).
+// Adds the present interface paths to paths.
 bool BusEnumerate(std::vector<std::string>& paths);
-platform::DeviceHandle BusOpen(const std::string& path, bool readWrite);
+// kInvalidHandle when the open is refused; refusal (when given) then receives the system error
+// that Windows gives for it.
+platform::DeviceHandle BusOpen(const std::string& path, bool readWrite, std::string* refusal = nullptr);
 bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
 // The declaration of the handle's collection.
 bool BusGetCollection(platform::DeviceHandle handle, models::HidCollection& collection);

@@ -11,6 +11,7 @@
 #include "models/protocol1_device.h"
 #include "models/protocol2_device.h"
 #include "models/protocol3_device.h"
+#include "sim/download_claims.h"
 #include "sim/trace.h"
 #include "sim/usb_tree.h"
 
@@ -48,6 +49,7 @@ const std::vector<std::uint64_t>& ReceivedReports(const std::shared_ptr<models::
 void BeginWorld(const WorldSettings& settings)
 {
     ResetBus();
+    ResetClaims();
     ResetUsbTree();
     ResetDialogView();
     TraceOpen();
@@ -68,9 +70,11 @@ WorldEnd EndWorld(std::uint32_t waitMs)
     if (end.threadsEnded) {
         DialogDestroyLink();
         end.openHandles = OpenHandleCount();
+        end.claimsHeld = ClaimsHeld();
         end.bufferReleased = firmwareBuffer.data == nullptr && firmwareBuffer.size == 0;
         ReleaseFirmwareBuffer();
         ResetBus();
+        ResetClaims();
     }
     ClearFixedTickCount();
     ClearImageResourceOverrides();
@@ -111,7 +115,7 @@ Outcome RunDownload(Road road, int mode, const std::shared_ptr<models::HidDevice
         if (box.caption == "Download") seen->enabledAtResult = Dialog().controlsEnabled;
     });
 
-    const std::size_t boxesBefore = Dialog().boxes.size();
+    const DialogView before = Dialog();
     const auto start = std::chrono::steady_clock::now();
     LaunchDownload(road, mode, device);
     Outcome outcome;
@@ -119,7 +123,9 @@ Outcome RunDownload(Road road, int mode, const std::shared_ptr<models::HidDevice
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     const DialogView view = Dialog();
-    outcome.boxes.assign(view.boxes.begin() + static_cast<std::ptrdiff_t>(boxesBefore), view.boxes.end());
+    outcome.boxes.assign(view.boxes.begin() + static_cast<std::ptrdiff_t>(before.boxes.size()), view.boxes.end());
+    outcome.outcomes.assign(view.outcomes.begin() + static_cast<std::ptrdiff_t>(before.outcomes.size()),
+                            view.outcomes.end());
     outcome.controlsDisabledDuringTransfer = seen->disabledAtProgress;
     outcome.controlsEnabledAtResult = seen->enabledAtResult;
     outcome.controlsEnabled = view.controlsEnabled;

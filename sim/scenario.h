@@ -58,6 +58,7 @@ void BeginWorld(const WorldSettings& settings);
 struct WorldEnd {
     bool threadsEnded = false;  // every worker had ended
     int openHandles = 0;        // handles still open after the dialog's teardown
+    int claimsHeld = 0;         // download claims still held after it
     bool bufferReleased = false;
 };
 // The dialog's teardown (WM_DESTROY) after every worker has ended, then an empty bus.
@@ -72,6 +73,7 @@ struct Outcome {
     bool ended = false;                  // the worker ended within the time allowed
     double seconds = 0;                  // real time from the launch to the end
     std::vector<MessageBoxRecord> boxes; // every box shown, in order
+    std::vector<platform::DownloadOutcome> outcomes;  // every outcome handed to the dialog, in order
     bool controlsDisabledDuringTransfer = false;  // seen at the first progress message
     bool controlsEnabledAtResult = false;         // seen while the result box was up
     bool controlsEnabled = false;
@@ -80,6 +82,11 @@ struct Outcome {
     std::int32_t barPos = -1;
     // The text of the last box ("" when none).
     std::string ResultText() const { return boxes.empty() ? std::string() : boxes.back().text; }
+    // Exactly one download ended, and it succeeded.
+    bool Succeeded() const
+    {
+        return outcomes.size() == 1 && outcomes.front() == platform::DownloadOutcome::Succeeded;
+    }
 };
 
 // Launches a download and waits up to waitMs of real time for its worker to end.

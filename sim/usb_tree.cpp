@@ -174,7 +174,10 @@ bool AnswerConnectionInformation(const UsbHub& hub, bool newer, std::vector<std:
     }
     WriteLe32(&system[kConnectionStatus], StatusOf(*port));
     returned = static_cast<std::uint32_t>(kFixedSize + pipesWritten * kPipeInfoSize);
-    if (newer && device != nullptr && device->newerReplyBytes) returned = std::min(returned, *device->newerReplyBytes);
+    if (newer && device != nullptr && device->newerReplyBytes) {
+        returned = std::min(returned, *device->newerReplyBytes);
+        if (device->newerReplyGarbled) std::fill(system.begin(), system.begin() + returned, 0xA5);
+    }
     return true;
 }
 

@@ -48,8 +48,10 @@ struct UsbDeviceModel {
     std::uint16_t address = 1;
     // The newer connection request fails on this port while the older one works.
     bool newerRequestFails = false;
-    // The newer connection request succeeds but returns at most this many bytes.
+    // The newer connection request succeeds but returns at most this many bytes, and with
+    // newerReplyGarbled, bytes of no meaning (0xA5) rather than the record's first ones.
     std::optional<std::uint32_t> newerReplyBytes;
+    bool newerReplyGarbled = false;
     // A read of the whole configuration set (wLength above 9) reports this wTotalLength.
     std::optional<std::uint16_t> laterTotalLength;
     // Set for a hub: the hub below this port.

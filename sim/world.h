@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "platform/ui.h"
 
 namespace sim {
 
@@ -48,6 +49,7 @@ struct DialogView {
     int focusedItem = 0;  // the control last given the keyboard focus (0: none yet)
     std::vector<std::int32_t> progress;  // every progress message, in order
     std::vector<MessageBoxRecord> boxes;
+    std::vector<platform::DownloadOutcome> outcomes;  // every outcome the updater handed over
     std::vector<std::string> debugLines;
 };
 
@@ -80,6 +82,7 @@ bool ThreadStarting();  // false when thread creation is set to fail
 void ThreadEnded();
 void RecordProgress(std::int32_t position);
 void RecordMessageBox(const MessageBoxRecord& box);
+void RecordDownloadOutcome(platform::DownloadOutcome outcome);
 void RecordDebugLine(const std::string& text);
 void RecordBarRange(std::int32_t low, std::int32_t high);
 void RecordBarPos(std::int32_t position);

@@ -6,6 +6,7 @@ void ResetDownloadState()
 {
     downloadState.mode = 1;
     downloadState.busy = 0;
+    downloadState.transferRunning = 0;
     downloadState.arrivalCount = 0;
     downloadState.UpdateModeFlag = 0;
     downloadState.TopologyMatchFlag = 0;

@@ -11,6 +11,9 @@
 struct DownloadState {
     std::atomic<std::int32_t> mode{1};               // DownloadMode of the download to start: 1, 2 or 3
     std::atomic<std::int32_t> busy{0};               // 1 while a download is under way
+    // 1 from the start of a download until its transfer has ended, before its result box: the end
+    // of the session is refused meanwhile. busy stays 1 until the worker's very end.
+    std::atomic<std::int32_t> transferRunning{0};
     std::atomic<std::int32_t> arrivalCount{0};       // HID interface arrivals since the last start
     std::atomic<std::int32_t> UpdateModeFlag{0};     // a supported controller was seen in an update mode
     std::atomic<std::int32_t> TopologyMatchFlag{0};  // result of the last USB topology walk

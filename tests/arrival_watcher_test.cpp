@@ -208,6 +208,20 @@ TEST_F(ArrivalTest, NameThatEndsExactlyAtTheDeclaredSize)
     }
 }
 
+// The shortest wide name: room for exactly one wide character, and no end within the declared
+// size. The character is read and lowercased; the one past the declared size is neither.
+TEST_F(ArrivalTest, WideNameOfOneCharacterWithoutItsEnd)
+{
+    std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast("AB", sim::NameLayout::Wide);
+    const std::uint32_t declared = 28 + 2;
+    std::memcpy(record.data(), &declared, sizeof declared);
+    EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data()), 1);
+    EXPECT_EQ(record[28], 'a');
+    EXPECT_EQ(record[30], 'B');
+    EXPECT_EQ(downloadState.arrivalCount, 1);
+    EXPECT_EQ(WorkersStarted(), 0);
+}
+
 TEST_F(ArrivalTest, DeviceChangeFilter)
 {
     auto device = PlugDevice(0x2563, 0x1818);

@@ -1,6 +1,7 @@
 // The finders against the simulated bus: acceptance, usage tests, diagnostic lines, handles.
 #include "tests/test_world.h"
 
+#include <algorithm>
 #include <iterator>
 #include <set>
 #include <utility>
@@ -13,6 +14,12 @@ using Lines = std::vector<std::string>;
 
 const Lines kCapsLines = {"Device detected", "HidD_GetPreparsedData: ", "HidP_GetCaps: ",
                           "HidD_FreePreparsedData: "};
+
+// The line of a read-write open that the system refuses because it holds the collection itself.
+std::string HeldBySystemLine(const std::string& path)
+{
+    return path + ": CreateFile for reading and writing: error 5 (Access is denied.)";
+}
 
 Lines Concat(std::initializer_list<Lines> parts)
 {
@@ -63,7 +70,8 @@ TEST_F(DeviceLinkTest, SupportedControllerIsAcceptedBeforeUpdateModeOneDevice)
     }
 }
 
-// Every controller of the supported table, and pairs one digit or one row away from it.
+// Every controller of the supported table, and pairs one digit or one row away from it, or in an
+// empty place of its row (product 0).
 TEST_F(DeviceLinkTest, SupportedTableHoldsEveryListedPairAndNoOther)
 {
     const std::pair<std::uint16_t, std::uint16_t> listed[] = {
@@ -86,6 +94,7 @@ TEST_F(DeviceLinkTest, SupportedTableHoldsEveryListedPairAndNoOther)
             expectRejected(vendor, static_cast<std::uint16_t>(product ^ (1u << shift)));
         }
         for (const auto& other : listed) expectRejected(other.first, product);
+        expectRejected(vendor, 0x0000);
     }
 }
 
@@ -175,7 +184,8 @@ TEST_F(DeviceLinkTest, CollectionTheSystemHoldsIsPassedForTheNextOfTheSameDevice
         EXPECT_EQ(sim::TraceEvents("open rw"),
                   (Lines{"open rw fail " + device->PathOf(0), "open rw ok " + device->PathOf(1)}));
         const char* note = usage == 0x0006 ? "This device is a system keyboard" : "This device is a system mouse";
-        EXPECT_EQ(DebugLines(), Concat({kCapsLines, {note}, kCapsLines, {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
+        EXPECT_EQ(DebugLines(), Concat({kCapsLines, {note, HeldBySystemLine(device->PathOf(0))}, kCapsLines,
+                                        {"Device detected", "SetupDiDestroyDeviceInfoList"}}));
         EXPECT_EQ(deviceLink->caps.Usage, 0x0005);
         EXPECT_EQ(sim::OpenHandleCount(), 2);  // the probe and the transfer handle of the second
         deviceLink->CloseDeviceLink();
@@ -201,19 +211,27 @@ TEST_F(DeviceLinkTest, ModeThreeControllerBehindAKeyboardDownloadsByEitherRoad)
 }
 
 // A device that another program holds (every collection refused) is found without a handle, as
-// the first refused collection left it; a second device is never taken in its place.
+// the first refused collection left it; a second device is never taken in its place. The debugger
+// output tells, for each collection, the operation that failed and the system's reason.
 TEST_F(DeviceLinkTest, DeviceHeldByAnotherProgramIsFoundWithoutAHandle)
 {
     auto held = PlugCollections(0x0461, 0x4D81, {{0x0001, 0x0005}, {0xFF00, 0x0001}});
     held->faults.readWriteOpenRefused = true;
     auto other = PlugDevice(0x045E, 0x028E);
     for (bool (DeviceLink::*finder)() : {&DeviceLink::FindProtocol3Device, &DeviceLink::FindSupportedDevice}) {
+        sim::ResetDialogView();
         ASSERT_TRUE((deviceLink->*finder)());
         EXPECT_EQ(deviceLink->transferHandle, platform::kInvalidHandle);
         EXPECT_EQ(deviceLink->supportedHandle, platform::kInvalidHandle);
         EXPECT_EQ(sim::DeviceOfHandle(deviceLink->probeHandle), held);
         EXPECT_EQ(deviceLink->caps.Usage, 0x0005);  // the first collection's
         EXPECT_EQ(sim::OpenHandleCount(), 1);
+        const Lines lines = DebugLines();
+        for (std::size_t collection : {0u, 1u}) {
+            const std::string why = held->PathOf(collection) + ": CreateFile for reading and writing: error 32 "
+                                    "(The process cannot access the file because it is being used by another process.)";
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), why), 1) << why;
+        }
     }
     EXPECT_EQ(downloadState.UpdateModeFlag, 1);
     for (const std::string& line : sim::TraceEvents("open rw")) EXPECT_EQ(line.find(other->PathOf(0)), std::string::npos) << line;
@@ -221,10 +239,10 @@ TEST_F(DeviceLinkTest, DeviceHeldByAnotherProgramIsFoundWithoutAHandle)
 
 TEST_F(DeviceLinkTest, KeyboardNoteRejectsNothing)
 {
-    PlugCollections(0x045E, 0x028E, {{0x0001, 0x0006}});
+    auto keyboard = PlugCollections(0x045E, 0x028E, {{0x0001, 0x0006}});
     EXPECT_TRUE(deviceLink->FindSupportedDevice());
-    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system keyboard", "Device detected",
-                                                 "SetupDiDestroyDeviceInfoList"}}));
+    EXPECT_EQ(DebugLines(), Concat({kCapsLines, {"This device is a system keyboard", HeldBySystemLine(keyboard->PathOf(0)),
+                                                 "Device detected", "SetupDiDestroyDeviceInfoList"}}));
 }
 
 TEST_F(DeviceLinkTest, RejectedCandidatesWriteNoLines)
@@ -234,6 +252,15 @@ TEST_F(DeviceLinkTest, RejectedCandidatesWriteNoLines)
     EXPECT_FALSE(deviceLink->FindProtocol3Device());
     EXPECT_EQ(DebugLines(), (Lines{"Device not detected", "SetupDiDestroyDeviceInfoList"}));
     EXPECT_EQ(sim::OpenHandleCount(), 0);
+}
+
+// Each call walks the interfaces present then, each once, however many calls came before.
+TEST_F(DeviceLinkTest, EveryCallWalksEachInterfaceOnce)
+{
+    PlugDevice(0x1234, 0x5678);
+    EXPECT_FALSE(deviceLink->FindProtocol3Device());
+    EXPECT_FALSE(deviceLink->FindProtocol3Device());
+    EXPECT_EQ(sim::TraceEvents("open probe").size(), 2u);
 }
 
 TEST_F(DeviceLinkTest, UnidentifiableCandidatesAreSkipped)

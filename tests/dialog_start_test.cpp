@@ -2,6 +2,7 @@
 #include "tests/test_world.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -96,6 +97,43 @@ TEST_F(StartTest, ModeTwoControllerThatCannotBeOpenedFallsThroughToModeThree)
     EXPECT_EQ(WorkersStarted(), 1);
 }
 
+// A controller that another copy of the program is writing to is left alone as one that another
+// program holds (found, no download) by either road, and the debugger output says so. Once the
+// other copy has let go, the download claims the controller from before its worker starts until
+// its transfer has ended, before the result box.
+TEST_F(StartTest, ControllerThatAnotherCopyWritesToIsLeftAlone)
+{
+    for (const sim::Road road : {sim::Road::Start, sim::Road::Arrival}) {
+        SCOPED_TRACE(road == sim::Road::Start ? "Start" : "arrival");
+        sim::ResetBus();
+        sim::ResetDialogView();
+        sim::TraceOpen();
+        auto device = sim::MakeRecordedDevice(3);
+        sim::Plug(device);
+        const std::string path = device->PathOf(0);
+        sim::SetClaimedByAnotherCopy(path, true);
+        sim::Outcome outcome = sim::RunDownload(road, 3, device);
+        EXPECT_TRUE(outcome.boxes.empty());
+        EXPECT_EQ(WorkersStarted(), 0);
+        EXPECT_EQ(sim::DeviceOperations(*device), 0u);
+        const Lines lines = DebugLines();
+        const std::string told = path + ": another copy of the updater is writing to this controller; no download here";
+        EXPECT_NE(std::find(lines.begin(), lines.end(), told), lines.end());
+
+        sim::SetClaimedByAnotherCopy(path, false);
+        outcome = sim::RunDownload(road, 3, device);
+        EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+        EXPECT_TRUE(device->DownloadComplete());
+        const Lines trace = sim::TraceLines();
+        const auto at = [&](const std::string& line) { return std::find(trace.begin(), trace.end(), line) - trace.begin(); };
+        EXPECT_LT(at("claim taken " + path), at("controls disabled"));
+        EXPECT_LT(at("controls disabled"), at("claim released " + path));
+        EXPECT_LT(at("claim released " + path), at("message Download | Download Successful!"));
+        EXPECT_EQ(sim::ClaimsHeld(), 0);
+        deviceLink->CloseDeviceLink();
+    }
+}
+
 TEST_F(StartTest, FlagLeftFromAnEarlierStartStillLeadsToTheUpdateFinders)
 {
     downloadState.UpdateModeFlag = 1;
@@ -166,18 +204,26 @@ private:
     bool released_ = false;
 };
 
+// The end of the session is refused while the transfer runs, and no longer once it has ended:
+// the result box may wait for hours. The download stays under way until its worker ends.
 TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
 {
     auto device = PlugDevice(0x2563, 0x1818);
+    std::atomic<int> sessionMayEndInTransfer{-1};
+    sim::SetProgressHook([&](std::int32_t) {
+        if (sessionMayEndInTransfer < 0) sessionMayEndInTransfer = DialogMayEndSession() ? 1 : 0;
+    });
     HeldDownload held;
     DialogStart(sim::kDialogWindow);
     ASSERT_TRUE(held.WaitUntilShown());
+    EXPECT_EQ(sessionMayEndInTransfer, 0);
+    EXPECT_TRUE(DialogMayEndSession());
+    EXPECT_FALSE(sim::Dialog().sessionEndBlocked);
+    EXPECT_FALSE(sim::Dialog().systemKeptAwake);
     EXPECT_EQ(downloadState.busy, 1);
     EXPECT_FALSE(DialogMayClose());
     EXPECT_FALSE(DialogAcceptClose());
     EXPECT_EQ(downloadState.closing, 0);
-    EXPECT_TRUE(sim::Dialog().sessionEndBlocked);
-    EXPECT_TRUE(sim::Dialog().systemKeptAwake);
     const platform::DeviceHandle handle = deviceLink->transferHandle;
     const std::size_t linesBefore = DebugLines().size();
 

@@ -138,6 +138,7 @@ protected:
         const sim::WorldEnd end = sim::EndWorld(60000);
         if (!end.threadsEnded) problem << "a worker did not end; ";
         if (end.openHandles != 0) problem << end.openHandles << " handles left open; ";
+        if (end.claimsHeld != 0) problem << end.claimsHeld << " download claims left held; ";
         if (!end.bufferReleased) problem << "the image buffer was not released; ";
         return problem.str();
     }

@@ -3,6 +3,7 @@
 #include <array>
 #include <numeric>
 
+#include "protocol/protocol1_reports.h"
 #include "protocol/scrambled_report.h"
 #include "tests/protocol1_test_world.h"
 
@@ -15,6 +16,14 @@ std::array<std::uint8_t, 256> Inverse(const std::uint8_t* table)
     std::array<std::uint8_t, 256> inverse{};
     InvertScrambleTable(table, inverse.data());
     return inverse;
+}
+
+// The byte sum of a plain report's bytes but its checksum, as a receiver checks it.
+std::uint8_t SumOfTheOtherBytes(const std::uint8_t* plain)
+{
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < protocol1::kReportSize; ++i) sum = static_cast<std::uint8_t>(sum + plain[i]);
+    return static_cast<std::uint8_t>(sum - protocol1::ReadChecksum(plain));
 }
 
 std::array<std::uint8_t, 256> IdentityTable()
@@ -61,6 +70,20 @@ TEST(ScrambleTableTest, InverseTakesTheFirstPositionOfAValue)
     EXPECT_EQ(inverse[200], 200);
 }
 
+// The plain fields in their order: report id, header, command, address high byte first, size,
+// checksum, then the data.
+TEST(Protocol1ReportTest, ProgramReportLaysOutItsFieldsInOrder)
+{
+    ScrambledReport report = {};
+    const std::uint8_t data[3] = {0x5A, 0x5B, 0x5C};
+    protocol1::PutProgram(report, 0x7FE0, data, 3);
+    protocol1::Seal(report);
+    // 0x03 + 0xB5 + 0x38 + 0x79 + 0x7F + 0xE0 + 0x03 + 0x5A + 0x5B + 0x5C = 0x3DC
+    std::vector<std::uint8_t> expected = {0x03, 0xB5, 0x38, 0x79, 0x7F, 0xE0, 0x03, 0xDC, 0x5A, 0x5B, 0x5C};
+    expected.resize(64, 0x00);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::begin(report), std::end(report)), expected);
+}
+
 class ScrambledReportTest : public Protocol1World {};
 
 TEST_F(ScrambledReportTest, IdentifyReportHasTheFixedPlainBytes)
@@ -68,20 +91,23 @@ TEST_F(ScrambledReportTest, IdentifyReportHasTheFixedPlainBytes)
     OpenTransferHandle();
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0xB4;
+    protocol1::PutIdentify(report);
     ASSERT_TRUE(SendScrambledReport(report, inverse.data()));
 
     const auto sent = SentReports();
     ASSERT_EQ(sent.size(), 1u);
     std::vector<std::uint8_t> expected = {0x03, 0xB5, 0x38, 0xB4, 0x00, 0x00, 0x00, 0xA4};
     expected.resize(64, 0x00);
+    // The trace shows the plain bytes as the device recovers them from the wire.
     EXPECT_EQ(sent[0].plain, expected);
-    EXPECT_EQ(sent[0].wire[0], 0x03);
-    EXPECT_EQ(sent[0].wire[1], inverse[0xB5]);
-    EXPECT_EQ(sent[0].wire[2], inverse[0x38]);
-    EXPECT_EQ(sent[0].wire[7], inverse[0xA4]);
+    // On the wire the report id stays, and every byte after it is substituted.
+    std::vector<std::uint8_t> expectedWire;
+    for (std::uint8_t byte : expected) expectedWire.push_back(inverse[byte]);
+    expectedWire.front() = 0x03;
+    EXPECT_EQ(sent[0].wire, expectedWire);
+    EXPECT_NE(sent[0].wire, sent[0].plain);
     // The caller's buffer now holds what went on the wire.
-    EXPECT_EQ(std::vector<std::uint8_t>(report, report + 64), sent[0].wire);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::begin(report), std::end(report)), sent[0].wire);
     EXPECT_EQ(device->IdentifyCount(), 1u);
     EXPECT_TRUE(device->protocolErrors.empty());
 }
@@ -91,17 +117,12 @@ TEST_F(ScrambledReportTest, ChecksumWrapsModulo256AndTheDeviceAgrees)
     OpenTransferHandle();
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0x8A;
-    report[4] = 0x0A;
-    report[6] = 0x01;
+    protocol1::PutCommand(report, 0x8A, 0x0A00, 0x01);
     ASSERT_TRUE(SendScrambledReport(report, inverse.data()));
 
     // A program report of a blank chunk whose padding is blank too: 56 bytes of 0xFF.
-    std::fill(report, report + 64, 0xFF);
-    report[3] = 0x79;
-    report[4] = 0x0A;
-    report[5] = 0x00;
-    report[6] = 0x20;
+    std::fill(std::begin(report), std::end(report), 0xFF);
+    protocol1::PutCommand(report, 0x79, 0x0A00, 0x20);
     ASSERT_TRUE(SendScrambledReport(report, inverse.data()));
 
     const auto sent = SentReports();
@@ -109,7 +130,7 @@ TEST_F(ScrambledReportTest, ChecksumWrapsModulo256AndTheDeviceAgrees)
     const unsigned dataSum = (56u * 0xFF) % 256;
     EXPECT_EQ(dataSum, 0xC8u);
     const unsigned expected = (0x03 + 0xB5 + 0x38 + 0x79 + 0x0A + 0x00 + 0x20 + dataSum) % 256;
-    EXPECT_EQ(sent[1].plain[7], expected);
+    EXPECT_EQ(protocol1::ReadChecksum(sent[1].plain.data()), expected);
     EXPECT_TRUE(device->protocolErrors.empty());
     EXPECT_EQ(device->ProgramCount(0x0A00), 1u);
 }
@@ -122,12 +143,12 @@ TEST_F(ScrambledReportTest, ReportIdIsNeverSubstituted)
     std::swap(table[3], table[0x40]);
     const auto inverse = Inverse(table.data());
     ScrambledReport report = {};
-    report[3] = 0x03;
-    report[8] = 0x03;
+    protocol1::PutCommand(report, 0x03, 0, 0);
+    protocol1::DataField(report)[0] = 0x03;
     SendScrambledReport(report, inverse.data());
     EXPECT_EQ(report[0], 0x03);
-    EXPECT_EQ(report[3], 0x40);
-    EXPECT_EQ(report[8], 0x40);
+    EXPECT_EQ(protocol1::ReadCommand(report), 0x40);
+    EXPECT_EQ(protocol1::DataField(report)[0], 0x40);
 }
 
 TEST_F(ScrambledReportTest, IdentityTableSendsThePlainForm)
@@ -136,18 +157,16 @@ TEST_F(ScrambledReportTest, IdentityTableSendsThePlainForm)
     const auto table = IdentityTable();
     const auto inverse = Inverse(table.data());
     ScrambledReport report = {};
-    report[3] = 0x12;
-    report[4] = 0x34;
-    for (int i = 8; i < 64; ++i) report[i] = static_cast<std::uint8_t>(i * 5);
+    protocol1::PutCommand(report, 0x12, 0x3400, 0x00);
+    std::uint8_t* data = protocol1::DataField(report);
+    for (std::size_t i = 0; i < 56; ++i) data[i] = static_cast<std::uint8_t>(i * 5);
     SendScrambledReport(report, inverse.data());
 
-    std::uint8_t sum = 0;
-    for (int i = 0; i < 64; ++i) sum = static_cast<std::uint8_t>(sum + (i == 7 ? 0 : report[i]));
     EXPECT_EQ(report[0], 0x03);
-    EXPECT_EQ(report[1], 0xB5);
-    EXPECT_EQ(report[2], 0x38);
-    EXPECT_EQ(report[7], sum);
-    EXPECT_EQ(report[63], static_cast<std::uint8_t>(63 * 5));
+    EXPECT_EQ(protocol1::ReadHeader(report), 0xB5);
+    EXPECT_EQ(protocol1::ReadDataFieldSize(report), 0x38);
+    EXPECT_EQ(protocol1::ReadChecksum(report), SumOfTheOtherBytes(report));
+    EXPECT_EQ(data[55], static_cast<std::uint8_t>(55 * 5));
 }
 
 TEST_F(ScrambledReportTest, ReceiverRecoversTheChecksumFromTheOtherBytes)
@@ -155,20 +174,16 @@ TEST_F(ScrambledReportTest, ReceiverRecoversTheChecksumFromTheOtherBytes)
     OpenTransferHandle();
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0x79;
-    report[4] = 0x55;
-    report[5] = 0xAA;
-    report[6] = 0x09;
-    for (int i = 8; i < 64; ++i) report[i] = static_cast<std::uint8_t>(0xC0 + i);
+    protocol1::PutCommand(report, 0x79, 0x55AA, 0x09);
+    std::uint8_t* data = protocol1::DataField(report);
+    for (std::size_t i = 0; i < 56; ++i) data[i] = static_cast<std::uint8_t>(0xC0 + i);
     SendScrambledReport(report, inverse.data());
 
     std::uint8_t recovered[64];
     for (int i = 0; i < 64; ++i) recovered[i] = i == 0 ? report[0] : ScrambleTable[report[i]];
-    std::uint8_t sum = 0;
-    for (int i = 0; i < 64; ++i) sum = static_cast<std::uint8_t>(sum + (i == 7 ? 0 : recovered[i]));
-    EXPECT_EQ(recovered[7], sum);
-    EXPECT_EQ(recovered[4], 0x55);
-    EXPECT_EQ(recovered[63], static_cast<std::uint8_t>(0xC0 + 63));
+    EXPECT_EQ(protocol1::ReadChecksum(recovered), SumOfTheOtherBytes(recovered));
+    EXPECT_EQ(protocol1::ReadAddress(recovered), 0x55AAu);
+    EXPECT_EQ(protocol1::DataField(recovered)[55], static_cast<std::uint8_t>(0xC0 + 55));
 }
 
 TEST_F(ScrambledReportTest, ResendingWithoutRewritingSubstitutesTwice)
@@ -176,16 +191,16 @@ TEST_F(ScrambledReportTest, ResendingWithoutRewritingSubstitutesTwice)
     OpenTransferHandle();
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0xB4;
+    protocol1::PutIdentify(report);
     SendScrambledReport(report, inverse.data());
     SendScrambledReport(report, inverse.data());
     const auto sent = SentReports();
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[1].plain[3], inverse[0xB4]);
-    EXPECT_EQ(sent[1].plain[8], inverse[0x00]);
+    EXPECT_EQ(sent[1].Command(), inverse[0xB4]);
+    EXPECT_EQ(sent[1].Data()[0], inverse[0x00]);
     // The header is rewritten every time.
-    EXPECT_EQ(sent[1].plain[1], 0xB5);
-    EXPECT_EQ(sent[1].plain[2], 0x38);
+    EXPECT_EQ(protocol1::ReadHeader(sent[1].plain.data()), 0xB5);
+    EXPECT_EQ(protocol1::ReadDataFieldSize(sent[1].plain.data()), 0x38);
 }
 
 TEST_F(ScrambledReportTest, RefusedReportIsAFalseResult)
@@ -194,7 +209,7 @@ TEST_F(ScrambledReportTest, RefusedReportIsAFalseResult)
     device->faults.refuseReport = 1;
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0xB4;
+    protocol1::PutIdentify(report);
     EXPECT_FALSE(SendScrambledReport(report, inverse.data()));
     EXPECT_EQ(device->IdentifyCount(), 0u);
 }
@@ -203,7 +218,7 @@ TEST_F(ScrambledReportTest, ClosedHandleIsAFalseResult)
 {
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0xB4;
+    protocol1::PutIdentify(report);
     EXPECT_FALSE(SendScrambledReport(report, inverse.data()));
     EXPECT_EQ(device->reportsSeen, 0u);
 }
@@ -214,7 +229,7 @@ TEST_F(ScrambledReportTest, StalledReportRunsOutOfTime)
     device->faults.stallReport = 1;
     const auto inverse = Inverse(ScrambleTable);
     ScrambledReport report = {};
-    report[3] = 0xB4;
+    protocol1::PutIdentify(report);
     EXPECT_FALSE(SendScrambledReport(report, inverse.data()));
 }
 

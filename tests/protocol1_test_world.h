@@ -13,6 +13,7 @@
 #include "device/device_link.h"
 #include "platform/hid.h"
 #include "platform/ui.h"
+#include "protocol/protocol1_reports.h"
 #include "sim/hid_bus.h"
 #include "models/protocol1_device.h"
 #include "sim/trace.h"
@@ -26,11 +27,18 @@ inline constexpr int kProgressControlId = 1008;
 inline constexpr std::uint32_t kRegionStart = 0x0A00;
 inline constexpr std::uint32_t kFullLength = 32769;
 
-// One set-output request as the trace shows it.
+// One set-output request as the trace shows it, and the fields of its plain form (the updater's
+// reports have protocol1::kReportSize bytes).
 struct SentReport {
     bool accepted = false;
     std::vector<std::uint8_t> wire;
     std::vector<std::uint8_t> plain;
+
+    std::uint8_t Command() const { return protocol1::ReadCommand(plain.data()); }
+    std::uint32_t Address() const { return protocol1::ReadAddress(plain.data()); }
+    std::uint8_t Size() const { return protocol1::ReadSize(plain.data()); }
+    const std::uint8_t* Data() const { return protocol1::DataField(plain.data()); }
+    const std::uint8_t* WireData() const { return protocol1::DataField(wire.data()); }
 };
 
 inline std::vector<SentReport> SentReports()
@@ -54,14 +62,9 @@ inline std::vector<SentReport> ReportsOf(const std::vector<SentReport>& all, std
 {
     std::vector<SentReport> reports;
     for (const SentReport& report : all) {
-        if (report.plain.size() == 64 && report.plain[3] == command) reports.push_back(report);
+        if (report.plain.size() == protocol1::kReportSize && report.Command() == command) reports.push_back(report);
     }
     return reports;
-}
-
-inline std::uint32_t AddressOf(const SentReport& report)
-{
-    return static_cast<std::uint32_t>(report.plain[4]) << 8 | report.plain[5];
 }
 
 // A firmware image as the worker passes it: 32768 bytes of varied data and one 0xFF byte.
@@ -98,7 +101,7 @@ protected:
     void OpenTransferHandle()
     {
         ASSERT_NE(deviceLink, nullptr);
-        deviceLink->transferHandle = platform::HidOpenReadWrite(device->PathOf(1));
+        deviceLink->transferHandle = platform::HidOpenReadWrite(device->PathOf(1)).handle;
         ASSERT_NE(deviceLink->transferHandle, platform::kInvalidHandle);
     }
 

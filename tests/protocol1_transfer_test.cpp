@@ -72,7 +72,7 @@ TEST_F(Protocol1TransferTest, FullImageErasesProgramsAndFinishes)
     EXPECT_EQ(sent.size(), erases.size() + programs.size() + 1);
     EXPECT_EQ(programs.size(), 944u - 1 - 3 - 16);
     for (const auto& report : sent) EXPECT_TRUE(report.accepted);
-    EXPECT_EQ(sent.back().plain[3], kFinish);
+    EXPECT_EQ(sent.back().Command(), kFinish);
 
     EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
     EXPECT_TRUE(device->DownloadComplete());
@@ -88,11 +88,10 @@ TEST_F(Protocol1TransferTest, EraseReportsWalkTheRegionBlockByBlock)
     const auto erases = ReportsOf(SentReports(), kErase);
     ASSERT_EQ(erases.size(), 59u);
     for (std::size_t k = 0; k < erases.size(); ++k) {
-        EXPECT_EQ(erases[k].plain[4], 0x0A + 2 * k);
-        EXPECT_EQ(erases[k].plain[5], 0x00);
-        EXPECT_EQ(erases[k].plain[6], 0x01);
+        EXPECT_EQ(erases[k].Address(), 0x0A00 + 0x200 * k);
+        EXPECT_EQ(erases[k].Size(), 0x01);
     }
-    EXPECT_EQ(erases.back().plain[4], 0x7E);
+    EXPECT_EQ(erases.back().Address(), 0x7E00u);
     for (std::uint32_t block = 0x0A00; block < 0x8000; block += 0x200) EXPECT_EQ(device->EraseCount(block), 1u);
     EXPECT_EQ(device->EraseCount(0x0800), 0u);
 }
@@ -159,14 +158,12 @@ TEST_F(Protocol1TransferTest, LastByteOfTheImageIsNeverSent)
     ASSERT_EQ(programs.size(), 944u);
     std::uint32_t top = 0;
     for (const auto& report : programs) {
-        top = std::max(top, AddressOf(report) + report.plain[6]);
-        if (AddressOf(report) == 0x7FE0) {
-            EXPECT_EQ(report.plain[4], 0x7F);
-            EXPECT_EQ(report.plain[5], 0xE0);
-            EXPECT_EQ(report.plain[6], 0x1F);
-            EXPECT_EQ(report.plain[8 + 30], 0x5A);
+        top = std::max(top, report.Address() + report.Size());
+        if (report.Address() == 0x7FE0) {
+            EXPECT_EQ(report.Size(), 0x1F);
+            EXPECT_EQ(report.Data()[30], 0x5A);
         } else {
-            EXPECT_EQ(report.plain[6], 0x20);
+            EXPECT_EQ(report.Size(), 0x20);
         }
     }
     EXPECT_EQ(top, 32767u);
@@ -187,7 +184,7 @@ TEST_F(Protocol1TransferTest, TrailingBlankBytesAreTrimmed)
     const auto programs = ReportsOf(SentReports(), kProgram);
     ASSERT_EQ(programs.size(), chunks);
     for (const auto& report : programs) {
-        EXPECT_EQ(report.plain[6], AddressOf(report) == 0x6000 ? 3 : 32);
+        EXPECT_EQ(report.Size(), report.Address() == 0x6000 ? 3 : 32);
     }
     EXPECT_EQ(sim::Dialog().barHigh, static_cast<std::int32_t>(chunks));
     EXPECT_TRUE(device->DownloadComplete());
@@ -201,14 +198,14 @@ TEST_F(Protocol1TransferTest, SpanThatIsAMultipleOf32EndsWithAWholeChunk)
     ASSERT_EQ(Run(image, kFullLength), 1);
     const auto programs = ReportsOf(SentReports(), kProgram);
     ASSERT_EQ(programs.size(), ChunkCount(0x6000));
-    for (const auto& report : programs) EXPECT_EQ(report.plain[6], 0x20);
+    for (const auto& report : programs) EXPECT_EQ(report.Size(), 0x20);
     ExpectProgrammed(*device, image, 0x6000, 0x8000);
 }
 
 std::vector<std::uint32_t> ProgramOrder(const std::vector<SentReport>& sent)
 {
     std::vector<std::uint32_t> order;
-    for (const auto& report : ReportsOf(sent, kProgram)) order.push_back((AddressOf(report) - kRegionStart) / 32);
+    for (const auto& report : ReportsOf(sent, kProgram)) order.push_back((report.Address() - kRegionStart) / 32);
     return order;
 }
 
@@ -275,15 +272,16 @@ TEST_F(Protocol1TransferTest, PaddingCarriesWhatEarlierReportsLeft)
     ASSERT_EQ(Run(image, kFullLength), 1);
     const auto sent = SentReports();
     ASSERT_GE(sent.size(), 61u);
-    // The first report's padding was zero; each later erase report carries the previous
-    // report's wire bytes as its padding.
-    for (int i = 8; i < 64; ++i) EXPECT_EQ(sent[0].plain[i], 0x00);
-    for (int i = 8; i < 64; ++i) EXPECT_EQ(sent[1].plain[i], sent[0].wire[i]);
-    // The first program report's data bytes are the image, its padding the last erase's wire.
+    // The first report's padding (its whole data field) was zero; each later erase report
+    // carries the previous report's wire bytes as its padding.
+    const std::size_t dataBytes = protocol1::kDataField.size;
+    for (std::size_t i = 0; i < dataBytes; ++i) EXPECT_EQ(sent[0].Data()[i], 0x00);
+    for (std::size_t i = 0; i < dataBytes; ++i) EXPECT_EQ(sent[1].Data()[i], sent[0].WireData()[i]);
+    // The first program report's 32 data bytes are the image, its padding the last erase's wire.
     const auto& firstProgram = sent[59];
-    ASSERT_EQ(firstProgram.plain[3], kProgram);
-    for (int i = 8; i < 40; ++i) EXPECT_EQ(firstProgram.plain[i], image[kRegionStart + i - 8]);
-    for (int i = 40; i < 64; ++i) EXPECT_EQ(firstProgram.plain[i], sent[58].wire[i]);
+    ASSERT_EQ(firstProgram.Command(), kProgram);
+    for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(firstProgram.Data()[i], image[kRegionStart + i]);
+    for (std::size_t i = 32; i < dataBytes; ++i) EXPECT_EQ(firstProgram.Data()[i], sent[58].WireData()[i]);
 }
 
 TEST_F(Protocol1TransferTest, RefusedEraseStopsEverything)
@@ -366,10 +364,9 @@ TEST_F(Protocol1TransferTest, BlankImageSendsOnlyErasesAndFinish)
     EXPECT_EQ(ReportsOf(sent, kErase).size(), 59u);
     EXPECT_TRUE(ReportsOf(sent, kProgram).empty());
     ASSERT_EQ(sent.size(), 60u);
-    EXPECT_EQ(sent.back().plain[3], kFinish);
-    EXPECT_EQ(sent.back().plain[4], 0x0A);
-    EXPECT_EQ(sent.back().plain[5], 0x00);
-    EXPECT_EQ(sent.back().plain[6], 0x00);
+    EXPECT_EQ(sent.back().Command(), kFinish);
+    EXPECT_EQ(sent.back().Address(), 0x0A00u);
+    EXPECT_EQ(sent.back().Size(), 0x00);
     const auto view = sim::Dialog();
     EXPECT_EQ(view.progress.size(), 59u);
     EXPECT_EQ(view.barLow, 0);
@@ -389,13 +386,13 @@ TEST_F(Protocol1TransferTest, ShortLength0x1000)
     const auto sent = SentReports();
     const auto erases = ReportsOf(sent, kErase);
     ASSERT_EQ(erases.size(), 3u);
-    EXPECT_EQ(erases[0].plain[4], 0x0A);
-    EXPECT_EQ(erases[1].plain[4], 0x0C);
-    EXPECT_EQ(erases[2].plain[4], 0x0E);
+    EXPECT_EQ(erases[0].Address(), 0x0A00u);
+    EXPECT_EQ(erases[1].Address(), 0x0C00u);
+    EXPECT_EQ(erases[2].Address(), 0x0E00u);
     // Data ends after 0x0FDF: 47 whole chunks.
     const auto programs = ReportsOf(sent, kProgram);
     EXPECT_EQ(programs.size(), ChunkCount(0x0FE0));
-    for (const auto& report : programs) EXPECT_LT(AddressOf(report), 0x0FE0u);
+    for (const auto& report : programs) EXPECT_LT(report.Address(), 0x0FE0u);
     EXPECT_EQ(ReportsOf(sent, kFinish).size(), 1u);
     EXPECT_EQ(device->EraseCount(0x1000), 0u);
     ExpectProgrammed(*device, image, 0x0FE0, 0x1000);
@@ -413,7 +410,7 @@ TEST_F(Protocol1TransferTest, ShortLength0x0B01EraseOneBlock)
     // The trim starts at 0x0AFF, so the data runs up to 0x0B00: eight whole chunks.
     const auto programs = ReportsOf(sent, kProgram);
     ASSERT_EQ(programs.size(), 8u);
-    for (const auto& report : programs) EXPECT_EQ(report.plain[6], 32);
+    for (const auto& report : programs) EXPECT_EQ(report.Size(), 32);
     ExpectProgrammed(*device, image, 0x0B00, 0x0C00);
 }
 
@@ -437,8 +434,8 @@ TEST_F(Protocol1TransferTest, ShortestWorkableLengthErasesOneBlockAndFinishes)
     ASSERT_EQ(Run(image, 0x0A02), 1);
     const auto sent = SentReports();
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].plain[3], kErase);
-    EXPECT_EQ(sent[1].plain[3], kFinish);
+    EXPECT_EQ(sent[0].Command(), kErase);
+    EXPECT_EQ(sent[1].Command(), kFinish);
 }
 
 TEST_F(Protocol1TransferTest, NullImageOrTableFailsWithoutTraffic)

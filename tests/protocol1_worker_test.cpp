@@ -55,7 +55,7 @@ TEST_F(Protocol1WorkerTest, AnsweredIdentifyRunsProtocol1WithTheShippedImage)
     EXPECT_EQ(replies[0].rfind("get-input ok 02", 0), 0u);
     EXPECT_EQ(replies[0].size(), std::string("get-input ok ").size() + 92);
     EXPECT_EQ(ReportsOf(sent, 0x8A).size(), 59u);
-    EXPECT_EQ(sent.back().plain[3], 0xA4);
+    EXPECT_EQ(sent.back().Command(), 0xA4);
 
     EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
     EXPECT_TRUE(device->DownloadComplete());
@@ -75,7 +75,8 @@ TEST_F(Protocol1WorkerTest, AnsweredIdentifyRunsProtocol1WithTheShippedImage)
     EXPECT_EQ(view.barHigh, 10000);
     const auto lines = sim::TraceLines();
     EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
-              (std::vector<std::string>{"bar-range 0 10000", "focus 1007", "session-end allowed", "awake released"}));
+              (std::vector<std::string>{"message Download | Download Successful!", "progress 0", "bar-range 0 10000",
+                                        "focus 1007"}));
 }
 
 TEST_F(Protocol1WorkerTest, AnyReplyContentCountsAsAnAnswer)
@@ -99,7 +100,7 @@ TEST_F(Protocol1WorkerTest, UnansweredIdentifyStopsAfterTheIdentifyReport)
     EXPECT_EQ(boxes[1].flags, 0x10u);
     const auto sent = SentReports();
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].plain[3], 0xB4);
+    EXPECT_EQ(sent[0].Command(), 0xB4);
     ASSERT_EQ(GetInputLines().size(), 1u);
     EXPECT_EQ(GetInputLines()[0], "get-input fail -");
     EXPECT_EQ(device->FinishCount(), 0u);

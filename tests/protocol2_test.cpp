@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "platform/hid.h"
+#include "protocol/protocol2_reports.h"
 #include "protocol/transfers.h"
 #include "sim/hid_bus.h"
 #include "models/protocol2_device.h"
@@ -51,14 +53,28 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::uint8_t> StartReport()
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Join(Bytes head, const Bytes& tail)
 {
-    std::vector<std::uint8_t> start(64, 0x00);
-    start[0] = 0x03;
-    start[1] = 0x25;
-    start[2] = 0x63;
-    start[3] = 0x47;
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+Bytes StartReport()
+{
+    Bytes start = {0x03, 0x25, 0x63, 0x47};
+    start.resize(64, 0x00);
     return start;
+}
+
+// A data report as the device reads it: its checksum and offset high byte first, then the chunk.
+Bytes DataReport(std::uint32_t offset, const Bytes& chunk)
+{
+    const std::uint32_t sum = std::accumulate(chunk.begin(), chunk.end(), std::uint32_t{0});
+    return Join({0x03, 0x25, 0x63, 0x87, std::uint8_t(sum >> 8), std::uint8_t(sum), std::uint8_t(offset >> 8),
+                 std::uint8_t(offset)},
+                chunk);
 }
 
 class Protocol2Test : public WorldTest {
@@ -126,24 +142,16 @@ TEST_F(Protocol2Test, DataReportsCarryOffsetHighByteFirstAndNothingFollowsTheLas
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 550u);
     for (std::size_t k = 0; k < 549; ++k) {
-        const std::vector<std::uint8_t>& report = writes[k + 1].bytes;
+        const Bytes& report = writes[k + 1].bytes;
         ASSERT_EQ(report.size(), 64u);
         EXPECT_EQ(writes[k + 1].status, "ok");
-        EXPECT_EQ(report[0], 0x03);
-        EXPECT_EQ(report[1], 0x25);
-        EXPECT_EQ(report[2], 0x63);
-        EXPECT_EQ(report[3], 0x87);
-        const std::size_t offset = k * 56;
-        EXPECT_EQ(report[6], offset >> 8) << "report " << k;
-        EXPECT_EQ(report[7], offset & 0xFF) << "report " << k;
-        EXPECT_TRUE(std::equal(report.begin() + 8, report.end(), image.begin() + offset)) << "report " << k;
+        const std::uint32_t offset = static_cast<std::uint32_t>(k * 56);
+        const Bytes chunk(image.begin() + offset, image.begin() + offset + 56);
+        EXPECT_EQ(report, DataReport(offset, chunk)) << "report " << k;
     }
-    EXPECT_EQ(writes[1].bytes[6], 0x00);
-    EXPECT_EQ(writes[1].bytes[7], 0x00);
-    EXPECT_EQ(writes[2].bytes[6], 0x00);
-    EXPECT_EQ(writes[2].bytes[7], 0x38);
-    EXPECT_EQ(writes[549].bytes[6], 0x77);
-    EXPECT_EQ(writes[549].bytes[7], 0xE0);
+    EXPECT_EQ(protocol2::ReadOffset(writes[1].bytes.data()), 0x0000u);
+    EXPECT_EQ(protocol2::ReadOffset(writes[2].bytes.data()), 0x0038u);
+    EXPECT_EQ(protocol2::ReadOffset(writes[549].bytes.data()), 0x77E0u);
 }
 
 TEST_F(Protocol2Test, ProgressFollowsEveryDataReportThenTenThousand)
@@ -176,24 +184,21 @@ TEST_F(Protocol2Test, ProgressFollowsEveryDataReportThenTenThousand)
 
 TEST_F(Protocol2Test, ChecksumIsTheByteSumOfTheChunkHighByteFirst)
 {
-    std::uint8_t* buffer = UseOwnBuffer();
-    std::fill(buffer, buffer + 56, 0xFF);
-    std::fill(buffer + 56, buffer + 112, 0x01);
-    std::fill(buffer + 112, buffer + 168, 0x00);
-    buffer[168] = 0xAB;  // the rest of chunk 3 stays 0xFF
+    std::uint8_t* image = UseOwnBuffer();
+    std::fill(image, image + 56, 0xFF);
+    std::fill(image + 56, image + 112, 0x01);
+    std::fill(image + 112, image + 168, 0x00);
+    image[168] = 0xAB;  // the rest of chunk 3 stays 0xFF
 
     ASSERT_TRUE(DownloadProtocol2(sim::kDialogWindow));
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 550u);
-    const std::vector<std::uint8_t> first(writes[1].bytes.begin() + 4, writes[1].bytes.begin() + 8);
-    const std::vector<std::uint8_t> second(writes[2].bytes.begin() + 4, writes[2].bytes.begin() + 8);
-    const std::vector<std::uint8_t> third(writes[3].bytes.begin() + 4, writes[3].bytes.begin() + 8);
-    const std::vector<std::uint8_t> fourth(writes[4].bytes.begin() + 4, writes[4].bytes.begin() + 8);
-    EXPECT_EQ(first, (std::vector<std::uint8_t>{0x37, 0xC8, 0x00, 0x00}));
-    EXPECT_EQ(second, (std::vector<std::uint8_t>{0x00, 0x38, 0x00, 0x38}));
-    EXPECT_EQ(third, (std::vector<std::uint8_t>{0x00, 0x00, 0x00, 0x70}));
+    // Checksum, then offset, each high byte first.
+    EXPECT_EQ(writes[1].bytes, Join({0x03, 0x25, 0x63, 0x87, 0x37, 0xC8, 0x00, 0x00}, Bytes(56, 0xFF)));
+    EXPECT_EQ(writes[2].bytes, Join({0x03, 0x25, 0x63, 0x87, 0x00, 0x38, 0x00, 0x38}, Bytes(56, 0x01)));
+    EXPECT_EQ(writes[3].bytes, Join({0x03, 0x25, 0x63, 0x87, 0x00, 0x00, 0x00, 0x70}, Bytes(56, 0x00)));
     // 0xAB + 55 * 0xFF = 0x37C8 - 0xFF + 0xAB = 0x3774
-    EXPECT_EQ(fourth, (std::vector<std::uint8_t>{0x37, 0x74, 0x00, 0xA8}));
+    EXPECT_EQ(writes[4].bytes, Join({0x03, 0x25, 0x63, 0x87, 0x37, 0x74, 0x00, 0xA8, 0xAB}, Bytes(55, 0xFF)));
     EXPECT_TRUE(device->DownloadComplete());
     EXPECT_EQ(device->Flash()[168], 0xAB);
 }
@@ -212,7 +217,7 @@ TEST_F(Protocol2Test, StartAcceptedAtTheThirdAttempt)
     EXPECT_EQ(writes[0].status, "fail");
     EXPECT_EQ(writes[1].status, "fail");
     EXPECT_EQ(writes[2].status, "ok");
-    EXPECT_EQ(writes[3].bytes[3], 0x87);
+    EXPECT_EQ(protocol2::ReadCommand(writes[3].bytes.data()), 0x87);
     // The pauses come between the refused attempts, before the stream.
     std::vector<std::string> kinds;
     for (const std::string& line : sim::TraceLines()) {
@@ -254,8 +259,7 @@ TEST_F(Protocol2Test, RefusedDataReportEndsTheStreamAtOnce)
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 4u);
     EXPECT_EQ(writes[3].status, "fail");
-    EXPECT_EQ(writes[3].bytes[6], 0x00);
-    EXPECT_EQ(writes[3].bytes[7], 0x70);
+    EXPECT_EQ(protocol2::ReadOffset(writes[3].bytes.data()), 0x0070u);
     EXPECT_EQ(device->StartReportsAccepted(), 1u);
     EXPECT_EQ(device->DataReportsAccepted(), 2u);
     const auto ranges = device->ProgrammedRanges();
@@ -346,18 +350,12 @@ TEST_F(Protocol2Test, WorkerReportsASuccessfulDownload)
 // The model itself: it must catch what a faulty host would send.
 class Protocol2ModelTest : public ::testing::Test {
 protected:
-    std::vector<std::uint8_t> Data(unsigned offset, std::uint8_t fill)
+    // A well-formed data report of 56 bytes of fill.
+    static Bytes Data(std::uint32_t offset, std::uint8_t fill)
     {
-        std::vector<std::uint8_t> report(64, fill);
-        report[0] = 0x03;
-        report[1] = 0x25;
-        report[2] = 0x63;
-        report[3] = 0x87;
-        const unsigned sum = 56u * fill;
-        report[4] = static_cast<std::uint8_t>(sum >> 8);
-        report[5] = static_cast<std::uint8_t>(sum);
-        report[6] = static_cast<std::uint8_t>(offset >> 8);
-        report[7] = static_cast<std::uint8_t>(offset);
+        const Bytes chunk(protocol2::kChunkSize, fill);
+        Bytes report(protocol2::kReportSize);
+        protocol2::PutData(report.data(), offset, chunk.data());
         return report;
     }
 
@@ -374,7 +372,7 @@ TEST_F(Protocol2ModelTest, RefusesDataBeforeTheStart)
 TEST_F(Protocol2ModelTest, RefusesAStartReportWithTrailingBytes)
 {
     auto start = StartReport();
-    start[63] = 1;
+    start.back() = 1;
     EXPECT_FALSE(model.OnWrite(start.data(), start.size()));
     EXPECT_EQ(model.protocolErrors.size(), 1u);
 }
@@ -387,12 +385,13 @@ TEST_F(Protocol2ModelTest, RefusesAWrongChecksumAGapAndARepeat)
     ASSERT_TRUE(model.OnWrite(first.data(), first.size()));
 
     auto badSum = Data(56, 0x22);
-    badSum[5] ^= 1;
+    PutField(badSum.data(), protocol2::kChecksumField, protocol2::ReadChecksum(badSum.data()) ^ 1);
     EXPECT_FALSE(model.OnWrite(badSum.data(), badSum.size()));
     const auto gap = Data(112, 0x22);
     EXPECT_FALSE(model.OnWrite(gap.data(), gap.size()));
     EXPECT_FALSE(model.OnWrite(first.data(), first.size()));
-    const std::vector<std::uint8_t> shortReport(first.begin(), first.begin() + 63);
+    auto shortReport = first;
+    shortReport.pop_back();
     EXPECT_FALSE(model.OnWrite(shortReport.data(), shortReport.size()));
     EXPECT_EQ(model.protocolErrors.size(), 4u);
 

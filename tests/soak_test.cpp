@@ -133,6 +133,7 @@ TEST(Soak, SeededDownloadsWithRandomFaults)
             const sim::WorldEnd end = sim::EndWorld();
             ASSERT_TRUE(end.threadsEnded);
             EXPECT_EQ(end.openHandles, 0);
+            EXPECT_EQ(end.claimsHeld, 0);
             EXPECT_TRUE(end.bufferReleased);
         }
     }

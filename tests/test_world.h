@@ -14,6 +14,7 @@
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "sim/broadcast.h"
+#include "sim/download_claims.h"
 #include "sim/hid_bus.h"
 #include "models/models.h"
 #include "sim/scenario.h"
@@ -29,6 +30,7 @@ protected:
         const sim::WorldEnd end = sim::EndWorld(30000);
         EXPECT_TRUE(end.threadsEnded) << "a download did not end";
         EXPECT_EQ(end.openHandles, 0) << "a handle was left open";
+        EXPECT_EQ(end.claimsHeld, 0) << "a download claim was left held";
     }
 
     static std::shared_ptr<models::HidDevice> PlugDevice(std::uint16_t vendorId, std::uint16_t productId)

@@ -324,12 +324,19 @@ TEST_F(UsbTopologyTest, NewerConnectionReplyShortOfItsFixedPartGivesWayToTheOlde
     }
 }
 
+// Whether the newer request fails or answers short with bytes of no meaning, the record is the
+// older answer's, its connection index included.
 TEST_F(UsbTopologyTest, OlderConnectionRecordIsCopiedFieldByField)
 {
+    for (const bool newerFails : {true, false})
     for (const std::uint8_t speed : {std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{2}}) {
+        SCOPED_TRACE(::testing::Message() << (newerFails ? "newer request fails" : "newer reply garbled")
+                                          << ", speed " << int(speed));
         sim::ResetUsbTree();
         auto device = sim::MakeUsbDevice(0x2563, 0x0575, "Oskel", "Pad");
-        device->newerRequestFails = true;
+        device->newerRequestFails = newerFails;
+        device->newerReplyBytes = 34;
+        device->newerReplyGarbled = true;
         device->speed = speed;
         device->address = 9;
         UseOneRootHub({sim::UsbPort{}, PortWith(device)});

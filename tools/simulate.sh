@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the updater's logic against a simulated controller (default: update mode 0x2563:0x1818).
+# Runs the updater's logic against a simulated controller (default: the device of update mode 2).
 #   tools/simulate.sh [oskel-sim options]     e.g. --device 0461:4d81 --road arrival
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -6,7 +6,14 @@ namespace platform {
 
 bool HidEnumerateInterfaces(std::vector<std::string>& paths) { return sim::BusEnumerate(paths); }
 DeviceHandle HidOpenProbe(const std::string& path) { return sim::BusOpen(path, false); }
-DeviceHandle HidOpenReadWrite(const std::string& path) { return sim::BusOpen(path, true); }
+HidOpened HidOpenReadWrite(const std::string& path)
+{
+    HidOpened opened;
+    std::string refusal;
+    opened.handle = sim::BusOpen(path, true, &refusal);
+    if (opened.handle == kInvalidHandle) opened.failure = "CreateFile for reading and writing: " + refusal;
+    return opened;
+}
 
 bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
 {

@@ -16,6 +16,11 @@ std::intptr_t DialogId() { return IdOf(sim::kDialogWindow); }
 
 }  // namespace
 
+void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
+{
+    if (IdOf(dialog) == DialogId()) sim::RecordDownloadOutcome(outcome);
+}
+
 void SendProgress(WindowHandle window, std::int32_t position)
 {
     // Only the dialog handles the progress message; sent anywhere else it has no effect.

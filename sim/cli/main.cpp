@@ -2,7 +2,7 @@
 //
 // The Start road presses "Start" once; the arrival road plugs the device in, with one arrival
 // notification per interface as the system sends them. Every message box is answered with OK.
-// Exit status: 0 when "Download Successful!" was shown, 1 otherwise, 2 for bad usage.
+// Exit status: 0 when a download succeeded, 1 otherwise, 2 for bad usage.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,10 +34,10 @@ void PlugAndAnnounce(const std::shared_ptr<models::HidDevice>& device)
     }
 }
 
-bool ShowedSuccess()
+bool DownloadSucceeded()
 {
-    for (const sim::MessageBoxRecord& box : sim::Dialog().boxes) {
-        if (box.text == "Download Successful!") return true;
+    for (platform::DownloadOutcome outcome : sim::Dialog().outcomes) {
+        if (outcome == platform::DownloadOutcome::Succeeded) return true;
     }
     return false;
 }
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     for (const std::string& problem : device->protocolErrors) {
         std::fprintf(stderr, "device: %s\n", problem.c_str());
     }
-    int status = ShowedSuccess() ? 0 : 1;
+    int status = DownloadSucceeded() ? 0 : 1;
     if (!sim::BusCaptureClose(error)) {
         std::fprintf(stderr, "oskel-sim: %s\n", error.c_str());
         status = 1;

@@ -8,6 +8,7 @@
 #include "models/models.h"
 #include "sim/usb_tree.h"
 #include "sim/world.h"
+#include "state/download_modes.h"
 
 namespace sim {
 namespace {
@@ -159,7 +160,7 @@ const char* CliUsage()
            "  --tick N                the tick count the updater reads (fixed)\n"
            "  --latency MS            real time the device takes per report and reply\n"
            "  --upper-case            the device's interface paths in upper case\n"
-           "  --keyboard-first        (0x0461:0x4D81) a keyboard interface comes before the\n"
+           "  --keyboard-first        (mode 3) a keyboard interface comes before the\n"
            "                          controller's own, as on a composite device\n"
            "faults:\n"
            "  --refuse-report N       the device refuses report N (writes and set-reports, from 1)\n"
@@ -171,8 +172,8 @@ const char* CliUsage()
            "  --attributes-unreadable the vendor and product ids cannot be read\n"
            "  --caps-unreadable       the collection's usage cannot be read\n"
            "  --rw-open-refused       another program holds the device without sharing\n"
-           "  --refuse-start K        (0x2563:0x1818) the start report is refused K times\n"
-           "  --no-identify-reply     (0x2563:0x0059) no answer to the identify command\n"
+           "  --refuse-start K        (mode 2) the start report is refused K times\n"
+           "  --no-identify-reply     (mode 1) no answer to the identify command\n"
            "  --option NAME=VALUE     any other option of the device model\n"
            "checking a capture (no run; FILE - is standard input):\n"
            "  --check-capture FILE    feed the host's reports of each device VID:PID in FILE\n"
@@ -342,9 +343,9 @@ bool PrepareWorld(const CliOptions& options, std::string& error)
 
 std::shared_ptr<models::HidDevice> MakeConfiguredDevice(const CliOptions& options, std::string& error)
 {
-    const bool protocol3 = options.vendorId == 0x0461 && options.productId == 0x4D81;
-    if (options.keyboardFirst && !protocol3) {
-        error = "--keyboard-first is for the device 0461:4d81";
+    const DownloadModeFacts* updateMode = ModeOfDevice(options.vendorId, options.productId);
+    if (options.keyboardFirst && !(updateMode && updateMode->transfer == Transfer::Protocol3)) {
+        error = "--keyboard-first is for the device of update mode 3";
         return nullptr;
     }
     std::shared_ptr<models::HidDevice> device = options.keyboardFirst ? models::MakeProtocol3DeviceBehindKeyboard()

@@ -36,7 +36,7 @@ struct CliOptions {
     std::uint32_t ticks = 0;
     std::uint32_t latencyMs = 0;
     bool upperCase = false;
-    bool keyboardFirst = false;  // 0x0461:0x4D81 behind a keyboard interface
+    bool keyboardFirst = false;  // the device of mode 3 behind a keyboard interface
     models::HidFaults faults;
     std::vector<std::pair<std::string, std::uint32_t>> modelOptions;
 };

@@ -84,6 +84,13 @@ void StartWithoutController(Updater& updater);
 // enabled and the bar at 0; then the dialog is closed with Escape.
 void StartWithNormalController(Updater& updater);
 
+// The debugger output of the programs the driver starts (OutputDebugString), from the call on:
+// start listening before the program whose lines are wanted is launched. (Wine also shows the
+// lines in the test's output, with WINEDEBUG's debugstr channel.)
+bool ListenToDebugOutput();
+// Whether one of the updater's debugger lines contains part.
+bool WroteDebugLine(const Updater& updater, const std::string& part);
+
 // The trace a controller left in the work folder (trace.txt).
 std::vector<std::string> TraceLines();
 int CountEvents(const std::vector<std::string>& lines, const std::string& prefix);
@@ -97,7 +104,8 @@ void CheckFlash(const char* imageOption, std::size_t count);
 // intermediate positions while the controls were disabled, and, with tryToClose, that closing
 // the dialog and ending the session are refused meanwhile.
 void WatchDownload(const Updater& updater, DWORD timeoutMs, bool tryToClose);
-// The result box of a download: controls enabled, the expected text, the bar back at 0.
+// The result box of a download: controls enabled and the end of the session allowed while it
+// waits, the expected text, the bar back at 0.
 void FinishDownload(Updater& updater, const char* text);
 
 }  // namespace driver

@@ -402,6 +402,7 @@ void FinishDownload(Updater& updater, const char* text)
     Box box;
     if (!Check(WaitForBox(updater, box, 120000), "a result box appears")) return;
     Check(IsWindowEnabled(Item(updater, IDC_START)), "the controls are enabled again before the result box");
+    Check(QueryEndSession(updater) == 1, "the end of the session is allowed while the result box waits");
     ExpectBox(updater, "Download", text, 1000);
     Check(WaitFor([&] { return BarPosition(updater) == 0; }, 5000), "the bar goes back to 0");
     Check(IsWindowEnabled(Item(updater, IDC_START)), "Start is enabled");

@@ -210,11 +210,22 @@ void ScenarioRefusedReport()
     Check(status.Field("complete") == 0, "the download is incomplete");
 }
 
+// The dialog's private messages as another program on the desktop can post them: lift the
+// shutdown block, give back the keep-awake request, show the box at a made-up address.
+constexpr UINT kForgedMessages[] = {WM_APP + 0x66, WM_APP + 0x67, WM_APP + 0x68};
+
+void PostForgedMessages(const Updater& updater)
+{
+    for (UINT message : kForgedMessages) PostMessageA(updater.dialog, message, 0, 0x4000);
+}
+
 // Report 5 never completes: the download fails within the report's time limit, the dialog
-// answers meanwhile and cannot be closed until the worker has ended.
+// answers meanwhile and cannot be closed until the worker has ended. The dialog's private
+// messages, posted by another program meanwhile, are ignored, and the debugger output says so.
 void ScenarioStalledReport()
 {
     FreshWorld();
+    if (!ListenToDebugOutput()) return;
     if (!Plug("2563:1818", "--stall-report 5")) return;
     Updater updater;
     if (!Launch(updater, Option("updater")) || !FindDialog(updater)) return;
@@ -223,14 +234,24 @@ void ScenarioStalledReport()
     bool answered = true;
     bool closeRefused = true;
     bool sessionEndRefused = true;
+    int sessionEndAsked = 0;
+    bool forged = false;
     Box box;
     while (!FindBox(updater, box) && GetTickCount() - pressed < kReportLimitMs + kResultMarginMs) {
         answered = answered && Responds(updater);
         if (!IsWindowEnabled(Item(updater, IDC_START))) {
+            if (!forged) PostForgedMessages(updater);
+            forged = true;
             PostMessageA(updater.dialog, WM_CLOSE, 0, 0);
             Sleep(50);
             closeRefused = closeRefused && IsWindow(updater.dialog) && !Exited(updater, 0);
-            sessionEndRefused = sessionEndRefused && QueryEndSession(updater) == 0;
+            // The controls come back before the transfer gives the session back: an answer counts
+            // when Start is still disabled after it.
+            const LRESULT endOfSession = QueryEndSession(updater);
+            if (!IsWindowEnabled(Item(updater, IDC_START))) {
+                ++sessionEndAsked;
+                sessionEndRefused = sessionEndRefused && endOfSession == 0;
+            }
         }
         Sleep(100);
     }
@@ -238,7 +259,13 @@ void ScenarioStalledReport()
     Log("     %lu ms from Start to the result box (limit %lu + %lu)", waited, kReportLimitMs, kResultMarginMs);
     Check(answered, "the dialog answers while the report hangs");
     Check(closeRefused, "closing is refused while the download runs");
-    Check(sessionEndRefused, "the end of the session is refused while the download runs");
+    Check(sessionEndAsked > 0 && sessionEndRefused, "the end of the session is refused while the download runs");
+    for (UINT message : kForgedMessages) {
+        char ignored[64];
+        std::snprintf(ignored, sizeof ignored, "private message 0x%04X ignored", message);
+        const std::string what = std::string("the debugger output says: ") + ignored;
+        Check(forged && WroteDebugLine(updater, ignored), what.c_str());
+    }
     if (!Check(FindBox(updater, box), "the result box comes within the report's time limit and the margin")) {
         Check(IsWindow(updater.dialog), "the dialog is still there");
         return;
@@ -309,6 +336,36 @@ void ScenarioCloseInsideBox()
     Check(status.Field("reports") <= 0 && status.Field("replies") <= 0, "nothing was sent to the controller");
 }
 
+// Two copies of the program run (a double double-click is enough) when a controller in update mode
+// is plugged in: both see its arrival, exactly one downloads to it, and the other leaves it alone,
+// shows nothing and tells why in its debugger output.
+void ScenarioTwoPrograms()
+{
+    FreshWorld();
+    if (!ListenToDebugOutput()) return;
+    Updater first;
+    Updater second;
+    if (!Launch(first, Option("updater")) || !FindDialog(first)) return;
+    if (!Launch(second, Option("updater")) || !FindDialog(second)) return;
+    if (!Plug("0461:4d81")) return;
+    Box box;
+    const bool shown = WaitFor([&] { return FindBox(first, box) || FindBox(second, box); }, kDownloadLimitMs);
+    if (!Check(shown, "a result box comes")) return;
+    Updater& writer = FindBox(first, box) ? first : second;
+    Updater& other = &writer == &first ? second : first;
+    FinishDownload(writer, kSuccess);
+    Check(!FindBox(other, box), "the other copy shows no box");
+    Check(Responds(other) && IsWindowEnabled(Item(other, IDC_START)) && BarPosition(other) == 0,
+          "the other copy answers, with Start enabled and its bar at 0");
+    Check(WroteDebugLine(other, "another copy of the updater is writing to this controller"),
+          "the other copy tells why in its debugger output");
+    CloseWithEscape(first);
+    CloseWithEscape(second);
+    Unplug();
+    Check(ReadStatus().Field("reports") == 3381, "the controller saw one download (3381 reports)");
+    CheckCompleteDownload(kMode3Flash);
+}
+
 }  // namespace
 
 bool RunRigScenario(const std::string& scenario)
@@ -324,6 +381,7 @@ bool RunRigScenario(const std::string& scenario)
     else if (scenario == "stalled-report") ScenarioStalledReport();
     else if (scenario == "unplug-mid-download") ScenarioUnplugMidDownload();
     else if (scenario == "close-inside-box") ScenarioCloseInsideBox();
+    else if (scenario == "two-programs") ScenarioTwoPrograms();
     else return false;
     return true;
 }

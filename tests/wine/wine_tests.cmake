@@ -4,7 +4,8 @@ find_program(OSKEL_WINE NAMES wine)
 find_program(OSKEL_XVFB_RUN NAMES xvfb-run)
 
 add_executable(oskel_wine_driver ${CMAKE_SOURCE_DIR}/tests/wine/driver_win32.cpp
-  ${CMAKE_SOURCE_DIR}/tests/wine/driver_common_win32.cpp ${CMAKE_SOURCE_DIR}/tests/wine/rig_scenarios_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/wine/driver_common_win32.cpp ${CMAKE_SOURCE_DIR}/tests/wine/debug_monitor_win32.cpp
+  ${CMAKE_SOURCE_DIR}/tests/wine/rig_scenarios_win32.cpp)
 target_include_directories(oskel_wine_driver PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_wine_driver PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_wine_driver PRIVATE user32 gdi32 kernel32)
@@ -55,7 +56,7 @@ set_tests_properties(wine.rig.cleanup PROPERTIES FIXTURES_CLEANUP oskel_rig_pref
 
 set(OSKEL_RIG_SCENARIOS no-controller normal-controller start-protocol2 start-protocol3
     arrival-protocol1 arrival-protocol2 arrival-protocol3 refused-report stalled-report
-    unplug-mid-download close-inside-box)
+    unplug-mid-download close-inside-box two-programs)
 foreach(bits 64 32)
   if(bits EQUAL 64)
     set(updater $<TARGET_FILE:OskelUpdater>)

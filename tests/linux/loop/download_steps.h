@@ -3,9 +3,10 @@
 // bare loop that the updater's downloads are measured against, and the rig's own proof that a
 // download through the kernel's HID stack ends with the image in the controller's flash.
 //
-// The reports are built here from the wire formats themselves (not by the updater's code), the
-// way the device models check them. One difference from the updater: protocol 1's chunks go in
-// ascending order (the updater starts at a chunk drawn from the tick count), which the boot
+// The reports are built here with the protocols' report layouts (protocol/protocol*_reports.h),
+// which the device models read them with, not by the updater's transfers. One difference from
+// the updater: protocol 1's chunks go in ascending order (the updater starts at a chunk drawn
+// from the tick count), each in a report of its own whose unused bytes are 0, which the boot
 // loader does not mind.
 #pragma once
 
