@@ -321,6 +321,9 @@ CheckVerdict CheckCapture(const CaptureContents& contents, const CaptureDevices&
     CheckVerdict verdict;
     verdict.vendorId = request.vendorId;
     verdict.productId = request.productId;
+    verdict.byAddress = request.byAddress;
+    verdict.bus = request.bus;
+    verdict.address = request.address;
     const CheckedProtocol* protocol = ProtocolOf(request.vendorId, request.productId);
     if (!protocol) return verdict;
     bool downloaded = false;

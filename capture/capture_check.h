@@ -117,6 +117,9 @@ enum class CheckStatus { Conforms, DoesNotConform, NoSuchDevice };
 struct CheckVerdict {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
+    bool byAddress = false;  // as the request named them
+    std::uint16_t bus = 0;
+    std::uint16_t address = 0;
     std::vector<DeviceVerdict> devices;  // in the order of the capture
     CheckStatus status = CheckStatus::NoSuchDevice;
 };

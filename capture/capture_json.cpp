@@ -284,7 +284,10 @@ std::string CheckJson(const CaptureSummary& summary, const CheckVerdict& verdict
     json.Open('{');
     Summary(json, summary);
     json.Key("check").Open('{').Key("vendorId").String(Hex16(verdict.vendorId));
-    json.Key("productId").String(Hex16(verdict.productId)).Key("status").String(StatusName(verdict.status));
+    json.Key("productId").String(Hex16(verdict.productId));
+    TextOrNull(json, "address",
+               verdict.byAddress ? std::to_string(verdict.bus) + "." + std::to_string(verdict.address) : "");
+    json.Key("status").String(StatusName(verdict.status));
     json.Key("conforms").Bool(verdict.status == CheckStatus::Conforms).Key("devices").Open('[');
     for (const DeviceVerdict& judged : verdict.devices) Judged(json, summary, judged);
     return json.Close(']').Close('}').Close('}').Text();

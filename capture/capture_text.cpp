@@ -285,7 +285,11 @@ std::string NoDeviceText(const CaptureSummary& summary, const CheckVerdict& verd
         list += (list.empty() ? "" : ", ") + (device.described ? Ids(device.vendorId, device.productId) + " at " : "") +
                 place;
     }
-    std::string text = "no device " + ids + " in the capture";
+    std::string text = "no device " + ids;
+    if (verdict.byAddress) {
+        text += " at bus " + std::to_string(verdict.bus) + " address " + std::to_string(verdict.address);
+    }
+    text += " in the capture";
     if (!described.empty()) text += "; it describes " + described;
     if (!undescribed.empty()) {
         text += "; devices without descriptors (the capture began after their enumeration): " + undescribed +

@@ -127,7 +127,9 @@ check late 2563:1818 mode2.bin 0 --address 1.2
 grep -q '^device 2563:1818 (protocol 2): bus 1, address 2 (frame 1, 0.000000 s), named by its address: no descriptors in the capture, all its traffic judged$' \
     "$work/late.out" || { cat "$work/late.out" >&2; fail "late: not checked by its address"; }
 check late 2563:1818 mode2.bin 3 --address 1.5
-[ "$(json late '.check.status')" = "no such device" ] || fail "late: the JSON of a missing device differs"
+[ "$(cat "$work/late.err")" = "oskel-sim: capture $work/late.pcapng: no device 2563:1818 at bus 1 address 5 in the capture; devices without descriptors (the capture began after their enumeration): bus 1 address 2, name one with --address BUS.DEV" ] ||
+    { cat "$work/late.err" >&2; fail "late: the error for --address 1.5 differs"; }
+[ "$(json late '"\(.check.status) \(.check.address)"')" = "no such device 1.5" ] || fail "late: the JSON of a missing device differs"
 
 # Standard input, and a file that cannot be read: exit 4, the block and its offset.
 "$sim" --check-capture - --device 2563:1818 <"$work/good.pcapng" >"$work/stdin.out" || fail "standard input: not read"
