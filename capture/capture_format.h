@@ -30,8 +30,10 @@ inline constexpr std::uint16_t kLinkUsbLinuxMmapped = 220;  // usbmon, 64-byte h
 inline constexpr std::uint16_t kLinkUsbPcap = 249;
 
 // USB transfer types, numbered alike in usbmon's and USBPcap's headers, and endpoint direction.
+inline constexpr std::uint8_t kTransferIsochronous = 0;
 inline constexpr std::uint8_t kTransferInterrupt = 1;
 inline constexpr std::uint8_t kTransferControl = 2;
+inline constexpr std::uint8_t kTransferBulk = 3;
 inline constexpr std::uint8_t kDirectionIn = 0x80;  // bit 7 of an endpoint address and of bmRequestType
 inline constexpr std::size_t kSetupLength = 8;
 
@@ -62,7 +64,9 @@ struct UsbmonField {
 inline constexpr char kUsbmonSubmit = 'S';
 inline constexpr char kUsbmonComplete = 'C';
 inline constexpr char kUsbmonError = 'E';
-inline constexpr std::uint32_t kUrbDirIn = 0x0200;  // URB_DIR_IN of the transfer flags
+// URB transfer flags (the kernel's include/linux/usb.h).
+inline constexpr std::uint32_t kUrbNoTransferDmaMap = 0x0004;  // URB_NO_TRANSFER_DMA_MAP: usbhid's own URBs
+inline constexpr std::uint32_t kUrbDirIn = 0x0200;             // URB_DIR_IN, set by usb_submit_urb
 // -errno values of a URB's status.
 inline constexpr std::int32_t kErrnoNoEntry = -2;        // ENOENT: killed (usb_kill_urb)
 inline constexpr std::int32_t kErrnoNoDevice = -19;      // ENODEV: no device to submit to
@@ -103,7 +107,19 @@ inline constexpr std::uint32_t kUsbdDeviceGone = 0xC0007000;
 inline constexpr std::uint32_t kUsbdCanceled = 0xC0010000;
 
 // Setup packets: bmRequestType, bRequest, wValue (descriptor type or report type in the high
-// byte), wIndex, wLength.
+// byte, descriptor index or report id in the low byte), wIndex (language, interface or
+// endpoint), wLength; the 16-bit fields little-endian.
+struct SetupField {
+    static constexpr std::size_t kRequestType = 0;
+    static constexpr std::size_t kRequest = 1;
+    static constexpr std::size_t kValue = 2;      // u16
+    static constexpr std::size_t kValueLow = 2;   // descriptor index, report id
+    static constexpr std::size_t kValueHigh = 3;  // descriptor type, report type
+    static constexpr std::size_t kIndex = 4;      // u16
+    static constexpr std::size_t kLength = 6;     // u16
+};
+inline constexpr std::uint8_t kRequestTypeMask = 0x60;  // bits 5 and 6 of bmRequestType
+inline constexpr std::uint8_t kRequestTypeStandard = 0x00;
 inline constexpr std::uint8_t kStandardDeviceIn = 0x80;
 inline constexpr std::uint8_t kStandardInterfaceIn = 0x81;
 inline constexpr std::uint8_t kClassInterfaceOut = 0x21;
@@ -114,12 +130,76 @@ inline constexpr std::uint8_t kHidGetReport = 0x01;
 inline constexpr std::uint8_t kHidSetReport = 0x09;
 inline constexpr std::uint8_t kDescriptorDevice = 0x01;
 inline constexpr std::uint8_t kDescriptorConfiguration = 0x02;
+inline constexpr std::uint8_t kDescriptorString = 0x03;
 inline constexpr std::uint8_t kDescriptorInterface = 0x04;
 inline constexpr std::uint8_t kDescriptorEndpoint = 0x05;
 inline constexpr std::uint8_t kDescriptorHid = 0x21;
 inline constexpr std::uint8_t kDescriptorReport = 0x22;
 inline constexpr std::uint8_t kReportInput = 1;
 inline constexpr std::uint8_t kReportOutput = 2;
-inline constexpr std::size_t kDeviceDescriptorIds = 12;  // idVendor at 8, idProduct at 10
+
+// USB descriptors (every descriptor: bLength, bDescriptorType, then its fields, little-endian).
+struct DescriptorField {
+    static constexpr std::size_t kLength = 0;
+    static constexpr std::size_t kType = 1;
+};
+struct DeviceDescriptorField {
+    static constexpr std::size_t kUsbRelease = 2;  // u16 bcdUSB
+    static constexpr std::size_t kClass = 4;
+    static constexpr std::size_t kSubclass = 5;
+    static constexpr std::size_t kProtocol = 6;
+    static constexpr std::size_t kMaxPacket0 = 7;
+    static constexpr std::size_t kVendorId = 8;    // u16
+    static constexpr std::size_t kProductId = 10;  // u16
+    static constexpr std::size_t kRelease = 12;    // u16
+    static constexpr std::size_t kManufacturer = 14;  // string indices, 0: none
+    static constexpr std::size_t kProduct = 15;
+    static constexpr std::size_t kSerialNumber = 16;
+    static constexpr std::size_t kConfigurations = 17;
+    static constexpr std::size_t kSize = 18;
+};
+struct ConfigurationField {
+    static constexpr std::size_t kTotalLength = 2;  // u16: this and every descriptor that follows it
+    static constexpr std::size_t kInterfaces = 4;
+    static constexpr std::size_t kValue = 5;
+    static constexpr std::size_t kString = 6;
+    static constexpr std::size_t kAttributes = 7;
+    static constexpr std::size_t kMaxPower = 8;  // in units of 2 mA
+    static constexpr std::size_t kSize = 9;
+};
+struct InterfaceField {
+    static constexpr std::size_t kNumber = 2;
+    static constexpr std::size_t kAlternate = 3;
+    static constexpr std::size_t kEndpoints = 4;
+    static constexpr std::size_t kClass = 5;
+    static constexpr std::size_t kSubclass = 6;
+    static constexpr std::size_t kProtocol = 7;
+    static constexpr std::size_t kString = 8;
+    static constexpr std::size_t kSize = 9;
+};
+struct EndpointField {
+    static constexpr std::size_t kAddress = 2;
+    static constexpr std::size_t kAttributes = 3;  // bits 0-1: transfer type (3 interrupt)
+    static constexpr std::size_t kMaxPacket = 4;   // u16
+    static constexpr std::size_t kInterval = 6;
+    static constexpr std::size_t kSize = 7;
+};
+struct HidDescriptorField {
+    static constexpr std::size_t kRelease = 2;       // u16 bcdHID
+    static constexpr std::size_t kCountry = 4;
+    static constexpr std::size_t kDescriptors = 5;   // class descriptors that follow
+    static constexpr std::size_t kReportType = 6;    // the first: the report descriptor
+    static constexpr std::size_t kReportLength = 7;  // u16
+    static constexpr std::size_t kSize = 9;
+};
+// A string descriptor: bLength, bDescriptorType, UTF-16LE code units; string 0 lists the
+// languages (u16 each).
+inline constexpr std::size_t kStringHeader = 2;
+inline constexpr std::size_t kLargestString = 255;
+inline constexpr std::uint16_t kLanguageEnglishUs = 0x0409;
+inline constexpr std::uint8_t kClassHid = 0x03;
+inline constexpr std::uint8_t kSubclassBoot = 0x01;
+inline constexpr std::uint8_t kProtocolKeyboard = 0x01;
+inline constexpr std::uint8_t kProtocolMouse = 0x02;
 
 }  // namespace capture

@@ -68,9 +68,20 @@ struct Interface {
     std::int64_t offsetSeconds = 0;
 };
 
+// Where a block or record is: an error without its reason yet.
+using Place = CaptureError;
+
+// Fails with the reason at a place.
+bool Fail(CaptureError& error, const Place& where, std::string reason)
+{
+    error = where;
+    error.reason = std::move(reason);
+    return false;
+}
+
 // What a packet record gives: where it is, its time and its bytes.
 struct Record {
-    std::string where;  // "block 7 (enhanced packet) at offset 0x1a4"
+    Place where;
     std::uint16_t linkType;
     std::int64_t seconds;
     std::uint32_t nanoseconds;
@@ -119,13 +130,13 @@ void TakeData(UsbPacket& packet, const Record& record, std::size_t headerLength,
     packet.truncated = kept < dataLength;
 }
 
-bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, std::string& error)
+bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, CaptureError& error)
 {
     const std::size_t header = record.linkType == kLinkUsbLinux ? UsbmonField::kShortSize : UsbmonField::kSize;
     if (record.captured < header) {
-        error = record.where + ": usbmon header: " + std::to_string(record.captured) +
-                " bytes captured, the header has " + std::to_string(header);
-        return false;
+        return Fail(error, record.where,
+                    "usbmon header: " + std::to_string(record.captured) + " bytes captured, the header has " +
+                    std::to_string(header));
     }
     const std::uint8_t* p = record.bytes;
     packet.id = endian.U64(p + UsbmonField::kId);
@@ -149,9 +160,9 @@ bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, 
         packet.outcome = packet.status == 0 ? UsbOutcome::Error : UsbmonOutcome(packet.status);
         break;
     default:
-        error = record.where + ": usbmon event type 0x" + HexOffset(static_cast<std::uint8_t>(type)).substr(2) +
-                " (expected 'S', 'C' or 'E')";
-        return false;
+        return Fail(error, record.where,
+                    "usbmon event type 0x" + HexOffset(static_cast<std::uint8_t>(type)).substr(2) +
+                    " (expected 'S', 'C' or 'E')");
     }
     packet.hasSetup =
         type == kUsbmonSubmit && packet.transferType == kTransferControl && p[UsbmonField::kSetupFlag] == 0;
@@ -162,20 +173,19 @@ bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, 
     return true;
 }
 
-bool ParseUsbPcap(const Record& record, UsbPacket& packet, std::string& error)
+bool ParseUsbPcap(const Record& record, UsbPacket& packet, CaptureError& error)
 {
     if (record.captured < UsbPcapField::kSize) {
-        error = record.where + ": USBPcap header: " + std::to_string(record.captured) +
-                " bytes captured, the header has at least " + std::to_string(UsbPcapField::kSize);
-        return false;
+        return Fail(error, record.where,
+                    "USBPcap header: " + std::to_string(record.captured) +
+                    " bytes captured, the header has at least " + std::to_string(UsbPcapField::kSize));
     }
     const std::uint8_t* p = record.bytes;
     const std::size_t headerLength = kLittle.U16(p + UsbPcapField::kHeaderLength);
     if (headerLength < UsbPcapField::kSize || headerLength > record.captured) {
-        error = record.where + ": USBPcap header length " + std::to_string(headerLength) + " (" +
-                std::to_string(record.captured) + " bytes captured, the header has at least " +
-                std::to_string(UsbPcapField::kSize) + ")";
-        return false;
+        return Fail(error, record.where,
+                    "USBPcap header length " + std::to_string(headerLength) + " (" + std::to_string(record.captured) +
+                    " bytes captured, the header has at least " + std::to_string(UsbPcapField::kSize) + ")");
     }
     packet.id = kLittle.U64(p + UsbPcapField::kIrpId);
     const std::uint32_t status = kLittle.U32(p + UsbPcapField::kStatus);
@@ -190,9 +200,8 @@ bool ParseUsbPcap(const Record& record, UsbPacket& packet, std::string& error)
     TakeData(packet, record, headerLength, kLittle.U32(p + UsbPcapField::kDataLength));
     if (packet.transferType != kTransferControl || fromDevice) return true;
     if (headerLength <= UsbPcapField::kControlStage) {
-        error = record.where + ": USBPcap control header of " + std::to_string(headerLength) +
-                " bytes has no stage byte";
-        return false;
+        return Fail(error, record.where,
+                    "USBPcap control header of " + std::to_string(headerLength) + " bytes has no stage byte");
     }
     const std::uint8_t stage = p[UsbPcapField::kControlStage];
     if (stage == kStageData) {
@@ -201,9 +210,9 @@ bool ParseUsbPcap(const Record& record, UsbPacket& packet, std::string& error)
     }
     if (stage != kStageSetup) return true;
     if (packet.data.size() < kSetupLength) {
-        error = record.where + ": USBPcap setup stage with " + std::to_string(packet.data.size()) +
-                " bytes, a setup packet has 8";
-        return false;
+        return Fail(error, record.where,
+                    "USBPcap setup stage with " + std::to_string(packet.data.size()) +
+                    " bytes, a setup packet has 8");
     }
     packet.hasSetup = true;
     std::copy(packet.data.begin(), packet.data.begin() + kSetupLength, packet.setup.begin());
@@ -212,7 +221,7 @@ bool ParseUsbPcap(const Record& record, UsbPacket& packet, std::string& error)
 }
 
 // One packet record of any format: a USB packet for the contents, or counted and skipped.
-bool TakeRecord(const Record& record, const Endian& endian, CaptureContents& contents, std::string& error)
+bool TakeRecord(const Record& record, const Endian& endian, CaptureContents& contents, CaptureError& error)
 {
     if (++contents.frames == 1) {
         contents.firstSeconds = record.seconds;
@@ -220,9 +229,9 @@ bool TakeRecord(const Record& record, const Endian& endian, CaptureContents& con
     }
     NoteLinkType(contents, record.linkType);
     if (record.captured > record.original) {
-        error = record.where + ": captured length " + std::to_string(record.captured) +
-                " exceeds the packet's length " + std::to_string(record.original);
-        return false;
+        return Fail(error, record.where,
+                    "captured length " + std::to_string(record.captured) + " exceeds the packet's length " +
+                    std::to_string(record.original));
     }
     UsbPacket packet;
     packet.frame = contents.frames;
@@ -276,7 +285,7 @@ public:
     {
     }
 
-    bool Read(std::string& error)
+    bool Read(CaptureError& error)
     {
         std::size_t offset = 0;
         std::uint64_t number = 0;
@@ -288,52 +297,54 @@ public:
     }
 
 private:
-    std::string Where(std::uint64_t number, std::uint32_t type, std::size_t offset) const
+    static Place Where(std::uint64_t number, const char* type, std::size_t offset)
     {
-        return "block " + std::to_string(number) + " (" + BlockName(type) + ") at offset " + HexOffset(offset);
+        Place place;
+        place.unit = CaptureError::Unit::Block;
+        place.number = number;
+        place.blockType = type;
+        place.offset = offset;
+        return place;
     }
 
-    bool ReadBlock(std::size_t& offset, std::uint64_t number, std::string& error)
+    bool ReadBlock(std::size_t& offset, std::uint64_t number, CaptureError& error)
     {
         const std::size_t left = size_ - offset;
         const std::uint8_t* block = data_ + offset;
         if (left < kBlockOverhead) {
-            error = "block " + std::to_string(number) + " at offset " + HexOffset(offset) + ": truncated, " +
-                    std::to_string(left) + " bytes left, a block has at least 12";
-            return false;
+            return Fail(error, Where(number, "", offset),
+                        "truncated, " + std::to_string(left) + " bytes left, a block has at least 12");
         }
         std::uint32_t type = endian_.U32(block);
         if (type == kSectionHeaderBlock) {
             if (left < kBlockOverhead + 4) {
-                error = Where(number, type, offset) + ": truncated before its byte-order magic";
-                return false;
+                return Fail(error, Where(number, BlockName(type), offset), "truncated before its byte-order magic");
             }
             const std::uint32_t magic = kLittle.U32(block + 8);
             if (magic == kByteOrderMagic) endian_.big = false;
             else if (magic == kByteOrderMagicSwapped) endian_.big = true;
             else {
-                error = Where(number, type, offset) + ": byte-order magic " + HexOffset(magic) + " is not 0x1a2b3c4d";
-                return false;
+                return Fail(error, Where(number,
+                            BlockName(type), offset), "byte-order magic " + HexOffset(magic) +
+                            " is not 0x1a2b3c4d");
             }
         } else if (!inSection_) {
-            error = Where(number, type, offset) + ": a block before the first section header";
-            return false;
+            return Fail(error, Where(number, BlockName(type), offset), "a block before the first section header");
         }
         const std::uint32_t length = endian_.U32(block + 4);
-        const std::string where = Where(number, type, offset);
+        const Place where = Where(number, BlockName(type), offset);
         if (length < kBlockOverhead || length % 4 != 0) {
-            error = where + ": total length " + std::to_string(length) + " (at least 12, a multiple of 4)";
-            return false;
+            return Fail(error, where, "total length " + std::to_string(length) + " (at least 12, a multiple of 4)");
         }
         if (length > left) {
-            error = where + ": truncated, the block has " + std::to_string(length) + " bytes, the file " +
-                    std::to_string(left) + " from there";
-            return false;
+            return Fail(error, where,
+                        "truncated, the block has " + std::to_string(length) + " bytes, the file " +
+                        std::to_string(left) + " from there");
         }
         if (endian_.U32(block + length - 4) != length) {
-            error = where + ": trailing total length " + std::to_string(endian_.U32(block + length - 4)) +
-                    " differs from the leading " + std::to_string(length);
-            return false;
+            return Fail(error, where,
+                        "trailing total length " + std::to_string(endian_.U32(block + length - 4)) +
+                        " differs from the leading " + std::to_string(length));
         }
         const std::uint8_t* body = block + 8;
         const std::size_t bodyLength = length - kBlockOverhead;
@@ -348,27 +359,26 @@ private:
         }
     }
 
-    bool Section(const std::string& where, const std::uint8_t* body, std::size_t length, std::string& error)
+    bool Section(const Place& where, const std::uint8_t* body, std::size_t length, CaptureError& error)
     {
         if (length < kSectionBodyMinimum) {
-            error = where + ": body of " + std::to_string(length) + " bytes, a section header has at least 16";
-            return false;
+            return Fail(error, where,
+                        "body of " + std::to_string(length) + " bytes, a section header has at least 16");
         }
         const std::uint16_t major = endian_.U16(body + 4);
         if (major != 1) {
-            error = where + ": pcapng version " + std::to_string(major) + " (this reader knows version 1)";
-            return false;
+            return Fail(error, where, "pcapng version " + std::to_string(major) + " (this reader knows version 1)");
         }
         inSection_ = true;
         interfaces_.clear();
         return true;
     }
 
-    bool InterfaceBlock(const std::string& where, const std::uint8_t* body, std::size_t length, std::string& error)
+    bool InterfaceBlock(const Place& where, const std::uint8_t* body, std::size_t length, CaptureError& error)
     {
         if (length < kInterfaceBodyMinimum) {
-            error = where + ": body of " + std::to_string(length) + " bytes, an interface description has at least 8";
-            return false;
+            return Fail(error, where,
+                        "body of " + std::to_string(length) + " bytes, an interface description has at least 8");
         }
         Interface interface;
         interface.linkType = endian_.U16(body);
@@ -376,17 +386,16 @@ private:
         std::size_t at = kInterfaceBodyMinimum;
         while (at < length) {
             if (length - at < 4) {
-                error = where + ": option header truncated at body offset " + std::to_string(at);
-                return false;
+                return Fail(error, where, "option header truncated at body offset " + std::to_string(at));
             }
             const std::uint16_t code = endian_.U16(body + at);
             const std::size_t valueLength = endian_.U16(body + at + 2);
             at += 4;
             if (code == kOptionEnd) break;
             if (valueLength > length - at) {
-                error = where + ": option " + std::to_string(code) + " of " + std::to_string(valueLength) +
-                        " bytes runs past the block";
-                return false;
+                return Fail(error, where,
+                            "option " + std::to_string(code) + " of " + std::to_string(valueLength) +
+                            " bytes runs past the block");
             }
             if (!InterfaceOption(where, code, body + at, valueLength, interface, error)) return false;
             at += (valueLength + 3) / 4 * 4;
@@ -395,52 +404,48 @@ private:
         return true;
     }
 
-    bool InterfaceOption(const std::string& where, std::uint16_t code, const std::uint8_t* value,
-                         std::size_t length, Interface& interface, std::string& error)
+    bool InterfaceOption(const Place& where, std::uint16_t code, const std::uint8_t* value,
+                         std::size_t length, Interface& interface, CaptureError& error)
     {
         if (code == kOptionIfTimeResolution) {
             if (length < 1) {
-                error = where + ": empty if_tsresol option";
-                return false;
+                return Fail(error, where, "empty if_tsresol option");
             }
             const std::uint8_t resolution = value[0];
             const std::uint8_t exponent = resolution & ~kResolutionPowerOfTwo;
             if (resolution & kResolutionPowerOfTwo) {
                 if (exponent > kMaxBinaryResolution) {
-                    error = where + ": if_tsresol 2^-" + std::to_string(exponent) + " is finer than 2^-63";
-                    return false;
+                    return Fail(error, where, "if_tsresol 2^-" + std::to_string(exponent) + " is finer than 2^-63");
                 }
                 interface.unitsPerSecond = std::uint64_t{1} << exponent;
             } else {
                 if (exponent > kMaxDecimalResolution) {
-                    error = where + ": if_tsresol 10^-" + std::to_string(exponent) + " is finer than 10^-19";
-                    return false;
+                    return Fail(error, where, "if_tsresol 10^-" + std::to_string(exponent) + " is finer than 10^-19");
                 }
                 interface.unitsPerSecond = 1;
                 for (std::uint8_t i = 0; i < exponent; ++i) interface.unitsPerSecond *= 10;
             }
         } else if (code == kOptionIfTimeOffset) {
             if (length < 8) {
-                error = where + ": if_tsoffset of " + std::to_string(length) + " bytes, it has 8";
-                return false;
+                return Fail(error, where, "if_tsoffset of " + std::to_string(length) + " bytes, it has 8");
             }
             interface.offsetSeconds = static_cast<std::int64_t>(endian_.U64(value));
         }
         return true;
     }
 
-    const Interface* InterfaceOf(const std::string& where, std::uint32_t id, std::string& error) const
+    const Interface* InterfaceOf(const Place& where, std::uint32_t id, CaptureError& error) const
     {
         if (id >= interfaces_.size()) {
-            error = where + ": interface " + std::to_string(id) + ", the section describes " +
-                    std::to_string(interfaces_.size());
+            Fail(error, where, "interface " + std::to_string(id) + ", the section describes " +
+                                   std::to_string(interfaces_.size()));
             return nullptr;
         }
         return &interfaces_[id];
     }
 
-    bool Packet(const std::string& where, const Interface& interface, std::uint64_t time,
-                const std::uint8_t* bytes, std::size_t captured, std::size_t original, std::string& error)
+    bool Packet(const Place& where, const Interface& interface, std::uint64_t time,
+                const std::uint8_t* bytes, std::size_t captured, std::size_t original, CaptureError& error)
     {
         Record record{where, interface.linkType, 0, 0, bytes, captured, original};
         SplitTime(time, interface, record.seconds, record.nanoseconds);
@@ -449,12 +454,11 @@ private:
 
     // An enhanced packet block, or the obsolete packet block of the same layout whose interface
     // id has 16 bits (followed by a 16-bit drop count).
-    bool EnhancedPacket(const std::string& where, const std::uint8_t* body, std::size_t length, bool obsolete,
-                        std::string& error)
+    bool EnhancedPacket(const Place& where, const std::uint8_t* body, std::size_t length, bool obsolete,
+                        CaptureError& error)
     {
         if (length < kEnhancedBodyMinimum) {
-            error = where + ": body of " + std::to_string(length) + " bytes, a packet block has at least 20";
-            return false;
+            return Fail(error, where, "body of " + std::to_string(length) + " bytes, a packet block has at least 20");
         }
         const Interface* interface = InterfaceOf(where, obsolete ? endian_.U16(body) : endian_.U32(body), error);
         if (!interface) return false;
@@ -462,19 +466,18 @@ private:
         const std::size_t captured = endian_.U32(body + 12);
         const std::size_t original = endian_.U32(body + 16);
         if (captured > length - kEnhancedBodyMinimum) {
-            error = where + ": captured length " + std::to_string(captured) + " runs past the block (" +
-                    std::to_string(length - kEnhancedBodyMinimum) + " bytes of packet data)";
-            return false;
+            return Fail(error, where,
+                        "captured length " + std::to_string(captured) + " runs past the block (" +
+                        std::to_string(length - kEnhancedBodyMinimum) + " bytes of packet data)");
         }
         return Packet(where, *interface, time, body + kEnhancedBodyMinimum, captured, original, error);
     }
 
     // A simple packet belongs to interface 0 and has no time stamp.
-    bool SimplePacket(const std::string& where, const std::uint8_t* body, std::size_t length, std::string& error)
+    bool SimplePacket(const Place& where, const std::uint8_t* body, std::size_t length, CaptureError& error)
     {
         if (length < kSimpleBodyMinimum) {
-            error = where + ": body of " + std::to_string(length) + " bytes, a simple packet has at least 4";
-            return false;
+            return Fail(error, where, "body of " + std::to_string(length) + " bytes, a simple packet has at least 4");
         }
         const Interface* interface = InterfaceOf(where, 0, error);
         if (!interface) return false;
@@ -493,35 +496,36 @@ private:
 };
 
 bool ReadPcap(const std::uint8_t* data, std::size_t size, const Endian& endian, bool nanoseconds,
-              CaptureContents& contents, std::string& error)
+              CaptureContents& contents, CaptureError& error)
 {
     contents.format = "pcap";
     if (size < kPcapFileHeader) {
-        error = "pcap file header truncated: " + std::to_string(size) + " bytes, it has 24";
-        return false;
+        return Fail(error, Place{}, "pcap file header truncated: " + std::to_string(size) + " bytes, it has 24");
     }
     const auto linkType = static_cast<std::uint16_t>(endian.U32(data + kPcapLinkTypeField) & kPcapLinkTypeMask);
     std::size_t offset = kPcapFileHeader;
     std::uint64_t number = 0;
     while (offset < size) {
         ++number;
-        const std::string where = "record " + std::to_string(number) + " at offset " + HexOffset(offset);
+        Place where;
+        where.unit = CaptureError::Unit::Record;
+        where.number = number;
+        where.offset = offset;
         if (size - offset < kPcapRecordHeader) {
-            error = where + ": record header truncated, " + std::to_string(size - offset) + " bytes left of 16";
-            return false;
+            return Fail(error, where,
+                        "record header truncated, " + std::to_string(size - offset) + " bytes left of 16");
         }
         const std::uint8_t* header = data + offset;
         const std::uint32_t fraction = endian.U32(header + 4);
         const std::size_t captured = endian.U32(header + 8);
         const std::size_t original = endian.U32(header + 12);
         if (fraction >= (nanoseconds ? 1000000000u : 1000000u)) {
-            error = where + ": time stamp fraction " + std::to_string(fraction) + " is not below one second";
-            return false;
+            return Fail(error, where, "time stamp fraction " + std::to_string(fraction) + " is not below one second");
         }
         if (captured > size - offset - kPcapRecordHeader) {
-            error = where + ": truncated, captured length " + std::to_string(captured) + ", the file has " +
-                    std::to_string(size - offset - kPcapRecordHeader) + " bytes from there";
-            return false;
+            return Fail(error, where,
+                        "truncated, captured length " + std::to_string(captured) + ", the file has " +
+                        std::to_string(size - offset - kPcapRecordHeader) + " bytes from there");
         }
         Record record{where, linkType, endian.U32(header), nanoseconds ? fraction : fraction * 1000u,
                       header + kPcapRecordHeader, captured, original};
@@ -543,13 +547,24 @@ std::string LinkTypeName(std::uint16_t linkType)
     }
 }
 
-bool ReadCapture(const std::uint8_t* data, std::size_t size, CaptureContents& contents, std::string& error)
+std::string ErrorText(const CaptureError& error)
+{
+    switch (error.unit) {
+    case CaptureError::Unit::File: return error.reason;
+    case CaptureError::Unit::Record:
+        return "record " + std::to_string(error.number) + " at offset " + HexOffset(error.offset) + ": " +
+               error.reason;
+    case CaptureError::Unit::Block: break;
+    }
+    const std::string type = error.blockType.empty() ? "" : " (" + error.blockType + ")";
+    return "block " + std::to_string(error.number) + type + " at offset " + HexOffset(error.offset) + ": " +
+           error.reason;
+}
+
+bool ReadCapture(const std::uint8_t* data, std::size_t size, CaptureContents& contents, CaptureError& error)
 {
     contents = CaptureContents{};
-    if (size < 4) {
-        error = "not a capture: " + std::to_string(size) + " bytes";
-        return false;
-    }
+    if (size < 4) return Fail(error, Place{}, "not a capture: " + std::to_string(size) + " bytes");
     const std::uint32_t magic = kLittle.U32(data);
     if (magic == kSectionHeaderBlock) {
         contents.format = "pcapng";
@@ -561,39 +576,28 @@ bool ReadCapture(const std::uint8_t* data, std::size_t size, CaptureContents& co
     if (magic == kPcapNanoseconds) return ReadPcap(data, size, kLittle, true, contents, error);
     if (big.U32(data) == kPcapMicroseconds) return ReadPcap(data, size, big, false, contents, error);
     if (big.U32(data) == kPcapNanoseconds) return ReadPcap(data, size, big, true, contents, error);
-    error = "not a pcapng or pcap file (first bytes " + HexOffset(magic) + ")";
-    return false;
+    return Fail(error, Place{}, "not a pcapng or pcap file (first bytes " + HexOffset(magic) + ")");
 }
 
-bool ReadCaptureFile(const std::string& path, CaptureContents& contents, std::string& error)
+bool ReadCaptureFile(const std::string& path, CaptureContents& contents, CaptureError& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    const bool standardInput = path == "-";
+    std::FILE* file = standardInput ? stdin : std::fopen(path.c_str(), "rb");
+    if (!file) return Fail(error, Place{}, std::string("cannot open it: ") + std::strerror(errno));
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[65536];
     std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (bytes.size() + got > kMaxCaptureFile) {
-            std::fclose(file);
-            error = path + " is larger than " + std::to_string(kMaxCaptureFile >> 20) + " MiB";
-            return false;
-        }
-        bytes.insert(bytes.end(), chunk, chunk + got);
+    bool tooLarge = false;
+    while (!tooLarge && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        tooLarge = bytes.size() + got > kMaxCaptureFile;
+        if (!tooLarge) bytes.insert(bytes.end(), chunk, chunk + got);
     }
     const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!ReadCapture(bytes.data(), bytes.size(), contents, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
+    const int readError = errno;
+    if (!standardInput) std::fclose(file);
+    if (tooLarge) return Fail(error, Place{}, "larger than " + std::to_string(kMaxCaptureFile >> 20) + " MiB");
+    if (failed) return Fail(error, Place{}, std::string("cannot read it: ") + std::strerror(readError));
+    return ReadCapture(bytes.data(), bytes.size(), contents, error);
 }
 
 }  // namespace capture

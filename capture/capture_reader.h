@@ -58,10 +58,24 @@ struct CaptureContents {
     std::uint32_t firstNanoseconds = 0;
 };
 
+// Where a file cannot be read, and why: the pcapng block or pcap record (numbered from 1) and
+// its offset, or the file as a whole.
+struct CaptureError {
+    enum class Unit { File, Block, Record };
+    Unit unit = Unit::File;
+    std::uint64_t number = 0;
+    std::string blockType;  // a block's type name ("enhanced packet"); empty for a record
+    std::size_t offset = 0;
+    std::string reason;
+};
+
+// "block 42 (enhanced packet) at offset 0x132c: truncated, ..." (the reason alone for the file).
+std::string ErrorText(const CaptureError& error);
+
 // Reads a whole capture held in memory. False, with the reason, when it is malformed.
-bool ReadCapture(const std::uint8_t* data, std::size_t size, CaptureContents& contents, std::string& error);
-// Reads a capture file (at most kMaxCaptureFile bytes).
-bool ReadCaptureFile(const std::string& path, CaptureContents& contents, std::string& error);
+bool ReadCapture(const std::uint8_t* data, std::size_t size, CaptureContents& contents, CaptureError& error);
+// Reads a capture file (at most kMaxCaptureFile bytes); "-" reads standard input.
+bool ReadCaptureFile(const std::string& path, CaptureContents& contents, CaptureError& error);
 
 inline constexpr std::size_t kMaxCaptureFile = std::size_t{512} << 20;
 

@@ -14,7 +14,6 @@
 namespace capture {
 namespace {
 
-
 // The file: a section header, one interface description and one enhanced packet block per USB
 // packet, all numbers little-endian (the byte-order magic says so).
 constexpr std::uint16_t kPcapngMajor = 1;
@@ -27,7 +26,6 @@ constexpr std::uint32_t kNoSnapshotLimit = 0;
 constexpr char kNoSetup = '-';
 constexpr char kInDataNotYet = '<';   // an IN submission has no data yet
 constexpr char kOutDataGone = '>';    // an OUT completion carries none back
-constexpr char kErrorNoData = 'E';    // an error event carries none
 constexpr std::uint64_t kUrbTagBase = 0xFFFF888000000000ull;  // kernel addresses, as URB tags are
 constexpr std::uint64_t kUrbTagStep = 0x100;
 
@@ -39,7 +37,7 @@ constexpr std::uint16_t kFunctionClassInterface = 0x001B;       // URB_FUNCTION_
 constexpr std::uint16_t kFunctionInterfaceDescriptor = 0x0028;  // ..._GET_DESCRIPTOR_FROM_INTERFACE
 constexpr std::uint64_t kIrpIdBase = 0xFFFFA00000000000ull;
 
-// The device: full speed, one configuration, one HID interface (capture/usb_hid_descriptors.h).
+// The device: full speed, one configuration of HID interfaces (capture/usb_hid_descriptors.h).
 constexpr std::size_t kMaxControlData = 0xFFFF;  // wLength is 16 bits
 constexpr std::uint16_t kDefaultBus = 1;
 constexpr std::uint8_t kFirstAddress = 2;  // 1 is the root hub
@@ -48,7 +46,7 @@ constexpr std::uint8_t kLastAddress = 127;
 struct DeviceEntry {
     std::uint16_t bus;
     std::uint8_t address;
-    bool hasInterruptOut;
+    std::vector<bool> hasInterruptOut;  // per interface
 };
 
 struct State {
@@ -144,15 +142,15 @@ void WriteFileHeader(const std::string& interfaceName)
     PutOption(section, kOptionEnd, nullptr, 0);
     WriteBlock(kSectionHeaderBlock, section);
 
-    Bytes interface;
-    Put16(interface, static_cast<std::uint16_t>(state.link));
-    Put16(interface, 0);  // reserved
-    Put32(interface, kNoSnapshotLimit);
+    Bytes description;
+    Put16(description, static_cast<std::uint16_t>(state.link));
+    Put16(description, 0);  // reserved
+    Put32(description, kNoSnapshotLimit);
     const char* name = state.link == CaptureLink::Usbmon ? "usbmon1" : "\\\\.\\USBPcap1";
-    PutOptionText(interface, kOptionIfName, interfaceName.empty() ? name : interfaceName);
-    PutOption(interface, kOptionIfTimeResolution, &kMicroseconds, 1);
-    PutOption(interface, kOptionEnd, nullptr, 0);
-    WriteBlock(kInterfaceDescriptionBlock, interface);
+    PutOptionText(description, kOptionIfName, interfaceName.empty() ? name : interfaceName);
+    PutOption(description, kOptionIfTimeResolution, &kMicroseconds, 1);
+    PutOption(description, kOptionEnd, nullptr, 0);
+    WriteBlock(kInterfaceDescriptionBlock, description);
 }
 
 void WritePacket(std::uint64_t timeUs, const Bytes& packet)
@@ -185,13 +183,15 @@ struct BusTransfer {
     std::uint64_t completedUs;
 };
 
+// A completion's status. DeviceGone never gets here: such a transfer is not on the bus.
 std::int32_t UsbmonStatus(CaptureStatus status)
 {
     switch (status) {
     case CaptureStatus::Completed: return 0;
     case CaptureStatus::Refused: return kErrnoPipe;
     case CaptureStatus::TimedOut: return kErrnoNoEntry;
-    case CaptureStatus::DeviceGone: return kErrnoNoDevice;
+    case CaptureStatus::DeviceGone:
+    case CaptureStatus::Unplugged: return kErrnoShutdown;  // the host controller gives it back
     case CaptureStatus::Failed: return kErrnoProtocol;
     }
     return kErrnoProtocol;
@@ -203,7 +203,8 @@ std::uint32_t UsbPcapStatus(CaptureStatus status)
     case CaptureStatus::Completed: return kUsbdSuccess;
     case CaptureStatus::Refused: return kUsbdStallPid;
     case CaptureStatus::TimedOut: return kUsbdCanceled;
-    case CaptureStatus::DeviceGone: return kUsbdDeviceGone;
+    case CaptureStatus::DeviceGone:
+    case CaptureStatus::Unplugged: return kUsbdDeviceGone;
     case CaptureStatus::Failed: return kUsbdTransactionError;
     }
     return kUsbdTransactionError;
@@ -211,10 +212,23 @@ std::uint32_t UsbPcapStatus(CaptureStatus status)
 
 bool IsIn(const BusTransfer& t) { return (t.endpoint & kDirectionIn) != 0; }
 
-// One usbmon event: 'S', 'C' or 'E'.
+// The URB's transfer flags as usbhid submits it: its own interrupt IN URB is mapped for DMA by
+// the driver; writes (usb_interrupt_msg) and report requests (usb_control_msg) are not.
+// usb_submit_urb adds the direction: IN for an IN endpoint, and for a control transfer that
+// reads data.
+std::uint32_t UsbhidFlags(const BusTransfer& t)
+{
+    const bool in = t.type == kTransferControl
+                        ? (t.setup[SetupField::kRequestType] & kDirectionIn) != 0 && t.inRequested != 0
+                        : IsIn(t);
+    const std::uint32_t driver = t.type == kTransferInterrupt && in ? kUrbNoTransferDmaMap : 0;
+    return driver | (in ? kUrbDirIn : 0);
+}
+
+// One usbmon event: 'S' or 'C'.
 void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
 {
-    const bool submission = type != kUsbmonComplete;
+    const bool submission = type == kUsbmonSubmit;
     const bool completed = t.status == CaptureStatus::Completed;
     const std::uint8_t* data = nullptr;
     std::size_t dataLength = 0;
@@ -233,7 +247,6 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
         length = static_cast<std::uint32_t>(completed ? (IsIn(t) ? t.inLength : t.outLength) : 0);
         if (!IsIn(t)) dataFlag = kOutDataGone;
     }
-    if (type == kUsbmonError) dataFlag = kErrorNoData;
 
     Bytes packet(UsbmonField::kSize, 0);
     Set64(packet, UsbmonField::kId, tag);
@@ -254,7 +267,7 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
     Set32(packet, UsbmonField::kCaptured, static_cast<std::uint32_t>(dataLength));
     if (withSetup) std::memcpy(packet.data() + UsbmonField::kSetup, t.setup, kSetupLength);
     if (t.type == kTransferInterrupt) Set32(packet, UsbmonField::kInterval, kIntervalFrames);
-    Set32(packet, UsbmonField::kFlags, IsIn(t) ? kUrbDirIn : 0);
+    Set32(packet, UsbmonField::kFlags, UsbhidFlags(t));
     if (dataLength) packet.insert(packet.end(), data, data + dataLength);
     WritePacket(timeUs, packet);
 }
@@ -262,11 +275,6 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
 void WriteUsbmon(const BusTransfer& t, std::uint64_t number)
 {
     const std::uint64_t tag = kUrbTagBase + number * kUrbTagStep;
-    if (t.status == CaptureStatus::DeviceGone) {
-        // usb_submit_urb refuses a URB for a device that has gone: one error event, no completion.
-        WriteUsbmonEvent(t, tag, kUsbmonError);
-        return;
-    }
     WriteUsbmonEvent(t, tag, kUsbmonSubmit);
     WriteUsbmonEvent(t, tag, kUsbmonComplete);
 }
@@ -304,9 +312,11 @@ void WriteUsbPcap(const BusTransfer& t, std::uint64_t number)
     WriteUsbPcapPacket(t, irp, true, withData ? t.in : nullptr, withData ? t.inLength : 0, nullptr);
 }
 
-// Caller holds the mutex.
+// Caller holds the mutex. A transfer for a device that had gone never reaches the bus:
+// usb_submit_urb refuses it before usbmon sees it, and hidclass fails it before USBPcap does.
 void WriteBusTransfer(const BusTransfer& t)
 {
+    if (t.status == CaptureStatus::DeviceGone) return;
     const std::uint64_t number = state.nextTransfer++;
     if (state.link == CaptureLink::Usbmon) WriteUsbmon(t, number);
     else WriteUsbPcap(t, number);
@@ -341,8 +351,10 @@ UsbHidDevice DescribedDevice(const CaptureDevice& device)
     UsbHidDevice described;
     described.vendorId = device.vendorId;
     described.productId = device.productId;
-    described.reportDescriptorLength = static_cast<std::uint16_t>(device.reportDescriptor.size());
-    described.hasInterruptOut = device.hasInterruptOut;
+    for (const CaptureInterface& usbInterface : device.interfaces) {
+        described.interfaces.push_back({static_cast<std::uint16_t>(usbInterface.reportDescriptor.size()),
+                                        usbInterface.hasInterruptOut, usbInterface.bootProtocol});
+    }
     return described;
 }
 
@@ -397,12 +409,19 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
 {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!state.file) return 0;
-    if (device.reportDescriptor.size() > kMaxControlData) {
-        KeepError("a report descriptor of " + std::to_string(device.reportDescriptor.size()) +
-                  " bytes is longer than a control transfer carries");
+    if (device.interfaces.empty() || device.interfaces.size() > kMaxHidInterfaces) {
+        KeepError("a device of " + std::to_string(device.interfaces.size()) + " interfaces (1 to 15)");
         return 0;
     }
-    DeviceEntry entry{device.bus ? device.bus : kDefaultBus, device.address, device.hasInterruptOut};
+    DeviceEntry entry{device.bus ? device.bus : kDefaultBus, device.address, {}};
+    for (const CaptureInterface& usbInterface : device.interfaces) {
+        if (usbInterface.reportDescriptor.size() > kMaxControlData) {
+            KeepError("a report descriptor of " + std::to_string(usbInterface.reportDescriptor.size()) +
+                      " bytes is longer than a control transfer carries");
+            return 0;
+        }
+        entry.hasInterruptOut.push_back(usbInterface.hasInterruptOut);
+    }
     if (entry.address == 0) {
         entry.address = state.nextAddress;
         state.nextAddress = state.nextAddress == kLastAddress ? kFirstAddress : state.nextAddress + 1;
@@ -410,10 +429,12 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
     state.devices.push_back(entry);
     const DeviceEntry& added = state.devices.back();
 
-    const Bytes deviceDescriptor = DeviceDescriptor(DescribedDevice(device));
-    const Bytes configuration = ConfigurationDescriptorSet(DescribedDevice(device));
-    const auto reportLength = static_cast<std::uint16_t>(device.reportDescriptor.size());
-    WriteControl(added, Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0, 18),
+    const UsbHidDevice described = DescribedDevice(device);
+    const Bytes deviceDescriptor = DeviceDescriptor(described);
+    const Bytes configuration = ConfigurationDescriptorSet(described);
+    WriteControl(added,
+                 Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0,
+                       static_cast<std::uint16_t>(deviceDescriptor.size())),
                  kFunctionDeviceDescriptor, deviceDescriptor, timeUs);
     WriteControl(added,
                  Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorConfiguration << 8, 0,
@@ -421,9 +442,13 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
                  kFunctionDeviceDescriptor, configuration, timeUs);
     WriteControl(added, Setup(0x00, kSetConfiguration, kConfigurationValue, 0, 0), kFunctionControl, {},
                  timeUs);
-    WriteControl(added,
-                 Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8, kHidInterfaceNumber, reportLength),
-                 kFunctionInterfaceDescriptor, device.reportDescriptor, timeUs);
+    for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
+        const Bytes& report = device.interfaces[i].reportDescriptor;
+        WriteControl(added,
+                     Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8,
+                           static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(report.size())),
+                     kFunctionInterfaceDescriptor, report, timeUs);
+    }
     return static_cast<int>(state.devices.size());
 }
 
@@ -433,6 +458,12 @@ void CaptureRecord(const CaptureTransfer& transfer)
     if (!state.file) return;
     const DeviceEntry* device = FindDevice(transfer.device);
     if (!device || !transfer.bytes || transfer.length == 0) return;
+    if (transfer.usbInterface >= device->hasInterruptOut.size()) {
+        KeepError("a transfer recorded for interface " + std::to_string(transfer.usbInterface) + " of a device with " +
+                  std::to_string(device->hasInterruptOut.size()));
+        return;
+    }
+    const bool hasInterruptOut = device->hasInterruptOut[transfer.usbInterface];
     const std::uint8_t reportId = transfer.bytes[0];
     // A report id of 0 stands for "no report ids": it does not travel.
     const std::size_t skip = reportId == 0 ? 1 : 0;
@@ -448,8 +479,8 @@ void CaptureRecord(const CaptureTransfer& transfer)
     std::array<std::uint8_t, 8> setup{};
     switch (transfer.kind) {
     case CaptureKind::InterruptOut:
-        t.endpoint = device->hasInterruptOut ? kInterruptOutEndpoint : 0;
-        if (!device->hasInterruptOut) {
+        t.endpoint = InterruptOutEndpoint(transfer.usbInterface);
+        if (!hasInterruptOut) {
             KeepError("an interrupt OUT transfer recorded for a device without that endpoint");
             return;
         }
@@ -457,7 +488,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         t.outLength = wireLength;
         break;
     case CaptureKind::InterruptIn:
-        t.endpoint = kInterruptInEndpoint;
+        t.endpoint = InterruptInEndpoint(transfer.usbInterface);
         t.inRequested = kFullSpeedMaxPacket;
         if (completed) {
             t.in = wire;
@@ -469,7 +500,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
         const bool set = transfer.kind == CaptureKind::SetReport;
         const auto value = static_cast<std::uint16_t>(static_cast<std::uint16_t>(transfer.reportType) << 8 | reportId);
         setup = Setup(set ? kClassInterfaceOut : kClassInterfaceIn, set ? kHidSetReport : kHidGetReport, value,
-                      kHidInterfaceNumber, static_cast<std::uint16_t>(wireLength));
+                      static_cast<std::uint16_t>(transfer.usbInterface), static_cast<std::uint16_t>(wireLength));
         t.type = kTransferControl;
         t.endpoint = set ? 0 : kDirectionIn;
         t.setup = setup.data();

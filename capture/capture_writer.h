@@ -49,13 +49,20 @@ enum class CaptureLink : std::uint16_t {
     UsbPcap = 249,  // LINKTYPE_USBPCAP: USBPcap on Windows
 };
 
-// A HID device with one HID interface (number 0) of a full-speed device: an interrupt IN
-// endpoint 0x81 and, when hasInterruptOut, an interrupt OUT endpoint 0x01, both of 64 bytes.
+// One HID interface of a device. The interface at position i of its device has number i, an
+// interrupt IN endpoint 0x81 + i and, when hasInterruptOut, an interrupt OUT endpoint 0x01 + i,
+// each of 64 bytes.
+struct CaptureInterface {
+    std::vector<std::uint8_t> reportDescriptor;  // the interface's whole HID report descriptor
+    bool hasInterruptOut = false;
+    std::uint8_t bootProtocol = 0;  // a boot keyboard or mouse (capture_format.h); 0: neither
+};
+
+// A full-speed device with one configuration of HID interfaces (at least one; at most 15).
 struct CaptureDevice {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
-    std::vector<std::uint8_t> reportDescriptor;  // the interface's whole HID report descriptor
-    bool hasInterruptOut = false;
+    std::vector<CaptureInterface> interfaces;
     std::uint16_t bus = 0;      // 0: bus 1
     std::uint8_t address = 0;   // 0: the next free address from 2 on (1 is the root hub)
 };
@@ -74,12 +81,14 @@ enum class CaptureStatus {
     Completed,   // the device took the report, or sent it
     Refused,     // the device refused it (STALL handshake)
     TimedOut,    // the host gave up waiting and cancelled it
-    DeviceGone,  // the device was no longer there
+    DeviceGone,  // the device had gone before the submission: nothing reaches the bus
+    Unplugged,   // the device went away while the transfer was on the bus
     Failed,      // any other error of the transaction
 };
 
 struct CaptureTransfer {
     int device = 0;  // as CaptureAddDevice returned it
+    std::size_t usbInterface = 0;  // its position among the device's interfaces
     CaptureKind kind = CaptureKind::InterruptOut;
     CaptureReportType reportType = CaptureReportType::Output;  // SetReport and GetReport only
     CaptureStatus status = CaptureStatus::Completed;
@@ -103,11 +112,13 @@ bool CaptureOpenStream(std::FILE* file, const std::string& name, CaptureLink lin
                        const std::string& interfaceName = {});
 bool CaptureIsOpen();
 // Writes the device's enumeration at time and returns its number (0 when no capture is open
-// or the device cannot be described: a report descriptor longer than 65535 bytes).
+// or the device cannot be described: no interface or more than 15, a report descriptor longer
+// than 65535 bytes).
 int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs);
-// Writes one transfer: its submission and its completion. Nothing when no capture is open
-// or the device number is unknown; a report longer than a transfer can carry is kept as a
-// failure for CaptureClose.
+// Writes one transfer as the kernel's usbmon or USBPcap shows it: its submission and its
+// completion; nothing for a device that had gone before it. Nothing when no capture is open or
+// the device number is unknown; a report longer than a transfer can carry, or an interface the
+// device does not have, is kept as a failure for CaptureClose.
 void CaptureRecord(const CaptureTransfer& transfer);
 // Writes one packet as the capturing system gave it, already in the link type's own layout (for
 // Usbmon the 64-byte header and the data after it), stamped timeUs. The file is little-endian,

@@ -13,12 +13,9 @@ constexpr std::uint16_t kUsb20 = 0x0200;
 constexpr std::uint16_t kHid111 = 0x0111;
 constexpr std::uint16_t kDeviceRelease = 0x0100;
 constexpr std::uint8_t kClassPerInterface = 0;
-constexpr std::uint8_t kClassHid = 0x03;
-constexpr std::uint8_t kNoBootSubClass = 0;
 constexpr std::uint8_t kBusPowered = 0x80;
 constexpr std::uint8_t kMaxPower100mA = 50;
 constexpr std::uint8_t kInterruptTransfer = 0x03;
-constexpr std::uint8_t kDescriptorString = 0x03;
 
 void Set16(Bytes& bytes, std::size_t at, std::uint16_t value)
 {
@@ -30,19 +27,31 @@ void Set16(Bytes& bytes, std::size_t at, std::uint16_t value)
 Bytes Descriptor(std::size_t size, std::uint8_t type)
 {
     Bytes d(size, 0);
-    d[0] = static_cast<std::uint8_t>(size);
-    d[1] = type;
+    d[DescriptorField::kLength] = static_cast<std::uint8_t>(size);
+    d[DescriptorField::kType] = type;
     return d;
 }
 
 Bytes Endpoint(std::uint8_t address)
 {
-    using F = EndpointDescriptorField;
+    using F = EndpointField;
     Bytes d = Descriptor(F::kSize, kDescriptorEndpoint);
     d[F::kAddress] = address;
     d[F::kAttributes] = kInterruptTransfer;
     Set16(d, F::kMaxPacket, kFullSpeedMaxPacket);
     d[F::kInterval] = kIntervalFrames;
+    return d;
+}
+
+Bytes Interface(const UsbHidInterface& usbInterface, std::size_t position)
+{
+    using F = InterfaceField;
+    Bytes d = Descriptor(F::kSize, kDescriptorInterface);
+    d[F::kNumber] = static_cast<std::uint8_t>(position);
+    d[F::kEndpoints] = usbInterface.hasInterruptOut ? 2 : 1;
+    d[F::kClass] = kClassHid;
+    d[F::kSubclass] = usbInterface.bootProtocol != 0 ? kSubclassBoot : 0;
+    d[F::kProtocol] = usbInterface.bootProtocol;
     return d;
 }
 
@@ -57,62 +66,57 @@ Bytes DeviceDescriptor(const UsbHidDevice& device)
     Set16(d, F::kUsbRelease, kUsb20);
     d[F::kClass] = kClassPerInterface;
     d[F::kMaxPacket0] = static_cast<std::uint8_t>(kFullSpeedMaxPacket);
-    Set16(d, F::kVendor, device.vendorId);
-    Set16(d, F::kProduct, device.productId);
+    Set16(d, F::kVendorId, device.vendorId);
+    Set16(d, F::kProductId, device.productId);
     Set16(d, F::kRelease, kDeviceRelease);
-    d[F::kManufacturerString] = device.manufacturerString;
-    d[F::kProductString] = device.productString;
+    d[F::kManufacturer] = device.manufacturerString;
+    d[F::kProduct] = device.productString;
     d[F::kConfigurations] = 1;
     return d;
 }
 
-Bytes HidDescriptor(const UsbHidDevice& device)
+Bytes HidDescriptor(const UsbHidInterface& usbInterface)
 {
     using F = HidDescriptorField;
     Bytes d = Descriptor(F::kSize, kDescriptorHid);
-    Set16(d, F::kHidRelease, kHid111);
+    Set16(d, F::kRelease, kHid111);
     d[F::kDescriptors] = 1;
     d[F::kReportType] = kDescriptorReport;
-    Set16(d, F::kReportLength, device.reportDescriptorLength);
+    Set16(d, F::kReportLength, usbInterface.reportDescriptorLength);
     return d;
 }
 
 Bytes ConfigurationDescriptorSet(const UsbHidDevice& device)
 {
-    using C = ConfigurationDescriptorField;
-    using I = InterfaceDescriptorField;
-    Bytes set = Descriptor(C::kSize, kDescriptorConfiguration);
-    set[C::kInterfaces] = 1;
-    set[C::kValue] = kConfigurationValue;
-    set[C::kAttributes] = kBusPowered;
-    set[C::kMaxPower] = kMaxPower100mA;
-
-    Bytes interface = Descriptor(I::kSize, kDescriptorInterface);
-    interface[I::kNumber] = kHidInterfaceNumber;
-    interface[I::kEndpoints] = device.hasInterruptOut ? 2 : 1;
-    interface[I::kClass] = kClassHid;
-    interface[I::kSubClass] = kNoBootSubClass;
-    Append(set, interface);
-    Append(set, HidDescriptor(device));
-    Append(set, Endpoint(kInterruptInEndpoint));
-    if (device.hasInterruptOut) Append(set, Endpoint(kInterruptOutEndpoint));
-    Set16(set, C::kTotalLength, static_cast<std::uint16_t>(set.size()));
+    using F = ConfigurationField;
+    Bytes set = Descriptor(F::kSize, kDescriptorConfiguration);
+    set[F::kInterfaces] = static_cast<std::uint8_t>(device.interfaces.size());
+    set[F::kValue] = kConfigurationValue;
+    set[F::kAttributes] = kBusPowered;
+    set[F::kMaxPower] = kMaxPower100mA;
+    for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
+        const UsbHidInterface& usbInterface = device.interfaces[i];
+        Append(set, Interface(usbInterface, i));
+        Append(set, HidDescriptor(usbInterface));
+        Append(set, Endpoint(InterruptInEndpoint(i)));
+        if (usbInterface.hasInterruptOut) Append(set, Endpoint(InterruptOutEndpoint(i)));
+    }
+    Set16(set, F::kTotalLength, static_cast<std::uint16_t>(set.size()));
     return set;
 }
 
 Bytes LanguagesDescriptor()
 {
-    Bytes d = Descriptor(StringDescriptorField::kText + 2, kDescriptorString);
-    Set16(d, StringDescriptorField::kText, kLanguageEnglishUs);
+    Bytes d = Descriptor(kStringHeader + 2, kDescriptorString);
+    Set16(d, kStringHeader, kLanguageEnglishUs);
     return d;
 }
 
 Bytes StringDescriptor(const std::string& text)
 {
-    using F = StringDescriptorField;
-    const std::size_t units = std::min(text.size(), (F::kLargestSize - F::kText) / 2);
-    Bytes d = Descriptor(F::kText + 2 * units, kDescriptorString);
-    for (std::size_t i = 0; i < units; ++i) Set16(d, F::kText + 2 * i, static_cast<std::uint8_t>(text[i]));
+    const std::size_t units = std::min(text.size(), (kLargestString - kStringHeader) / 2);
+    Bytes d = Descriptor(kStringHeader + 2 * units, kDescriptorString);
+    for (std::size_t i = 0; i < units; ++i) Set16(d, kStringHeader + 2 * i, static_cast<std::uint8_t>(text[i]));
     return d;
 }
 

@@ -1,6 +1,7 @@
-// A capture file from the input, read and checked against a device model: byte 0 chooses the
-// device (bits 0 and 1) and whether the flash is compared with an image (bit 2, the image being
-// the input's first bytes); the rest is the file. Every malformed file must end in an error
+// A capture file from the input, read, summed up and checked against a device model, and both
+// renderings made: byte 0 chooses the device (bits 0 and 1), whether the flash is compared with
+// an image (bit 2, the image being the input's first bytes) and whether the first device is
+// named by its address (bit 3); the rest is the file. Every malformed file must end in an error
 // with a reason, never in a crash.
 #include <algorithm>
 #include <cstddef>
@@ -10,6 +11,9 @@
 #include <vector>
 
 #include "capture/capture_check.h"
+#include "capture/capture_devices.h"
+#include "capture/capture_json.h"
+#include "capture/capture_text.h"
 #include "capture/capture_reader.h"
 #include "state/download_modes.h"
 
@@ -35,17 +39,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Ids& device = kDevices[data[0] & 3];
     const bool withImage = (data[0] & 4) != 0;
     capture::CaptureContents contents;
-    std::string error;
+    capture::CaptureError error;
     if (!capture::ReadCapture(data + 1, size - 1, contents, error)) {
-        if (error.empty()) std::abort();  // a refusal always says why
+        if (error.reason.empty()) std::abort();  // a refusal always says why
         return 0;
     }
     const std::vector<std::uint8_t> image(data, data + std::min(size, kImageBytes));
-    capture::CaptureVerdict verdict;
-    if (!capture::CheckCapture(contents, device.vendorId, device.productId, withImage ? &image : nullptr, verdict,
-                           error) &&
-        error.empty()) {
+    const capture::CaptureDevices found = capture::FindDevices(contents);
+    capture::CheckRequest request;
+    request.vendorId = device.vendorId;
+    request.productId = device.productId;
+    request.image = withImage ? &image : nullptr;
+    // Bit 3: only the first device's bus and address, as --address names it.
+    if ((data[0] & 8) != 0 && !found.summary.devices.empty()) {
+        request.byAddress = true;
+        request.bus = found.summary.devices.front().bus;
+        request.address = found.summary.devices.front().address;
+    }
+    const capture::CheckVerdict verdict = capture::CheckCapture(contents, found, request);
+    // Both renderings of every outcome.
+    if (capture::CheckJson(found.summary, verdict).empty() || capture::SummaryJson(found.summary).empty()) std::abort();
+    if (verdict.status == capture::CheckStatus::NoSuchDevice) {
+        if (capture::NoDeviceText(found.summary, verdict).empty()) std::abort();
+    } else if (capture::VerdictLines(found.summary, verdict).empty()) {
         std::abort();
     }
+    capture::SummaryLines(found.summary);
     return 0;
 }

@@ -110,13 +110,15 @@ bool CaptureNode(const std::string& node, const HidNodeFacts& facts, const UsbPl
     capture::CaptureDevice device;
     device.vendorId = facts.vendorId;
     device.productId = facts.productId;
-    device.reportDescriptor = facts.reportDescriptor;
     if (place.usb) {
         captured.interruptOut = place.interruptOut;
         device.bus = place.bus;
         device.address = place.address;
     }
-    device.hasInterruptOut = captured.interruptOut;
+    capture::CaptureInterface described;
+    described.reportDescriptor = facts.reportDescriptor;
+    described.hasInterruptOut = captured.interruptOut;
+    device.interfaces.push_back(std::move(described));
     captured.number = capture::CaptureAddDevice(device, capture::CaptureClock());
     capturedNodes[key] = captured;
     return true;

@@ -153,15 +153,19 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
 {
     std::shared_ptr<models::HidDevice> device;
     std::uint32_t number = 0;
+    std::size_t collection = 0;
     const std::uint64_t started = CaptureStartTime();
     {
         std::lock_guard<std::mutex> lock(busMutex);
         const OpenHandle* open = ReadWriteHandle(handle);
-        if (open) device = open->device;
+        if (open) {
+            device = open->device;
+            collection = open->collection;
+        }
         if (!device || device->removed || !report || length == 0) {
             TraceOut(op, "fail", report, report ? length : 0, device.get());
             if (device && device->removed && report) {
-                CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
+                CaptureOperation(*device, collection, op.capture, CaptureStatus::DeviceGone, report, length, started);
             }
             return false;
         }
@@ -177,13 +181,13 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
             device->removed = true;
             TraceFault("device removed before report", number, "");
             TraceOut(op, "fail", report, length, device.get());
-            CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
+            CaptureOperation(*device, collection, op.capture, CaptureStatus::DeviceGone, report, length, started);
             return false;
         }
         if (number == device->faults.refuseReport || FromOn(number, device->faults.refuseFromReport)) {
             TraceFault("report", number, "refused");
             TraceOut(op, "fail", report, length, device.get());
-            CaptureOperation(*device, op.capture, CaptureStatus::Refused, report, length, started);
+            CaptureOperation(*device, collection, op.capture, CaptureStatus::Refused, report, length, started);
             return false;
         }
     }
@@ -191,20 +195,20 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
         TraceFault("report", number, "never completes");
         WaitSimulated(timeLimitMs);
         TraceOut(op, "timeout", report, length, device.get());
-        CaptureOperation(*device, op.capture, CaptureStatus::TimedOut, report, length, started);
+        CaptureOperation(*device, collection, op.capture, CaptureStatus::TimedOut, report, length, started);
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
-    if (device->removed) {
+    if (device->removed) {  // unplugged while the report was on its way
         TraceOut(op, "fail", report, length, device.get());
-        CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, report, length, started);
+        CaptureOperation(*device, collection, op.capture, CaptureStatus::Unplugged, report, length, started);
         return false;
     }
     const bool accepted = &op == &kWrite ? device->OnWrite(report, length)
                                          : device->OnSetOutputReport(report, length);
     TraceOut(op, accepted ? "ok" : "fail", report, length, device.get());
-    CaptureOperation(*device, op.capture, accepted ? CaptureStatus::Completed : CaptureStatus::Refused, report,
+    CaptureOperation(*device, collection, op.capture, accepted ? CaptureStatus::Completed : CaptureStatus::Refused, report,
                      length, started);
     if (accepted) {
         ++device->reportsAccepted;
@@ -223,15 +227,19 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
     const std::string event = op.event;
     std::shared_ptr<models::HidDevice> device;
     std::uint32_t number = 0;
+    std::size_t collection = 0;
     const std::uint64_t started = CaptureStartTime();
     {
         std::lock_guard<std::mutex> lock(busMutex);
         const OpenHandle* open = ReadWriteHandle(handle);
-        if (open) device = open->device;
+        if (open) {
+            device = open->device;
+            collection = open->collection;
+        }
         if (!device || device->removed || !buffer || length == 0) {
             TraceIn(event, "fail");
             if (device && device->removed && buffer) {
-                CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
+                CaptureOperation(*device, collection, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
             }
             return false;
         }
@@ -247,7 +255,7 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         if (number == device->faults.failReply) {
             TraceFault("reply", number, "fails");
             TraceIn(event, "fail");
-            CaptureOperation(*device, op.capture, CaptureStatus::Failed, buffer, length, started);
+            CaptureOperation(*device, collection, op.capture, CaptureStatus::Failed, buffer, length, started);
             return false;
         }
     }
@@ -255,21 +263,21 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         TraceFault("reply", number, "never comes");
         WaitSimulated(timeLimitMs);
         TraceIn(event, "timeout");
-        CaptureOperation(*device, op.capture, CaptureStatus::TimedOut, buffer, length, started);
+        CaptureOperation(*device, collection, op.capture, CaptureStatus::TimedOut, buffer, length, started);
         return false;
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
-    if (device->removed) {
+    if (device->removed) {  // unplugged while the request was on its way
         TraceIn(event, "fail");
-        CaptureOperation(*device, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
+        CaptureOperation(*device, collection, op.capture, CaptureStatus::Unplugged, buffer, length, started);
         return false;
     }
     const bool answered = &op == &kRead ? device->OnRead(buffer, length)
                                         : device->OnGetInputReport(buffer, length);
     if (answered) TraceIn(event, "ok", buffer, length);
     else TraceIn(event, "fail");
-    CaptureOperation(*device, op.capture, answered ? CaptureStatus::Completed : CaptureStatus::Refused, buffer,
+    CaptureOperation(*device, collection, op.capture, answered ? CaptureStatus::Completed : CaptureStatus::Refused, buffer,
                      length, started);
     return answered;
 }

@@ -13,23 +13,32 @@ cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j2 --target "${targets[@]}" oskel-sim
 
 # The capture checker starts from short exported downloads of each mode and link type (each
-# ended early by a fault, so that it fits -max_len), behind the byte that chooses the device.
+# ended early by a fault, so that it fits -max_len), behind the byte that chooses the device, and
+# from the forms of tests/cli/write_capture.pl that the exports lack: classic pcap, a big-endian
+# section, link type 189. A seed already in the corpus is kept.
 seed_captures() {
     local corpus="build/fuzz/corpus/fuzz_capture_check" capture="build/fuzz/seed.pcapng"
     mkdir -p "$corpus"
-    [ -z "$(ls -A "$corpus")" ] || return 0
     local seeds=("0 2563:0059 --road arrival --refuse-report 6 --pcap-link usbpcap"
                  "1 2563:1818 --refuse-report 4 --pcap-link usbmon"
                  "6 0461:4d81 --fail-reply 3 --pcap-link usbpcap"
-                 "2 0461:4d81 --stall-report 3 --pcap-link usbmon")
+                 "2 0461:4d81 --stall-report 3 --pcap-link usbmon --keyboard-first --address 2.9")
     local seed selector device options
     for seed in "${seeds[@]}"; do
         read -r selector device options <<<"$seed"
+        [ ! -e "$corpus/seed-$selector-${device/:/-}" ] || continue
         # shellcheck disable=SC2086
         build/fuzz/oskel-sim --device "$device" $options --time-scale 100000 --pcap "$capture" >/dev/null 2>&1 || true
         { printf "\\x0$selector"; cat "$capture"; } >"$corpus/seed-$selector-${device/:/-}"
     done
     rm -f "$capture"
+    local form
+    for form in "8 pcap 220" "9 pcapng-big 220" "10 pcapng 189" "11 pcap-ns-big 189"; do
+        read -r selector seed options <<<"$form"
+        [ ! -e "$corpus/seed-$seed-$options" ] || continue
+        { printf "\\x$(printf %02x "$selector")"; perl tests/cli/write_capture.pl "$seed" "$options"; } \
+            >"$corpus/seed-$seed-$options"
+    done
 }
 seed_captures
 

@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ libgtest-dev tshark     # host build and tests (tshark reads exported captures)
+  cmake make g++ libgtest-dev tshark jq  # host build and tests (tshark reads exported captures, jq the JSON verdicts)
   pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev  # the Linux program: hidraw through udev,
                                                          # logind through sd-bus, USB through libusb
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
@@ -21,7 +21,7 @@ packages=(
 )
 
 # The parts that need less than everything.
-host_packages=(cmake make g++ libgtest-dev tshark)
+host_packages=(cmake make g++ libgtest-dev tshark jq)
 linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev)
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64

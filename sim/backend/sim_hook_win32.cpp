@@ -100,7 +100,7 @@ void OpenCapture()
                                            ? capture::CaptureLink::UsbPcap
                                            : capture::CaptureLink::Usbmon;
     std::string error;
-    if (!sim::BusCaptureOpen(path, link, error)) OutputDebugStringA(("OskelUpdaterSim: " + error + "\n").c_str());
+    if (!sim::BusCaptureOpen(path, link, {}, error)) OutputDebugStringA(("OskelUpdaterSim: " + error + "\n").c_str());
 }
 
 void CloseCapture()

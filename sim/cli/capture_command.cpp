@@ -3,10 +3,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "capture/capture_check.h"
+#include "capture/capture_devices.h"
+#include "capture/capture_json.h"
 #include "capture/capture_reader.h"
+#include "capture/capture_text.h"
 
 namespace sim {
 namespace {
@@ -32,6 +36,23 @@ bool ReadImage(const std::string& path, std::vector<std::uint8_t>& image, std::s
     return error.empty();
 }
 
+std::string CaptureName(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+// Reads the capture; on failure says why (on standard output too, as JSON, with --json).
+bool ReadCapture(const CliOptions& options, const std::string& path, capture::CaptureContents& contents)
+{
+    capture::CaptureError error;
+    if (capture::ReadCaptureFile(path, contents, error)) return true;
+    std::fprintf(stderr, "oskel-sim: capture %s: %s\n", CaptureName(path).c_str(), capture::ErrorText(error).c_str());
+    if (options.json) std::printf("%s\n", capture::ErrorJson(error).c_str());
+    return false;
+}
+
+void PrintLines(const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+}
+
 }  // namespace
 
 int RunCaptureCheck(const CliOptions& options)
@@ -40,22 +61,37 @@ int RunCaptureCheck(const CliOptions& options)
     std::vector<std::uint8_t> image;
     if (!options.imagePath.empty() && !ReadImage(options.imagePath, image, error)) {
         std::fprintf(stderr, "oskel-sim: %s\n", error.c_str());
-        return 1;
+        return kExitUnreadable;
     }
     capture::CaptureContents contents;
-    if (!capture::ReadCaptureFile(options.checkCapturePath, contents, error)) {
-        std::fprintf(stderr, "oskel-sim: capture %s\n", error.c_str());
-        return 1;
+    if (!ReadCapture(options, options.checkCapturePath, contents)) return kExitUnreadable;
+    const capture::CaptureDevices found = capture::FindDevices(contents);
+    capture::CheckRequest request;
+    request.vendorId = options.vendorId;
+    request.productId = options.productId;
+    request.byAddress = options.haveAddress;
+    request.bus = options.bus;
+    request.address = options.address;
+    request.image = options.imagePath.empty() ? nullptr : &image;
+    const capture::CheckVerdict verdict = capture::CheckCapture(contents, found, request);
+    if (options.json) std::printf("%s\n", capture::CheckJson(found.summary, verdict).c_str());
+    if (verdict.status == capture::CheckStatus::NoSuchDevice) {
+        std::fprintf(stderr, "oskel-sim: capture %s: %s\n", CaptureName(options.checkCapturePath).c_str(),
+                     capture::NoDeviceText(found.summary, verdict).c_str());
+        return kExitNoSuchDevice;
     }
-    capture::CaptureVerdict verdict;
-    if (!capture::CheckCapture(contents, options.vendorId, options.productId, options.imagePath.empty() ? nullptr : &image,
-                      verdict, error)) {
-        std::fprintf(stderr, "oskel-sim: capture %s: %s\n", options.checkCapturePath.c_str(), error.c_str());
-        return 1;
-    }
-    for (const std::string& line : verdict.lines) std::printf("%s\n", line.c_str());
-    const bool imageOk = options.imagePath.empty() || verdict.imageEqual;
-    return verdict.conforms && imageOk ? 0 : 1;
+    if (!options.json) PrintLines(capture::VerdictLines(found.summary, verdict));
+    return verdict.status == capture::CheckStatus::Conforms ? kExitConforms : kExitDoesNotConform;
+}
+
+int RunListDevices(const CliOptions& options)
+{
+    capture::CaptureContents contents;
+    if (!ReadCapture(options, options.listDevicesPath, contents)) return kExitUnreadable;
+    const capture::CaptureSummary summary = capture::FindDevices(contents).summary;
+    if (options.json) std::printf("%s\n", capture::SummaryJson(summary).c_str());
+    else PrintLines(capture::SummaryLines(summary));
+    return 0;
 }
 
 }  // namespace sim

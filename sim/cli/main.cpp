@@ -68,7 +68,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!options.checkCapturePath.empty()) return sim::RunCaptureCheck(options);
-    if (!options.pcapPath.empty() && !sim::BusCaptureOpen(options.pcapPath, options.pcapLink, error)) {
+    if (!options.listDevicesPath.empty()) return sim::RunListDevices(options);
+    const sim::BusPlace place{options.bus, options.address};
+    if (!options.pcapPath.empty() && !sim::BusCaptureOpen(options.pcapPath, options.pcapLink, place, error)) {
         std::fprintf(stderr, "oskel-sim: %s\n", error.c_str());
         return 2;
     }

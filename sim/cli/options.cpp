@@ -1,8 +1,10 @@
 #include "sim/cli/options.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/capture_check.h"
 #include "models/models.h"
 #include "sim/usb_tree.h"
 #include "sim/world.h"
@@ -34,6 +36,24 @@ bool ParseHex16(const std::string& text, std::uint16_t& value)
         parsed = parsed * 16 + digit;
     }
     value = static_cast<std::uint16_t>(parsed);
+    return true;
+}
+
+// BUS.DEV in decimal: bus 1 to 65535, address 1 to 127.
+bool ParseAddress(const std::string& text, CliOptions& options)
+{
+    constexpr std::uint32_t kLastBus = 0xFFFF;
+    constexpr std::uint32_t kLastAddress = 127;
+    const std::size_t dot = text.find('.');
+    std::uint32_t bus = 0;
+    std::uint32_t address = 0;
+    if (dot == std::string::npos || !ParseNumber(text.substr(0, dot).c_str(), bus) ||
+        !ParseNumber(text.substr(dot + 1).c_str(), address) || bus == 0 || bus > kLastBus || address == 0 ||
+        address > kLastAddress) {
+        return false;
+    }
+    options.bus = static_cast<std::uint16_t>(bus);
+    options.address = static_cast<std::uint8_t>(address);
     return true;
 }
 
@@ -94,7 +114,31 @@ std::string* PathOption(const std::string& arg, CliOptions& options)
     if (arg == "--pcap") return &options.pcapPath;
     if (arg == "--check-capture") return &options.checkCapturePath;
     if (arg == "--image") return &options.imagePath;
+    if (arg == "--list-devices") return &options.listDevicesPath;
     return nullptr;
+}
+
+// The options that go together.
+bool CheckCombination(const CliOptions& options, std::string& error)
+{
+    const bool checking = !options.checkCapturePath.empty();
+    const bool listing = !options.listDevicesPath.empty();
+    if (options.help || options.version) return true;
+    if (listing && (checking || options.haveDevice || options.haveAddress || !options.imagePath.empty())) {
+        error = "--list-devices takes no other option but --json";
+        return false;
+    }
+    if (!listing && !options.haveDevice) error = "--device VID:PID is required";
+    else if (!options.imagePath.empty() && !checking) error = "--image goes with --check-capture";
+    else if (options.json && !checking && !listing) error = "--json goes with --check-capture or --list-devices";
+    else if (options.haveAddress && !checking && options.pcapPath.empty()) {
+        error = "--address goes with --check-capture or --pcap";
+    } else if (checking && !capture::HasProtocol(options.vendorId, options.productId)) {
+        char ids[16];
+        std::snprintf(ids, sizeof ids, "%04x:%04x", options.vendorId, options.productId);
+        error = std::string(ids) + " is not a device in an update mode: no protocol to check a capture against";
+    }
+    return error.empty();
 }
 
 }  // namespace
@@ -102,7 +146,8 @@ std::string* PathOption(const std::string& arg, CliOptions& options)
 const char* CliUsage()
 {
     return "usage: oskel-sim --device VID:PID [--road start|arrival] [--trace FILE] [options]\n"
-           "       oskel-sim --check-capture FILE --device VID:PID [--image FILE]\n"
+           "       oskel-sim --check-capture FILE --device VID:PID [--address BUS.DEV] [--image FILE] [--json]\n"
+           "       oskel-sim --list-devices FILE [--json]\n"
            "  --device VID:PID        the simulated device (hexadecimal ids), plugged in\n"
            "  --road start|arrival    press Start once (default), or plug the device in\n"
            "  --trace FILE            write the trace of the run to FILE\n"
@@ -110,6 +155,7 @@ const char* CliUsage()
            "  --usb-tree FILE         the simulated USB tree for the topology walk\n"
            "  --pcap FILE             write the run's HID traffic to FILE as a USB capture (pcapng)\n"
            "  --pcap-link usbmon|usbpcap  its link type: Linux usbmon (default) or USBPcap\n"
+           "  --address BUS.DEV       the device's bus and address in it (default 1.2)\n"
            "  --time-scale N          simulated time runs N times faster (default 1)\n"
            "  --tick N                the tick count the updater reads (fixed)\n"
            "  --latency MS            real time the device takes per report and reply\n"
@@ -129,10 +175,15 @@ const char* CliUsage()
            "  --refuse-start K        (mode 2) the start report is refused K times\n"
            "  --no-identify-reply     (mode 1) no answer to the identify command\n"
            "  --option NAME=VALUE     any other option of the device model\n"
-           "checking a capture (no run):\n"
-           "  --check-capture FILE    feed the host's reports of the device in FILE (pcapng or\n"
-           "                          pcap, usbmon or USBPcap) to its protocol's model\n"
+           "checking a capture (no run; FILE - is standard input):\n"
+           "  --check-capture FILE    feed the host's reports of each device VID:PID in FILE\n"
+           "                          (pcapng or pcap, usbmon or USBPcap) to its protocol's model;\n"
+           "                          exit 0 every one conforms, 1 one does not, 3 none in FILE,\n"
+           "                          4 FILE cannot be read\n"
+           "  --address BUS.DEV       only the device there (one whose enumeration FILE lacks, too)\n"
            "  --image FILE            and compare the flash the capture wrote with FILE\n"
+           "  --list-devices FILE     the devices in FILE: ids, strings, interfaces, transfers\n"
+           "  --json                  the verdict or the list as one JSON object\n"
            "  --version               the updater's version\n"
            "  --help                  this text\n";
 }
@@ -162,6 +213,20 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
             }
             options.haveDevice = true;
             ++i;
+            continue;
+        }
+        if (arg == "--address") {
+            if (!needValue()) return false;
+            if (!ParseAddress(value, options)) {
+                error = "malformed address '" + std::string(value) + "' (expected BUS.DEV, bus 1-65535, address 1-127)";
+                return false;
+            }
+            options.haveAddress = true;
+            ++i;
+            continue;
+        }
+        if (arg == "--json") {
+            options.json = true;
             continue;
         }
         if (arg == "--road") {
@@ -261,15 +326,7 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
             return false;
         }
     }
-    if (!options.help && !options.version && !options.haveDevice) {
-        error = "--device VID:PID is required";
-        return false;
-    }
-    if (!options.imagePath.empty() && options.checkCapturePath.empty()) {
-        error = "--image goes with --check-capture";
-        return false;
-    }
-    return true;
+    return CheckCombination(options, error);
 }
 
 bool PrepareWorld(const CliOptions& options, std::string& error)

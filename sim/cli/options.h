@@ -26,6 +26,11 @@ struct CliOptions {
     capture::CaptureLink pcapLink = capture::CaptureLink::Usbmon;
     std::string checkCapturePath;         // --check-capture: judge a capture instead of a run
     std::string imagePath;                // --image: the image the checked capture should write
+    std::string listDevicesPath;          // --list-devices: the devices a capture holds
+    bool json = false;                    // --json: their answer as one JSON object
+    bool haveAddress = false;             // --address BUS.DEV: the device's place on USB
+    std::uint16_t bus = 0;
+    std::uint8_t address = 0;
     std::uint32_t timeScale = 1;
     bool fixTicks = false;
     std::uint32_t ticks = 0;

@@ -1,6 +1,9 @@
 #!/bin/bash
 # tshark reads an exported download of each mode, in both link types, as USB with HID reports:
-# the transfers of each kind, their report ids and their bytes are those of the trace.
+# the transfers of each kind, their report ids and their bytes are those of the trace; every
+# packet keeps the device's bus and address; tshark finds no malformed packet and has no expert
+# note on any; usbmon's transfer flags are usbhid's. The composite controller's keyboard
+# interface gets the system's LED report, its vendor interface the download.
 set -u
 sim="$1"
 work=$(mktemp -d)
@@ -47,14 +50,40 @@ from_tshark() {  # capture
         }'
 }
 
-check_mode() {  # device road numbered link expected-counts
-    local device="$1" road="$2" numbered="$3" link="$4" counts="$5"
-    local name="${device/:/-}-$link"
+# Every packet at bus.address; no expert note; on usbmon, the flags usbhid's URBs carry: its
+# interrupt IN URB is mapped for DMA by the driver, and usb_submit_urb adds the direction.
+check_packets() {  # capture link bus.address
+    [ -z "$(tshark -r "$1" -q -z expert 2>/dev/null)" ] ||
+        { tshark -r "$1" -q -z expert 2>/dev/null | head >&2; fail "$1: tshark has expert notes"; }
+    local places
+    places=$(tshark -r "$1" -T fields -e usb.bus_id -e usb.device_address 2>/dev/null | sort -u | tr '\t' .)
+    [ "$places" = "$3" ] || fail "$1: packets at $places, expected $3 only"
+    [ "$2" = usbmon ] || return 0
+    tshark -r "$1" -T fields -e frame.number -e usb.transfer_type -e usb.endpoint_address.direction \
+        -e usb.transfer_flags.no_transfer_dma_map -e usb.transfer_flags.dir_in 2>/dev/null |
+        awk '{ dma = ($2 == "0x01" && $3 == "1") ? 1 : 0; if ($4 != dma || $5 != $3) print }' >"$work/flags"
+    [ ! -s "$work/flags" ] || { head -5 "$work/flags" >&2; fail "$1: transfer flags that are not usbhid's"; }
+}
+
+check_mode() {  # device road numbered link expected-counts bus.address [oskel-sim options]
+    local device="$1" road="$2" numbered="$3" link="$4" counts="$5" place="$6"
+    shift 6
+    local name="${device/:/-}-$link$*"
+    name="${name// /}"
     "$sim" --device "$device" --road "$road" --time-scale 1000 --trace "$work/$name.trace" \
-        --pcap "$work/$name.pcapng" --pcap-link "$link" >/dev/null 2>"$work/err" ||
+        --pcap "$work/$name.pcapng" --pcap-link "$link" --address "$place" "$@" >/dev/null 2>"$work/err" ||
         { cat "$work/err" >&2; fail "$name: the download failed"; }
-    from_trace "$work/$name.trace" "$numbered" >"$work/$name.expected"
+    check_packets "$work/$name.pcapng" "$link" "$place"
+    # A keyboard interface first gets its LED report (report id 0, one byte: all off).
+    { [ "$*" != --keyboard-first ] || echo "set-report 0 2 00"; from_trace "$work/$name.trace" "$numbered"; } \
+        >"$work/$name.expected"
     from_tshark "$work/$name.pcapng" >"$work/$name.seen"
+    if [ "$*" = --keyboard-first ]; then
+        # The LED report to interface 0 (the keyboard), the download on interface 1's endpoints.
+        [ "$(tshark -r "$work/$name.pcapng" -Y 'usbhid.setup.bRequest == 0x09' -T fields -e usbhid.setup.wIndex 2>/dev/null)" = 0 ] &&
+        [ "$(tshark -r "$work/$name.pcapng" -Y 'usb.transfer_type == 0x01' -T fields -e usb.endpoint_address 2>/dev/null |
+             sort -u | tr '\n' ' ')" = "0x02 0x82 " ] || fail "$name: not the keyboard's LED report and interface 1's download"
+    fi
     [ -s "$work/$name.seen" ] || fail "$name: tshark shows no report"
     diff "$work/$name.expected" "$work/$name.seen" >"$work/diff" ||
         { head -20 "$work/diff" >&2; fail "$name: tshark and the trace disagree"; }
@@ -67,8 +96,9 @@ check_mode() {  # device road numbered link expected-counts
 for link in usbmon usbpcap; do
     programs=$(od -An -v -tx1 -w32 -j 2560 -N $((32767 - 2560)) "$2/res/firmware/mode1.bin" |
         awk '{ for (i = 1; i <= NF; ++i) if ($i != "ff") { ++n; break } } END { print n + 0 }')
-    check_mode 2563:0059 arrival 1 "$link" "out=0 in=0 set-report=$((1 + 59 + programs + 1)) get-report=1"
-    check_mode 2563:1818 start 1 "$link" "out=550 in=0 set-report=0 get-report=0"
-    check_mode 0461:4d81 start 0 "$link" "out=3381 in=3381 set-report=0 get-report=0"
+    check_mode 2563:0059 arrival 1 "$link" "out=0 in=0 set-report=$((1 + 59 + programs + 1)) get-report=1" 1.2
+    check_mode 2563:1818 start 1 "$link" "out=550 in=0 set-report=0 get-report=0" 2.5
+    check_mode 0461:4d81 start 0 "$link" "out=3381 in=3381 set-report=0 get-report=0" 4.9
+    check_mode 0461:4d81 start 0 "$link" "out=3381 in=3381 set-report=1 get-report=0" 3.127 --keyboard-first
 done
 echo PASS

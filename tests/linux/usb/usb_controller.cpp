@@ -64,9 +64,11 @@ capture::UsbHidDevice Described(const models::HidDevice& model, std::size_t repo
     capture::UsbHidDevice device;
     device.vendorId = model.vendorId;
     device.productId = model.productId;
-    device.reportDescriptorLength = static_cast<std::uint16_t>(reportDescriptorLength);
-    device.hasInterruptOut = std::any_of(model.collections.begin(), model.collections.end(),
-                                         [](const models::HidCollection& c) { return c.outputLength > 0; });
+    capture::UsbHidInterface hid;
+    hid.reportDescriptorLength = static_cast<std::uint16_t>(reportDescriptorLength);
+    hid.hasInterruptOut = std::any_of(model.collections.begin(), model.collections.end(),
+                                      [](const models::HidCollection& c) { return c.outputLength > 0; });
+    device.interfaces = {hid};
     device.manufacturerString = kManufacturerString;
     device.productString = kProductString;
     return device;
@@ -107,7 +109,7 @@ DeviceAnswer UsbController::Control(const Setup& setup, const Bytes& out)
     const std::uint8_t type = setup[F::kRequestType] & kTypeBits;
     if (type == kTypeStandard) return StandardRequest(setup, Word(setup, F::kLength));
     const bool toOurInterface = (setup[F::kRequestType] & kRecipientBits) == kRecipientInterface &&
-                                Word(setup, F::kIndex) == capture::kHidInterfaceNumber;
+                                Word(setup, F::kIndex) == kHidInterfaceNumber;
     if (type == kTypeClass && toOurInterface) return ClassRequest(setup, out);
     return Stall();
 }
@@ -119,7 +121,7 @@ DeviceAnswer UsbController::StandardRequest(const Setup& setup, std::uint16_t le
     const std::uint16_t index = Word(setup, F::kIndex);
     switch (setup[F::kRequest]) {
     case capture::kGetDescriptor:
-        if (recipient == kRecipientInterface && index != capture::kHidInterfaceNumber) return Stall();
+        if (recipient == kRecipientInterface && index != kHidInterfaceNumber) return Stall();
         return GetDescriptor(recipient, static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value), length);
     case capture::kSetConfiguration:
         if (value != 0 && value != capture::kConfigurationValue) return Stall();
@@ -129,8 +131,8 @@ DeviceAnswer UsbController::StandardRequest(const Setup& setup, std::uint16_t le
     case kGetStatus: return Answer({0, 0}, length);
     case kClearFeature: return Done();  // endpoint halt: this device keeps no halt
     case kSetInterface:
-        return index == capture::kHidInterfaceNumber && value == 0 ? Done() : Stall();
-    case kGetInterface: return index == capture::kHidInterfaceNumber ? Answer({0}, length) : Stall();
+        return index == kHidInterfaceNumber && value == 0 ? Done() : Stall();
+    case kGetInterface: return index == kHidInterfaceNumber ? Answer({0}, length) : Stall();
     default: return Stall();
     }
 }
@@ -139,7 +141,7 @@ DeviceAnswer UsbController::GetDescriptor(std::uint8_t recipient, std::uint8_t t
                                           std::uint16_t length)
 {
     if (recipient == kRecipientInterface) {
-        if (type == capture::kDescriptorHid) return Answer(capture::HidDescriptor(described_), length);
+        if (type == capture::kDescriptorHid) return Answer(capture::HidDescriptor(described_.interfaces.front()), length);
         if (type == capture::kDescriptorReport) return Answer(reportDescriptor_, length);
         return Stall();
     }

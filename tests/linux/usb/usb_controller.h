@@ -42,6 +42,11 @@
 
 namespace rig {
 
+// The controller's one HID interface: number 0, with the interrupt endpoints of that position.
+inline constexpr std::uint8_t kHidInterfaceNumber = 0;
+inline constexpr std::uint8_t kInterruptInEndpoint = capture::InterruptInEndpoint(kHidInterfaceNumber);
+inline constexpr std::uint8_t kInterruptOutEndpoint = capture::InterruptOutEndpoint(kHidInterfaceNumber);
+
 // What the device did with a transfer.
 struct DeviceAnswer {
     bool stalled = false;
@@ -66,7 +71,7 @@ public:
     // A transfer on the interrupt OUT endpoint, with the model's answer when it gives one.
     DeviceAnswer InterruptOut(const std::vector<std::uint8_t>& report);
 
-    bool HasInterruptOut() const { return described_.hasInterruptOut; }
+    bool HasInterruptOut() const { return described_.interfaces.front().hasInterruptOut; }
     bool Removed() const;  // the model was unplugged by a fault
     const models::HidDevice& Model() const { return *model_; }
     const std::vector<std::uint8_t>& ReportDescriptor() const { return reportDescriptor_; }

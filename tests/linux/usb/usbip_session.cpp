@@ -124,7 +124,7 @@ void UsbipSession::Serve(const std::function<void()>& unplug)
         Submission submission = std::move(queue_.front());
         queue_.pop_front();
         if (live_.count(submission.seqnum) == 0 || unplugged) continue;
-        if (submission.endpoint == capture::kInterruptInEndpoint) {
+        if (submission.endpoint == kInterruptInEndpoint) {
             // Reads unlinked while they waited (usbhid's, each time its node is closed) go.
             std::erase_if(waitingReads_, [this](const Submission& read) { return live_.count(read.seqnum) == 0; });
             waitingReads_.push_back(std::move(submission));
@@ -161,7 +161,7 @@ DeviceAnswer UsbipSession::Execute(const Submission& submission)
         if (answer.data.size() > submission.length) answer.data.resize(submission.length);
         return answer;
     }
-    if (submission.endpoint == capture::kInterruptOutEndpoint && controller_.HasInterruptOut())
+    if (submission.endpoint == kInterruptOutEndpoint && controller_.HasInterruptOut())
         return controller_.InterruptOut(submission.out);
     DeviceAnswer noSuchEndpoint;
     noSuchEndpoint.stalled = true;
@@ -178,7 +178,7 @@ void UsbipSession::AnswerWaitingReads(std::unique_lock<std::mutex>& lock)
         answer.data = replies_.front().report;
         if (answer.data.size() > read.length) answer.data.resize(read.length);
         const Clock::time_point due =
-            pace_.Complete(capture::kInterruptInEndpoint, std::max(read.arrived, replies_.front().from));
+            pace_.Complete(kInterruptInEndpoint, std::max(read.arrived, replies_.front().from));
         // A read unlinked while it waited for its frame took nothing: the reply waits for the next.
         if (CompleteAt(lock, read, due, answer)) replies_.pop_front();
     }

@@ -85,10 +85,10 @@ bool FindDevice(const std::vector<Transfer>& transfers, std::uint16_t vendor, st
         const auto& setup = t.submission->setup;
         const auto& data = t.end->data;
         if (setup[0] != capture::kStandardDeviceIn || setup[1] != capture::kGetDescriptor ||
-            setup[3] != capture::kDescriptorDevice || data.size() < F::kProduct + 2)
+            setup[3] != capture::kDescriptorDevice || data.size() < F::kProductId + 2)
             continue;
-        if ((data[F::kVendor] | data[F::kVendor + 1] << 8) == vendor &&
-            (data[F::kProduct] | data[F::kProduct + 1] << 8) == product) {
+        if ((data[F::kVendorId] | data[F::kVendorId + 1] << 8) == vendor &&
+            (data[F::kProductId] | data[F::kProductId + 1] << 8) == product) {
             place = {t.end->bus, t.end->address};
             return true;
         }
@@ -152,9 +152,9 @@ bool Same(const Transfer& a, const Transfer& b)
 bool Load(const char* path, std::uint16_t vendor, std::uint16_t product, capture::CaptureContents& contents,
           std::vector<Transfer>& reports)
 {
-    std::string error;
+    capture::CaptureError error;
     if (!capture::ReadCaptureFile(path, contents, error)) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgram, capture::ErrorText(error).c_str());
         return false;
     }
     const std::vector<Transfer> all = EndedTransfers(contents);
