@@ -120,6 +120,7 @@ struct SetupField {
 };
 inline constexpr std::uint8_t kRequestTypeMask = 0x60;  // bits 5 and 6 of bmRequestType
 inline constexpr std::uint8_t kRequestTypeStandard = 0x00;
+inline constexpr std::uint8_t kRequestTypeClass = 0x20;
 inline constexpr std::uint8_t kStandardDeviceIn = 0x80;
 inline constexpr std::uint8_t kStandardInterfaceIn = 0x81;
 inline constexpr std::uint8_t kClassInterfaceOut = 0x21;

@@ -22,9 +22,10 @@
 #include <utility>
 #include <vector>
 
+#include "capture/capture_devices.h"
 #include "capture/capture_format.h"
 #include "capture/capture_reader.h"
-#include "capture/usb_hid_descriptors.h"
+#include "capture/capture_transfers.h"
 #include "codec/hex_text.h"
 
 namespace {
@@ -32,87 +33,19 @@ namespace {
 constexpr int kDifferent = 1;
 constexpr int kUsage = 2;
 constexpr char kProgram[] = "oskel-capture-compare";
-constexpr std::uint8_t kTypeBits = 0x60;
-constexpr std::uint8_t kTypeClass = 0x20;
 
 using capture::UsbOutcome;
-using capture::UsbPacket;
+using capture::UsbTransfer;
 
-struct Transfer {
-    const UsbPacket* submission = nullptr;
-    const UsbPacket* end = nullptr;  // the completion, or the error of a submission
-};
+const std::vector<std::uint8_t>& DataOf(const UsbTransfer& t) { return t.in ? t.input : t.out; }
 
-// Submissions paired with their ends (by bus and URB tag), in the order they ended.
-std::vector<Transfer> EndedTransfers(const capture::CaptureContents& contents)
+bool IsReportTransfer(const UsbTransfer& t)
 {
-    std::vector<Transfer> ended;
-    std::map<std::pair<std::uint16_t, std::uint64_t>, const UsbPacket*> pending;
-    for (const UsbPacket& packet : contents.packets) {
-        const auto key = std::make_pair(packet.bus, packet.id);
-        if (packet.event == capture::UsbEvent::Submit) {
-            pending[key] = &packet;
-            continue;
-        }
-        if (packet.event == capture::UsbEvent::SubmitData) continue;
-        auto found = pending.find(key);
-        ended.push_back(Transfer{found != pending.end() ? found->second : nullptr, &packet});
-        if (found != pending.end()) pending.erase(found);
-    }
-    return ended;
-}
-
-bool IsIn(const Transfer& t)
-{
-    const UsbPacket& first = t.submission ? *t.submission : *t.end;
-    return first.hasSetup ? (first.setup[0] & capture::kDirectionIn) != 0 : (first.endpoint & capture::kDirectionIn) != 0;
-}
-
-const std::vector<std::uint8_t>& DataOf(const Transfer& t)
-{
-    static const std::vector<std::uint8_t> none;
-    if (IsIn(t)) return t.end->data;
-    return t.submission ? t.submission->data : none;
-}
-
-// The bus and address of the device whose device descriptor has these ids.
-bool FindDevice(const std::vector<Transfer>& transfers, std::uint16_t vendor, std::uint16_t product,
-                std::pair<std::uint16_t, std::uint16_t>& place)
-{
-    using F = capture::DeviceDescriptorField;
-    for (const Transfer& t : transfers) {
-        if (!t.submission || !t.submission->hasSetup || t.end->address == 0) continue;
-        const auto& setup = t.submission->setup;
-        const auto& data = t.end->data;
-        if (setup[0] != capture::kStandardDeviceIn || setup[1] != capture::kGetDescriptor ||
-            setup[3] != capture::kDescriptorDevice || data.size() < F::kProductId + 2)
-            continue;
-        if ((data[F::kVendorId] | data[F::kVendorId + 1] << 8) == vendor &&
-            (data[F::kProductId] | data[F::kProductId + 1] << 8) == product) {
-            place = {t.end->bus, t.end->address};
-            return true;
-        }
-    }
-    return false;
-}
-
-bool IsReportTransfer(const Transfer& t)
-{
-    if (!t.submission) return false;
-    const UsbPacket& s = *t.submission;
-    if (s.transferType == capture::kTransferInterrupt)
-        return !(IsIn(t) && (t.end->outcome != UsbOutcome::Ok || t.end->data.empty()));
-    if (s.transferType != capture::kTransferControl || !s.hasSetup) return false;
-    return (s.setup[0] & kTypeBits) == kTypeClass &&
-           (s.setup[1] == capture::kHidSetReport || s.setup[1] == capture::kHidGetReport);
-}
-
-std::vector<Transfer> ReportTransfers(const std::vector<Transfer>& all, std::pair<std::uint16_t, std::uint16_t> place)
-{
-    std::vector<Transfer> reports;
-    for (const Transfer& t : all)
-        if (t.end->bus == place.first && t.end->address == place.second && IsReportTransfer(t)) reports.push_back(t);
-    return reports;
+    if (t.outcome == UsbOutcome::Pending) return false;
+    if (t.type == capture::kTransferInterrupt) return !(t.in && (t.outcome != UsbOutcome::Ok || t.input.empty()));
+    if (t.type != capture::kTransferControl || !t.hasSetup) return false;
+    return (capture::RequestType(t) & capture::kRequestTypeMask) == capture::kRequestTypeClass &&
+           (capture::Request(t) == capture::kHidSetReport || capture::Request(t) == capture::kHidGetReport);
 }
 
 const char* OutcomeName(UsbOutcome outcome)
@@ -128,54 +61,54 @@ const char* OutcomeName(UsbOutcome outcome)
     return "?";
 }
 
-std::string Describe(const Transfer& t)
+std::string Describe(const UsbTransfer& t)
 {
-    const UsbPacket& s = *t.submission;
     char head[64];
-    std::snprintf(head, sizeof head, "frame %llu: %s endpoint 0x%02x", static_cast<unsigned long long>(t.end->frame),
-                  s.transferType == capture::kTransferControl ? "control" : "interrupt", s.endpoint);
+    std::snprintf(head, sizeof head, "frame %llu: %s endpoint 0x%02x", static_cast<unsigned long long>(t.first->frame),
+                  t.type == capture::kTransferControl ? "control" : "interrupt", t.endpoint);
     std::string text = head;
-    if (s.transferType == capture::kTransferControl) text += " setup " + codec::Hex(s.setup.data(), s.setup.size());
+    if (t.type == capture::kTransferControl) text += " setup " + codec::Hex(t.setup.data(), t.setup.size());
     const std::vector<std::uint8_t>& data = DataOf(t);
-    return text + " " + OutcomeName(t.end->outcome) + " data " + codec::Hex(data.data(), data.size());
+    return text + " " + OutcomeName(t.outcome) + " data " + codec::Hex(data.data(), data.size());
 }
 
-bool Same(const Transfer& a, const Transfer& b)
+bool Same(const UsbTransfer& a, const UsbTransfer& b)
 {
-    const UsbPacket& sa = *a.submission;
-    const UsbPacket& sb = *b.submission;
-    return sa.transferType == sb.transferType && sa.endpoint == sb.endpoint && sa.hasSetup == sb.hasSetup &&
-           (!sa.hasSetup || sa.setup == sb.setup) && a.end->outcome == b.end->outcome && DataOf(a) == DataOf(b);
+    return a.type == b.type && a.endpoint == b.endpoint && a.hasSetup == b.hasSetup &&
+           (!a.hasSetup || a.setup == b.setup) && a.outcome == b.outcome && DataOf(a) == DataOf(b);
 }
 
-// The report transfers of the device in one capture; false, with the reason printed, when none.
+// The report transfers, in the order they ended, of the first device in one capture whose
+// enumeration described it with these ids; false, with the reason printed, when there is none.
 bool Load(const char* path, std::uint16_t vendor, std::uint16_t product, capture::CaptureContents& contents,
-          std::vector<Transfer>& reports)
+          std::vector<UsbTransfer>& reports)
 {
     capture::CaptureError error;
     if (!capture::ReadCaptureFile(path, contents, error)) {
         std::fprintf(stderr, "%s: %s\n", kProgram, capture::ErrorText(error).c_str());
         return false;
     }
-    const std::vector<Transfer> all = EndedTransfers(contents);
-    std::pair<std::uint16_t, std::uint16_t> place;
-    if (!FindDevice(all, vendor, product, place)) {
-        std::fprintf(stderr, "%s: %s: no enumeration of %04x:%04x\n", kProgram, path, vendor, product);
-        return false;
+    const capture::CaptureDevices found = capture::FindDevices(contents);
+    for (std::size_t d = 0; d < found.summary.devices.size(); ++d) {
+        const capture::DeviceSummary& device = found.summary.devices[d];
+        if (!device.described || device.vendorId != vendor || device.productId != product) continue;
+        for (std::size_t index : found.transfersOf[d]) {
+            if (IsReportTransfer(found.transfers[index])) reports.push_back(found.transfers[index]);
+        }
+        std::printf("%s: device %04x:%04x at bus %u, address %u: %zu report transfers\n", path, vendor, product,
+                    device.bus, device.address, reports.size());
+        return true;
     }
-    reports = ReportTransfers(all, place);
-    std::printf("%s: device %04x:%04x at bus %u, address %u: %zu report transfers\n", path, vendor, product,
-                place.first, place.second, reports.size());
-    return true;
+    std::fprintf(stderr, "%s: %s: no enumeration of %04x:%04x\n", kProgram, path, vendor, product);
+    return false;
 }
 
-std::string Counts(const std::vector<Transfer>& reports)
+std::string Counts(const std::vector<UsbTransfer>& reports)
 {
     std::map<std::string, std::size_t> kinds;
-    for (const Transfer& t : reports) {
-        const UsbPacket& s = *t.submission;
-        if (s.transferType == capture::kTransferInterrupt) ++kinds[IsIn(t) ? "interrupt IN" : "interrupt OUT"];
-        else ++kinds[s.setup[1] == capture::kHidSetReport ? "SET_REPORT" : "GET_REPORT"];
+    for (const UsbTransfer& t : reports) {
+        if (t.type == capture::kTransferInterrupt) ++kinds[t.in ? "interrupt IN" : "interrupt OUT"];
+        else ++kinds[capture::Request(t) == capture::kHidSetReport ? "SET_REPORT" : "GET_REPORT"];
     }
     std::string text;
     for (const auto& [kind, count] : kinds) text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + kind;
@@ -196,8 +129,8 @@ int main(int argc, char** argv)
     }
     capture::CaptureContents programContents;
     capture::CaptureContents kernelContents;
-    std::vector<Transfer> program;
-    std::vector<Transfer> kernel;
+    std::vector<UsbTransfer> program;
+    std::vector<UsbTransfer> kernel;
     if (!Load(argv[1], static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), programContents, program) ||
         !Load(argv[2], static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product), kernelContents, kernel))
         return kDifferent;
@@ -209,7 +142,7 @@ int main(int argc, char** argv)
     }
     if (program.size() != kernel.size()) {
         const bool programLonger = program.size() > kernel.size();
-        const Transfer& extraTransfer = programLonger ? program[kernel.size()] : kernel[program.size()];
+        const UsbTransfer& extraTransfer = programLonger ? program[kernel.size()] : kernel[program.size()];
         std::printf("the %s capture has %zu report transfers more, from %s\n", programLonger ? "program's" : "kernel's",
                     programLonger ? program.size() - kernel.size() : kernel.size() - program.size(),
                     Describe(extraTransfer).c_str());

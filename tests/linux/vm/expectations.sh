@@ -69,9 +69,17 @@ expect_capture() { expect_conforming "$1/capture.pcapng" "$2" program "its captu
 # program's own capture (a controller on uhid has no bus to record).
 expect_kernel_capture() {
   [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
+  expect_conforming "$1/usbmon.pcapng" "$2" usbmon "the kernel's record"
+  expect_same_transfers "$1" "$2"
+}
+
+# expect_same_transfers OUT MODE: usbmon's record of the bus lost no event and holds the same
+# report transfers, with the same outcomes, as the program's own capture (a failed download's
+# too: the refused, the cancelled and the unplugged transfer among them).
+expect_same_transfers() {
+  [[ $(cat "$1/bus.txt" 2>/dev/null) == usb ]] || return 0
   local comparison=$1/usbmon-compare.txt
   check "usbmon: the record lost no event ($(tail -1 "$1/usbmon.stdout" 2>/dev/null))" equals "$(cat "$1/usbmon.exit" 2>/dev/null)" 0
-  expect_conforming "$1/usbmon.pcapng" "$2" usbmon "the kernel's record"
   [[ -f $1/capture.pcapng ]] || return 0
   "$compare" "$1/capture.pcapng" "$1/usbmon.pcapng" --device "$(ids_of_mode "$2")" >"$comparison" 2>&1 || true
   check "usbmon: the program's capture holds the same transfers ($(tail -1 "$comparison"))" grep -q "^same " "$comparison"
@@ -310,18 +318,21 @@ expect_scenario() {
       equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 100/99
     check "no protocol error" equals "$(field "$out/controller" protocol-errors)" 0
     check "the flash holds the 98 data reports before the refused one" same_bytes "$out/controller/flash.bin" "$image2" 0 $((98 * 56))
+    expect_same_transfers "$out" 2
     ;;
   stalled-report)
     expect_failure_in_time "$out/program"
     check "the controller took 99 reports and held the 100th" \
       equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 100/99
     check "the flash holds the 98 blocks before the held one" same_bytes "$out/controller/flash.bin" "$image3" 0 $((98 * 58))
+    expect_same_transfers "$out" 3
     ;;
   unplug-mid-download)
     expect_failure_in_time "$out/program"
     check "the controller took 100 reports before it was unplugged" equals "$(field "$out/controller" accepted)" 100
     check "no protocol error" equals "$(field "$out/controller" protocol-errors)" 0
     check "the flash holds the 99 data reports before the unplug" same_bytes "$out/controller/flash.bin" "$image2" 0 $((99 * 56))
+    expect_same_transfers "$out" 2
     ;;
   two-programs)
     local winner loser
