@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/hid_linux.h"
+#include "platform/linux/hidraw.h"
 
 // The cause, short (for --list): "the udev rules are not installed".
 std::string AccessCause(platform::HidAccess access);

@@ -6,8 +6,8 @@
 
 #include "app/access_advice_linux.h"
 #include "app/controllers_linux.h"
-#include "platform/hid_linux.h"
-#include "platform/terminal_linux.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/terminal.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include "app/options_linux.h"
 #include "app/roads_linux.h"
 #include "oskel_version.h"
-#include "platform/hid_capture_linux.h"
-#include "platform/hid_linux.h"
-#include "platform/hid_usb_linux.h"
-#include "platform/session_guard_linux.h"
-#include "platform/terminal_linux.h"
+#include "platform/linux/hid_capture.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/hid_usb.h"
+#include "platform/linux/session_guard.h"
+#include "platform/linux/terminal.h"
 
 int main(int argc, char** argv)
 {

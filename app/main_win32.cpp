@@ -9,11 +9,11 @@
 
 #include "app/dialog_ids.h"
 #include "app/dialog_logic.h"
-#include "platform/hid_class_win32.h"
-#include "platform/dialog_requests_win32.h"
-#include "platform/system_error_win32.h"
-#include "platform/sim_hook_win32.h"
-#include "platform/system_library_win32.h"
+#include "platform/win32/hid_class.h"
+#include "platform/win32/dialog_requests.h"
+#include "platform/win32/system_error.h"
+#include "platform/win32/sim_hook.h"
+#include "platform/win32/system_library.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 

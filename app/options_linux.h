@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/hid_linux.h"
+#include "platform/linux/hidraw.h"
 
 struct UpdateOptions {
     bool help = false;

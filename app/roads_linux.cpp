@@ -15,9 +15,9 @@
 #include "app/dialog_logic.h"
 #include "device/device_link.h"
 #include "platform/hid.h"
-#include "platform/hid_linux.h"
-#include "platform/session_guard_linux.h"
-#include "platform/terminal_linux.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/session_guard.h"
+#include "platform/linux/terminal.h"
 #include "state/download_state.h"
 
 namespace {

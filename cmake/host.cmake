@@ -6,8 +6,8 @@ oskel_embedded_images_source(OSKEL_EMBEDDED)
 # The host side of the seam: user interface, system services and resources of the simulated
 # world (sim/backend/*_host.cpp).
 file(GLOB OSKEL_HOST_BACKEND_SOURCES CONFIGURE_DEPENDS sim/backend/*_host.cpp)
-# The code page 936 texts become UTF-8 as in the Linux program (platform/text_linux.cpp).
-add_library(oskel_host_backend STATIC ${OSKEL_HOST_BACKEND_SOURCES} ${CMAKE_SOURCE_DIR}/platform/text_linux.cpp
+# The code page 936 texts become UTF-8 as in the Linux program (platform/linux/text.cpp).
+add_library(oskel_host_backend STATIC ${OSKEL_HOST_BACKEND_SOURCES} ${CMAKE_SOURCE_DIR}/platform/linux/text.cpp
             ${OSKEL_EMBEDDED})
 target_link_libraries(oskel_host_backend PUBLIC oskel_sim_backend oskel_sim_world Threads::Threads)
 

@@ -16,8 +16,8 @@ pkg_check_modules(USB REQUIRED IMPORTED_TARGET libusb-1.0)
 
 oskel_embedded_images_source(OSKEL_EMBEDDED)
 
-# The Linux side of the seam (platform/*_linux.cpp).
-file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/*_linux.cpp)
+# The Linux side of the seam (platform/linux/).
+file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp)
 add_library(oskel_platform_linux STATIC ${OSKEL_PLATFORM_LINUX_SOURCES} ${OSKEL_EMBEDDED})
 target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(oskel_platform_linux PUBLIC oskel_codec PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB

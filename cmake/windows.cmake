@@ -18,14 +18,14 @@ set_source_files_properties("${OSKEL_RC}" PROPERTIES OBJECT_DEPENDS
 # Windows sources. The simulator build leaves out every backend that has a simulated twin
 # (sim/backend/<name>_sim.cpp, in oskel_sim_backend) and sets up its simulated world where the
 # shipped program has nothing to set up (sim/backend/sim_hook_win32.cpp).
-file(GLOB OSKEL_WIN32_PLATFORM_SOURCES CONFIGURE_DEPENDS platform/*_win32.cpp)
+file(GLOB OSKEL_WIN32_PLATFORM_SOURCES CONFIGURE_DEPENDS platform/win32/*.cpp)
 file(GLOB OSKEL_WIN32_APP_SOURCES CONFIGURE_DEPENDS app/*_win32.cpp)
 set(OSKEL_WIN32_REAL_SOURCES ${OSKEL_WIN32_PLATFORM_SOURCES})
 set(OSKEL_WIN32_SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/backend/sim_hook_win32.cpp)
 foreach(source ${OSKEL_WIN32_PLATFORM_SOURCES})
   get_filename_component(name "${source}" NAME)
-  string(REGEX REPLACE "_win32\\.cpp$" "" service "${name}")
-  if(name STREQUAL "sim_hook_off_win32.cpp" OR EXISTS "${CMAKE_SOURCE_DIR}/sim/backend/${service}_sim.cpp")
+  string(REGEX REPLACE "\\.cpp$" "" service "${name}")
+  if(name STREQUAL "sim_hook_off.cpp" OR EXISTS "${CMAKE_SOURCE_DIR}/sim/backend/${service}_sim.cpp")
     continue()
   endif()
   list(APPEND OSKEL_WIN32_SIM_SOURCES "${source}")

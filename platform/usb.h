@@ -106,7 +106,7 @@ inline constexpr std::uint32_t kUsbCancelGraceMs = 1000;
 // in and writes at most outSize bytes to out (in and out may be the same block); bytesReturned
 // receives how many it wrote. False when the driver refused the request or did not answer in
 // time. A request works on memory of its own, which one that is given up keeps (on Windows,
-// platform/overlapped_win32.h): nothing refers to in or out once this has returned.
+// platform/win32/overlapped.h): nothing refers to in or out once this has returned.
 bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                 void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
                 std::uint32_t timeLimitMs);

@@ -3,15 +3,15 @@
 //
 // Windows makes one HID interface per top-level collection; hidraw makes one node per device,
 // holding all its collections. So each collection of a node is an interface of its own here
-// (platform/hid_linux.h names them), and each handle belongs to one collection: its caps are that
+// (platform/linux/hidraw.h names them), and each handle belongs to one collection: its caps are that
 // collection's, and the backend refuses the reports that the collection does not declare, as the
 // Windows class driver refuses them (hidraw itself checks no length), and gives a read only the
 // input reports of the handle's collection.
 //
 // Writes and reads go through the node, as WriteFile and ReadFile go on Windows. The HID class
 // requests (set-output, get-input) of a USB controller go on its control endpoint, as on Windows,
-// through usbfs (platform/hid_usb_linux.h); on any other transport through hidraw's ioctls. Every
-// call is made directly on the calling thread (platform/hid_call_linux.h says what bounds it).
+// through usbfs (platform/linux/hid_usb.h); on any other transport through hidraw's ioctls. Every
+// call is made directly on the calling thread (platform/linux/hid_call.h says what bounds it).
 //
 // A read-write handle holds an exclusive lock on its node against other programs (flock on a
 // descriptor of its own, shared by every read-write handle of this process on the node), so that
@@ -32,11 +32,11 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/hid_call_linux.h"
-#include "platform/hid_capture_linux.h"
-#include "platform/hid_linux.h"
-#include "platform/hid_node_linux.h"
-#include "platform/hid_usb_linux.h"
+#include "platform/linux/hid_call.h"
+#include "platform/linux/hid_capture.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/hid_node.h"
+#include "platform/linux/hid_usb.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/hid_linux.h"
-#include "platform/hid_node_linux.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/hid_node.h"
 
 namespace platform {
 

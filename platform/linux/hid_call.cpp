@@ -1,4 +1,4 @@
-#include "platform/hid_call_linux.h"
+#include "platform/linux/hid_call.h"
 
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/hid_node_linux.h"
+#include "platform/linux/hid_node.h"
 
 namespace platform {
 namespace {
@@ -81,7 +81,7 @@ CallOutcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_
     const std::uint64_t start = CallClockMs();
     long result = -1;
     int callError = 0;
-    // Every signal the program takes is blocked in every thread (platform/session_guard_linux.h),
+    // Every signal the program takes is blocked in every thread (platform/linux/session_guard.h),
     // so an interruption is rare; the call is made again while its limit lasts.
     do {
         result = Perform(fd, call, report, length);

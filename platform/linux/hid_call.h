@@ -7,8 +7,8 @@
 //   uhid queues the report and returns at once.
 // - HIDIOCGINPUT: usbhid's GET_REPORT request, 5 s (USB_CTRL_GET_TIMEOUT); uhid waits 5 s for the
 //   device program's answer.
-// - read(): poll() with the caller's limit (platform/hid_linux.cpp).
-// - The HID class requests through usbfs (platform/hid_usb_linux.h): libusb's transfer timeout,
+// - read(): poll() with the caller's limit (platform/linux/hid.cpp).
+// - The HID class requests through usbfs (platform/linux/hid_usb.h): libusb's transfer timeout,
 //   which is the caller's limit.
 // The program's limits for single reports are 5 s (protocol/time_limits.h), the kernel's own. A
 // call that returns after its limit, whatever it returned, counts as timed out, as on Windows,

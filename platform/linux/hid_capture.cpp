@@ -1,4 +1,4 @@
-#include "platform/hid_capture_linux.h"
+#include "platform/linux/hid_capture.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <mutex>
 
 #include "capture/capture_writer.h"
-#include "platform/hid_node_linux.h"
-#include "platform/hid_usb_linux.h"
+#include "platform/linux/hid_node.h"
+#include "platform/linux/hid_usb.h"
 
 namespace platform {
 namespace {

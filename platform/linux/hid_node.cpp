@@ -1,6 +1,6 @@
 // hidraw nodes through libudev and sysfs: what each node is, its interface paths, the present
 // nodes and the ones that arrive.
-#include "platform/hid_node_linux.h"
+#include "platform/linux/hid_node.h"
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/hid_usb_linux.h"
+#include "platform/linux/hid_usb.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hid_linux.h"
+#include "platform/linux/hidraw.h"
 #include "codec/hid_report_descriptor.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/hid_usb_linux.h"
+#include "platform/linux/hid_usb.h"
 
 #include <fcntl.h>
 #include <libusb.h>
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "capture/capture_format.h"
-#include "platform/hid_linux.h"
-#include "platform/hid_node_linux.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/hid_node.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/hid_call_linux.h"
+#include "platform/linux/hid_call.h"
 
 namespace platform {
 

@@ -74,7 +74,7 @@ bool HidArrivalMonitorOpen(std::string& error);
 int HidArrivalMonitorFd();
 // The nodes that have arrived since the last call (non-blocking). Left out: removals, other
 // controllers than the chosen one, and the nodes that come back when this process gives a USB
-// interface back to usbhid (platform/hid_usb_linux.h), which are no controller plugged in.
+// interface back to usbhid (platform/linux/hid_usb.h), which are no controller plugged in.
 std::vector<HidNode> HidArrivalMonitorReceive();
 void HidArrivalMonitorClose();
 

@@ -1,5 +1,5 @@
 // The firmware images, embedded in the program by the build.
-#include "platform/embedded_images.h"
+#include "platform/linux/embedded_images.h"
 #include "platform/resources.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/session_guard_linux.h"
+#include "platform/linux/session_guard.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <new>
 
-#include "platform/terminal_linux.h"
+#include "platform/linux/terminal.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/terminal_linux.h"
+#include "platform/linux/terminal.h"
 
 #include <unistd.h>
 

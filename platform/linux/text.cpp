@@ -1,4 +1,4 @@
-#include "platform/text_linux.h"
+#include "platform/linux/text.h"
 
 #include <iconv.h>
 

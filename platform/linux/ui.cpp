@@ -3,10 +3,10 @@
 // becomes the session guard (held-off signals, a logind inhibitor).
 #include "platform/ui.h"
 
-#include "platform/hid_usb_linux.h"
-#include "platform/session_guard_linux.h"
-#include "platform/terminal_linux.h"
-#include "platform/text_linux.h"
+#include "platform/linux/hid_usb.h"
+#include "platform/linux/session_guard.h"
+#include "platform/linux/terminal.h"
+#include "platform/linux/text.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/dialog_requests_win32.h"
+#include "platform/win32/dialog_requests.h"
 
 #include <cstdint>
 #include <cstdio>

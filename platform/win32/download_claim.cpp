@@ -16,7 +16,7 @@
 #include <cstdio>
 
 #include "platform/system.h"
-#include "platform/system_error_win32.h"
+#include "platform/win32/system_error.h"
 
 namespace platform {
 namespace {

@@ -15,11 +15,11 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/hid_class_win32.h"
-#include "platform/overlapped_win32.h"
+#include "platform/win32/hid_class.h"
+#include "platform/win32/overlapped.h"
 #include "platform/system.h"
-#include "platform/system_error_win32.h"
-#include "platform/system_library_win32.h"
+#include "platform/win32/system_error.h"
+#include "platform/win32/system_library.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/overlapped_win32.h"
+#include "platform/win32/overlapped.h"
 
 #include <cstring>
 #include <new>

@@ -1,5 +1,5 @@
 // The shipped program has no simulated world.
-#include "platform/sim_hook_win32.h"
+#include "platform/win32/sim_hook.h"
 
 namespace platform {
 

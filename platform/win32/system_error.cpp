@@ -1,4 +1,4 @@
-#include "platform/system_error_win32.h"
+#include "platform/win32/system_error.h"
 
 namespace platform {
 

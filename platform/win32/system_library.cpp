@@ -1,4 +1,4 @@
-#include "platform/system_library_win32.h"
+#include "platform/win32/system_library.h"
 
 #include <cstring>
 

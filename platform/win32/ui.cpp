@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/dialog_requests_win32.h"
+#include "platform/win32/dialog_requests.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 // The USB side of the seam on Windows: host controller and hub device objects, the hub
 // driver's I/O control requests, global-heap blocks and the ANSI code page. Every request is
-// overlapped and bounded by its time limit (platform/overlapped_win32.h).
+// overlapped and bounded by its time limit (platform/win32/overlapped.h).
 #include "platform/usb.h"
 
 #include <windows.h>
@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/overlapped_win32.h"
-#include "platform/system_error_win32.h"
+#include "platform/win32/overlapped.h"
+#include "platform/win32/system_error.h"
 
 namespace platform {
 

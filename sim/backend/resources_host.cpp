@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/embedded_images.h"
+#include "platform/linux/embedded_images.h"
 #include "platform/resources.h"
 #include "sim/world.h"
 

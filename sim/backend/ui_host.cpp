@@ -2,7 +2,7 @@
 // and answers every message box with OK.
 #include <cstring>
 
-#include "platform/text_linux.h"
+#include "platform/linux/text.h"
 #include "platform/ui.h"
 #include "sim/world.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_error_win32.h"
+#include "platform/win32/system_error.h"
 #include "sim/usb_text.h"
 #include "sim/usb_tree.h"
 #include "tests/wine/usb/request_log.h"
