@@ -1,4 +1,4 @@
-#include "capture/capture_check.h"
+#include "check/capture_check.h"
 
 #include <algorithm>
 #include <cstdio>

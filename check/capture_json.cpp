@@ -1,10 +1,10 @@
-#include "capture/capture_json.h"
+#include "check/capture_json.h"
 
 #include <cstdint>
 #include <cstdio>
 
 #include "capture/capture_format.h"
-#include "capture/capture_text.h"
+#include "check/capture_text.h"
 #include "codec/hex_text.h"
 
 namespace capture {

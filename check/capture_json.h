@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "capture/capture_check.h"
+#include "check/capture_check.h"
 #include "capture/capture_devices.h"
 #include "capture/capture_reader.h"
 

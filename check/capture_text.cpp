@@ -1,4 +1,4 @@
-#include "capture/capture_text.h"
+#include "check/capture_text.h"
 
 #include <cstdio>
 

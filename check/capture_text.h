@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_check.h"
+#include "check/capture_check.h"
 #include "capture/capture_devices.h"
 
 namespace capture {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_check.h"
+#include "check/capture_check.h"
 #include "capture/capture_devices.h"
-#include "capture/capture_json.h"
-#include "capture/capture_text.h"
+#include "check/capture_json.h"
+#include "check/capture_text.h"
 #include "capture/capture_reader.h"
 #include "state/download_modes.h"
 
