@@ -17,15 +17,15 @@ pkg_check_modules(USB REQUIRED IMPORTED_TARGET libusb-1.0)
 oskel_embedded_images_source(OSKEL_EMBEDDED)
 
 # The Linux side of the seam (platform/linux/).
-file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/linux/*.cpp)
+oskel_folder_sources(OSKEL_PLATFORM_LINUX_SOURCES platform/linux)
 add_library(oskel_platform_linux STATIC ${OSKEL_PLATFORM_LINUX_SOURCES} ${OSKEL_EMBEDDED})
 target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_platform_linux PUBLIC oskel_codec PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB
+target_link_libraries(oskel_platform_linux PUBLIC oskel_capture PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB
                       Threads::Threads)
 
-# The terminal front end (app/*_linux.cpp) on the core.
-file(GLOB OSKEL_LINUX_APP_SOURCES CONFIGURE_DEPENDS app/*_linux.cpp)
-add_executable(oskel-update ${OSKEL_LINUX_APP_SOURCES})
+# The terminal front end on the core.
+add_executable(oskel-update app/access_advice_linux.cpp app/controllers_linux.cpp app/list_linux.cpp
+               app/main_linux.cpp app/options_linux.cpp app/roads_linux.cpp)
 target_include_directories(oskel-update PRIVATE ${CMAKE_BINARY_DIR}/generated)  # oskel_version.h
 target_link_libraries(oskel-update PRIVATE
   oskel_core oskel_platform_linux Threads::Threads)
