@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "check/capture_check.h"
 #include "capture/capture_devices.h"
 #include "capture/capture_reader.h"
+#include "check/capture_check.h"
 
 namespace capture {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "check/capture_check.h"
 #include "capture/capture_devices.h"
+#include "check/capture_check.h"
 
 namespace capture {
 

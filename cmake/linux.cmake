@@ -23,9 +23,10 @@ target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(oskel_platform_linux PUBLIC oskel_capture PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB
                       Threads::Threads)
 
-# The terminal front end on the core.
-add_executable(oskel-update app/access_advice_linux.cpp app/controllers_linux.cpp app/list_linux.cpp
-               app/main_linux.cpp app/options_linux.cpp app/roads_linux.cpp)
+# The terminal front end (app/linux/) on the core. It is also the seam's user interface and
+# debugger output channel in this program: the terminal draws what the dialog would show.
+oskel_folder_sources(OSKEL_LINUX_APP_SOURCES app/linux)
+add_executable(oskel-update ${OSKEL_LINUX_APP_SOURCES})
 target_include_directories(oskel-update PRIVATE ${CMAKE_BINARY_DIR}/generated)  # oskel_version.h
 target_link_libraries(oskel-update PRIVATE
   oskel_core oskel_platform_linux Threads::Threads)

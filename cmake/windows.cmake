@@ -19,7 +19,7 @@ set_source_files_properties("${OSKEL_RC}" PROPERTIES OBJECT_DEPENDS
 # simulator build takes the simulated HID and USB backends and download claims instead
 # (oskel_sim_backend) and sets up its simulated world where the shipped program has nothing to
 # set up (sim/backend/sim_hook_win32.cpp for platform/win32/sim_hook_off.cpp).
-set(OSKEL_WIN32_APP_SOURCES app/main_win32.cpp)
+set(OSKEL_WIN32_APP_SOURCES app/win32/main.cpp)
 set(OSKEL_WIN32_SHARED_SOURCES platform/win32/dialog_requests.cpp platform/win32/overlapped.cpp
     platform/win32/resources.cpp platform/win32/system.cpp platform/win32/system_error.cpp
     platform/win32/system_library.cpp platform/win32/ui.cpp)

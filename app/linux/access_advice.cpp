@@ -1,4 +1,4 @@
-#include "app/access_advice_linux.h"
+#include "app/linux/access_advice.h"
 
 std::string AccessCause(platform::HidAccess access)
 {

@@ -1,4 +1,4 @@
-#include "app/controllers_linux.h"
+#include "app/linux/controllers.h"
 
 #include <cstdio>
 

@@ -1,13 +1,13 @@
-#include "app/list_linux.h"
+#include "app/linux/list.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "app/access_advice_linux.h"
-#include "app/controllers_linux.h"
+#include "app/linux/access_advice.h"
+#include "app/linux/controllers.h"
+#include "app/linux/terminal.h"
 #include "platform/linux/hidraw.h"
-#include "platform/linux/terminal.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ int RunList()
 {
     std::vector<platform::HidNode> nodes;
     if (!platform::HidEnumerateNodes(nodes)) {
-        platform::TerminalNotice("udev cannot be asked for the HID nodes");
+        TerminalNotice("udev cannot be asked for the HID nodes");
         return 1;
     }
     int listed = 0;
@@ -46,6 +46,6 @@ int RunList()
         ++listed;
     }
     std::fflush(stdout);
-    if (listed == 0) platform::TerminalNotice("no controller that this program knows is plugged in");
+    if (listed == 0) TerminalNotice("no controller that this program knows is plugged in");
     return 0;
 }

@@ -4,15 +4,15 @@
 #include <string>
 
 #include "app/dialog_logic.h"
-#include "app/list_linux.h"
-#include "app/options_linux.h"
-#include "app/roads_linux.h"
+#include "app/linux/list.h"
+#include "app/linux/options.h"
+#include "app/linux/roads.h"
+#include "app/linux/terminal.h"
 #include "oskel_version.h"
 #include "platform/linux/hid_capture.h"
-#include "platform/linux/hidraw.h"
 #include "platform/linux/hid_usb.h"
+#include "platform/linux/hidraw.h"
 #include "platform/linux/session_guard.h"
-#include "platform/linux/terminal.h"
 
 int main(int argc, char** argv)
 {
@@ -31,16 +31,16 @@ int main(int argc, char** argv)
         return kExitSucceeded;
     }
 
-    platform::TerminalSetVerbose(options.verbose);
+    TerminalSetVerbose(options.verbose);
     if (options.deviceChosen) platform::HidChooseDevice(options.device);
     if (options.list) return RunList();
     if (!options.capturePath.empty() && !platform::CaptureRequest(options.capturePath, error)) {
-        platform::TerminalNotice("--capture: " + error);
+        TerminalNotice("--capture: " + error);
         return kExitUsage;
     }
     // Before any thread starts, so that every thread leaves these signals to the main loop.
     if (!platform::SessionSignalsHold()) {
-        platform::TerminalNotice("interrupting signals cannot be held off during a download");
+        TerminalNotice("interrupting signals cannot be held off during a download");
     }
     DialogCreateLink();
     const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
@@ -48,9 +48,9 @@ int main(int argc, char** argv)
     // Nothing runs any more: what is still claimed goes back to its driver.
     platform::UsbGiveBackInterfaces();
     if (!options.capturePath.empty() && !platform::CaptureFileMade()) {
-        platform::TerminalNotice("no capture written: no controller was opened");
+        TerminalNotice("no capture written: no controller was opened");
     } else if (!platform::CaptureFinish(error)) {
-        platform::TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
+        TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
     }
     return status;
 }

@@ -1,4 +1,4 @@
-#include "app/options_linux.h"
+#include "app/linux/options.h"
 
 #include <getopt.h>
 #include <limits.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/controllers_linux.h"
+#include "app/linux/controllers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/roads_linux.h"
+#include "app/linux/roads.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -10,14 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "app/access_advice_linux.h"
-#include "app/controllers_linux.h"
 #include "app/dialog_logic.h"
+#include "app/linux/access_advice.h"
+#include "app/linux/controllers.h"
+#include "app/linux/outcomes.h"
+#include "app/linux/terminal.h"
 #include "device/device_link.h"
 #include "platform/hid.h"
 #include "platform/linux/hidraw.h"
 #include "platform/linux/session_guard.h"
-#include "platform/linux/terminal.h"
 #include "state/download_state.h"
 
 namespace {
@@ -56,7 +57,7 @@ void TakeSignals()
 {
     while (const int number = platform::SessionTakeSignal()) {
         if (DownloadRunning()) {
-            platform::TerminalNotice(std::string(SignalName(number)) + " held off until the download has ended: " +
+            TerminalNotice(std::string(SignalName(number)) + " held off until the download has ended: " +
                                      platform::kSessionGuardReason);
         }
         if (number == SIGTSTP) {
@@ -92,15 +93,15 @@ void ReportOpenFailures()
         const std::string controller = IdsText(failure.vendorId, failure.productId) + " (" + ControllerStateText(kind) + ")";
         switch (failure.problem) {
         case platform::HidOpenProblem::HeldByAnotherProgram:
-            platform::TerminalNotice(failure.node + " of " + controller +
+            TerminalNotice(failure.node + " of " + controller +
                                      " is being written by another program: no download started on it");
             break;
         case platform::HidOpenProblem::NoAccess:
-            platform::TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
-            platform::TerminalNotice(AccessAdvice(platform::HidAccessOf(failure.node), failure.node));
+            TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
+            TerminalNotice(AccessAdvice(platform::HidAccessOf(failure.node), failure.node));
             break;
         case platform::HidOpenProblem::Other:
-            platform::TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
+            TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
             break;
         }
     }
@@ -108,14 +109,14 @@ void ReportOpenFailures()
 
 int Downloads()
 {
-    const platform::DownloadOutcomes outcomes = platform::TerminalOutcomes();
+    const DownloadOutcomes outcomes = CountedOutcomes();
     return outcomes.succeeded + outcomes.failed;
 }
 
 // The exit status once the road has ended; without a download, failing as given.
 int ExitStatus(int withoutDownload)
 {
-    const platform::DownloadOutcomes outcomes = platform::TerminalOutcomes();
+    const DownloadOutcomes outcomes = CountedOutcomes();
     if (outcomes.succeeded + outcomes.failed > 0) return outcomes.failed == 0 ? kExitSucceeded : kExitFailed;
     if (endingSignal != 0) return kExitSignalBase + endingSignal;
     return withoutDownload;
@@ -129,7 +130,7 @@ bool NameNormalModeController()
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     if (!platform::HidGetAttributes(deviceLink->probeHandle, vendorId, productId)) return false;
-    platform::TerminalNotice("the controller " + IdsText(vendorId, productId) +
+    TerminalNotice("the controller " + IdsText(vendorId, productId) +
                              " is in its normal mode and is left alone: only a controller in an update mode is updated");
     return true;
 }
@@ -139,7 +140,7 @@ bool NameNormalModeController()
 void AnnounceNode(const platform::HidNode& node)
 {
     for (const std::string& path : node.interfacePaths) {
-        DialogInterfaceArrived(platform::TerminalDialog(), path);
+        DialogInterfaceArrived(TerminalDialog(), path);
     }
 }
 
@@ -149,18 +150,18 @@ int RunStartRoad()
 {
     TakeSignals();
     if (endingSignal != 0) return ExitStatus(kExitSignalBase + endingSignal);
-    DialogStart(platform::TerminalDialog());
+    DialogStart(TerminalDialog());
     // Past a controller in its normal mode, Start goes on to the update modes' finders.
     if (!DownloadRunning() && Downloads() == 0 && NameNormalModeController()) {
         TakeSignals();
-        if (endingSignal == 0) DialogStartUpdateModeDownload(platform::TerminalDialog());
+        if (endingSignal == 0) DialogStartUpdateModeDownload(TerminalDialog());
     }
     updateModeFound = updateModeFound || DownloadRunning() || Downloads() > 0;
     ReportOpenFailures();
     WaitForDownload();
     ReportOpenFailures();
     if (!updateModeFound && endingSignal == 0) {
-        platform::TerminalNotice("no controller in update mode 2 or 3 was found");
+        TerminalNotice("no controller in update mode 2 or 3 was found");
     }
     return ExitStatus(updateModeFound ? kExitFailed : kExitNoController);
 }
@@ -169,7 +170,7 @@ int RunArrivalRoad(bool once)
 {
     std::string error;
     if (!platform::HidArrivalMonitorOpen(error)) {
-        platform::TerminalNotice("controllers that are plugged in cannot be noticed: " + error);
+        TerminalNotice("controllers that are plugged in cannot be noticed: " + error);
         return kExitFailed;
     }
     // Opened before the present nodes are listed, so that none falls between the two; a node
@@ -202,7 +203,7 @@ int RunArrivalRoad(bool once)
                 continue;
             }
             if (!toldWaiting) {
-                platform::TerminalNotice("waiting for a controller in an update mode to be plugged in (Ctrl-C ends)");
+                TerminalNotice("waiting for a controller in an update mode to be plugged in (Ctrl-C ends)");
                 toldWaiting = true;
             }
         }

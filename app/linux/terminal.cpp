@@ -1,4 +1,4 @@
-#include "platform/linux/terminal.h"
+#include "app/linux/terminal.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-namespace platform {
 namespace {
 
 constexpr int kBarWidth = 40;
@@ -21,7 +20,6 @@ struct Terminal {
     int low = 0;
     int high = kDefaultRangeHigh;
     int percent = -1;       // the last percentage shown
-    DownloadOutcomes outcomes;
     char dialog = 0;        // their addresses are the window handles
     char bar = 0;
 };
@@ -61,8 +59,8 @@ void DrawPercent(Terminal& t, int percent)
 
 }  // namespace
 
-WindowHandle TerminalDialog() { return &State().dialog; }
-WindowHandle TerminalProgressBar() { return &State().bar; }
+platform::WindowHandle TerminalDialog() { return &State().dialog; }
+platform::WindowHandle TerminalProgressBar() { return &State().bar; }
 
 void TerminalSetVerbose(bool verbose)
 {
@@ -128,18 +126,3 @@ void TerminalProgressShown(bool shown)
     if (!shown) EndBarLine(t);
 }
 
-void TerminalCountOutcome(bool succeeded)
-{
-    Terminal& t = State();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    if (succeeded) ++t.outcomes.succeeded;
-    else ++t.outcomes.failed;
-}
-
-DownloadOutcomes TerminalOutcomes()
-{
-    std::lock_guard<std::mutex> lock(State().mutex);
-    return State().outcomes;
-}
-
-}  // namespace platform

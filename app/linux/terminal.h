@@ -8,11 +8,9 @@
 
 #include "platform/types.h"
 
-namespace platform {
-
 // The one "dialog" of the terminal program, and its progress bar.
-WindowHandle TerminalDialog();
-WindowHandle TerminalProgressBar();
+platform::WindowHandle TerminalDialog();
+platform::WindowHandle TerminalProgressBar();
 
 void TerminalSetVerbose(bool verbose);
 
@@ -31,12 +29,3 @@ void TerminalProgressRange(int low, int high);
 void TerminalProgressPosition(int position);
 void TerminalProgressShown(bool shown);
 
-// The outcomes of the downloads so far, as the outcome boxes told them.
-struct DownloadOutcomes {
-    int succeeded = 0;
-    int failed = 0;
-};
-void TerminalCountOutcome(bool succeeded);
-DownloadOutcomes TerminalOutcomes();
-
-}  // namespace platform

@@ -1,12 +1,15 @@
-// The dialog's window work in the terminal program: boxes become lines on standard output, the
-// progress bar a bar on the terminal (or progress lines), and the refusal to let the session end
-// becomes the session guard (held-off signals, a logind inhibitor).
+// The dialog's window work in the terminal program, the front end's side of the seam: boxes
+// become lines on standard output, the progress bar a bar on the terminal (or progress lines), each
+// download's outcome is counted for the exit status, the refusal to let the session end becomes
+// the session guard (held-off signals, a logind inhibitor), and the debugger output channel is
+// standard error, when --verbose asked for it.
 #include "platform/ui.h"
 
-#include "platform/linux/hid_usb.h"
+#include "app/linux/outcomes.h"
+#include "app/linux/terminal.h"
 #include "platform/linux/session_guard.h"
-#include "platform/linux/terminal.h"
 #include "platform/linux/text.h"
+#include "platform/system.h"
 
 namespace platform {
 namespace {
@@ -26,9 +29,13 @@ void SendProgress(WindowHandle window, std::int32_t position)
 void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
 {
     if (!IsDialog(dialog)) return;
+    // The download's claim has given the controller's USB interfaces back to usbhid by now
+    // (platform/linux/download_claim.cpp): the session guard is let go only after them, as usbhid's
+    // probe of a controller that answers nothing takes its own time limits.
+    SessionGuardRelease();
     // The download is over: the bar's return to 0 that follows is not progress.
     TerminalProgressShown(false);
-    TerminalCountOutcome(outcome == DownloadOutcome::Succeeded);
+    CountDownloadOutcome(outcome);
 }
 
 void ShowMessageBox(WindowHandle, const char* text, const char*, unsigned)
@@ -54,17 +61,16 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
         SessionGuardEngage();
         TerminalProgressShown(true);
     } else {
+        // The transfer has ended. What it took of the system goes back in the order the worker
+        // gives it: this, then the download's claim on the controller (its USB interfaces back to
+        // usbhid), then the session guard with the download's outcome (DownloadEnded), before the
+        // outcome's line and before another download may start.
         TerminalProgressShown(false);
-        // The interfaces the download took from usbhid go back before anything else may start:
-        // the outcome has been shown already, as usbhid's probe of a controller that answers
-        // nothing takes its own time limits.
-        UsbGiveBackInterfaces();
-        SessionGuardRelease();
     }
 }
 
 // The session guard's logind inhibitor covers sleep as well as shutdown ("sleep:shutdown"): it is
-// taken and let go with the session-end block.
+// taken with the session-end block and let go with the download's outcome.
 void KeepSystemAwake(WindowHandle, bool) {}
 
 void SetChildControlsEnabled(WindowHandle, bool) {}  // a terminal has no controls to disable
@@ -93,6 +99,11 @@ void ProgressBarSetRange(WindowHandle bar, std::uint16_t low, std::uint16_t high
 void ProgressBarSetPos(WindowHandle bar, std::int32_t position)
 {
     if (IsBar(bar)) TerminalProgressPosition(position);
+}
+
+void DebugOutput(const char* text)
+{
+    TerminalDebugLine(text);
 }
 
 }  // namespace platform

@@ -34,9 +34,9 @@
 
 #include "platform/linux/hid_call.h"
 #include "platform/linux/hid_capture.h"
-#include "platform/linux/hidraw.h"
 #include "platform/linux/hid_node.h"
 #include "platform/linux/hid_usb.h"
+#include "platform/linux/hidraw.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/hidraw.h"
 #include "platform/linux/hid_node.h"
+#include "platform/linux/hidraw.h"
 
 namespace platform {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/hidraw.h"
 #include "codec/hid_report_descriptor.h"
+#include "platform/linux/hidraw.h"
 
 namespace platform {
 

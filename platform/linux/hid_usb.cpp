@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "capture/capture_format.h"
-#include "platform/linux/hidraw.h"
 #include "platform/linux/hid_node.h"
+#include "platform/linux/hidraw.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -1,5 +1,5 @@
-// Debugger output, time and threads on Linux. The debugger output channel is standard error,
-// when --verbose asked for it.
+// Time and threads on Linux. The debugger output channel is the terminal program's
+// (app/linux/ui.cpp).
 #include "platform/system.h"
 
 #include <pthread.h>
@@ -7,8 +7,6 @@
 
 #include <cerrno>
 #include <new>
-
-#include "platform/linux/terminal.h"
 
 namespace platform {
 namespace {
@@ -27,11 +25,6 @@ void* RunThread(void* parameter)
 }
 
 }  // namespace
-
-void DebugOutput(const char* text)
-{
-    TerminalDebugLine(text);
-}
 
 void SleepMs(std::uint32_t milliseconds)
 {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "platform/system.h"
 #include "codec/utf8_text.h"
+#include "platform/system.h"
 
 namespace platform {
 

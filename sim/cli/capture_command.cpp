@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "check/capture_check.h"
 #include "capture/capture_devices.h"
-#include "check/capture_json.h"
 #include "capture/capture_reader.h"
+#include "check/capture_check.h"
+#include "check/capture_json.h"
 #include "check/capture_text.h"
 
 namespace sim {
