@@ -71,11 +71,11 @@ Role RoleOf(const UsbTransfer& t)
     if (t.type == kTransferInterrupt) return t.in ? Role::DeviceInput : Role::OutputReport;
     if (t.type != kTransferControl) return Role::None;
     if (!t.hasSetup) return Role::Unknown;
-    if (RequestType(t) == kClassInterfaceOut && Request(t) == kHidSetReport) {
-        return ValueHigh(t) == kReportOutput ? Role::OutputReport : Role::OtherReportType;
+    if (RequestType(t) == usb::kClassInterfaceOut && Request(t) == usb::kHidSetReport) {
+        return ValueHigh(t) == usb::kReportOutput ? Role::OutputReport : Role::OtherReportType;
     }
-    if (RequestType(t) == kClassInterfaceIn && Request(t) == kHidGetReport) {
-        return ValueHigh(t) == kReportInput ? Role::InputRequest : Role::OtherReportType;
+    if (RequestType(t) == usb::kClassInterfaceIn && Request(t) == usb::kHidGetReport) {
+        return ValueHigh(t) == usb::kReportInput ? Role::InputRequest : Role::OtherReportType;
     }
     return Role::None;
 }
@@ -108,13 +108,13 @@ void ChooseInterface(const DeviceSummary& device, const models::HidDevice& model
         return false;
     };
     auto bootDevice = [](const InterfaceSummary& interface) {
-        return interface.subclass == kSubclassBoot &&
-               (interface.protocol == kProtocolKeyboard || interface.protocol == kProtocolMouse);
+        return interface.subclass == usb::kSubclassBoot &&
+               (interface.protocol == usb::kProtocolKeyboard || interface.protocol == usb::kProtocolMouse);
     };
     const InterfaceSummary* chosen = nullptr;
     const InterfaceSummary* withoutReportDescriptor = nullptr;
     for (const InterfaceSummary& interface : device.interfaces) {
-        if (interface.interfaceClass != kClassHid || interface.alternate != 0) continue;
+        if (interface.interfaceClass != usb::kClassHid || interface.alternate != 0) continue;
         if (interface.reportDescriptorSeen) {
             if (!chosen && declaresProtocol(interface)) chosen = &interface;
         } else if (!withoutReportDescriptor || (bootDevice(*withoutReportDescriptor) && !bootDevice(interface))) {

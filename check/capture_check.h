@@ -45,7 +45,7 @@ struct TransferNote {
     std::string label;  // NotTaken: "report 5", "input request 2", "a control transfer without its setup packet"
     FrameTime at;
     UsbOutcome outcome = UsbOutcome::Pending;
-    std::uint8_t request = 0;     // OtherReportType: kHidSetReport or kHidGetReport
+    std::uint8_t request = 0;     // OtherReportType: usb::kHidSetReport or usb::kHidGetReport
     std::uint8_t reportType = 0;  // OtherReportType
 };
 

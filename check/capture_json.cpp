@@ -195,7 +195,7 @@ void Note(Json& json, const TransferNote& note)
     Place(json, note.at);
     json.Key("outcome").String(OutcomeName(note.outcome));
     if (note.kind == TransferNote::Kind::OtherReportType) {
-        json.Key("request").String(note.request == kHidSetReport ? "SET_REPORT" : "GET_REPORT");
+        json.Key("request").String(note.request == usb::kHidSetReport ? "SET_REPORT" : "GET_REPORT");
         json.Key("reportType").Number(note.reportType);
     }
     json.Close('}');

@@ -60,7 +60,7 @@ std::string InterfaceLine(const InterfaceSummary& interface)
 {
     std::string line = "  interface " + std::to_string(interface.number);
     if (interface.alternate != 0) line += " (alternate setting " + std::to_string(interface.alternate) + ")";
-    line += ": class " + HexByte(interface.interfaceClass) + (interface.interfaceClass == kClassHid ? " HID" : "") +
+    line += ": class " + HexByte(interface.interfaceClass) + (interface.interfaceClass == usb::kClassHid ? " HID" : "") +
             ", subclass " + std::to_string(interface.subclass) + ", protocol " + std::to_string(interface.protocol) +
             ", endpoints " + EndpointList(interface.endpoints);
     if (!interface.reportDescriptorSeen) return line;
@@ -77,7 +77,7 @@ std::string InterfaceLine(const InterfaceSummary& interface)
 std::string TallyLine(const EndpointTally& tally)
 {
     std::string line = "  endpoint " + HexByte(tally.endpoint) + " " + TransferTypeName(tally.type);
-    if (tally.type != kTransferControl) line += (tally.endpoint & kDirectionIn) ? " IN" : " OUT";
+    if (tally.type != kTransferControl) line += (tally.endpoint & usb::kDirectionIn) ? " IN" : " OUT";
     line += ": " + Plural(tally.transfers, "transfer", "transfers");
     if (tally.failed != 0) line += " (" + std::to_string(tally.failed) + " not completed)";
     return line;
@@ -124,7 +124,7 @@ std::string InterfaceText(const DeviceVerdict& judged, bool described)
 std::string NoteLine(const TransferNote& note)
 {
     if (note.kind == TransferNote::Kind::OtherReportType) {
-        return std::string(note.request == kHidSetReport ? "SET_REPORT" : "GET_REPORT") + " of report type " +
+        return std::string(note.request == usb::kHidSetReport ? "SET_REPORT" : "GET_REPORT") + " of report type " +
                std::to_string(note.reportType) + " (" + Where(note.at) +
                "): not a report of the protocol, not fed to the model";
     }

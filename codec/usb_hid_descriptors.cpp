@@ -1,10 +1,10 @@
-#include "capture/usb_hid_descriptors.h"
+#include "codec/usb_hid_descriptors.h"
 
 #include <algorithm>
 
-#include "capture/capture_format.h"
+#include "codec/usb_layouts.h"
 
-namespace capture {
+namespace usb {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -15,7 +15,6 @@ constexpr std::uint16_t kDeviceRelease = 0x0100;
 constexpr std::uint8_t kClassPerInterface = 0;
 constexpr std::uint8_t kBusPowered = 0x80;
 constexpr std::uint8_t kMaxPower100mA = 50;
-constexpr std::uint8_t kInterruptTransfer = 0x03;
 
 void Set16(Bytes& bytes, std::size_t at, std::uint16_t value)
 {
@@ -32,14 +31,14 @@ Bytes Descriptor(std::size_t size, std::uint8_t type)
     return d;
 }
 
-Bytes Endpoint(std::uint8_t address)
+Bytes Endpoint(std::uint8_t address, std::uint8_t intervalFrames)
 {
     using F = EndpointField;
     Bytes d = Descriptor(F::kSize, kDescriptorEndpoint);
     d[F::kAddress] = address;
-    d[F::kAttributes] = kInterruptTransfer;
+    d[F::kAttributes] = kEndpointTransferInterrupt;
     Set16(d, F::kMaxPacket, kFullSpeedMaxPacket);
-    d[F::kInterval] = kIntervalFrames;
+    d[F::kInterval] = intervalFrames;
     return d;
 }
 
@@ -86,6 +85,15 @@ Bytes HidDescriptor(const UsbHidInterface& usbInterface)
     return d;
 }
 
+Bytes InterfaceDescriptors(const UsbHidInterface& usbInterface, std::size_t position)
+{
+    Bytes descriptors = Interface(usbInterface, position);
+    Append(descriptors, HidDescriptor(usbInterface));
+    Append(descriptors, Endpoint(InterruptInEndpoint(position), usbInterface.intervalFrames));
+    if (usbInterface.hasInterruptOut) Append(descriptors, Endpoint(InterruptOutEndpoint(position), usbInterface.intervalFrames));
+    return descriptors;
+}
+
 Bytes ConfigurationDescriptorSet(const UsbHidDevice& device)
 {
     using F = ConfigurationField;
@@ -94,13 +102,7 @@ Bytes ConfigurationDescriptorSet(const UsbHidDevice& device)
     set[F::kValue] = kConfigurationValue;
     set[F::kAttributes] = kBusPowered;
     set[F::kMaxPower] = kMaxPower100mA;
-    for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
-        const UsbHidInterface& usbInterface = device.interfaces[i];
-        Append(set, Interface(usbInterface, i));
-        Append(set, HidDescriptor(usbInterface));
-        Append(set, Endpoint(InterruptInEndpoint(i)));
-        if (usbInterface.hasInterruptOut) Append(set, Endpoint(InterruptOutEndpoint(i)));
-    }
+    for (std::size_t i = 0; i < device.interfaces.size(); ++i) Append(set, InterfaceDescriptors(device.interfaces[i], i));
     Set16(set, F::kTotalLength, static_cast<std::uint16_t>(set.size()));
     return set;
 }
@@ -120,4 +122,4 @@ Bytes StringDescriptor(const std::string& text)
     return d;
 }
 
-}  // namespace capture
+}  // namespace usb

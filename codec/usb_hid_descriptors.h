@@ -1,9 +1,9 @@
 // The standard descriptors of a full-speed USB device with one configuration of HID interfaces, as
 // GET_DESCRIPTOR returns them: the device descriptor, and the configuration descriptor followed by
-// each interface's interface, HID and endpoint descriptors. Their fields are declared once, in
-// capture/capture_format.h. The capture writer puts them in a capture's enumeration, and the Linux
-// rig's virtual USB controllers (tests/linux/usb/) declare themselves with them, so both show the
-// same device.
+// each interface's interface, HID and endpoint descriptors, in USB's vocabulary
+// (codec/usb_layouts.h). The capture writer puts them in a capture's enumeration, the Linux rig's
+// virtual USB controllers (tests/linux/usb/) declare themselves with them, so both show the same
+// device, and the simulated USB tree's HID devices answer the topology walk with them.
 #pragma once
 
 #include <cstddef>
@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-namespace capture {
+namespace usb {
 
 // The shape every such device has here: configuration 1; the interface at position i has number i,
 // an interrupt IN endpoint 0x81 + i and, when it has output reports, an interrupt OUT endpoint
-// 0x01 + i, both polled every frame with packets of up to 64 bytes, as endpoint 0 takes them.
+// 0x01 + i, both polled every frame (or as the interface says) with packets of up to 64 bytes, as
+// endpoint 0 takes them.
 inline constexpr std::uint8_t kConfigurationValue = 1;
 inline constexpr std::uint16_t kFullSpeedMaxPacket = 64;
 inline constexpr std::uint8_t kIntervalFrames = 1;
@@ -28,6 +29,7 @@ struct UsbHidInterface {
     std::uint16_t reportDescriptorLength = 0;
     bool hasInterruptOut = false;
     std::uint8_t bootProtocol = 0;  // a boot keyboard or mouse (kProtocolKeyboard, kProtocolMouse); 0: neither
+    std::uint8_t intervalFrames = kIntervalFrames;  // the endpoints' polling interval
 };
 
 struct UsbHidDevice {
@@ -42,6 +44,9 @@ std::vector<std::uint8_t> DeviceDescriptor(const UsbHidDevice& device);
 // The configuration descriptor and, after it, each interface's interface, HID and endpoint
 // descriptors.
 std::vector<std::uint8_t> ConfigurationDescriptorSet(const UsbHidDevice& device);
+// The interface's interface, HID and endpoint descriptors, as they follow the configuration
+// descriptor when the interface is at this position.
+std::vector<std::uint8_t> InterfaceDescriptors(const UsbHidInterface& usbInterface, std::size_t position);
 // The HID descriptor alone, as GET_DESCRIPTOR(HID) to the interface returns it.
 std::vector<std::uint8_t> HidDescriptor(const UsbHidInterface& usbInterface);
 // String 0: the languages (US English only).
@@ -49,4 +54,4 @@ std::vector<std::uint8_t> LanguagesDescriptor();
 // A string of ASCII text, cut to what a descriptor holds.
 std::vector<std::uint8_t> StringDescriptor(const std::string& text);
 
-}  // namespace capture
+}  // namespace usb

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "state/download_state.h"
+#include "codec/usb_layouts.h"
 #include "device/usb_descriptors.h"
 #include "platform/usb.h"
+#include "state/download_state.h"
 
 namespace {
 
@@ -204,17 +205,17 @@ void SetDescriptorRequest(std::uint8_t* request, std::uint32_t port, std::uint16
 std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::uint16_t& totalLength)
 {
     using namespace usb_descriptor_request;
-    constexpr std::uint32_t kHeadRequestSize = kHeaderSize + kConfigurationDescriptorSize;  // 21
+    constexpr std::uint32_t kHeadRequestSize = kHeaderSize + usb::ConfigurationField::kSize;  // 21
     std::uint8_t head[kHeadRequestSize] = {};
-    SetDescriptorRequest(head, port, kConfigurationValue, 0, kConfigurationDescriptorSize);
+    SetDescriptorRequest(head, port, kConfigurationValue, 0, usb::ConfigurationField::kSize);
     std::uint32_t returned = 0;
     if (!WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, head, kHeadRequestSize, head,
                     kHeadRequestSize, returned) ||
         returned != kHeadRequestSize) {
         return nullptr;
     }
-    totalLength = ReadLe16(head + kData + kConfigurationTotalLength);
-    if (totalLength < kConfigurationDescriptorSize) return nullptr;
+    totalLength = ReadLe16(head + kData + usb::ConfigurationField::kTotalLength);
+    if (totalLength < usb::ConfigurationField::kSize) return nullptr;
 
     const std::uint32_t requestSize = kHeaderSize + totalLength;
     std::uint8_t* set = GlobalBlockAlloc(requestSize);
@@ -223,7 +224,7 @@ std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::ui
     const bool consistent = WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, set, requestSize,
                                        set, requestSize, returned) &&
                             returned == requestSize &&
-                            ReadLe16(set + kData + kConfigurationTotalLength) == totalLength;
+                            ReadLe16(set + kData + usb::ConfigurationField::kTotalLength) == totalLength;
     if (!consistent) {
         GlobalBlockFree(set);
         return nullptr;

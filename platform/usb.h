@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/usb_layouts.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -81,16 +82,18 @@ inline constexpr std::uint8_t kFullSpeedValue = 1;
 inline constexpr std::uint8_t kHighSpeedValue = 2;
 }  // namespace usb_connection_information
 
-// USB_DESCRIPTOR_REQUEST: ConnectionIndex, the setup packet, then the descriptor bytes.
+// USB_DESCRIPTOR_REQUEST: ConnectionIndex, the setup packet (codec/usb_layouts.h), then the
+// descriptor bytes.
 namespace usb_descriptor_request {
 inline constexpr std::size_t kConnectionIndex = 0;
-inline constexpr std::size_t kRequestType = 4;
-inline constexpr std::size_t kRequest = 5;
-inline constexpr std::size_t kValue = 6;
-inline constexpr std::size_t kIndex = 8;
-inline constexpr std::size_t kLength = 10;
-inline constexpr std::size_t kData = 12;
-inline constexpr std::size_t kHeaderSize = 12;
+inline constexpr std::size_t kSetupPacket = 4;
+inline constexpr std::size_t kRequestType = kSetupPacket + usb::SetupField::kRequestType;
+inline constexpr std::size_t kRequest = kSetupPacket + usb::SetupField::kRequest;
+inline constexpr std::size_t kValue = kSetupPacket + usb::SetupField::kValue;
+inline constexpr std::size_t kIndex = kSetupPacket + usb::SetupField::kIndex;
+inline constexpr std::size_t kLength = kSetupPacket + usb::SetupField::kLength;
+inline constexpr std::size_t kData = kSetupPacket + usb::kSetupLength;
+inline constexpr std::size_t kHeaderSize = kData;
 }  // namespace usb_descriptor_request
 
 // Opens a host controller or hub by its path ("\\.\HCD0", "\\.\USB#ROOT_HUB...") for writing,

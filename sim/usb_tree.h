@@ -98,15 +98,20 @@ std::vector<std::uint8_t> InterfaceDescriptor(std::uint8_t number, std::uint8_t 
                                               std::uint8_t iInterface);
 std::vector<std::uint8_t> EndpointDescriptor(std::uint8_t address, std::uint8_t attributes,
                                              std::uint16_t maxPacketSize, std::uint8_t interval);
-std::vector<std::uint8_t> HidClassDescriptor(std::uint16_t reportLength);
+// A HID device's one interface, as the usual configuration holds it: its interface, HID and
+// interrupt IN endpoint descriptors (codec/usb_hid_descriptors.h), with a 64-byte report descriptor
+// and the endpoint polled every 4 frames.
+inline constexpr std::uint16_t kHidReportDescriptorLength = 64;
+inline constexpr std::uint8_t kHidIntervalFrames = 4;
+std::vector<std::uint8_t> HidInterfaceDescriptors();
 // A configuration descriptor (value 1, iConfiguration as given) followed by the descriptors,
 // with wTotalLength and bNumInterfaces filled in.
 std::vector<std::uint8_t> ConfigurationSet(const std::vector<std::vector<std::uint8_t>>& descriptors,
                                            std::uint8_t iConfiguration = 0);
 
-// A device with the usual configuration (one interface of the class, its HID descriptor for
-// class 3, one interrupt endpoint) and the given strings in language 0x0409 at indices 1 to 3
-// ("" for none), and its identification string (index 0xFF, language 0x0036) when not empty.
+// A HID device with the usual configuration (HidInterfaceDescriptors) and the given strings in
+// language 0x0409 at indices 1 to 3 ("" for none), and its identification string (index 0xFF,
+// language 0x0036) when not empty.
 std::shared_ptr<UsbDeviceModel> MakeUsbDevice(std::uint16_t vendorId, std::uint16_t productId,
                                               const std::string& manufacturer,
                                               const std::string& product,

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "capture/capture_format.h"
+#include "codec/usb_layouts.h"
 #include "platform/linux/hid_node.h"
 #include "platform/linux/hidraw.h"
 #include "platform/system.h"
@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The HID class requests' codes are the capture format's (capture/capture_format.h).
+// The HID class requests' codes are USB's (codec/usb_layouts.h).
 constexpr std::size_t kMaxControlData = 0xFFFF;  // wLength is 16 bits
 
 // One USB interface of one plugged-in device (the address changes when it is plugged in again).
@@ -251,12 +251,12 @@ CallOutcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint
     const std::uint8_t id = report[0];
     const std::size_t skip = id == 0 ? 1 : 0;
     const std::uint16_t value =
-        static_cast<std::uint16_t>((set ? capture::kReportOutput : capture::kReportInput) << 8 | id);
+        static_cast<std::uint16_t>((set ? usb::kReportOutput : usb::kReportInput) << 8 | id);
     const std::size_t wireLength = std::min(length - skip, kMaxControlData);
     const std::uint64_t start = CallClockMs();
     const int result = libusb_control_transfer(
-        claim->handle, set ? capture::kClassInterfaceOut : capture::kClassInterfaceIn,
-        set ? capture::kHidSetReport : capture::kHidGetReport, value, claim->key.interfaceNumber, report + skip,
+        claim->handle, set ? usb::kClassInterfaceOut : usb::kClassInterfaceIn,
+        set ? usb::kHidSetReport : usb::kHidGetReport, value, claim->key.interfaceNumber, report + skip,
         static_cast<std::uint16_t>(wireLength), timeLimitMs);
     outcome = CallOutcome::Done;
     if (result < 0) {
