@@ -41,6 +41,7 @@ constexpr std::uint16_t kConfigurationValue = 0x0200;  // configuration descript
 bool walking = false;
 std::uint32_t walkStart = 0;
 bool outOfTime = false;
+std::string lastFailure;  // what the walk's last open or request that failed met
 
 // The time limit of the next request: kUsbRequestLimitMs, or what is left of the walk's budget
 // when that is less; 0 once the budget has run out.
@@ -66,13 +67,19 @@ bool WalkRequest(DeviceHandle node, std::uint32_t code, const void* in, std::uin
 {
     returned = 0;
     const std::uint32_t limit = NextRequestLimit();
-    return limit != 0 && UsbRequest(node, code, in, inSize, out, outSize, returned, limit);
+    if (limit == 0) return false;
+    const Outcome answered = UsbRequest(node, code, in, inSize, out, outSize, returned, limit);
+    if (!answered) lastFailure = answered.Text();
+    return answered.done();
 }
 
 // Every open of the walk; none once the budget has run out.
 DeviceHandle WalkOpen(const std::string& path)
 {
-    return TimeLeft() ? UsbOpenNode(path) : kInvalidHandle;
+    if (!TimeLeft()) return kInvalidHandle;
+    const Opened opened = UsbOpenNode(path);
+    if (!opened.outcome) lastFailure = opened.outcome.Text();
+    return opened.handle;
 }
 
 std::string NodePath(const char* name)
@@ -343,6 +350,7 @@ void UsbTopologyWalk()
 {
     walking = true;
     outOfTime = false;
+    lastFailure.clear();
     walkStart = UsbTickCount();
     for (int number = 0; number < kHostControllerCount; ++number) {
         if (!TimeLeft()) break;
@@ -365,6 +373,11 @@ void UsbTopologyWalk()
         UsbCloseNode(controller);
     }
     walking = false;
+}
+
+std::string UsbWalkLastFailure()
+{
+    return lastFailure;
 }
 
 bool UsbWalkRanOutOfTime()

@@ -44,7 +44,6 @@ struct UsbWorld {
     std::vector<UsbRequestRecord> requests;
     std::vector<std::string> openAttempts;
     std::uint32_t clock = kUsbClockStart;
-    std::string lastFailure;
 };
 
 std::mutex worldMutex;
@@ -401,7 +400,7 @@ void TraceNodeOpen(const std::string& path, bool opened)
 
 }  // namespace
 
-DeviceHandle UsbDriverOpen(const std::string& path)
+Opened UsbDriverOpen(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(worldMutex);
     world.openAttempts.push_back(path);
@@ -420,10 +419,9 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             }
         }
         if (node.controller == nullptr) {
-            world.lastFailure = "open " + path + ": no such host controller, or its open fails";
             TraceNodeOpen(path, false);
             if (IsLastHostControllerPath(path)) NoteWalkEnded();
-            return kInvalidHandle;
+            return {kInvalidHandle, Failure(Status::Gone, "open " + path, "no such host controller, or its open fails", path)};
         }
     } else {
         const bool named = path.compare(0, prefix.size(), prefix) == 0;
@@ -433,18 +431,17 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             if ((node.hub = FindHub(controller.rootHub, name, 0))) break;
         }
         if (!node.hub || node.hub->openFails) {
-            world.lastFailure = "open " + path + ": no such hub, or its open fails";
             TraceNodeOpen(path, false);
-            return kInvalidHandle;
+            return {kInvalidHandle, Failure(Status::Gone, "open " + path, "no such hub, or its open fails", path)};
         }
     }
     TraceNodeOpen(path, true);
     const DeviceHandle handle = world.nextHandle++;
     world.handles[handle] = node;
-    return handle;
+    return {handle, Done()};
 }
 
-bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+Outcome UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                       void* out, std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
 {
     std::unique_lock<std::mutex> lock(worldMutex);
@@ -457,10 +454,7 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         record.input.assign(bytes, bytes + inSize);
     }
     const auto found = world.handles.find(handle);
-    if (found == world.handles.end()) {
-        world.lastFailure = RequestText(code) + ": no such handle";
-        return false;
-    }
+    if (found == world.handles.end()) return Failure(Status::Failed, RequestText(code), "no such handle");
     record.path = found->second.path;
 
     if (AnsweringOf(found->second) != UsbAnswering::kAnswers) {
@@ -472,8 +466,7 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         WaitSimulated(timeLimitMs);
         lock.lock();
         world.clock += timeLimitMs;
-        world.lastFailure = RequestText(code) + ": no answer within " + std::to_string(timeLimitMs) + " ms";
-        return false;
+        return Failure(Status::TimedOut, RequestText(code), "no answer within " + std::to_string(timeLimitMs) + " ms");
     }
 
     // A buffered request: the driver works on one system buffer that starts as a copy of the
@@ -488,25 +481,18 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         if (returned > 0) std::memcpy(out, system.data(), returned);
         bytesReturned = returned;
         record.output.assign(system.begin(), system.begin() + returned);
-    } else {
-        world.lastFailure = RequestText(code) + " to " + record.path + ": refused";
     }
+    const std::string path = record.path;
     record.succeeded = succeeded;
     TraceRequest(record);
     world.requests.push_back(std::move(record));
-    return succeeded;
+    return succeeded ? Done() : Failure(Status::Refused, RequestText(code) + " to " + path, "refused");
 }
 
 std::uint32_t UsbDriverClock()
 {
     std::lock_guard<std::mutex> lock(worldMutex);
     return world.clock;
-}
-
-std::string UsbDriverLastFailure()
-{
-    std::lock_guard<std::mutex> lock(worldMutex);
-    return world.lastFailure;
 }
 
 UsbAnswering UsbDriverAnswering(DeviceHandle handle)

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/outcome.h"
 #include "platform/types.h"
 
 namespace sim {
@@ -166,16 +167,14 @@ void SetUsbBlockAllocationFailure(std::uint32_t nth);
 // 1000 ms before the wrap, so that a walk that waits longer than that crosses it.
 inline constexpr std::uint32_t kUsbClockStart = 0xFFFFFFFFu - 999;
 std::uint32_t UsbDriverClock();
-// What the last refused open or request met (the seam's UsbLastFailure).
-std::string UsbDriverLastFailure();
 // How the node open under handle answers (kAnswers for no such handle).
 UsbAnswering UsbDriverAnswering(platform::DeviceHandle handle);
 
-// The driver side of the seam (platform/usb_sim.cpp forwards to these).
-platform::DeviceHandle UsbDriverOpen(const std::string& path);
-bool UsbDriverRequest(platform::DeviceHandle handle, std::uint32_t code, const void* in,
-                      std::uint32_t inSize, void* out, std::uint32_t outSize,
-                      std::uint32_t& bytesReturned, std::uint32_t timeLimitMs);
+// The driver side of the seam (sim/backend/usb_sim.cpp forwards to these).
+platform::Opened UsbDriverOpen(const std::string& path);
+platform::Outcome UsbDriverRequest(platform::DeviceHandle handle, std::uint32_t code, const void* in,
+                                   std::uint32_t inSize, void* out, std::uint32_t outSize,
+                                   std::uint32_t& bytesReturned, std::uint32_t timeLimitMs);
 void UsbDriverClose(platform::DeviceHandle handle);
 std::uint8_t* UsbBlockAlloc(std::size_t size);
 void UsbBlockFree(void* block);

@@ -337,7 +337,7 @@ TEST_F(UsbTopologyTest, OlderConnectionRecordIsCopiedFieldByField)
         device->speed = speed;
         device->address = 9;
         UseOneRootHub({sim::UsbPort{}, PortWith(device)});
-        const auto hub = platform::UsbOpenNode(std::string("\\\\.\\") + kRootHubName);
+        const auto hub = platform::UsbOpenNode(std::string("\\\\.\\") + kRootHubName).handle;
         ASSERT_NE(hub, platform::kInvalidHandle);
         std::vector<std::uint8_t> connection(365, 0xEE);
         ASSERT_TRUE(ReadPortConnection(hub, 2, connection.data()));

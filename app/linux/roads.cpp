@@ -80,28 +80,40 @@ void WaitForDownload()
     if (stopAsked) StopNow();
 }
 
+// What a refused open tells the user: another program writes the controller, this user may not
+// open it, or it failed otherwise.
+enum class Refusal { HeldByAnotherProgram, NoAccess, Other };
+
+Refusal RefusalOf(platform::Status status)
+{
+    if (status == platform::Status::Held) return Refusal::HeldByAnotherProgram;
+    if (status == platform::Status::Denied) return Refusal::NoAccess;
+    return Refusal::Other;
+}
+
 // Tells why read-write opens failed, once per node and reason: for a controller in an update
 // mode the real cause and what to do; a controller in its normal mode needs no access.
 void ReportOpenFailures()
 {
-    std::set<std::pair<std::string, platform::HidOpenProblem>> told;
-    for (const platform::HidOpenFailure& failure : platform::HidTakeOpenFailures()) {
-        const ControllerKind kind = KindOfController(failure.vendorId, failure.productId);
+    std::set<std::pair<std::string, Refusal>> told;
+    for (const RefusedOpen& refused : TakeRefusedOpens()) {
+        const ControllerKind kind = KindOfController(refused.vendorId, refused.productId);
         if (kind.state != ControllerState::UpdateMode) continue;
         updateModeFound = true;
-        if (!told.emplace(failure.node, failure.problem).second) continue;
-        const std::string controller = IdsText(failure.vendorId, failure.productId) + " (" + ControllerStateText(kind) + ")";
-        switch (failure.problem) {
-        case platform::HidOpenProblem::HeldByAnotherProgram:
-            TerminalNotice(failure.node + " of " + controller +
-                                     " is being written by another program: no download started on it");
+        const std::string& node = refused.outcome.node;
+        const Refusal refusal = RefusalOf(refused.outcome.status);
+        if (!told.emplace(node, refusal).second) continue;
+        const std::string controller = IdsText(refused.vendorId, refused.productId) + " (" + ControllerStateText(kind) + ")";
+        switch (refusal) {
+        case Refusal::HeldByAnotherProgram:
+            TerminalNotice(node + " of " + controller + " is being written by another program: no download started on it");
             break;
-        case platform::HidOpenProblem::NoAccess:
-            TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
-            TerminalNotice(AccessAdvice(platform::HidAccessOf(failure.node), failure.node));
+        case Refusal::NoAccess:
+            TerminalNotice("cannot open " + node + " of " + controller + ": " + refused.outcome.reason);
+            TerminalNotice(AccessAdvice(platform::HidAccessOf(node), node));
             break;
-        case platform::HidOpenProblem::Other:
-            TerminalNotice("cannot open " + failure.node + " of " + controller + ": " + failure.reason);
+        case Refusal::Other:
+            TerminalNotice("cannot open " + node + " of " + controller + ": " + refused.outcome.reason);
             break;
         }
     }

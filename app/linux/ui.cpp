@@ -38,6 +38,13 @@ void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
     CountDownloadOutcome(outcome);
 }
 
+// Only a refusal that names its node is one to tell the user of: an open that failed for want of
+// an interface path, or a request that failed once its interface was claimed, is not.
+void ControllerNotOpened(std::uint16_t vendorId, std::uint16_t productId, const Outcome& outcome)
+{
+    if (!outcome.done() && !outcome.node.empty()) KeepRefusedOpen(vendorId, productId, outcome);
+}
+
 void ShowMessageBox(WindowHandle, const char* text, const char*, unsigned)
 {
     if (text != nullptr) TerminalShowLine(text);

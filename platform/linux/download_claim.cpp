@@ -15,10 +15,10 @@ constexpr DownloadClaim kDownloadClaimed = 1;
 
 }  // namespace
 
-bool ClaimForDownload(const std::string&, DownloadClaim& claim)
+Outcome ClaimForDownload(const std::string&, DownloadClaim& claim)
 {
     claim = kDownloadClaimed;
-    return true;
+    return Done();
 }
 
 void ReleaseDownloadClaim(DownloadClaim& claim)

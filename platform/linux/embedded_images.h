@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "platform/outcome.h"
 
 extern const std::uint8_t kEmbeddedImage1[];
 extern const std::size_t kEmbeddedImage1Size;
@@ -15,13 +18,13 @@ extern const std::size_t kEmbeddedImage3Size;
 namespace platform {
 
 // The embedded image of resource id 106, 107 or 108.
-inline bool LoadEmbeddedImage(int id, const std::uint8_t*& data, std::size_t& size)
+inline Outcome LoadEmbeddedImage(int id, const std::uint8_t*& data, std::size_t& size)
 {
     switch (id) {
-    case 106: data = kEmbeddedImage1; size = kEmbeddedImage1Size; return true;
-    case 107: data = kEmbeddedImage2; size = kEmbeddedImage2Size; return true;
-    case 108: data = kEmbeddedImage3; size = kEmbeddedImage3Size; return true;
-    default: return false;
+    case 106: data = kEmbeddedImage1; size = kEmbeddedImage1Size; return Done();
+    case 107: data = kEmbeddedImage2; size = kEmbeddedImage2Size; return Done();
+    case 108: data = kEmbeddedImage3; size = kEmbeddedImage3Size; return Done();
+    default: return Failure(Status::Failed, "the image resource " + std::to_string(id), "not embedded");
     }
 }
 

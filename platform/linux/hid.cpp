@@ -32,6 +32,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/linux/error_text.h"
 #include "platform/linux/hid_call.h"
 #include "platform/linux/hid_capture.h"
 #include "platform/linux/hid_node.h"
@@ -86,7 +87,6 @@ std::mutex tableMutex;
 std::map<DeviceHandle, std::shared_ptr<Handle>> handles;
 std::map<NodeKey, std::weak_ptr<NodeLock>> locks;
 DeviceHandle nextHandle = 1;
-std::vector<HidOpenFailure> openFailures;
 
 std::shared_ptr<Handle> Find(DeviceHandle handle)
 {
@@ -206,196 +206,183 @@ std::shared_ptr<Handle> ReadWriteHandle(DeviceHandle id)
     return handle && handle->readWrite && handle->fd >= 0 ? handle : nullptr;
 }
 
-// A failed read-write open of the handle's node, kept for HidTakeOpenFailures.
+const char* const kNoReadWriteHandle = "no read-write handle, or nothing to transfer";
 
 // The read-write handle for an input request into buffer, or null when there is none or the
-// Windows class driver would refuse the request (a line says why).
-std::shared_ptr<Handle> InputHandle(DeviceHandle id, const std::uint8_t* buffer, std::size_t length, bool namesReportId)
+// Windows class driver would refuse the request (a line says why, and refused how).
+std::shared_ptr<Handle> InputHandle(DeviceHandle id, const std::uint8_t* buffer, std::size_t length, bool namesReportId,
+                                    const char* operation, Outcome& refused)
 {
     std::shared_ptr<Handle> handle = ReadWriteHandle(id);
-    if (!handle || buffer == nullptr || length == 0) return nullptr;
+    if (!handle || buffer == nullptr || length == 0) {
+        refused = Failure(Status::Failed, operation, kNoReadWriteHandle);
+        return nullptr;
+    }
     const std::string refusal = InputRefusal(*handle, buffer, length, namesReportId);
     if (refusal.empty()) return handle;
     Note(handle->node + ": refused: " + refusal);
+    refused = Failure(Status::Refused, operation, refusal);
     return nullptr;
 }
 
+const char* OutputName(HidrawCall call) { return call == HidrawCall::Write ? "write" : "HIDIOCSOUTPUT"; }
+
 // An output report: written (write) or sent as a set-output request, which a USB controller gets
 // on its control endpoint.
-bool Output(DeviceHandle id, HidrawCall call, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
+Outcome Output(DeviceHandle id, HidrawCall call, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
 {
     std::shared_ptr<Handle> handle = ReadWriteHandle(id);
-    if (!handle || report == nullptr || length == 0) return false;
+    if (!handle || report == nullptr || length == 0) return Failure(Status::Failed, OutputName(call), kNoReadWriteHandle);
     const std::string refusal = OutputRefusal(*handle, report, length);
     if (!refusal.empty()) {
         Note(handle->node + ": refused: " + refusal);
-        return false;
+        return Failure(Status::Refused, OutputName(call), refusal);
     }
     std::vector<std::uint8_t> copy(report, report + length);
     const bool classRequest = call == HidrawCall::SetOutputReport && handle->usb.usb;
-    std::string error;
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
-    const CallOutcome outcome =
-        classRequest ? UsbRequest(handle->usb, UsbClassRequest::SetOutputReport, copy.data(), length, timeLimitMs, error)
-                     : CallHidraw(handle->fd, call, copy.data(), length, timeLimitMs, error);
-    CaptureOutputReport(handle->captured, classRequest || !handle->captured.interruptOut, report, length, outcome,
+    const Outcome outcome = classRequest
+                                ? UsbRequest(handle->usb, UsbClassRequest::SetOutputReport, copy.data(), length, timeLimitMs)
+                                : CallHidraw(handle->fd, call, copy.data(), length, timeLimitMs);
+    CaptureOutputReport(handle->captured, classRequest || !handle->captured.interruptOut, report, length, outcome.status,
                         submitted);
-    if (outcome == CallOutcome::Done) return true;
-    Note(handle->node + ": " + error);
-    return false;
+    if (!outcome) Note(handle->node + ": " + outcome.Text());
+    return outcome;
 }
 
 }  // namespace
 
-bool HidEnumerateInterfaces(std::vector<std::string>& paths)
+Outcome HidEnumerateInterfaces(std::vector<std::string>& paths)
 {
     std::vector<HidNode> nodes;
     const bool listed = HidEnumerateNodes(nodes);
     for (const HidNode& node : nodes) {
         paths.insert(paths.end(), node.interfacePaths.begin(), node.interfacePaths.end());
     }
-    return listed;
+    return listed ? Done() : Failure(Status::Failed, "enumerate the hidraw nodes", "udev cannot be asked");
 }
 
-void RecordOpenFailure(const HidOpenFailure& failure)
-{
-    std::lock_guard<std::mutex> guard(tableMutex);
-    openFailures.push_back(failure);
-}
-
-// A read-write open that failed: kept for the notices (HidTakeOpenFailures) and handed back with
-// the operation and the reason.
-HidOpened OpenFailed(const HidOpenFailure& failure, const char* operation)
-{
-    RecordOpenFailure(failure);
-    return {kInvalidHandle, std::string(operation) + " " + failure.node + ": " + failure.reason};
-}
-
-std::vector<HidOpenFailure> HidTakeOpenFailures()
-{
-    std::lock_guard<std::mutex> guard(tableMutex);
-    std::vector<HidOpenFailure> taken;
-    taken.swap(openFailures);
-    return taken;
-}
-
-DeviceHandle HidOpenProbe(const std::string& path)
+Opened HidOpenProbe(const std::string& path)
 {
     std::string node;
-    if (!NodeOfPath(path, node)) return kInvalidHandle;
+    if (!NodeOfPath(path, node)) return {kInvalidHandle, Failure(Status::Failed, "not a hidraw interface", path)};
     // With read access the node itself answers; without it, udev does, so that a controller the
     // user may not open is still found (and its read-write open then says why it fails).
     const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno != EACCES && errno != EPERM) return kInvalidHandle;
+    const int openError = errno;
+    if (fd < 0 && openError != EACCES && openError != EPERM) {
+        return {kInvalidHandle, Failure(Status::Failed, "open " + node, ErrorText(openError))};
+    }
     std::string error;
     HidNodeFacts facts;
     std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
     if (!handle) {
         if (fd >= 0) close(fd);
         Note(path + ": " + error);
-        return kInvalidHandle;
+        return {kInvalidHandle, Failure(Status::Failed, path, error)};
     }
     handle->fd = fd;
-    return Register(std::move(handle));
+    return {Register(std::move(handle)), Done()};
 }
 
-HidOpened HidOpenReadWrite(const std::string& path)
+Opened HidOpenReadWrite(const std::string& path)
 {
     std::string node;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     unsigned collection = 0;
     if (!SplitInterfacePath(path, node, vendorId, productId, collection)) {
-        return {kInvalidHandle, "not a hidraw interface: " + path};
+        return {kInvalidHandle, Failure(Status::Failed, "not a hidraw interface", path)};
     }
+    // A read-write open that fails names the node, for the front end's advice.
+    const auto failed = [&node](Status status, const char* operation, const std::string& reason) {
+        return Opened{kInvalidHandle, Failure(status, std::string(operation) + " " + node, reason, node)};
+    };
     const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         const bool denied = error == EACCES || error == EPERM;
-        return OpenFailed({node, vendorId, productId, denied ? HidOpenProblem::NoAccess : HidOpenProblem::Other,
-                           ErrorText(error)},
-                          "open for reading and writing");
+        const bool gone = error == ENOENT || error == ENODEV;
+        return failed(denied ? Status::Denied : gone ? Status::Gone : Status::Failed, "open for reading and writing",
+                      ErrorText(error));
     }
     std::string error;
     HidNodeFacts facts;
     std::shared_ptr<Handle> handle = Describe(path, fd, facts, error);
     if (!handle) {
         close(fd);
-        return OpenFailed({node, vendorId, productId, HidOpenProblem::Other, error}, "describe");
+        return failed(Status::Failed, "describe", error);
     }
     handle->fd = fd;
     bool heldElsewhere = false;
     handle->lock = LockNode(node, fd, heldElsewhere, error);
-    if (!handle->lock) {
-        return OpenFailed({node, vendorId, productId,
-                           heldElsewhere ? HidOpenProblem::HeldByAnotherProgram : HidOpenProblem::Other, error},
-                          "lock");
-    }
+    if (!handle->lock) return failed(heldElsewhere ? Status::Held : Status::Failed, "lock", error);
     handle->usb = ReadUsbPlace(node);
-    if (!CaptureNode(node, facts, handle->usb, handle->captured, error)) {
-        return OpenFailed({node, vendorId, productId, HidOpenProblem::Other, error}, "capture");
-    }
+    if (!CaptureNode(node, facts, handle->usb, handle->captured, error)) return failed(Status::Failed, "capture", error);
     handle->readWrite = true;
-    return {Register(std::move(handle)), ""};
+    return {Register(std::move(handle)), Done()};
 }
 
-bool HidGetAttributes(DeviceHandle id, std::uint16_t& vendorId, std::uint16_t& productId)
+Outcome HidGetAttributes(DeviceHandle id, std::uint16_t& vendorId, std::uint16_t& productId)
 {
     std::shared_ptr<Handle> handle = Find(id);
-    if (!handle) return false;
+    if (!handle) return Failure(Status::Failed, "the attributes", "no such handle");
     vendorId = handle->vendorId;
     productId = handle->productId;
-    return true;
+    return Done();
 }
 
-bool HidGetCaps(DeviceHandle id, HidCaps& caps)
+Outcome HidGetCaps(DeviceHandle id, HidCaps& caps)
 {
     std::shared_ptr<Handle> handle = Find(id);
-    if (!handle) return false;
+    if (!handle) return Failure(Status::Failed, "the caps", "no such handle");
     caps.Usage = handle->collection.usage;
     caps.UsagePage = handle->collection.usagePage;
     caps.InputReportByteLength = handle->collection.inputReportByteLength;
     caps.OutputReportByteLength = handle->collection.outputReportByteLength;
-    return true;
+    return Done();
 }
 
-bool HidFlushInput(DeviceHandle id)
+Outcome HidFlushInput(DeviceHandle id)
 {
     std::shared_ptr<Handle> handle = ReadWriteHandle(id);
-    if (!handle) return false;
+    if (!handle) return Failure(Status::Failed, "flush", kNoReadWriteHandle);
     std::vector<std::uint8_t> discard(kMaxReportLength);
     for (int i = 0; i < kMaxFlushedReports; ++i) {
         const ssize_t got = read(handle->fd, discard.data(), discard.size());
         if (got >= 0) continue;
-        if (errno == EINTR) continue;
-        return errno == EAGAIN;
+        const int readError = errno;
+        if (readError == EINTR) continue;
+        if (readError == EAGAIN) return Done();
+        return Failure(readError == ENODEV ? Status::Gone : Status::Failed, "flush", ErrorText(readError));
     }
-    return true;
+    return Done();
 }
 
-bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
+Outcome HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
 {
     return Output(handle, HidrawCall::Write, report, length, timeLimitMs);
 }
 
-bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
-                        std::uint32_t timeLimitMs)
+Outcome HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                           std::uint32_t timeLimitMs)
 {
     return Output(handle, HidrawCall::SetOutputReport, report, length, timeLimitMs);
 }
 
-bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
+Outcome HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
 {
-    const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, false);
-    if (!handle) return false;
+    Outcome refused;
+    const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, false, "read", refused);
+    if (!handle) return refused;
     // Without report ids hidraw gives the report without the 0 byte that Windows puts in front.
     const std::size_t skip = handle->numbersInputReports ? 0 : 1;
     std::vector<std::uint8_t> report(std::min(length - skip, kMaxReportLength) + skip);
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
-    auto fail = [&](CallOutcome outcome, const std::string& why) {
-        CaptureInputReport(handle->captured, false, buffer, length, outcome, submitted);
+    auto fail = [&](Status status, const std::string& why) {
+        CaptureInputReport(handle->captured, false, buffer, length, status, submitted);
         Note(handle->node + ": read: " + why);
-        return false;
+        return Failure(status, "read", why);
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
     for (;;) {
@@ -404,35 +391,34 @@ bool HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, st
         const int polled = poll(&ready, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (polled < 0 && errno == EINTR) continue;
         if (polled < 0 || (polled == 1 && (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)) {
-            return fail(CallOutcome::DeviceGone, "the device is gone");
+            return fail(Status::Gone, "the device is gone");
         }
-        if (polled == 0) return fail(CallOutcome::TimedOut, "no report within " + std::to_string(timeLimitMs) + " ms");
+        if (polled == 0) return fail(Status::TimedOut, "no report within " + std::to_string(timeLimitMs) + " ms");
         const ssize_t got = read(handle->fd, report.data() + skip, report.size() - skip);
         if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (got <= 0) return fail(CallOutcome::Failed, got < 0 ? ErrorText(errno) : std::string("an empty report"));
+        if (got <= 0) return fail(Status::Failed, got < 0 ? ErrorText(errno) : std::string("an empty report"));
         // Another collection's report (hidraw gives every report of the device to every reader).
         if (skip == 0 && !Declares(handle->collection.inputReportIds, report[0])) continue;
         const std::size_t total = static_cast<std::size_t>(got) + skip;
         std::copy(report.begin(), report.begin() + static_cast<std::ptrdiff_t>(total), buffer);
         std::fill(buffer + total, buffer + length, 0);
-        CaptureInputReport(handle->captured, false, buffer, total, CallOutcome::Done, submitted);
-        return true;
+        CaptureInputReport(handle->captured, false, buffer, total, Status::Done, submitted);
+        return Done();
     }
 }
 
-bool HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
+Outcome HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length, std::uint32_t timeLimitMs)
 {
-    const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, true);
-    if (!handle) return false;
-    std::string error;
+    Outcome refused;
+    const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, true, "HIDIOCGINPUT", refused);
+    if (!handle) return refused;
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
-    const CallOutcome outcome =
-        handle->usb.usb ? UsbRequest(handle->usb, UsbClassRequest::GetInputReport, buffer, length, timeLimitMs, error)
-                        : CallHidraw(handle->fd, HidrawCall::GetInputReport, buffer, length, timeLimitMs, error);
-    CaptureInputReport(handle->captured, true, buffer, length, outcome, submitted);
-    if (outcome == CallOutcome::Done) return true;
-    Note(handle->node + ": " + error);
-    return false;
+    const Outcome outcome =
+        handle->usb.usb ? UsbRequest(handle->usb, UsbClassRequest::GetInputReport, buffer, length, timeLimitMs)
+                        : CallHidraw(handle->fd, HidrawCall::GetInputReport, buffer, length, timeLimitMs);
+    CaptureInputReport(handle->captured, true, buffer, length, outcome.status, submitted);
+    if (!outcome) Note(handle->node + ": " + outcome.Text());
+    return outcome;
 }
 
 void HidClose(DeviceHandle id)

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/linux/hid_node.h"
+#include "platform/linux/error_text.h"
 
 namespace platform {
 namespace {
@@ -39,14 +39,14 @@ long Perform(int fd, HidrawCall call, std::uint8_t* report, std::size_t length)
 
 // What a failed call's errno means. usbhid passes a stall on as EPIPE; the transfer's own time
 // limit as ETIMEDOUT; uhid's wait for its device program as EIO.
-CallOutcome OutcomeOfError(int error)
+Status StatusOfError(int error)
 {
     switch (error) {
-    case EPIPE: return CallOutcome::Refused;
-    case ETIMEDOUT: return CallOutcome::TimedOut;
+    case EPIPE: return Status::Refused;
+    case ETIMEDOUT: return Status::TimedOut;
     case ENODEV:
-    case ESHUTDOWN: return CallOutcome::DeviceGone;
-    default: return CallOutcome::Failed;
+    case ESHUTDOWN: return Status::Gone;
+    default: return Status::Failed;
     }
 }
 
@@ -59,24 +59,21 @@ std::uint64_t CallClockMs()
     return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-CallOutcome WithinLimit(CallOutcome outcome, std::uint64_t startMs, std::uint32_t timeLimitMs, const std::string& name,
-                        std::string& error)
+Outcome WithinLimit(Outcome outcome, std::uint64_t startMs, std::uint32_t timeLimitMs, const std::string& name)
 {
     const std::uint64_t took = CallClockMs() - startMs;
-    if (took <= timeLimitMs || outcome == CallOutcome::DeviceGone) return outcome;
-    error = name + ": returned after " + std::to_string(took) + " ms, its limit is " + std::to_string(timeLimitMs) +
-            " ms" + (error.empty() ? "" : " (" + error + ")");
-    return CallOutcome::TimedOut;
+    if (took <= timeLimitMs || outcome.status == Status::Gone) return outcome;
+    const std::string failure = outcome.Text();
+    return Failure(Status::TimedOut, name,
+                   "returned after " + std::to_string(took) + " ms, its limit is " + std::to_string(timeLimitMs) + " ms" +
+                       (outcome.done() ? "" : " (" + failure + ")"));
 }
 
-CallOutcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs,
-                       std::string& error)
+Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
 {
     const std::string name = CallName(call);
-    error.clear();
     if (call != HidrawCall::Write && length > kMaxIoctlLength) {
-        error = name + ": a report of " + std::to_string(length) + " bytes";
-        return CallOutcome::Failed;
+        return Failure(Status::Failed, name, "a report of " + std::to_string(length) + " bytes");
     }
     const std::uint64_t start = CallClockMs();
     long result = -1;
@@ -88,23 +85,20 @@ CallOutcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_
         callError = errno;
     } while (result < 0 && callError == EINTR && CallClockMs() - start < timeLimitMs);
 
-    CallOutcome outcome = CallOutcome::Done;
+    Outcome outcome = Done();
     if (result < 0) {
-        error = name + ": " + ErrorText(callError);
-        outcome = OutcomeOfError(callError);
+        outcome = Failure(StatusOfError(callError), name, ErrorText(callError));
     } else if (call == HidrawCall::GetInputReport) {
         const std::size_t got = std::min(static_cast<std::size_t>(result), length);
         if (got == 0) {
-            error = name + ": an empty report";
-            outcome = CallOutcome::Failed;
+            outcome = Failure(Status::Failed, name, "an empty report");
         } else {
             std::fill(report + got, report + length, 0);
         }
     } else if (static_cast<std::size_t>(result) != length) {
-        error = name + ": " + std::to_string(result) + " of " + std::to_string(length) + " bytes";
-        outcome = CallOutcome::Failed;
+        outcome = Failure(Status::Failed, name, std::to_string(result) + " of " + std::to_string(length) + " bytes");
     }
-    return WithinLimit(outcome, start, timeLimitMs, name, error);
+    return WithinLimit(outcome, start, timeLimitMs, name);
 }
 
 }  // namespace platform

@@ -19,30 +19,24 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace platform {
 
-// How a call ended.
-enum class CallOutcome {
-    Done,        // it took or returned the whole report
-    Refused,     // the device refused it (a STALL handshake)
-    TimedOut,    // no answer within its limit
-    DeviceGone,  // the device was unplugged
-    Failed,      // any other error
-};
-
+// How a call ended is the seam's outcome (platform/outcome.h): Done when it took or returned the
+// whole report, Refused when the device refused it (a STALL handshake), TimedOut without an answer
+// within its limit, Gone when the device was unplugged, Failed for any other error.
 enum class HidrawCall { Write, SetOutputReport, GetInputReport };
 
 // One call on a hidraw descriptor with report (length bytes; for GetInputReport the reply
 // replaces it, byte 0 the report id asked for). Done when the call returned length bytes
-// (GetInputReport: at least one, the rest of report zeroed) within timeLimitMs; otherwise error
-// names the call and what happened.
-CallOutcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs,
-                       std::string& error);
+// (GetInputReport: at least one, the rest of report zeroed) within timeLimitMs; otherwise the
+// outcome names the call and what happened.
+Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs);
 
-// A monotonic clock in milliseconds, and the outcome of a call that took from startMs until now
-// against its limit: TimedOut when it ran over, whatever it returned.
+// A monotonic clock in milliseconds, and the outcome of the call name that took from startMs until
+// now against its limit: TimedOut when it ran over, whatever it returned.
 std::uint64_t CallClockMs();
-CallOutcome WithinLimit(CallOutcome outcome, std::uint64_t startMs, std::uint32_t timeLimitMs, const std::string& name,
-                        std::string& error);
+Outcome WithinLimit(Outcome outcome, std::uint64_t startMs, std::uint32_t timeLimitMs, const std::string& name);
 
 }  // namespace platform

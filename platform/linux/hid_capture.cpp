@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "capture/capture_writer.h"
+#include "platform/linux/error_text.h"
 #include "platform/linux/hid_node.h"
 #include "platform/linux/hid_usb.h"
 
@@ -23,27 +24,29 @@ std::mutex captureMutex;
 std::string requestedPath;  // "" while no capture was asked for
 std::map<std::string, CapturedDevice> capturedNodes;  // by the node's sysfs path: one plugged-in device
 
-capture::CaptureStatus StatusOf(CallOutcome outcome)
+capture::CaptureStatus CaptureStatusOf(Status status)
 {
-    switch (outcome) {
-    case CallOutcome::Done: return capture::CaptureStatus::Completed;
-    case CallOutcome::Refused: return capture::CaptureStatus::Refused;
-    case CallOutcome::TimedOut: return capture::CaptureStatus::TimedOut;
-    case CallOutcome::DeviceGone: return capture::CaptureStatus::DeviceGone;
-    case CallOutcome::Failed: return capture::CaptureStatus::Failed;
+    switch (status) {
+    case Status::Done: return capture::CaptureStatus::Completed;
+    case Status::Refused: return capture::CaptureStatus::Refused;
+    case Status::TimedOut: return capture::CaptureStatus::TimedOut;
+    case Status::Gone: return capture::CaptureStatus::DeviceGone;
+    case Status::Denied:
+    case Status::Held:
+    case Status::Failed: return capture::CaptureStatus::Failed;
     }
     return capture::CaptureStatus::Failed;
 }
 
 void Record(const CapturedDevice& device, capture::CaptureKind kind, capture::CaptureReportType type, const std::uint8_t* report,
-            std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
+            std::size_t length, Status status, std::uint64_t submittedUs)
 {
     if (device.number == 0) return;
     capture::CaptureTransfer transfer;
     transfer.device = device.number;
     transfer.kind = kind;
     transfer.reportType = type;
-    transfer.status = StatusOf(outcome);
+    transfer.status = CaptureStatusOf(status);
     transfer.bytes = report;
     transfer.length = length;
     transfer.submittedUs = submittedUs;
@@ -130,17 +133,17 @@ std::uint64_t CaptureSubmitTime(const CapturedDevice& device)
 }
 
 void CaptureOutputReport(const CapturedDevice& device, bool setReport, const std::uint8_t* report, std::size_t length,
-                         CallOutcome outcome, std::uint64_t submittedUs)
+                         Status status, std::uint64_t submittedUs)
 {
     Record(device, setReport ? capture::CaptureKind::SetReport : capture::CaptureKind::InterruptOut,
-           capture::CaptureReportType::Output, report, length, outcome, submittedUs);
+           capture::CaptureReportType::Output, report, length, status, submittedUs);
 }
 
 void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
-                        std::size_t length, CallOutcome outcome, std::uint64_t submittedUs)
+                        std::size_t length, Status status, std::uint64_t submittedUs)
 {
     Record(device, getReport ? capture::CaptureKind::GetReport : capture::CaptureKind::InterruptIn,
-           capture::CaptureReportType::Input, report, length, outcome, submittedUs);
+           capture::CaptureReportType::Input, report, length, status, submittedUs);
 }
 
 }  // namespace platform

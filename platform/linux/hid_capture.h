@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/hid_call.h"
+#include "platform/outcome.h"
 
 namespace platform {
 
@@ -43,10 +43,10 @@ std::uint64_t CaptureSubmitTime(const CapturedDevice& device);
 // One output report, on the control endpoint (setReport: a SET_REPORT request) or on the
 // interrupt OUT endpoint.
 void CaptureOutputReport(const CapturedDevice& device, bool setReport, const std::uint8_t* report, std::size_t length,
-                         CallOutcome outcome, std::uint64_t submittedUs);
+                         Status status, std::uint64_t submittedUs);
 // One input report, read (read) or asked for (GET_REPORT); report holds the report id in byte
 // 0, as the seam gives it.
 void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
-                        std::size_t length, CallOutcome outcome, std::uint64_t submittedUs);
+                        std::size_t length, Status status, std::uint64_t submittedUs);
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/linux/error_text.h"
 #include "platform/linux/hid_usb.h"
 #include "platform/system.h"
 
@@ -84,13 +85,6 @@ void HidChooseDevice(const HidDeviceChoice& choice)
 {
     chosenDevice = choice;
     deviceChosen = true;
-}
-
-std::string ErrorText(int error)
-{
-    char buffer[128];
-    const char* text = strerror_r(error, buffer, sizeof buffer);
-    return text ? text : "error " + std::to_string(error);
 }
 
 udev* UdevContext()

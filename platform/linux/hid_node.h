@@ -40,10 +40,4 @@ std::string InterfacePath(const std::string& node, std::uint16_t vendorId, std::
 bool SplitInterfacePath(const std::string& path, std::string& node, std::uint16_t& vendorId,
                         std::uint16_t& productId, unsigned& collection);
 
-// The system's text for an errno value.
-std::string ErrorText(int error);
-
-// Keeps why a read-write open (or the claim of a USB interface) failed, for HidTakeOpenFailures.
-void RecordOpenFailure(const HidOpenFailure& failure);
-
 }  // namespace platform

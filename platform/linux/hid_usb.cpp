@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "codec/usb_layouts.h"
-#include "platform/linux/hid_node.h"
-#include "platform/linux/hidraw.h"
+#include "platform/linux/error_text.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -87,13 +86,13 @@ std::string UsbError(const char* operation, int result)
     return std::string(operation) + ": " + libusb_strerror(result);
 }
 
-CallOutcome OutcomeOf(int result)
+Status StatusOf(int result)
 {
     switch (result) {
-    case LIBUSB_ERROR_TIMEOUT: return CallOutcome::TimedOut;
-    case LIBUSB_ERROR_PIPE: return CallOutcome::Refused;
-    case LIBUSB_ERROR_NO_DEVICE: return CallOutcome::DeviceGone;
-    default: return CallOutcome::Failed;
+    case LIBUSB_ERROR_TIMEOUT: return Status::TimedOut;
+    case LIBUSB_ERROR_PIPE: return Status::Refused;
+    case LIBUSB_ERROR_NO_DEVICE: return Status::Gone;
+    default: return Status::Failed;
     }
 }
 
@@ -123,56 +122,58 @@ void GiveBack(Claim& claim)
     Close(claim);
 }
 
-bool StartLibusb(std::string& error)
+// libusb's context, started at the first request; why not, when it cannot be.
+std::string StartLibusb()
 {
-    if (context != nullptr) return true;
+    if (context != nullptr) return "";
     // No scan of the machine's devices and no hotplug monitor: the device is opened by its node.
     libusb_set_option(nullptr, LIBUSB_OPTION_NO_DEVICE_DISCOVERY);
     const int result = libusb_init(&context);
-    if (result == 0) return true;
+    if (result == 0) return "";
     context = nullptr;
-    error = UsbError("libusb", result);
-    return false;
+    return UsbError("libusb", result);
 }
 
-// The claim of place's interface, taken now if this process does not hold it yet; null, with
-// the outcome and the reason, when it cannot be had.
-Claim* ClaimOf(const UsbPlace& place, CallOutcome& outcome, std::string& error)
+// The claim of place's interface, taken now if this process does not hold it yet; null, with how
+// it failed (for the request name), when it cannot be had. A failure that is the device node's or
+// the interface's refusal names the node.
+Claim* ClaimOf(const UsbPlace& place, const std::string& name, Outcome& failure)
 {
     const InterfaceKey key = KeyOf(place);
     for (Claim& claim : claims) {
         if (claim.key == key) return &claim;
     }
-    outcome = CallOutcome::Failed;
-    if (!StartLibusb(error)) return nullptr;
+    const std::string notStarted = StartLibusb();
+    if (!notStarted.empty()) {
+        failure = Failure(Status::Failed, name, notStarted);
+        return nullptr;
+    }
     Claim claim;
     claim.key = key;
     claim.deviceNode = place.deviceNode;
     claim.fd = open(place.deviceNode.c_str(), O_RDWR | O_CLOEXEC);
     if (claim.fd < 0) {
         const int openError = errno;
-        error = place.deviceNode + ": " + ErrorText(openError);
+        const std::string operation = name + ": " + place.deviceNode;
         if (openError == ENOENT || openError == ENODEV) {
-            outcome = CallOutcome::DeviceGone;
+            failure = Failure(Status::Gone, operation, ErrorText(openError));
         } else {
             const bool denied = openError == EACCES || openError == EPERM;
-            RecordOpenFailure({place.deviceNode, place.vendorId, place.productId,
-                               denied ? HidOpenProblem::NoAccess : HidOpenProblem::Other, ErrorText(openError)});
+            failure = Failure(denied ? Status::Denied : Status::Failed, operation, ErrorText(openError), place.deviceNode);
         }
         return nullptr;
     }
+    std::string error;
     int result = libusb_wrap_sys_device(context, static_cast<intptr_t>(claim.fd), &claim.handle);
     if (result == 0 && libusb_kernel_driver_active(claim.handle, key.interfaceNumber) == 1) {
         result = libusb_detach_kernel_driver(claim.handle, key.interfaceNumber);
         claim.driverTaken = result == 0;
         if (result < 0) error = UsbError("take the interface from its driver", result);
     }
+    bool held = false;
     if (result == 0) {
         result = libusb_claim_interface(claim.handle, key.interfaceNumber);
-        if (result == LIBUSB_ERROR_BUSY) {
-            RecordOpenFailure({place.deviceNode, place.vendorId, place.productId, HidOpenProblem::HeldByAnotherProgram,
-                               "another program holds its interface"});
-        }
+        held = result == LIBUSB_ERROR_BUSY;
         if (result < 0) error = UsbError("claim the interface", result);
         if (result < 0 && claim.driverTaken && libusb_attach_kernel_driver(claim.handle, key.interfaceNumber) == 0) {
             givenBack.push_back(key);
@@ -181,7 +182,9 @@ Claim* ClaimOf(const UsbPlace& place, CallOutcome& outcome, std::string& error)
         error = UsbError("open", result);
     }
     if (result < 0) {
-        outcome = OutcomeOf(result);
+        // Only another program's hold on the interface is the device's refusal; the rest is the
+        // request's own failure.
+        failure = Failure(held ? Status::Held : StatusOf(result), name, error, held ? place.deviceNode : "");
         Close(claim);
         return nullptr;
     }
@@ -230,48 +233,38 @@ UsbPlace ReadUsbPlace(const std::string& hidrawNode)
     return place;
 }
 
-CallOutcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint8_t* report, std::size_t length,
-                       std::uint32_t timeLimitMs, std::string& error)
+Outcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint8_t* report, std::size_t length,
+                   std::uint32_t timeLimitMs)
 {
     const bool set = request == UsbClassRequest::SetOutputReport;
     const std::string name = set ? "SET_REPORT(Output)" : "GET_REPORT(Input)";
-    error.clear();
     if (!place.usb || report == nullptr || length == 0 || length - 1 > kMaxControlData) {
-        error = name + ": not a request this device can carry";
-        return CallOutcome::Failed;
+        return Failure(Status::Failed, name, "not a request this device can carry");
     }
     std::lock_guard<std::mutex> lock(usbMutex);
-    CallOutcome outcome = CallOutcome::Failed;
-    Claim* claim = ClaimOf(place, outcome, error);
-    if (claim == nullptr) {
-        error = name + ": " + error;
-        return outcome;
-    }
+    Outcome failure;
+    Claim* claim = ClaimOf(place, name, failure);
+    if (claim == nullptr) return failure;
     // As usbhid sends them: a report id of 0 is not on the wire; any other is the data's byte 0.
     const std::uint8_t id = report[0];
     const std::size_t skip = id == 0 ? 1 : 0;
-    const std::uint16_t value =
-        static_cast<std::uint16_t>((set ? usb::kReportOutput : usb::kReportInput) << 8 | id);
+    const std::uint16_t value = static_cast<std::uint16_t>((set ? usb::kReportOutput : usb::kReportInput) << 8 | id);
     const std::size_t wireLength = std::min(length - skip, kMaxControlData);
     const std::uint64_t start = CallClockMs();
     const int result = libusb_control_transfer(
-        claim->handle, set ? usb::kClassInterfaceOut : usb::kClassInterfaceIn,
-        set ? usb::kHidSetReport : usb::kHidGetReport, value, claim->key.interfaceNumber, report + skip,
-        static_cast<std::uint16_t>(wireLength), timeLimitMs);
-    outcome = CallOutcome::Done;
+        claim->handle, set ? usb::kClassInterfaceOut : usb::kClassInterfaceIn, set ? usb::kHidSetReport : usb::kHidGetReport,
+        value, claim->key.interfaceNumber, report + skip, static_cast<std::uint16_t>(wireLength), timeLimitMs);
+    Outcome outcome = Done();
     if (result < 0) {
-        error = UsbError(name.c_str(), result);
-        outcome = OutcomeOf(result);
+        outcome = Failure(StatusOf(result), name, libusb_strerror(result));
     } else if (set && static_cast<std::size_t>(result) != wireLength) {
-        error = name + ": " + std::to_string(result) + " of " + std::to_string(wireLength) + " bytes";
-        outcome = CallOutcome::Failed;
+        outcome = Failure(Status::Failed, name, std::to_string(result) + " of " + std::to_string(wireLength) + " bytes");
     } else if (!set && result == 0) {
-        error = name + ": an empty report";
-        outcome = CallOutcome::Failed;
+        outcome = Failure(Status::Failed, name, "an empty report");
     } else if (!set) {
         std::fill(report + skip + result, report + length, 0);
     }
-    return WithinLimit(outcome, start, timeLimitMs, name, error);
+    return WithinLimit(outcome, start, timeLimitMs, name);
 }
 
 void UsbGiveBackInterfaces()

@@ -36,9 +36,11 @@ enum class UsbClassRequest { SetOutputReport, GetInputReport };
 
 // One request on the interface of place, claimed for it first if this process has not claimed
 // it yet. report as the seam gives it (byte 0 the report id); for GetInputReport the reply
-// replaces it and the rest is zeroed. Bounded by timeLimitMs (libusb's transfer timeout).
-CallOutcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint8_t* report, std::size_t length,
-                       std::uint32_t timeLimitMs, std::string& error);
+// replaces it and the rest is zeroed. Bounded by timeLimitMs (libusb's transfer timeout). A claim
+// that fails because the device's node cannot be opened (Denied: this user may not) or another
+// program holds the interface (Held) names the node.
+Outcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint8_t* report, std::size_t length,
+                   std::uint32_t timeLimitMs);
 
 // Every interface this process claimed is released and given back to the driver it was taken
 // from. Notes what could not be given back (a device unplugged meanwhile has nothing to give).

@@ -1,7 +1,7 @@
 // What the Linux program needs of its HID backend beyond the seam (platform/hid.h): the hidraw
 // nodes with the interface paths of their top-level collections, the arrivals that udev
-// announces, the one controller the user chose, who may open a node, and why a read-write open
-// failed.
+// announces, the one controller the user chose, and who may open a node. Why a read-write open
+// failed comes back with the open (platform/outcome.h: Denied, Held, and the node).
 //
 // An interface path names one top-level collection of a hidraw node, as Windows makes one
 // interface per collection: the node, then "#vid_VVVV&pid_PPPP&colCC" (lower-case hexadecimal,
@@ -37,21 +37,6 @@ struct HidDeviceChoice {
     std::string node;  // "/dev/hidraw3", when not by ids
 };
 void HidChooseDevice(const HidDeviceChoice& choice);
-
-// Why read-write opens failed since the last call, oldest first.
-enum class HidOpenProblem {
-    NoAccess,              // the user may not open the node (see HidAccessOf)
-    HeldByAnotherProgram,  // another program writes to the controller
-    Other,                 // the node went away, or the system refused it otherwise
-};
-struct HidOpenFailure {
-    std::string node;  // the hidraw node, or the usbfs node of a USB controller's class requests
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    HidOpenProblem problem = HidOpenProblem::Other;
-    std::string reason;  // the system's error text
-};
-std::vector<HidOpenFailure> HidTakeOpenFailures();
 
 // Whether this user may open a device node for reading and writing, and if not, why, as far as
 // the system tells it without opening the node.

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-bool LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size)
+Outcome LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size)
 {
     return LoadEmbeddedImage(id, data, size);
 }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/linux/error_text.h"
+
 namespace platform {
 namespace {
 
@@ -42,17 +44,18 @@ std::uint32_t TickCount()
     return static_cast<std::uint32_t>(ms);
 }
 
-bool StartDetachedThread(ThreadRoutine routine, void* argument)
+Outcome StartDetachedThread(ThreadRoutine routine, void* argument)
 {
     auto* start = new (std::nothrow) ThreadStart{routine, argument};
-    if (start == nullptr) return false;
+    if (start == nullptr) return Failure(Status::Failed, "start a thread", ErrorText(ENOMEM));
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, RunThread, start) != 0) {
+    const int error = pthread_create(&thread, nullptr, RunThread, start);
+    if (error != 0) {
         delete start;
-        return false;
+        return Failure(Status::Failed, "start a thread", ErrorText(error));
     }
     pthread_detach(thread);
-    return true;
+    return Done();
 }
 
 }  // namespace platform

@@ -9,18 +9,22 @@
 
 namespace platform {
 
-DeviceHandle UsbOpenNode(const std::string&) { return kInvalidHandle; }
+namespace {
 
-bool UsbRequest(DeviceHandle, std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                std::uint32_t& bytesReturned, std::uint32_t)
+constexpr const char* kNoNodes = "no USB host controller nodes on Linux";
+
+}  // namespace
+
+Opened UsbOpenNode(const std::string& path) { return {kInvalidHandle, Failure(Status::Failed, "open " + path, kNoNodes)}; }
+
+Outcome UsbRequest(DeviceHandle, std::uint32_t code, const void*, std::uint32_t, void*, std::uint32_t,
+                   std::uint32_t& bytesReturned, std::uint32_t)
 {
     bytesReturned = 0;
-    return false;
+    return Failure(Status::Failed, "request " + std::to_string(code), kNoNodes);
 }
 
 std::uint32_t UsbTickCount() { return TickCount(); }
-
-std::string UsbLastFailure() { return "no USB host controller nodes on Linux"; }
 
 void UsbCloseNode(DeviceHandle) {}
 

@@ -38,17 +38,23 @@ std::string ClaimName(const std::string& path)
 
 // The download goes on without a claim when the system will not make one: refusing it would leave
 // the controller without any update.
-bool GoOnWithoutClaim(const char* operation, const std::string& path, DWORD error)
+Outcome GoOnWithoutClaim(const char* operation, const std::string& path, DWORD error)
 {
     const std::string line = std::string(operation) + " for the download claim of " + path + ": " +
                              SystemErrorText(error) + "; the download goes on without it";
     DebugOutput(line.c_str());
-    return true;
+    return Done();
+}
+
+// Another copy of the program holds the claim.
+Outcome Held(const std::string& path)
+{
+    return Failure(Status::Held, "the download claim of " + path, "another copy of the updater holds it");
 }
 
 }  // namespace
 
-bool ClaimForDownload(const std::string& path, DownloadClaim& claim)
+Outcome ClaimForDownload(const std::string& path, DownloadClaim& claim)
 {
     claim = kNoClaim;
     HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, ClaimName(path).c_str());
@@ -56,17 +62,17 @@ bool ClaimForDownload(const std::string& path, DownloadClaim& claim)
         const DWORD error = GetLastError();
         // A copy that another user runs made it, and its security keeps other users out: it exists
         // because that copy holds it.
-        if (error == ERROR_ACCESS_DENIED) return false;
+        if (error == ERROR_ACCESS_DENIED) return Held(path);
         return GoOnWithoutClaim("CreateSemaphore", path, error);
     }
     const DWORD waited = WaitForSingleObject(semaphore, 0);
     if (waited == WAIT_OBJECT_0) {
         claim = reinterpret_cast<DownloadClaim>(semaphore);
-        return true;
+        return Done();
     }
     const DWORD error = GetLastError();
     CloseHandle(semaphore);
-    if (waited == WAIT_TIMEOUT) return false;
+    if (waited == WAIT_TIMEOUT) return Held(path);
     return GoOnWithoutClaim("WaitForSingleObject", path, error);
 }
 

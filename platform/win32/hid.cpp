@@ -112,6 +112,23 @@ DeviceHandle FromHandle(HANDLE handle) { return reinterpret_cast<DeviceHandle>(h
 
 bool Usable(DeviceHandle handle) { return handle != kInvalidHandle && handle != 0; }
 
+// What a failed call's error code means.
+Status StatusOfError(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return Status::Denied;
+    case ERROR_SHARING_VIOLATION: return Status::Held;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST: return Status::Gone;
+    case ERROR_GEN_FAILURE: return Status::Refused;  // the driver failed the request (a stall)
+    default: return Status::Failed;
+    }
+}
+
+Outcome NotUsable(const char* operation) { return Failure(Status::Failed, operation, "no usable handle"); }
+
 // kInvalidHandle when the open fails; the system's error is then GetLastError's.
 DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
 {
@@ -124,33 +141,38 @@ DeviceHandle OpenPath(const std::string& path, DWORD access, DWORD flags)
     return handle == nullptr ? kInvalidHandle : FromHandle(handle);
 }
 
-// A debugger line that tells why a report operation failed: the operation and the system's error
-// text, or how its time limit ended it.
-void TellFailure(const char* operation, const OverlappedResult& result, std::uint32_t timeLimitMs)
+// Why a report operation failed: the system's error text, or how its time limit ended it. A
+// debugger line tells it.
+Outcome TellFailure(const char* operation, const OverlappedResult& result, std::uint32_t timeLimitMs)
 {
     const std::string limit = std::to_string(timeLimitMs) + " ms";
-    std::string line = std::string(operation) + ": ";
-    if (result.abandoned) line += "no answer within " + limit + "; its cancellation did not end it, given up";
-    else if (result.timedOut) line += "no answer within " + limit + ", cancelled";
-    else line += SystemErrorText(result.error);
-    DebugOutput(line.c_str());
+    Outcome failure;
+    if (result.abandoned) {
+        failure = Failure(Status::TimedOut, operation, "no answer within " + limit + "; its cancellation did not end it, given up");
+    } else if (result.timedOut) {
+        failure = Failure(Status::TimedOut, operation, "no answer within " + limit + ", cancelled");
+    } else {
+        failure = Failure(StatusOfError(result.error), operation, SystemErrorText(result.error));
+    }
+    DebugOutput(failure.Text().c_str());
+    return failure;
 }
 
 // One bounded operation on a copy of report (length bytes), started by
 // start(handle, copy, overlapped). When it succeeded and copyBack is set, the copy goes back into
 // report; when it failed, a debugger line names the operation and why.
 template <typename Start>
-bool RunBounded(const char* operation, DeviceHandle device, std::uint32_t timeLimitMs, std::uint8_t* report,
-                std::size_t length, bool copyBack, Start start)
+Outcome RunBounded(const char* operation, DeviceHandle device, std::uint32_t timeLimitMs, std::uint8_t* report,
+                   std::size_t length, bool copyBack, Start start)
 {
-    if (!Usable(device)) return false;
+    if (!Usable(device)) return NotUsable(operation);
     const OverlappedResult result =
         RunBoundedOverlapped(ToHandle(device), timeLimitMs, report, length, length, start,
                              [&](const std::uint8_t* copy, DWORD) {
                                  if (copyBack) std::memcpy(report, copy, length);
                              });
-    if (!result.done) TellFailure(operation, result, timeLimitMs);
-    return result.done;
+    if (!result.done) return TellFailure(operation, result, timeLimitMs);
+    return Done();
 }
 
 bool FitsDword(std::size_t length) { return length > 0 && length <= 0xFFFFFFFFu; }
@@ -166,12 +188,12 @@ GUID HidInterfaceClassGuid()
     return guid;
 }
 
-bool HidEnumerateInterfaces(std::vector<std::string>& paths)
+Outcome HidEnumerateInterfaces(std::vector<std::string>& paths)
 {
-    if (!Hid().loaded) return false;
+    if (!Hid().loaded) return Failure(Status::Failed, "hid.dll", "not loaded");
     GUID guid = HidInterfaceClassGuid();
     HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return false;
+    if (set == INVALID_HANDLE_VALUE) return Failure(Status::Failed, "SetupDiGetClassDevs", SystemErrorText(GetLastError()));
 
     constexpr DWORD kFixedPart = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     constexpr DWORD kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
@@ -195,83 +217,91 @@ bool HidEnumerateInterfaces(std::vector<std::string>& paths)
         if (length > 0) paths.emplace_back(path, length);
     }
     SetupDiDestroyDeviceInfoList(set);
-    return true;
+    return Done();
 }
 
-DeviceHandle HidOpenProbe(const std::string& path)
+Opened HidOpenProbe(const std::string& path)
 {
-    return OpenPath(path, 0, 0);
+    const DeviceHandle handle = OpenPath(path, 0, 0);
+    if (handle != kInvalidHandle) return {handle, Done()};
+    const DWORD error = GetLastError();
+    return {kInvalidHandle, Failure(StatusOfError(error), "CreateFile", SystemErrorText(error), path)};
 }
 
-HidOpened HidOpenReadWrite(const std::string& path)
+Opened HidOpenReadWrite(const std::string& path)
 {
-    HidOpened opened;
-    opened.handle = OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
-    if (opened.handle == kInvalidHandle)
-        opened.failure = "CreateFile for reading and writing: " + SystemErrorText(GetLastError());
-    return opened;
+    const DeviceHandle handle = OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
+    if (handle != kInvalidHandle) return {handle, Done()};
+    const DWORD error = GetLastError();
+    return {kInvalidHandle,
+            Failure(StatusOfError(error), "CreateFile for reading and writing", SystemErrorText(error), path)};
 }
 
-bool HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
+Outcome HidGetAttributes(DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
 {
     const HidLibrary& hid = Hid();
-    if (!hid.loaded || !Usable(handle)) return false;
+    if (!hid.loaded || !Usable(handle)) return NotUsable("HidD_GetAttributes");
     HiddAttributes attributes{};
     attributes.Size = sizeof(attributes);
-    if (!hid.getAttributes(ToHandle(handle), &attributes)) return false;
+    if (!hid.getAttributes(ToHandle(handle), &attributes)) {
+        return Failure(Status::Failed, "HidD_GetAttributes", SystemErrorText(GetLastError()));
+    }
     vendorId = attributes.VendorID;
     productId = attributes.ProductID;
-    return true;
+    return Done();
 }
 
-bool HidGetCaps(DeviceHandle handle, HidCaps& caps)
+Outcome HidGetCaps(DeviceHandle handle, HidCaps& caps)
 {
     const HidLibrary& hid = Hid();
-    if (!hid.loaded || !Usable(handle)) return false;
+    if (!hid.loaded || !Usable(handle)) return NotUsable("HidD_GetPreparsedData");
     PreparsedData preparsed = nullptr;
-    if (!hid.getPreparsedData(ToHandle(handle), &preparsed) || preparsed == nullptr) return false;
+    if (!hid.getPreparsedData(ToHandle(handle), &preparsed) || preparsed == nullptr) {
+        return Failure(Status::Failed, "HidD_GetPreparsedData", SystemErrorText(GetLastError()));
+    }
     HidpCaps read{};
     const bool known = hid.getCaps(preparsed, &read) == kHidpStatusSuccess;
     hid.freePreparsedData(preparsed);
-    if (!known) return false;
+    if (!known) return Failure(Status::Failed, "HidP_GetCaps", "the collection's caps cannot be read");
     caps.Usage = read.Usage;
     caps.UsagePage = read.UsagePage;
     caps.InputReportByteLength = read.InputReportByteLength;
     caps.OutputReportByteLength = read.OutputReportByteLength;
-    return true;
+    return Done();
 }
 
-bool HidFlushInput(DeviceHandle handle)
+Outcome HidFlushInput(DeviceHandle handle)
 {
     const HidLibrary& hid = Hid();
-    if (hid.flushQueue == nullptr || !Usable(handle)) return false;
-    return hid.flushQueue(ToHandle(handle)) != FALSE;
+    if (hid.flushQueue == nullptr || !Usable(handle)) return NotUsable("HidD_FlushQueue");
+    if (hid.flushQueue(ToHandle(handle)) != FALSE) return Done();
+    return Failure(Status::Failed, "HidD_FlushQueue", SystemErrorText(GetLastError()));
 }
 
-bool HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
-                    std::uint32_t timeLimitMs)
+Outcome HidWriteReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                       std::uint32_t timeLimitMs)
 {
-    if (report == nullptr || !FitsDword(length)) return false;
+    if (report == nullptr || !FitsDword(length)) return Failure(Status::Failed, "WriteFile", "no report");
     return RunBounded("WriteFile", handle, timeLimitMs, const_cast<std::uint8_t*>(report), length, false,
                       [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return WriteFile(device, copy, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
                       });
 }
 
-bool HidReadReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
-                   std::uint32_t timeLimitMs)
+Outcome HidReadReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                      std::uint32_t timeLimitMs)
 {
-    if (buffer == nullptr || !FitsDword(length)) return false;
+    if (buffer == nullptr || !FitsDword(length)) return Failure(Status::Failed, "ReadFile", "no buffer");
     return RunBounded("ReadFile", handle, timeLimitMs, buffer, length, true,
                       [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return ReadFile(device, copy, static_cast<DWORD>(length), nullptr, overlapped) != FALSE;
                       });
 }
 
-bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
-                        std::uint32_t timeLimitMs)
+Outcome HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                           std::uint32_t timeLimitMs)
 {
-    if (report == nullptr || !FitsDword(length)) return false;
+    if (report == nullptr || !FitsDword(length)) return Failure(Status::Failed, "HidD_SetOutputReport", "no report");
     return RunBounded("HidD_SetOutputReport", handle, timeLimitMs, const_cast<std::uint8_t*>(report), length,
                       false, [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {
                           return DeviceIoControl(device, kIoctlHidSetOutputReport, copy,
@@ -280,10 +310,10 @@ bool HidSetOutputReport(DeviceHandle handle, const std::uint8_t* report, std::si
                       });
 }
 
-bool HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
-                       std::uint32_t timeLimitMs)
+Outcome HidGetInputReport(DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                          std::uint32_t timeLimitMs)
 {
-    if (buffer == nullptr || !FitsDword(length)) return false;
+    if (buffer == nullptr || !FitsDword(length)) return Failure(Status::Failed, "HidD_GetInputReport", "no buffer");
     // The report id in byte 0 tells the driver which report to fetch; the reply replaces it.
     return RunBounded("HidD_GetInputReport", handle, timeLimitMs, buffer, length, true,
                       [&](HANDLE device, std::uint8_t* copy, OVERLAPPED* overlapped) {

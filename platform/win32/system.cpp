@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "platform/win32/system_error.h"
+
 namespace platform {
 
 namespace {
@@ -39,17 +41,18 @@ std::uint32_t TickCount()
     return GetTickCount();
 }
 
-bool StartDetachedThread(ThreadRoutine routine, void* argument)
+Outcome StartDetachedThread(ThreadRoutine routine, void* argument)
 {
     auto* start = new (std::nothrow) ThreadStart{routine, argument};
-    if (start == nullptr) return false;
+    if (start == nullptr) return Failure(Status::Failed, "CreateThread", SystemErrorText(ERROR_NOT_ENOUGH_MEMORY));
     HANDLE thread = CreateThread(nullptr, 0, RunThread, start, 0, nullptr);
     if (thread == nullptr) {
+        const DWORD error = GetLastError();
         delete start;
-        return false;
+        return Failure(Status::Failed, "CreateThread", SystemErrorText(error));
     }
     CloseHandle(thread);
-    return true;
+    return Done();
 }
 
 }  // namespace platform

@@ -32,8 +32,10 @@ std::vector<wchar_t> FromCp936(const char* text)
 
 }  // namespace
 
-// The dialog shows an outcome as its box only.
+// The dialog shows an outcome as its box only, and a controller it could not open in its debugger
+// output only.
 void DownloadEnded(WindowHandle, DownloadOutcome) {}
+void ControllerNotOpened(std::uint16_t, std::uint16_t, const Outcome&) {}
 
 void SendProgress(WindowHandle window, std::int32_t position)
 {

@@ -82,8 +82,6 @@ static_assert(kUsbCancelGraceMs == kCancelGraceMs);
 
 namespace {
 
-std::string lastFailure;
-
 std::string RequestText(std::uint32_t code)
 {
     char text[32];
@@ -91,41 +89,42 @@ std::string RequestText(std::uint32_t code)
     return text;
 }
 
-void NoteFailure(std::uint32_t code, const OverlappedResult& result, std::uint32_t timeLimitMs)
+// Why a request failed: the system's error text, or how its time limit ended it.
+Outcome RequestFailure(std::uint32_t code, const OverlappedResult& result, std::uint32_t timeLimitMs)
 {
     const std::string limit = std::to_string(timeLimitMs) + " ms";
     if (result.abandoned) {
-        lastFailure = RequestText(code) + ": no answer within " + limit + ", and the cancellation did not end it within " +
-                      std::to_string(kCancelGraceMs) + " ms: given up";
-    } else if (result.timedOut) {
-        lastFailure = RequestText(code) + ": no answer within " + limit + ": cancelled, " + SystemErrorText(result.error);
-    } else {
-        lastFailure = RequestText(code) + ": " + SystemErrorText(result.error);
+        return Failure(Status::TimedOut, RequestText(code),
+                       "no answer within " + limit + ", and the cancellation did not end it within " +
+                           std::to_string(kCancelGraceMs) + " ms: given up");
     }
+    if (result.timedOut) {
+        return Failure(Status::TimedOut, RequestText(code),
+                       "no answer within " + limit + ": cancelled, " + SystemErrorText(result.error));
+    }
+    return Failure(Status::Failed, RequestText(code), SystemErrorText(result.error));
 }
 
 }  // namespace
 
-DeviceHandle UsbOpenNode(const std::string& path)
+Opened UsbOpenNode(const std::string& path)
 {
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        lastFailure = "open " + path + ": " + SystemErrorText(GetLastError());
-        return kInvalidHandle;
+        return {kInvalidHandle, Failure(Status::Failed, "open " + path, SystemErrorText(GetLastError()), path)};
     }
-    return reinterpret_cast<DeviceHandle>(handle);
+    return {reinterpret_cast<DeviceHandle>(handle), Done()};
 }
 
 // A buffered request: the system copies the input at the start and hands back the first
 // bytesReturned bytes of its buffer, so the operation's own buffer serves as input and output.
-bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
-                std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
+Outcome UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                   std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
 {
     bytesReturned = 0;
     if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) {
-        lastFailure = RequestText(code) + ": a buffer is missing";
-        return false;
+        return Failure(Status::Failed, RequestText(code), "a buffer is missing");
     }
     const OverlappedResult result = RunBoundedOverlapped(
         reinterpret_cast<HANDLE>(handle), timeLimitMs, static_cast<const std::uint8_t*>(in), inSize,
@@ -138,8 +137,8 @@ bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::ui
             bytesReturned = transferred < outSize ? transferred : outSize;
             if (bytesReturned != 0) std::memcpy(out, buffer, bytesReturned);
         });
-    if (!result.done) NoteFailure(code, result, timeLimitMs);
-    return result.done;
+    if (!result.done) return RequestFailure(code, result, timeLimitMs);
+    return Done();
 }
 
 void UsbCloseNode(DeviceHandle handle)
@@ -150,11 +149,6 @@ void UsbCloseNode(DeviceHandle handle)
 std::uint32_t UsbTickCount()
 {
     return GetTickCount();
-}
-
-std::string UsbLastFailure()
-{
-    return lastFailure;
 }
 
 std::uint8_t* GlobalBlockAlloc(std::size_t size)

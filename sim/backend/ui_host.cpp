@@ -21,6 +21,10 @@ void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
     if (IdOf(dialog) == DialogId()) sim::RecordDownloadOutcome(outcome);
 }
 
+// The simulated world shows nothing of an open that failed beyond the trace's open line and the
+// debugger line the dialog writes.
+void ControllerNotOpened(std::uint16_t, std::uint16_t, const Outcome&) {}
+
 void SendProgress(WindowHandle window, std::int32_t position)
 {
     // Only the dialog handles the progress message; sent anywhere else it has no effect.

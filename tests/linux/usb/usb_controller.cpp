@@ -96,7 +96,7 @@ void UsbController::Plug()
 {
     sim::Plug(model_);
     for (std::size_t i = 0; i < model_->collections.size(); ++i)
-        handles_.push_back(sim::BusOpen(model_->PathOf(i), true));
+        handles_.push_back(sim::BusOpen(model_->PathOf(i), true).handle);
 }
 
 bool UsbController::Removed() const { return model_->removed; }
@@ -183,7 +183,7 @@ DeviceAnswer UsbController::SetOutputReport(std::uint8_t reportId, const Bytes& 
     if (reportId == 0) report.push_back(0);
     report.insert(report.end(), out.begin(), out.end());
     const std::size_t collection = CollectionDeclaring(*model_, ReportDirection::Output, reportId);
-    const bool taken = sim::BusSetOutputReport(handles_[collection], report.data(), report.size(), kHungDeviceMs);
+    const bool taken = sim::BusSetOutputReport(handles_[collection], report.data(), report.size(), kHungDeviceMs).done();
     return taken ? Done() : Stall();
 }
 
