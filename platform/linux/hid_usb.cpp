@@ -13,6 +13,7 @@
 
 #include "codec/usb_layouts.h"
 #include "platform/linux/error_text.h"
+#include "platform/linux/hid_call.h"
 #include "platform/system.h"
 
 namespace platform {

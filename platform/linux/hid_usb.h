@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/hid_call.h"
+#include "platform/outcome.h"
 
 namespace platform {
 
