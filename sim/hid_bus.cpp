@@ -413,11 +413,11 @@ platform::Opened BusOpen(const std::string& path, bool readWrite)
 
 namespace {
 
-// Why the identification of a handle's device fails, or Done.
-platform::Outcome Identification(const char* operation, platform::DeviceHandle handle, bool unreadable)
+// Why the identification of a handle's device fails (null: no such handle), or Done.
+platform::Outcome Identification(const char* operation, const OpenHandle* open, bool unreadable)
 {
-    if (handles.find(handle) == handles.end()) return platform::Failure(platform::Status::Failed, operation, "no such handle");
-    if (handles[handle].device->removed) return platform::Failure(platform::Status::Gone, operation, kDeviceGone);
+    if (open == nullptr) return platform::Failure(platform::Status::Failed, operation, "no such handle");
+    if (open->device->removed) return platform::Failure(platform::Status::Gone, operation, kDeviceGone);
     if (unreadable) return platform::Failure(platform::Status::Failed, operation, "unreadable");
     return platform::Done();
 }
@@ -428,11 +428,12 @@ platform::Outcome BusGetAttributes(platform::DeviceHandle handle, std::uint16_t&
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);
-    const platform::Outcome known = Identification(
-        "HidD_GetAttributes", handle, found != handles.end() && found->second.device->faults.attributesUnreadable);
+    const OpenHandle* open = found == handles.end() ? nullptr : &found->second;
+    const platform::Outcome known =
+        Identification("HidD_GetAttributes", open, open && open->device->faults.attributesUnreadable);
     if (!known) return known;
-    vendorId = found->second.device->vendorId;
-    productId = found->second.device->productId;
+    vendorId = open->device->vendorId;
+    productId = open->device->productId;
     return known;
 }
 
@@ -440,10 +441,10 @@ platform::Outcome BusGetCollection(platform::DeviceHandle handle, models::HidCol
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);
-    const platform::Outcome known =
-        Identification("HidP_GetCaps", handle, found != handles.end() && found->second.device->faults.capsUnreadable);
+    const OpenHandle* open = found == handles.end() ? nullptr : &found->second;
+    const platform::Outcome known = Identification("HidP_GetCaps", open, open && open->device->faults.capsUnreadable);
     if (!known) return known;
-    collection = found->second.device->collections[found->second.collection];
+    collection = open->device->collections[open->collection];
     return known;
 }
 
