@@ -138,6 +138,30 @@ TEST_F(Protocol1WorkerTest, FailedTransferAfterIdentifyShowsOnlyTheFailure)
     EXPECT_EQ(sim::Dialog().barPos, 0);
 }
 
+// Without the mode's whole image buffer (none loaded, or a smaller one) nothing is programmed and
+// the download has failed.
+TEST_F(Protocol1WorkerTest, MissingOrSmallImageBufferIsAFailedDownload)
+{
+    for (const std::size_t size : {std::size_t{0}, kSmallImageBufferSize - 1}) {
+        SCOPED_TRACE(size);
+        sim::ResetDialogView();
+        ReleaseFirmwareBuffer();
+        if (size != 0) {
+            firmwareBuffer.data = new std::uint8_t[size]();
+            firmwareBuffer.size = size;
+        }
+        ASSERT_TRUE(deviceLink->FindProtocol1Device());
+        downloadState.mode = 1;
+        downloadState.busy = 1;
+        ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
+        ASSERT_TRUE(WaitForDownload());
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure}));
+        EXPECT_EQ(device->EraseCount(0x0A00), 0u);
+        EXPECT_EQ(device->FinishCount(), 0u);
+        deviceLink->CloseDeviceLink();
+    }
+}
+
 TEST_F(Protocol1WorkerTest, ArrivalOfTheSecondInterfaceStartsProtocol1)
 {
     AnnounceArrival(device);
