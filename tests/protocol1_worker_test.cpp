@@ -110,6 +110,27 @@ TEST_F(Protocol1WorkerTest, UnansweredIdentifyStopsAfterTheIdentifyReport)
     EXPECT_EQ(downloadState.busy.load(), 0);
 }
 
+// An unrecognised controller: the exchange has ended, so everything held is given back (the end of
+// the session, idle sleep, the claim) before the boxes, which may wait for a click for hours.
+TEST_F(Protocol1WorkerTest, UnrecognisedControllerIsGivenBackBeforeItsBoxes)
+{
+    ASSERT_TRUE(device->SetOption("no-identify-reply", 1));
+    std::vector<int> claimsAtBoxes;
+    sim::SetMessageBoxHook([&](const sim::MessageBoxRecord&) { claimsAtBoxes.push_back(sim::ClaimsHeld()); });
+    RunDownload();
+    std::vector<std::string> steps;
+    for (const std::string& line : sim::TraceLines()) {
+        for (const char* step : {"session-end", "awake", "controls", "claim released", "message"}) {
+            if (line.rfind(step, 0) == 0) steps.push_back(line.substr(0, line.find(" \\\\")));
+        }
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"session-end blocked", "awake held", "controls disabled",
+                                               "controls enabled", "session-end allowed", "awake released",
+                                               "claim released", std::string("message ") + kUnrecognised,
+                                               std::string("message ") + kFailure}));
+    EXPECT_EQ(claimsAtBoxes, (std::vector<int>{0, 0}));
+}
+
 TEST_F(Protocol1WorkerTest, RefusedIdentifyReadsNoReply)
 {
     device->faults.refuseReport = 1;
