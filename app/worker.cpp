@@ -132,6 +132,8 @@ void DownloadWorker(void* argument)
     platform::FocusDialogItem(dialog, IDC_START);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.
     downloadState.busy = 0;
+    // Windows asked the program to close while this download ran.
+    if (downloadState.closeWhenDone) platform::EndDialogLater(dialog);
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)

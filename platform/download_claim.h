@@ -11,10 +11,21 @@ namespace platform {
 using DownloadClaim = std::intptr_t;
 inline constexpr DownloadClaim kNoClaim = 0;
 
-// Claims the interface at path for one download. False only when another program holds the
-// claim: the controller is being written, and must be left alone. When the claim cannot be made
-// at all, the debugger output says why, claim stays kNoClaim, and the download may go on.
-bool ClaimForDownload(const std::string& path, DownloadClaim& claim);
+// What the system answered to a claim.
+enum class ClaimOutcome {
+    Claimed,   // this program holds the claim (or the system needs none: claim stays kNoClaim)
+    Held,      // another copy of the program holds it: the controller is being written
+    NoObject,  // no claim can be had: the system makes none for this program, and none exists
+    Denied,    // the claim exists, but this program may not use it
+};
+
+struct ClaimResult {
+    ClaimOutcome outcome = ClaimOutcome::Claimed;
+    std::string reason;  // for NoObject and Denied: the system's refusal, as text
+};
+
+// Claims the interface at path for one download. claim is kNoClaim unless the outcome is Claimed.
+ClaimResult ClaimForDownload(const std::string& path, DownloadClaim& claim);
 
 // Gives the claim back (nothing when claim is kNoClaim); claim becomes kNoClaim.
 void ReleaseDownloadClaim(DownloadClaim& claim);

@@ -5,10 +5,10 @@
 
 namespace platform {
 
-bool ClaimForDownload(const std::string&, DownloadClaim& claim)
+ClaimResult ClaimForDownload(const std::string&, DownloadClaim& claim)
 {
     claim = kNoClaim;
-    return true;
+    return {};
 }
 
 void ReleaseDownloadClaim(DownloadClaim& claim) { claim = kNoClaim; }

@@ -9,11 +9,17 @@
 // - A semaphore rather than a mutex: the finder takes the claim on the dialog's thread and the
 //   worker gives it back on its own; a mutex belongs to the thread that took it.
 // - When the program ends in any way, the system closes its handle, and the claim goes with it.
+// - Its security lets every interactive user's copy wait on it and release it, so that the copy of
+//   another user finds it held. A claim that cannot be had (this program may not create global
+//   objects, or the object of the claim's name is one it may not use: a squatter's) is told as
+//   such, and the finder then goes on without it.
 #include "platform/download_claim.h"
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/system.h"
 #include "platform/system_error_win32.h"
@@ -36,40 +42,83 @@ std::string ClaimName(const std::string& path)
     return name;
 }
 
-// The download goes on without a claim when the system will not make one: refusing it would leave
-// the controller without any update.
-bool GoOnWithoutClaim(const char* operation, const std::string& path, DWORD error)
+// The claim's security: every interactive user's copy may wait on the semaphore and release it
+// (SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, granted to S-1-5-4, INTERACTIVE), so that a copy run by
+// another user finds the claim held rather than refused. Nothing else is granted beyond what the
+// creator's own handle has. Built by hand (an ACL of one access-allowed ACE) to import nothing
+// but kernel32.
+struct ClaimSecurity {
+    ACL acl;
+    ACCESS_ALLOWED_ACE ace;       // its SidStart is the first DWORD of the SID
+    DWORD sidRest[2];             // the rest of S-1-5-4 (12 bytes in all)
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes;
+};
+
+// Made once, by the finders on the dialog's thread.
+const ClaimSecurity& InteractiveUsersMayWaitAndRelease()
 {
-    const std::string line = std::string(operation) + " for the download claim of " + path + ": " +
-                             SystemErrorText(error) + "; the download goes on without it";
-    DebugOutput(line.c_str());
-    return true;
+    static ClaimSecurity s = {};
+    if (s.acl.AclSize != 0) return s;
+    constexpr BYTE kInteractiveSid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 4, 0, 0, 0};  // S-1-5-4
+    constexpr WORD kAceSize = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sizeof kInteractiveSid);
+    s.acl.AclRevision = ACL_REVISION;
+    s.acl.AclSize = static_cast<WORD>(sizeof(ACL) + kAceSize);
+    s.acl.AceCount = 1;
+    s.ace.Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
+    s.ace.Header.AceSize = kAceSize;
+    s.ace.Mask = SYNCHRONIZE | SEMAPHORE_MODIFY_STATE;
+    std::memcpy(&s.ace.SidStart, kInteractiveSid, sizeof kInteractiveSid);
+    s.descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    s.descriptor.Control = SE_DACL_PRESENT;
+    s.descriptor.Dacl = &s.acl;
+    s.attributes.nLength = sizeof s.attributes;
+    s.attributes.lpSecurityDescriptor = &s.descriptor;
+    return s;
+}
+
+static_assert(offsetof(ClaimSecurity, ace) == sizeof(ACL), "the ACE follows the ACL header");
+static_assert(offsetof(ClaimSecurity, sidRest) == offsetof(ClaimSecurity, ace) + sizeof(ACCESS_ALLOWED_ACE),
+              "the SID follows the ACE's mask");
+
+ClaimResult Refused(ClaimOutcome outcome, const char* operation, DWORD error)
+{
+    return {outcome, std::string(operation) + ": " + SystemErrorText(error)};
+}
+
+// Takes the claim on a semaphore handle: free, or held by another copy.
+ClaimResult TakeSemaphore(HANDLE semaphore, DownloadClaim& claim)
+{
+    const DWORD waited = WaitForSingleObject(semaphore, 0);
+    if (waited == WAIT_OBJECT_0) {
+        claim = reinterpret_cast<DownloadClaim>(semaphore);
+        return {};
+    }
+    const DWORD error = GetLastError();
+    CloseHandle(semaphore);
+    if (waited == WAIT_TIMEOUT) return {ClaimOutcome::Held, {}};
+    return Refused(ClaimOutcome::NoObject, "WaitForSingleObject", error);
 }
 
 }  // namespace
 
-bool ClaimForDownload(const std::string& path, DownloadClaim& claim)
+ClaimResult ClaimForDownload(const std::string& path, DownloadClaim& claim)
 {
     claim = kNoClaim;
-    HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, ClaimName(path).c_str());
-    if (semaphore == nullptr) {
-        const DWORD error = GetLastError();
-        // A copy that another user runs made it, and its security keeps other users out: it exists
-        // because that copy holds it.
-        if (error == ERROR_ACCESS_DENIED) return false;
-        return GoOnWithoutClaim("CreateSemaphore", path, error);
-    }
-    const DWORD waited = WaitForSingleObject(semaphore, 0);
-    if (waited == WAIT_OBJECT_0) {
-        claim = reinterpret_cast<DownloadClaim>(semaphore);
-        return true;
-    }
-    const DWORD error = GetLastError();
-    CloseHandle(semaphore);
-    if (waited == WAIT_TIMEOUT) return false;
-    return GoOnWithoutClaim("WaitForSingleObject", path, error);
+    const std::string name = ClaimName(path);
+    HANDLE semaphore = CreateSemaphoreA(const_cast<SECURITY_ATTRIBUTES*>(&InteractiveUsersMayWaitAndRelease().attributes), 1, 1, name.c_str());
+    if (semaphore != nullptr) return TakeSemaphore(semaphore, claim);
+    const DWORD createError = GetLastError();
+    if (createError != ERROR_ACCESS_DENIED) return Refused(ClaimOutcome::NoObject, "CreateSemaphore", createError);
+    // Refused: either the claim exists and this program may not have all of it (another user's
+    // copy made it: open it with the rights that the claim grants), or this program may not create
+    // global objects at all (a low-integrity or sandboxed process): then there is nothing to open.
+    semaphore = OpenSemaphoreA(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, name.c_str());
+    if (semaphore != nullptr) return TakeSemaphore(semaphore, claim);
+    const DWORD openError = GetLastError();
+    if (openError == ERROR_FILE_NOT_FOUND) return Refused(ClaimOutcome::NoObject, "CreateSemaphore", createError);
+    return Refused(ClaimOutcome::Denied, "OpenSemaphore", openError);
 }
-
 void ReleaseDownloadClaim(DownloadClaim& claim)
 {
     if (claim == kNoClaim) return;

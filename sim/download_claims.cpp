@@ -12,6 +12,7 @@ namespace {
 std::mutex claimMutex;
 std::map<std::intptr_t, std::string> ours;  // this program's claims, by their number
 std::set<std::string> othersClaims;
+std::map<std::string, platform::ClaimResult> refusals;
 std::intptr_t nextClaim = 1;
 
 bool Claimed(const std::string& path)
@@ -23,6 +24,13 @@ bool Claimed(const std::string& path)
 }
 
 }  // namespace
+
+void SetClaimRefused(const std::string& path, platform::ClaimOutcome answer, const std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(claimMutex);
+    if (answer == platform::ClaimOutcome::Claimed) refusals.erase(path);
+    else refusals[path] = {answer, reason};
+}
 
 void SetClaimedByAnotherCopy(const std::string& path, bool claimed)
 {
@@ -42,20 +50,28 @@ void ResetClaims()
     std::lock_guard<std::mutex> lock(claimMutex);
     ours.clear();
     othersClaims.clear();
+    refusals.clear();
 }
 
-bool TakeClaim(const std::string& path, std::intptr_t& claim)
+platform::ClaimResult TakeClaim(const std::string& path, std::intptr_t& claim)
 {
     claim = 0;
+    platform::ClaimResult result;
     {
         std::lock_guard<std::mutex> lock(claimMutex);
-        if (!Claimed(path)) {
+        const auto refused = refusals.find(path);
+        if (refused != refusals.end()) {
+            result = refused->second;
+        } else if (Claimed(path)) {
+            result.outcome = platform::ClaimOutcome::Held;
+        } else {
             claim = nextClaim++;
             ours[claim] = path;
         }
     }
-    TraceLine((claim != 0 ? "claim taken " : "claim held ") + path);
-    return claim != 0;
+    static const char* const kLines[] = {"claim taken ", "claim held ", "claim without object ", "claim denied "};
+    TraceLine(kLines[static_cast<int>(result.outcome)] + path);
+    return result;
 }
 
 void GiveBackClaim(std::intptr_t& claim)

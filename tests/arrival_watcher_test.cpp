@@ -42,7 +42,7 @@ TEST_F(ArrivalTest, UpperCasePathOfModeTwoStartsADownloadInEitherLayout)
         auto device = models::MakeDevice(0x2563, 0x1818);
         device->upperCasePaths = true;
         sim::Plug(device);
-        device->instanceId = "7&2a3b4c5d&0&0000";  // 'A', the first letter, in the instance id
+        device->instanceId = "7&2a3b4c5d&0";  // 'A', the first letter, in the instance id
         WatchStateAtBox();
         std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(0), layout);
         EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data()), 1);

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-bool ClaimForDownload(const std::string& path, DownloadClaim& claim) { return sim::TakeClaim(path, claim); }
+ClaimResult ClaimForDownload(const std::string& path, DownloadClaim& claim) { return sim::TakeClaim(path, claim); }
 
 void ReleaseDownloadClaim(DownloadClaim& claim)
 {
