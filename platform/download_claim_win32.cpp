@@ -14,6 +14,7 @@
 //   objects, or the object of the claim's name is one it may not use: a squatter's) is told as
 //   such, and the finder then goes on without it.
 #include "platform/download_claim.h"
+#include "platform/download_claim_name.h"
 
 #include <windows.h>
 
@@ -26,21 +27,6 @@
 
 namespace platform {
 namespace {
-
-// An object's name may not hold a backslash beyond its namespace, and is at most MAX_PATH long:
-// the name carries a 64-bit digest (FNV-1a) of the path, whose ASCII letters are lowercased.
-std::string ClaimName(const std::string& path)
-{
-    std::uint64_t digest = 0xCBF29CE484222325ull;
-    for (char c : path) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        digest ^= static_cast<unsigned char>(c);
-        digest *= 0x100000001B3ull;
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "Global\\OskelUpdater.Download.%016llx", static_cast<unsigned long long>(digest));
-    return name;
-}
 
 // The claim's security: every interactive user's copy may wait on the semaphore and release it
 // (SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, granted to S-1-5-4, INTERACTIVE), so that a copy run by
@@ -105,7 +91,7 @@ ClaimResult TakeSemaphore(HANDLE semaphore, DownloadClaim& claim)
 ClaimResult ClaimForDownload(const std::string& path, DownloadClaim& claim)
 {
     claim = kNoClaim;
-    const std::string name = ClaimName(path);
+    const std::string name = DownloadClaimName(path);
     HANDLE semaphore = CreateSemaphoreA(const_cast<SECURITY_ATTRIBUTES*>(&InteractiveUsersMayWaitAndRelease().attributes), 1, 1, name.c_str());
     if (semaphore != nullptr) return TakeSemaphore(semaphore, claim);
     const DWORD createError = GetLastError();
