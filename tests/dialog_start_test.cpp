@@ -352,9 +352,8 @@ TEST_F(StartTest, NothingStartsOnceTheSessionMayEndUntilItGoesOn)
     EXPECT_EQ(sim::TraceEvents("controls disabled").size(), 0u);
 
     EXPECT_FALSE(DialogSessionEnded(false, false));
-    AnnounceArrival(device);
-    ASSERT_TRUE(WaitForDownload());
-    EXPECT_EQ(BoxTexts(), (Lines{"Download | Download Successful!"}));
+    const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, 2, device);
+    EXPECT_EQ(outcome.ResultText(), "Download Successful!");
     EXPECT_TRUE(device->DownloadComplete());
 }
 
