@@ -92,14 +92,14 @@ void DialogStart(platform::WindowHandle dialog)
 {
     // One download at a time: while one runs, Start neither searches nor replaces handles. And
     // none in a dialog that is closing.
-    if (!deviceLink || downloadState.busy || downloadState.closing) return;
+    if (!deviceLink || DownloadsHeldOff()) return;
 
     if (!deviceLink->FindSupportedDevice()) {
         platform::ShowMessageBox(dialog, "Device error!", "Error", platform::kMbIconError);
         // The box runs a message loop: an arrival may have started a download meanwhile, a
         // download may have ended and cleared the flag, or the user may have closed the dialog.
         // Go on only if nothing of that happened.
-        if (!deviceLink || downloadState.busy || downloadState.closing || downloadState.UpdateModeFlag != 1)
+        if (!deviceLink || DownloadsHeldOff() || downloadState.UpdateModeFlag != 1)
             return;
     } else if (downloadState.UpdateModeFlag != 1) {
         downloadState.TopologyMatchFlag = 0;
@@ -111,7 +111,7 @@ void DialogStart(platform::WindowHandle dialog)
 
 void DialogStartUpdateModeDownload(platform::WindowHandle dialog)
 {
-    if (!deviceLink || downloadState.busy || downloadState.closing) return;
+    if (!deviceLink || DownloadsHeldOff()) return;
     if (deviceLink->FindProtocol2Device() && StartFoundDownload(dialog, 2)) return;
     if (deviceLink->FindProtocol3Device()) StartFoundDownload(dialog, 3);
 }
@@ -149,7 +149,26 @@ bool DialogAcceptClose()
     return true;
 }
 
-void DialogSessionEnding() { downloadState.closing = 1; }
+bool DialogQueryEndSession()
+{
+    if (!DialogMayEndSession()) return false;
+    downloadState.sessionEnding = 1;
+    return true;
+}
+
+bool DialogSessionEnded(bool ending, bool closeApp)
+{
+    if (!ending) {
+        downloadState.sessionEnding = 0;
+        return false;
+    }
+    downloadState.closing = 1;
+    if (!closeApp) return false;
+    // First the request, then the test: either the dialog ends here, or the worker, which clears
+    // busy before it looks at the request, ends it (both may: the second close finds no dialog).
+    downloadState.closeWhenDone = 1;
+    return downloadState.busy == 0;
+}
 
 OpenResult DialogOpenFile(platform::WindowHandle dialog, const std::string& path,
                           std::string& checksumText)

@@ -42,8 +42,17 @@ bool DialogMayEndSession();
 // From then on no road starts a download, and Start does not go on after its box.
 bool DialogAcceptClose();
 
-// The session ends (WM_ENDSESSION): the process is about to end, so nothing starts any more.
-void DialogSessionEnding();
+// WM_QUERYENDSESSION: whether the session may end now (DialogMayEndSession). Once it may, Windows
+// may still take long to end it (it asks the other programs, the user may look at the list of
+// programs that hold it up): from then on no road starts a download until DialogSessionEnded.
+bool DialogQueryEndSession();
+
+// WM_ENDSESSION: whether the session ends after all (ending) and whether Windows asks the program
+// to close (closeApp: ENDSESSION_CLOSEAPP, the Restart Manager, for an installer that must replace
+// the program). Not ending: downloads may start again. Ending: none starts any more; and when
+// Windows asks the program to close, the result is true when the dialog is to end now (no
+// download under way); a download under way ends the dialog itself once it has ended.
+bool DialogSessionEnded(bool ending, bool closeApp);
 
 enum class OpenResult {
     Rejected,    // not a ".bin" name: nothing changed

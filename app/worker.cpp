@@ -36,11 +36,17 @@ platform::Outcome Identify(std::uint8_t* reply, const std::uint8_t* inverse)
     return exchanged;
 }
 
+// What a transfer gave: the mode-1 identify exchange may find the controller unrecognised, which
+// the worker tells in a box of its own before the outcome box, once everything held is given back.
+enum class TransferResult { Succeeded, Failed, Unrecognised };
+
+TransferResult ResultOf(bool succeeded) { return succeeded ? TransferResult::Succeeded : TransferResult::Failed; }
+
 // Mode 1: the identify command and its reply, then protocol 1. A controller whose declared
 // reports cannot carry the exchange is as unrecognised as one that does not answer it. Where the
 // requests take the controller's USB interface (Linux), the first one claims it: a claim that
 // fails names the node it could not open, and the front end hears of it as of a refused open.
-bool RunMode1(platform::WindowHandle dialog)
+TransferResult RunMode1(platform::WindowHandle dialog)
 {
     std::uint8_t reply[protocol1::kReplySize] = {};
     std::uint8_t inverse[256];
@@ -55,23 +61,20 @@ bool RunMode1(platform::WindowHandle dialog)
         }
         identified = exchanged.done();
     }
-    if (!identified) {
-        platform::ShowMessageBoxCp936(dialog, kUnrecognisedDeviceText, kErrorCaption, platform::kMbOk);
-        return false;
-    }
-    if (!firmwareBuffer.data || firmwareBuffer.size < kSmallImageBufferSize) return false;
-    return RunProtocol1Transfer(firmwareBuffer.data, kSmallImageBufferSize, ScrambleTable,
-                                platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0;
+    if (!identified) return TransferResult::Unrecognised;
+    if (!firmwareBuffer.data || firmwareBuffer.size < kSmallImageBufferSize) return TransferResult::Failed;
+    return ResultOf(RunProtocol1Transfer(firmwareBuffer.data, kSmallImageBufferSize, ScrambleTable,
+                                         platform::GetDialogItem(dialog, IDC_PROGRESS)) != 0);
 }
 
-bool RunTransfer(Transfer transfer, platform::WindowHandle dialog)
+TransferResult RunTransfer(Transfer transfer, platform::WindowHandle dialog)
 {
     switch (transfer) {
     case Transfer::Protocol1: return RunMode1(dialog);
-    case Transfer::Protocol2: return DownloadProtocol2(dialog);
-    case Transfer::Protocol3: return DownloadProtocol3(dialog);
+    case Transfer::Protocol2: return ResultOf(DownloadProtocol2(dialog));
+    case Transfer::Protocol3: return ResultOf(DownloadProtocol3(dialog));
     }
-    return false;
+    return TransferResult::Failed;
 }
 
 // What a download holds of the system while its transfer runs: the end of the session and idle
@@ -127,12 +130,17 @@ void DownloadWorker(void* argument)
     platform::SetChildControlsEnabled(dialog, false);
 
     const DownloadModeFacts* facts = FactsOfMode(downloadState.mode);
-    const bool success = deviceLink && facts && RunTransfer(facts->transfer, dialog);
+    const TransferResult result =
+        deviceLink && facts ? RunTransfer(facts->transfer, dialog) : TransferResult::Failed;
 
     // The controls come back first: while they are disabled, the end of the session is refused.
     platform::SetChildControlsEnabled(dialog, true);
     EndTransfer(dialog);
-    ShowDownloadResult(dialog, success ? platform::DownloadOutcome::Succeeded : platform::DownloadOutcome::Failed);
+    if (result == TransferResult::Unrecognised) {
+        platform::ShowMessageBoxCp936(dialog, kUnrecognisedDeviceText, kErrorCaption, platform::kMbOk);
+    }
+    ShowDownloadResult(dialog, result == TransferResult::Succeeded ? platform::DownloadOutcome::Succeeded
+                                                                   : platform::DownloadOutcome::Failed);
     downloadState.UpdateModeFlag = 0;
     platform::SendProgress(dialog, 0);
     // Protocol 1 sets ranges of its own on the bar; the next download reports on 0 to 10000.
@@ -140,6 +148,8 @@ void DownloadWorker(void* argument)
     platform::FocusDialogItem(dialog, IDC_START);
     // Last: from here on a new download may start, and nothing of this one touches the dialog.
     downloadState.busy = 0;
+    // Windows asked the program to close while this download ran.
+    if (downloadState.closeWhenDone) platform::EndDialogLater(dialog);
 }
 
 bool StartDownloadWorker(platform::WindowHandle dialog)

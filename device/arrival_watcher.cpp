@@ -22,8 +22,9 @@ std::string PathPatternOf(const DownloadModeFacts& facts)
     return text;
 }
 
-bool FindDeviceOfMode(const DownloadModeFacts& facts)
+bool FindDeviceOfMode(const DownloadModeFacts& facts, const std::string& arrivedPath)
 {
+    deviceLink->arrivedInterface = arrivedPath;
     switch (facts.mode) {
     case 1: return deviceLink->FindProtocol1Device();
     case 2: return deviceLink->FindProtocol2Device();
@@ -80,9 +81,9 @@ std::string LowercaseName(void* record)
 
 // Opens the device of the mode and loads its image. The download state is set for the start
 // (mode, busy, the count back to 0) only when the caller is to start the worker.
-ArrivalDecision PrepareArrivalDownload(const DownloadModeFacts& facts)
+ArrivalDecision PrepareArrivalDownload(const DownloadModeFacts& facts, const std::string& arrivedPath)
 {
-    if (!FindDeviceOfMode(facts)) return {};
+    if (!FindDeviceOfMode(facts, arrivedPath)) return {};
     const bool loaded = LoadFirmwareImage(facts.mode) != 0;
     if (deviceLink->transferHandle == platform::kInvalidHandle) return {};
     if (!loaded) {
@@ -106,13 +107,13 @@ ArrivalDecision HandleInterfaceArrival(const std::string& interfacePath)
 
     std::string name = interfacePath;
     for (char& c : name) c = LowerAscii(c);
-    // One download at a time, and none in a dialog that is closing.
-    if (downloadState.busy || downloadState.closing || !deviceLink) return {};
+    // One download at a time, and none in a dialog that is closing or a session that may end.
+    if (DownloadsHeldOff() || !deviceLink) return {};
 
     for (const DownloadModeFacts& facts : kDownloadModes) {
         if (count < facts.minimumArrivals) continue;
         if (name.find(PathPatternOf(facts)) == std::string::npos) continue;
-        return PrepareArrivalDownload(facts);
+        return PrepareArrivalDownload(facts, interfacePath);
     }
     return {};
 }

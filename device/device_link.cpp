@@ -1,5 +1,7 @@
 #include "device/device_link.h"
 
+#include <algorithm>
+
 #include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/system.h"
@@ -41,6 +43,27 @@ static_assert(kMode2.startRoad && kMode3.startRoad);
 constexpr std::uint16_t kVendorDefinedUsagePage = 0xFF00;
 constexpr std::uint16_t kVendorDefinedUsage = 0x0001;
 
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lowered(std::string text)
+{
+    for (char& c : text) c = LowerAscii(c);
+    return text;
+}
+
+// Puts the interface an arrival named first, then the other collections of its device, then the
+// other interfaces, each group in its order.
+void TryFirst(std::vector<std::string>& paths, const std::string& arrived)
+{
+    if (arrived.empty()) return;
+    const std::string device = DeviceOfInterface(arrived);
+    const auto others = std::stable_partition(paths.begin(), paths.end(),
+                                              [&](const std::string& path) { return DeviceOfInterface(path) == device; });
+    const std::string wanted = Lowered(arrived);
+    const auto at = std::find_if(paths.begin(), others, [&](const std::string& path) { return Lowered(path) == wanted; });
+    if (at != others) std::rotate(paths.begin(), at, at + 1);
+}
+
 void CloseIfOpen(platform::DeviceHandle& handle)
 {
     if (handle != platform::kInvalidHandle) {
@@ -58,6 +81,32 @@ struct DeviceLink::FinderRule {
     platform::DeviceHandle DeviceLink::*handle;  // the read-write handle the finder opens
     bool setsUpdateModeFlag;
 };
+
+std::string DeviceOfInterface(const std::string& path)
+{
+    // "\\?\hid#<hardware ids>#<instance id>#<class>"; on Linux "<node>#<ids>".
+    std::vector<std::string> parts;
+    for (std::size_t from = 0;;) {
+        const std::size_t to = path.find('#', from);
+        parts.push_back(Lowered(path.substr(from, to == std::string::npos ? std::string::npos : to - from)));
+        if (to == std::string::npos) break;
+        from = to + 1;
+    }
+    if (parts.size() >= 2) {
+        std::string& ids = parts[1];
+        const std::size_t collection = ids.find("&col");
+        if (collection != std::string::npos) ids.erase(collection, ids.find('&', collection + 1) - collection);
+    }
+    if (parts.size() >= 3) {
+        std::string& instance = parts[2];
+        const std::size_t last = instance.rfind('&');
+        if (last != std::string::npos) instance.erase(last);
+        parts.resize(3);
+    }
+    std::string device = parts[0];
+    for (std::size_t i = 1; i < parts.size(); ++i) device += "#" + parts[i];
+    return device;
+}
 
 bool IsInSupportedDeviceTable(std::uint16_t vendorId, std::uint16_t productId)
 {
@@ -87,15 +136,30 @@ void DeviceLink::QueryDeviceCaps()
 
 // The transfer handle was just opened on interfaceDetail: the download claims the interface. When
 // another copy of the program holds the claim, the handle is closed again and the debugger output
-// says so.
+// says so. When no claim can be had at all (the system makes none for this program, or the claim's
+// object is one it may not use), the download goes on as it did before claims existed, one at a
+// time in this program, and the debugger output says why.
 bool DeviceLink::ClaimTransferInterface()
 {
-    if (platform::ClaimForDownload(interfaceDetail, downloadClaim)) return true;
-    const std::string line =
-        interfaceDetail + ": another copy of the updater is writing to this controller; no download here";
+    const platform::Outcome claimed = platform::ClaimForDownload(interfaceDetail, downloadClaim);
+    std::string line = interfaceDetail;
+    switch (claimed.status) {
+    case platform::Status::Done: return true;
+    case platform::Status::Held:
+        line += ": another copy of the updater is writing to this controller; no download here";
+        platform::DebugOutput(line.c_str());
+        CloseIfOpen(transferHandle);
+        return false;
+    case platform::Status::Denied:
+        line += ": the download claim exists but this program may not use it (" + claimed.reason +
+                "); the download goes on without it";
+        break;
+    default:
+        line += ": no download claim can be made (" + claimed.reason + "); the download goes on without it";
+        break;
+    }
     platform::DebugOutput(line.c_str());
-    CloseIfOpen(transferHandle);
-    return false;
+    return true;
 }
 
 bool DeviceLink::RunFinder(const FinderRule& rule)
@@ -119,15 +183,23 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
     } refused;
 
     // The finders that open the transfer handle find a controller to download to. One that another
-    // copy of the program is writing to ends the search as a refused collection does, without
-    // going on to the same device's next collection: that one is not to be written either.
+    // copy of the program is writing to is passed over as a refused collection is, and so are the
+    // device's other collections: they are not to be written either. The search goes on with the
+    // other devices.
     const bool forDownload = rule.handle == &DeviceLink::transferHandle;
-    bool writtenElsewhere = false;
+    std::vector<std::string> writtenElsewhere;
 
     // The enumeration adds to the list: the previous call's interfaces go first.
     deviceInfoSet.clear();
     platform::HidEnumerateInterfaces(deviceInfoSet);
+    TryFirst(deviceInfoSet, arrivedInterface);
+    arrivedInterface.clear();
     for (const std::string& path : deviceInfoSet) {
+        if (!writtenElsewhere.empty() &&
+            std::find(writtenElsewhere.begin(), writtenElsewhere.end(), DeviceOfInterface(path)) !=
+                writtenElsewhere.end()) {
+            continue;
+        }
         interfaceDetail = path;
         probeHandle = platform::HidOpenProbe(interfaceDetail).handle;
         std::uint16_t vendorId = 0;
@@ -151,7 +223,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
                     platform::DebugOutput((interfaceDetail + ": " + opened.outcome.Text()).c_str());
                     platform::ControllerNotOpened(vendorId, productId, opened.outcome);
                 } else if (forDownload && !ClaimTransferInterface()) {
-                    writtenElsewhere = true;
+                    writtenElsewhere.push_back(DeviceOfInterface(interfaceDetail));
                 }
                 const DownloadModeFacts* updateMode = ModeOfDevice(vendorId, productId);
                 if (rule.setsUpdateModeFlag && updateMode && updateMode->startRoad) {
@@ -168,7 +240,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
         }
         if (!found) CloseIfOpen(probeHandle);
         interfaceDetail.clear();
-        if (found || writtenElsewhere) break;
+        if (found) break;
     }
     if (found) {
         CloseIfOpen(refused.probe);

@@ -22,12 +22,15 @@ struct DeviceLink {
     platform::DeviceHandle supportedHandle = platform::kInvalidHandle;
     std::uint32_t expectedVendorId = 0x2563;
     std::uint32_t expectedProductId = 0x0575;
+    // The interface that an arrival named: the next finder call tries it before the others.
+    std::string arrivedInterface;
 
     // Accepts a controller of SupportedDeviceTable; sets UpdateModeFlag for an update mode.
     bool FindSupportedDevice();
     // Each accepts exactly one update-mode device, opens transferHandle on it and claims it for
-    // the download. A device that another copy of the program is writing to is left as one that
-    // another program holds: found, without a handle.
+    // the download. A device that another copy of the program is writing to is passed over, all of
+    // its collections, as one that the system holds; when no other device is accepted the finder
+    // ends as for a device that another program holds: found, without a handle.
     bool FindProtocol1Device();
     bool FindProtocol2Device();
     bool FindProtocol3Device();
@@ -49,6 +52,12 @@ private:
 
 // The process-wide link, created and deleted by the main dialog.
 extern DeviceLink* deviceLink;
+
+// The device an interface path belongs to: the path without what numbers the device's top-level
+// collections (the hardware id's "&colNN" and the instance id's last part), and without its class:
+// "\\?\hid#vid_2563&pid_1818&col02#7&1a2b3c4d&0&0001#{...}" and its "&col01" interface,
+// "...#7&1a2b3c4d&0&0000#{...}", are one device. ASCII letters lowercased.
+std::string DeviceOfInterface(const std::string& path);
 
 // True when vendorId:productId stands in the table of supported controllers.
 bool IsInSupportedDeviceTable(std::uint16_t vendorId, std::uint16_t productId);

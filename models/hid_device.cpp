@@ -41,7 +41,9 @@ std::string HidDevice::PathOf(std::size_t collection) const
     } else {
         std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
     }
-    std::string path = std::string("\\\\?\\hid#") + ids + "#" + instanceId +
+    char number[8];
+    std::snprintf(number, sizeof number, "&%04zx", collection);
+    std::string path = std::string("\\\\?\\hid#") + ids + "#" + instanceId + number +
                        "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     if (upperCasePaths) {
         std::transform(path.begin(), path.end(), path.begin(),

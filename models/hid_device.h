@@ -72,7 +72,9 @@ public:
     HidFaults faults;
     bool upperCasePaths = false;
     std::uint32_t latencyMs = 0;  // real time per report and per reply
-    std::string instanceId = "7&1a2b3c4d&0&0000";
+    // Each collection's instance id is this, then "&" and the collection's number from 0000, as
+    // Windows numbers the collections of one device.
+    std::string instanceId = "7&1a2b3c4d&0";
 
     // Filled in by the bus (read under the bus lock, or after the download ended).
     std::uint32_t reportsSeen = 0;   // writes and set-output requests that reached the bus

@@ -60,6 +60,10 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked);
 // dialog, which holds the request.
 void KeepSystemAwake(WindowHandle dialog, bool awake);
 
+// Ends the dialog as an accepted close does, on the thread that owns the dialog, once the message
+// it is handling has returned.
+void EndDialogLater(WindowHandle dialog);
+
 // Gives the keyboard focus to one of the dialog's controls, on the thread that owns the dialog.
 // The worker disables the controls, the focused Start button among them, which leaves no control
 // with the focus once they are enabled again.

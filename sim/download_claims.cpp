@@ -12,6 +12,7 @@ namespace {
 std::mutex claimMutex;
 std::map<std::intptr_t, std::string> ours;  // this program's claims, by their number
 std::set<std::string> othersClaims;
+std::map<std::string, platform::Outcome> refusals;
 std::intptr_t nextClaim = 1;
 
 bool Claimed(const std::string& path)
@@ -23,6 +24,13 @@ bool Claimed(const std::string& path)
 }
 
 }  // namespace
+
+void SetClaimRefused(const std::string& path, platform::Status answer, const std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(claimMutex);
+    if (answer == platform::Status::Done) refusals.erase(path);
+    else refusals[path] = platform::Failure(answer, "claim " + path, reason);
+}
 
 void SetClaimedByAnotherCopy(const std::string& path, bool claimed)
 {
@@ -42,20 +50,31 @@ void ResetClaims()
     std::lock_guard<std::mutex> lock(claimMutex);
     ours.clear();
     othersClaims.clear();
+    refusals.clear();
 }
 
-bool TakeClaim(const std::string& path, std::intptr_t& claim)
+platform::Outcome TakeClaim(const std::string& path, std::intptr_t& claim)
 {
     claim = 0;
+    platform::Outcome result;
     {
         std::lock_guard<std::mutex> lock(claimMutex);
-        if (!Claimed(path)) {
+        const auto refused = refusals.find(path);
+        if (refused != refusals.end()) {
+            result = refused->second;
+        } else if (Claimed(path)) {
+            result = platform::Failure(platform::Status::Held, "claim " + path, "another copy of the updater holds it");
+        } else {
             claim = nextClaim++;
             ours[claim] = path;
         }
     }
-    TraceLine((claim != 0 ? "claim taken " : "claim held ") + path);
-    return claim != 0;
+    const char* line = "claim without object ";
+    if (result.status == platform::Status::Done) line = "claim taken ";
+    if (result.status == platform::Status::Held) line = "claim held ";
+    if (result.status == platform::Status::Denied) line = "claim denied ";
+    TraceLine(line + path);
+    return result;
 }
 
 void GiveBackClaim(std::intptr_t& claim)

@@ -308,7 +308,7 @@ void Plug(std::shared_ptr<models::HidDevice> device)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     char instance[32];
-    std::snprintf(instance, sizeof instance, "7&1a2b3c4d&0&%04x", nextInstance++);
+    std::snprintf(instance, sizeof instance, "7&%08x&0", 0x1a2b3c4du + nextInstance++);
     device->instanceId = instance;
     device->removed = false;
     CaptureDevicePlugged(*device);

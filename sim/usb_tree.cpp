@@ -238,11 +238,13 @@ bool AnswerConnectionName(const UsbHub& hub, std::vector<std::uint8_t>& system, 
                           std::uint32_t outSize, std::uint32_t& returned)
 {
     using namespace usb_node_connection_name;
-    if (inSize < 4) return false;
+    // The hub driver refuses buffers that cannot hold the fixed record, in either direction.
+    if (inSize < kSize || outSize < kSize) return false;
     const UsbPort* port = PortOf(hub, ReadLe32(&system[kConnectionIndex]));
     if (port == nullptr) return false;
     const std::string name = (port->device && port->device->hub) ? port->device->hub->name : "";
     std::vector<std::uint8_t> record = NameRecord(kName, name);
+    if (port->nameActualLength) record.resize(std::max<std::size_t>(*port->nameActualLength, kSize), 0);
     const bool cut = port->shortNameReplyBytes && outSize < record.size();
     if (!AnswerName(system, outSize, kSize, kActualLength, std::move(record), returned)) return false;
     if (cut) returned = std::min(returned, *port->shortNameReplyBytes);

@@ -68,6 +68,9 @@ struct UsbPort {
     // A connection name request whose buffer can't hold the whole name record gets at most this
     // many bytes back (a driver that returns only the fields that fit, or fewer).
     std::optional<std::uint32_t> shortNameReplyBytes;
+    // The ActualLength the driver reports for the name record, when it counts otherwise than the
+    // record's whole size (the record is cut or zero-padded to it; at least the fixed record).
+    std::optional<std::uint32_t> nameActualLength;
 };
 
 struct UsbHub {

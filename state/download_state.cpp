@@ -11,4 +11,11 @@ void ResetDownloadState()
     downloadState.UpdateModeFlag = 0;
     downloadState.TopologyMatchFlag = 0;
     downloadState.closing = 0;
+    downloadState.sessionEnding = 0;
+    downloadState.closeWhenDone = 0;
+}
+
+bool DownloadsHeldOff()
+{
+    return downloadState.busy != 0 || downloadState.closing != 0 || downloadState.sessionEnding != 0;
 }

@@ -20,9 +20,20 @@ struct DownloadState {
     // 1 once the dialog has accepted a request to close (or the session is ending): the dialog is
     // on its way out, and no road may start a download that its teardown would cut off.
     std::atomic<std::int32_t> closing{0};
+    // 1 from the moment the dialog has let the session end (WM_QUERYENDSESSION answered yes) until
+    // Windows says that it goes on after all (WM_ENDSESSION with FALSE): the process may be ended at
+    // any moment meanwhile.
+    std::atomic<std::int32_t> sessionEnding{0};
+    // 1 once Windows has asked the program to close (the Restart Manager) while a download ran: the
+    // worker ends the dialog when the download has ended.
+    std::atomic<std::int32_t> closeWhenDone{0};
 };
 
 extern DownloadState downloadState;
+
+// Whether no road may start a download now: one is under way, the dialog is closing, or the
+// session may end at any moment.
+bool DownloadsHeldOff();
 
 // Puts every value back to its initial state (process start).
 void ResetDownloadState();

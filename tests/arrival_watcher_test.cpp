@@ -1,6 +1,7 @@
 // The arrival watcher and the dialog's device-change filter.
 #include "tests/test_world.h"
 
+#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -41,6 +42,7 @@ TEST_F(ArrivalTest, UpperCasePathOfModeTwoStartsADownloadInEitherLayout)
         auto device = models::MakeDevice(0x2563, 0x1818);
         device->upperCasePaths = true;
         sim::Plug(device);
+        device->instanceId = "7&2a3b4c5d&0";  // 'A', the first letter, in the instance id
         WatchStateAtBox();
         std::vector<std::uint8_t> record = sim::MakeInterfaceBroadcast(device->PathOf(0), layout);
         EXPECT_EQ(DialogDeviceChange(sim::kDialogWindow, 0x8000, record.data()), 1);
@@ -59,7 +61,10 @@ TEST_F(ArrivalTest, UpperCasePathOfModeTwoStartsADownloadInEitherLayout)
             }
             name.push_back(static_cast<char>(record[at]));
         }
-        EXPECT_NE(name.find("\\\\?\\hid#vid_2563&pid_1818"), std::string::npos) << name;
+        std::string lowered = device->PathOf(0);
+        for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(name, lowered);
+        EXPECT_NE(name.find("#7&2a3b4c5d&0&0000#"), std::string::npos) << name;
         deviceLink->CloseDeviceLink();
     }
 }

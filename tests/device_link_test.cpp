@@ -308,3 +308,22 @@ TEST_F(DeviceLinkTest, FinderThatFindsNothingKeepsTheTransferHandle)
 }
 
 }  // namespace
+
+namespace {
+
+// Windows numbers the top-level collections of one device in the hardware id (&colNN) and in the
+// instance id's last part; the Wine rig's nodes carry the collection in the hardware id only.
+TEST(DeviceOfInterface, CollectionsOfOneDeviceAreOneDevice)
+{
+    const std::string col1 = "\\\\?\\HID#VID_046D&PID_C52B&MI_02&Col01#8&1a7b9f4&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    const std::string col2 = "\\\\?\\hid#vid_046d&pid_c52b&mi_02&col02#8&1a7b9f4&0&0001#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    const std::string other = "\\\\?\\hid#vid_046d&pid_c52b&mi_02&col01#8&2c0de11&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    EXPECT_EQ(DeviceOfInterface(col1), "\\\\?\\hid#vid_046d&pid_c52b&mi_02#8&1a7b9f4&0");
+    EXPECT_EQ(DeviceOfInterface(col2), DeviceOfInterface(col1));
+    EXPECT_NE(DeviceOfInterface(other), DeviceOfInterface(col1));
+    EXPECT_EQ(DeviceOfInterface("\\\\?\\hid#vid_2563&pid_1818&col02#0000#{x}"),
+              DeviceOfInterface("\\\\?\\hid#vid_2563&pid_1818&col01#0000#{x}"));
+    EXPECT_EQ(DeviceOfInterface("/dev/hidraw3#vid_2563&pid_1818&col02"), "/dev/hidraw3#vid_2563&pid_1818");
+}
+
+}  // namespace

@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "models/protocol3_device.h"
+#include "platform/download_claim.h"
 #include "platform/hid.h"
 
 namespace {
@@ -134,6 +136,89 @@ TEST_F(StartTest, ControllerThatAnotherCopyWritesToIsLeftAlone)
     }
 }
 
+// The claim's answers short of a claim, through the seam: held by another copy, the controller is
+// left alone; no object to be had (the system makes none for this program) or denied (an object of
+// the claim's name that this program may not use, another's or a squatter's), the download goes on
+// as before claims existed, one at a time in this program, and the debugger output says why.
+TEST_F(StartTest, ClaimThatCannotBeHadIsToldAndTheDownloadGoesOn)
+{
+    struct Case {
+        platform::Status answer;
+        bool downloads;
+        std::string line;  // after the path
+    };
+    const Case cases[] = {
+        {platform::Status::Held, false,
+         ": another copy of the updater is writing to this controller; no download here"},
+        {platform::Status::Failed, true,
+         ": no download claim can be made (Access is denied.); the download goes on without it"},
+        {platform::Status::Denied, true,
+         ": the download claim exists but this program may not use it (Access is denied.); the download goes "
+         "on without it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        sim::ResetBus();
+        sim::ResetDialogView();
+        auto device = sim::MakeRecordedDevice(3);
+        sim::Plug(device);
+        const std::string path = device->PathOf(0);
+        sim::SetClaimRefused(path, c.answer, "Access is denied.");
+        const sim::Outcome outcome = sim::RunDownload(sim::Road::Start, 3, device);
+        EXPECT_EQ(outcome.ResultText(), c.downloads ? "Download Successful!" : "");
+        EXPECT_EQ(device->DownloadComplete(), c.downloads);
+        const Lines lines = DebugLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), path + c.line), lines.end());
+        EXPECT_EQ(sim::ClaimsHeld(), 0);
+        sim::SetClaimRefused(path, platform::Status::Done, "");
+        deviceLink->CloseDeviceLink();
+    }
+}
+
+// Two controllers in one update mode, the first one (both of its collections) written by another
+// copy: the finder passes the whole of the first and updates the second, on either road.
+TEST_F(StartTest, SecondControllerIsUpdatedWhileAnotherCopyWritesTheFirst)
+{
+    for (const sim::Road road : {sim::Road::Start, sim::Road::Arrival}) {
+        SCOPED_TRACE(road == sim::Road::Start ? "Start" : "arrival");
+        sim::ResetBus();
+        sim::ResetDialogView();
+        const models::HidCollection vendor{0xFF00, 0x0001, 0, 65, 0, 65};
+        auto first = std::make_shared<models::Protocol3Device>(std::vector<models::HidCollection>{vendor, vendor});
+        auto second = sim::MakeRecordedDevice(3);
+        sim::Plug(first);
+        sim::Plug(second);
+        sim::SetClaimedByAnotherCopy(first->PathOf(0), true);
+        const sim::Outcome outcome = sim::RunDownload(road, 3, second);
+        EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+        EXPECT_TRUE(second->DownloadComplete());
+        EXPECT_EQ(sim::DeviceOperations(*first), 0u);
+        // Start meets the first controller and says why it leaves it; the arrival road tries the
+        // controller that arrived first.
+        const Lines lines = DebugLines();
+        const std::string told =
+            first->PathOf(0) + ": another copy of the updater is writing to this controller; no download here";
+        EXPECT_EQ(std::find(lines.begin(), lines.end(), told) != lines.end(), road == sim::Road::Start);
+        EXPECT_EQ(sim::ClaimsHeld(), 0);
+        sim::SetClaimedByAnotherCopy(first->PathOf(0), false);
+        deviceLink->CloseDeviceLink();
+    }
+}
+
+// The arrival road updates the controller that arrived, not another of the same mode that was
+// there before it.
+TEST_F(StartTest, ArrivalUpdatesTheControllerThatArrived)
+{
+    auto present = sim::MakeRecordedDevice(2);
+    auto arrived = sim::MakeRecordedDevice(2);
+    sim::Plug(present);
+    sim::Plug(arrived);
+    const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, 2, arrived);
+    EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+    EXPECT_TRUE(arrived->DownloadComplete());
+    EXPECT_EQ(sim::DeviceOperations(*present), 0u);
+}
+
 TEST_F(StartTest, FlagLeftFromAnEarlierStartStillLeadsToTheUpdateFinders)
 {
     downloadState.UpdateModeFlag = 1;
@@ -249,6 +334,55 @@ TEST_F(StartTest, NothingStartsOrCloseWhileADownloadRuns)
     EXPECT_FALSE(sim::Dialog().systemKeptAwake);
     EXPECT_EQ(sim::Dialog().focusedItem, 1007);
     EXPECT_EQ(static_cast<int>(sim::TraceEvents("controls disabled").size()), 1);
+}
+
+// From the moment the dialog lets the session end (WM_QUERYENDSESSION answered yes), Windows may
+// take long to send WM_ENDSESSION: meanwhile neither road starts a transfer, which the end of the
+// process would cut off mid-flash. WM_ENDSESSION(FALSE), the session goes on after all, lets
+// downloads start again.
+TEST_F(StartTest, NothingStartsOnceTheSessionMayEndUntilItGoesOn)
+{
+    auto device = PlugDevice(0x2563, 0x1818);
+    ASSERT_TRUE(DialogQueryEndSession());
+    DialogStart(sim::kDialogWindow);
+    AnnounceArrival(device);
+    ASSERT_TRUE(sim::WaitForThreads());
+    EXPECT_TRUE(BoxTexts().empty());
+    EXPECT_EQ(sim::DeviceOperations(*device), 0u);
+    EXPECT_EQ(sim::TraceEvents("controls disabled").size(), 0u);
+
+    EXPECT_FALSE(DialogSessionEnded(false, false));
+    const sim::Outcome outcome = sim::RunDownload(sim::Road::Arrival, 2, device);
+    EXPECT_EQ(outcome.ResultText(), "Download Successful!");
+    EXPECT_TRUE(device->DownloadComplete());
+}
+
+// WM_ENDSESSION(TRUE) with ENDSESSION_CLOSEAPP: Windows' Restart Manager closes the program (an
+// installer is to replace it). With no download under way the dialog ends at once; with one, it
+// ends when the download has ended, and nothing starts meanwhile. Without ENDSESSION_CLOSEAPP the
+// process ends anyway, and the dialog only starts nothing more.
+TEST_F(StartTest, RestartManagersCloseEndsTheDialogOnceNoDownloadRuns)
+{
+    EXPECT_FALSE(DialogSessionEnded(true, false));
+    EXPECT_EQ(downloadState.closing, 1);
+    ResetDownloadState();
+    EXPECT_TRUE(DialogSessionEnded(true, true));
+    ResetDownloadState();
+
+    auto device = PlugDevice(0x2563, 0x1818);
+    {
+        HeldDownload held;
+        DialogStart(sim::kDialogWindow);
+        ASSERT_TRUE(held.WaitUntilShown());
+        EXPECT_FALSE(DialogSessionEnded(true, true));
+        AnnounceArrival(device);
+        EXPECT_TRUE(sim::TraceEvents("dialog-end").empty());
+    }
+    ASSERT_TRUE(WaitForDownload());
+    const Lines trace = sim::TraceLines();
+    ASSERT_EQ(sim::TraceEvents("dialog-end").size(), 1u);
+    EXPECT_EQ(trace.back(), "dialog-end");
+    EXPECT_EQ(sim::TraceEvents("controls disabled").size(), 1u);
 }
 
 // A close accepted while the "Device error!" box runs its message loop: the dialog is on its way

@@ -110,6 +110,27 @@ TEST_F(Protocol1WorkerTest, UnansweredIdentifyStopsAfterTheIdentifyReport)
     EXPECT_EQ(downloadState.busy.load(), 0);
 }
 
+// An unrecognised controller: the exchange has ended, so everything held is given back (the end of
+// the session, idle sleep, the claim) before the boxes, which may wait for a click for hours.
+TEST_F(Protocol1WorkerTest, UnrecognisedControllerIsGivenBackBeforeItsBoxes)
+{
+    ASSERT_TRUE(device->SetOption("no-identify-reply", 1));
+    std::vector<int> claimsAtBoxes;
+    sim::SetMessageBoxHook([&](const sim::MessageBoxRecord&) { claimsAtBoxes.push_back(sim::ClaimsHeld()); });
+    RunDownload();
+    std::vector<std::string> steps;
+    for (const std::string& line : sim::TraceLines()) {
+        for (const char* step : {"session-end", "awake", "controls", "claim released", "message"}) {
+            if (line.rfind(step, 0) == 0) steps.push_back(line.substr(0, line.find(" \\\\")));
+        }
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"session-end blocked", "awake held", "controls disabled",
+                                               "controls enabled", "session-end allowed", "awake released",
+                                               "claim released", std::string("message ") + kUnrecognised,
+                                               std::string("message ") + kFailure}));
+    EXPECT_EQ(claimsAtBoxes, (std::vector<int>{0, 0}));
+}
+
 TEST_F(Protocol1WorkerTest, RefusedIdentifyReadsNoReply)
 {
     device->faults.refuseReport = 1;
@@ -136,6 +157,30 @@ TEST_F(Protocol1WorkerTest, FailedTransferAfterIdentifyShowsOnlyTheFailure)
     EXPECT_EQ(device->FinishCount(), 0u);
     EXPECT_TRUE(sim::Dialog().controlsEnabled);
     EXPECT_EQ(sim::Dialog().barPos, 0);
+}
+
+// Without the mode's whole image buffer (none loaded, or a smaller one) nothing is programmed and
+// the download has failed.
+TEST_F(Protocol1WorkerTest, MissingOrSmallImageBufferIsAFailedDownload)
+{
+    for (const std::size_t size : {std::size_t{0}, kSmallImageBufferSize - 1}) {
+        SCOPED_TRACE(size);
+        sim::ResetDialogView();
+        ReleaseFirmwareBuffer();
+        if (size != 0) {
+            firmwareBuffer.data = new std::uint8_t[size]();
+            firmwareBuffer.size = size;
+        }
+        ASSERT_TRUE(deviceLink->FindProtocol1Device());
+        downloadState.mode = 1;
+        downloadState.busy = 1;
+        ASSERT_TRUE(StartDownloadWorker(sim::kDialogWindow));
+        ASSERT_TRUE(WaitForDownload());
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure}));
+        EXPECT_EQ(device->EraseCount(0x0A00), 0u);
+        EXPECT_EQ(device->FinishCount(), 0u);
+        deviceLink->CloseDeviceLink();
+    }
 }
 
 TEST_F(Protocol1WorkerTest, ArrivalOfTheSecondInterfaceStartsProtocol1)

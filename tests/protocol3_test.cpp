@@ -436,11 +436,13 @@ TEST_F(Protocol3Test, ShippedImage)
 }
 
 // Images loaded from the resources through Start: one whose last block ends exactly on the
-// 58-byte grid (no extra block counted), and two that reach the buffer's end, where the last
-// block's 58-byte window runs past the buffer.
+// 58-byte grid (no extra block counted), one a byte past it (its last block carries that one
+// byte), and two that reach the buffer's end, where the last block's 58-byte window runs past
+// the buffer.
 TEST_F(Protocol3Test, ImagesUpToTheWholeBufferThroughStart)
 {
-    for (const std::size_t length : {std::size_t{116}, std::size_t{58 * 3707}, kLargeImageBufferSize}) {
+    for (const std::size_t length :
+         {std::size_t{116}, std::size_t{117}, std::size_t{58 * 3707}, kLargeImageBufferSize}) {
         SCOPED_TRACE(length);
         deviceLink->CloseDeviceLink();
         sim::ResetBus();

@@ -154,6 +154,8 @@ TEST(StringReply, TooFewBytesOrMoreThanTheRecordAreRejected)
     big[13] = 3;
     EXPECT_EQ(AcceptStringReply(big.data(), 267, 266), 126);
     EXPECT_EQ(AcceptStringReply(big.data(), 267, 268), -1);
+    // The longest string a hub may return fills a record of 266 bytes to its last byte.
+    EXPECT_EQ(AcceptStringReply(big.data(), 266, 266), 126);
 }
 
 TEST(IdentificationText, LowersAsciiAndFindsEitherNeedle)

@@ -414,6 +414,30 @@ TEST_F(UsbTopologyTest, FirstConnectionNameReplyMustHoldActualLength)
     }
 }
 
+// The name record is read again, whole, as soon as it is longer than its fixed part: a driver
+// that reports one byte more is asked for those 11 bytes; one that reports the fixed record alone
+// has no name to give.
+TEST_F(UsbTopologyTest, ConnectionNameLongerThanItsFixedRecordIsReadWhole)
+{
+    for (const std::uint32_t actualLength : {11u, 10u}) {
+        SCOPED_TRACE(actualLength);
+        sim::ResetUsbTree();
+        auto root = UseOneRootHub({PortWith(sim::MakeUsbHubDevice(sim::MakeUsbHub(HubName(4), 1)))});
+        root->ports[0].nameActualLength = actualLength;
+        UsbTopologyWalk();
+        const auto names = RequestsWithCode(kIoctlUsbGetNodeConnectionName);
+        ASSERT_EQ(names.size(), actualLength > 10 ? 2u : 1u);
+        EXPECT_EQ(names[0].outputSize, 10u);
+        EXPECT_EQ(names[0].input.size(), 10u);
+        if (names.size() == 2) {
+            EXPECT_EQ(names[1].outputSize, actualLength);
+            EXPECT_EQ(names[1].input.size(), actualLength);
+            EXPECT_TRUE(names[1].succeeded);
+        }
+        EXPECT_EQ(sim::UsbLiveBlockCount(), 0);
+    }
+}
+
 TEST_F(UsbTopologyTest, PortWithoutConnectedDeviceIsNotAskedForDescriptors)
 {
     auto root = UseOneRootHub({sim::UsbPort{}, PortWith(sim::MakeUsbDevice(1, 2, "A", "B", "rq4180"))});

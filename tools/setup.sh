@@ -35,14 +35,19 @@ case "${1:-all}" in
 esac
 
 # The 32-bit Windows program runs under Wine's 32-bit part, which only a kernel that runs 32-bit
-# programs can use: install it (with the i386 architecture) only there, and only for every test.
+# programs can use: unpack it (tools/wine32.sh, which says why it takes no wine32:i386) only
+# there, and only for every test. It needs the i386 architecture's indexes.
+wine32=false
 if [[ "${1:-all}" == all ]] && bash "$(dirname "$0")/i386-runs.sh" >/dev/null; then
+  wine32=true
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "setup: adding the i386 architecture"
     if [[ $(id -u) -ne 0 ]]; then sudo dpkg --add-architecture i386; else dpkg --add-architecture i386; fi
   fi
-  packages+=(wine32:i386)
 fi
+
+sudo_if_needed=()
+if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -51,29 +56,23 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if ((${#missing[@]} == 0)); then
-  exit 0
+if ((${#missing[@]} > 0)); then
+  echo "setup: installing ${missing[*]}"
+  # A mirror in the middle of a sync serves an index that does not match its release file, and
+  # apt-get update then fails for that one index; a later try usually finds it whole. After the
+  # last try the install goes ahead with the indexes there are: it fails only if a package it
+  # needs is really missing.
+  for attempt in 1 2 3; do
+    if "${sudo_if_needed[@]}" apt-get update -qq; then break; fi
+    echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
+    if ((attempt < 3)); then sleep $((attempt * 20)); fi
+  done
+  # Another developer's apt may hold the dpkg lock: wait for it rather than fail.
+  DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get -o DPkg::Lock::Timeout=600 \
+    install -y -qq "${missing[@]}"
 fi
 
-echo "setup: installing ${missing[*]}"
-sudo_if_needed=()
-if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
-# A mirror in the middle of a sync serves an index that does not match its release file, and
-# apt-get update then fails for that one index; a later try usually finds it whole. After the
-# last try the install goes ahead with the indexes there are: it fails only if a package it
-# needs is really missing.
-for attempt in 1 2 3; do
-  if "${sudo_if_needed[@]}" apt-get update -qq; then break; fi
-  echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
-  if ((attempt < 3)); then sleep $((attempt * 20)); fi
-done
-install() { DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get install -y -qq "$@"; }
-if install "${missing[@]}"; then exit 0; fi
-# Wine's 32-bit part depends on i386 twins of the system's libraries at the very same versions;
-# while the mirror's i386 index lags behind, it cannot be installed. Everything else still can:
-# the 32-bit Wine runs then report themselves skipped, with the reason.
-rest=()
-for package in "${missing[@]}"; do [[ $package == *:i386 ]] || rest+=("$package"); done
-((${#rest[@]} < ${#missing[@]})) || exit 1
-echo "setup: the i386 packages cannot be installed now; installing the rest" >&2
-install "${rest[@]}"
+# Without Wine's 32-bit part the 32-bit Wine runs report themselves skipped, with the reason.
+if $wine32 && ! "${sudo_if_needed[@]}" bash "$(dirname "$0")/wine32.sh" install; then
+  echo "setup: no 32-bit Wine: $(bash "$(dirname "$0")/wine32.sh" where)" >&2
+fi

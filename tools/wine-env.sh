@@ -13,8 +13,9 @@
 #                                                    exit status 77 (skipped), with the reason, where
 #                                                    32-bit programs cannot run
 #
-# Needs the Debian packages wine, wine64 and xvfb (xvfb-run); 32-bit programs need wine32:i386
-# too, which tools/setup.sh installs where the kernel runs 32-bit programs.
+# Needs the Debian packages wine, wine64 and xvfb (xvfb-run); 32-bit programs need Wine's 32-bit
+# part too: Debian's wine32:i386 where it is installed, otherwise the copy that tools/wine32.sh
+# unpacks (tools/setup.sh does, where the kernel runs 32-bit programs).
 set -euo pipefail
 
 prefix="$1"
@@ -32,16 +33,29 @@ export WINEDEBUG="${OSKEL_WINEDEBUG:--all,warn+debugstr}"
 unset DISPLAY
 
 # Debian's wine script takes the 32-bit loader once wine32:i386 is installed; the 64-bit
-# programs run with the 64-bit loader, which starts 32-bit programs through the 32-bit one.
+# programs run with the 64-bit loader, which starts 32-bit programs through the 32-bit one
+# beside it. Without wine32:i386, the unpacked copy's wine64 (the installed one's twin) has the
+# 32-bit loader beside it; its 32-bit libraries and DLLs are in the copy too.
 wine=wine
+wine32=""
 if [ -x /usr/lib/wine/wine64 ]; then
   wine=/usr/lib/wine/wine64
+  if [ -x /usr/lib/wine/wine ]; then
+    wine32="wine32:i386"
+  elif wine32_root=$(bash "$here/wine32.sh" where); then
+    wine=$wine32_root/usr/lib/wine/wine64
+    wine32="$wine32_root"
+    export LD_LIBRARY_PATH="$wine32_root/usr/lib/i386-linux-gnu:$wine32_root/lib/i386-linux-gnu"
+    export WINEDLLPATH="$wine32_root/usr/lib/i386-linux-gnu/wine"
+  else
+    wine32_missing=$wine32_root
+  fi
   export WINELOADER="$wine"
 fi
 
 # What the prefix was made with: a prefix made without Wine's 32-bit part has no WoW64 side.
 wine_setup() {
-  if [ -x /usr/lib/wine/wine ]; then echo "wine 64-bit and 32-bit"; else echo "wine 64-bit"; fi
+  if [ -n "$wine32" ]; then echo "wine 64-bit and 32-bit ($wine32)"; else echo "wine 64-bit"; fi
 }
 
 run_on_display() {
@@ -89,8 +103,8 @@ run-i386)
     echo "SKIPPED: $reason"
     exit $skipped
   fi
-  if [ ! -x /usr/lib/wine/wine ]; then
-    echo "SKIPPED: Wine's 32-bit part (wine32:i386) is not installed; tools/setup.sh installs it where 32-bit programs run"
+  if [ -z "$wine32" ]; then
+    echo "SKIPPED: ${wine32_missing:-no 32-bit Wine}"
     exit $skipped
   fi
   if [ ! -f "$program32" ]; then

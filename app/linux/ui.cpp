@@ -83,6 +83,7 @@ void KeepSystemAwake(WindowHandle, bool) {}
 void SetChildControlsEnabled(WindowHandle, bool) {}  // a terminal has no controls to disable
 
 void FocusDialogItem(WindowHandle, int) {}  // nor a keyboard focus
+void EndDialogLater(WindowHandle) {}        // nor a close that Windows asks for
 
 WindowHandle GetDialogItem(WindowHandle dialog, int id)
 {

@@ -160,11 +160,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_QUERYENDSESSION:
         // Ending the session now would kill a transfer and leave the controller half-written.
-        if (DialogMayEndSession()) return FALSE;
+        if (DialogQueryEndSession()) return FALSE;
         SetWindowLongPtrA(dialog, DWLP_MSGRESULT, FALSE);
         return TRUE;
     case WM_ENDSESSION:
-        if (wParam) DialogSessionEnding();
+        if (DialogSessionEnded(wParam != 0, (lParam & ENDSESSION_CLOSEAPP) != 0)) EndDialog(dialog, 0);
         return TRUE;
     case WM_DESTROY:
         OnDestroy();

@@ -9,11 +9,18 @@
 // - A semaphore rather than a mutex: the finder takes the claim on the dialog's thread and the
 //   worker gives it back on its own; a mutex belongs to the thread that took it.
 // - When the program ends in any way, the system closes its handle, and the claim goes with it.
+// - Its security lets every interactive user's copy wait on it and release it, so that the copy of
+//   another user finds it held. A claim that cannot be had (this program may not create global
+//   objects, or the object of the claim's name is one it may not use: a squatter's) is told as
+//   such, and the finder then goes on without it.
 #include "platform/download_claim.h"
+#include "platform/win32/claim_name.h"
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/system.h"
 #include "platform/win32/system_error.h"
@@ -21,50 +28,54 @@
 namespace platform {
 namespace {
 
-// An object's name may not hold a backslash beyond its namespace, and is at most MAX_PATH long:
-// the name carries a 64-bit digest (FNV-1a) of the path, whose ASCII letters are lowercased.
-std::string ClaimName(const std::string& path)
+// The claim's security: every interactive user's copy may wait on the semaphore and release it
+// (SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, granted to S-1-5-4, INTERACTIVE), so that a copy run by
+// another user finds the claim held rather than refused. Nothing else is granted beyond what the
+// creator's own handle has. Built by hand (an ACL of one access-allowed ACE) to import nothing
+// but kernel32.
+struct ClaimSecurity {
+    ACL acl;
+    ACCESS_ALLOWED_ACE ace;       // its SidStart is the first DWORD of the SID
+    DWORD sidRest[2];             // the rest of S-1-5-4 (12 bytes in all)
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes;
+};
+
+// Made once, by the finders on the dialog's thread.
+const ClaimSecurity& InteractiveUsersMayWaitAndRelease()
 {
-    std::uint64_t digest = 0xCBF29CE484222325ull;
-    for (char c : path) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        digest ^= static_cast<unsigned char>(c);
-        digest *= 0x100000001B3ull;
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "Global\\OskelUpdater.Download.%016llx", static_cast<unsigned long long>(digest));
-    return name;
+    static ClaimSecurity s = {};
+    if (s.acl.AclSize != 0) return s;
+    constexpr BYTE kInteractiveSid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 4, 0, 0, 0};  // S-1-5-4
+    constexpr WORD kAceSize = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sizeof kInteractiveSid);
+    s.acl.AclRevision = ACL_REVISION;
+    s.acl.AclSize = static_cast<WORD>(sizeof(ACL) + kAceSize);
+    s.acl.AceCount = 1;
+    s.ace.Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
+    s.ace.Header.AceSize = kAceSize;
+    s.ace.Mask = SYNCHRONIZE | SEMAPHORE_MODIFY_STATE;
+    std::memcpy(&s.ace.SidStart, kInteractiveSid, sizeof kInteractiveSid);
+    s.descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    s.descriptor.Control = SE_DACL_PRESENT;
+    s.descriptor.Dacl = &s.acl;
+    s.attributes.nLength = sizeof s.attributes;
+    s.attributes.lpSecurityDescriptor = &s.descriptor;
+    return s;
 }
 
-// The download goes on without a claim when the system will not make one: refusing it would leave
-// the controller without any update.
-Outcome GoOnWithoutClaim(const char* operation, const std::string& path, DWORD error)
+static_assert(offsetof(ClaimSecurity, ace) == sizeof(ACL), "the ACE follows the ACL header");
+static_assert(offsetof(ClaimSecurity, sidRest) == offsetof(ClaimSecurity, ace) + sizeof(ACCESS_ALLOWED_ACE),
+              "the SID follows the ACE's mask");
+
+// A refusal of the system's, with its reason.
+Outcome Refused(Status status, const char* operation, DWORD error)
 {
-    const std::string line = std::string(operation) + " for the download claim of " + path + ": " +
-                             SystemErrorText(error) + "; the download goes on without it";
-    DebugOutput(line.c_str());
-    return Done();
+    return Failure(status, operation, SystemErrorText(error));
 }
 
-// Another copy of the program holds the claim.
-Outcome Held(const std::string& path)
+// Takes the claim on a semaphore handle: free, or held by another copy.
+Outcome TakeSemaphore(HANDLE semaphore, DownloadClaim& claim)
 {
-    return Failure(Status::Held, "the download claim of " + path, "another copy of the updater holds it");
-}
-
-}  // namespace
-
-Outcome ClaimForDownload(const std::string& path, DownloadClaim& claim)
-{
-    claim = kNoClaim;
-    HANDLE semaphore = CreateSemaphoreA(nullptr, 1, 1, ClaimName(path).c_str());
-    if (semaphore == nullptr) {
-        const DWORD error = GetLastError();
-        // A copy that another user runs made it, and its security keeps other users out: it exists
-        // because that copy holds it.
-        if (error == ERROR_ACCESS_DENIED) return Held(path);
-        return GoOnWithoutClaim("CreateSemaphore", path, error);
-    }
     const DWORD waited = WaitForSingleObject(semaphore, 0);
     if (waited == WAIT_OBJECT_0) {
         claim = reinterpret_cast<DownloadClaim>(semaphore);
@@ -72,8 +83,28 @@ Outcome ClaimForDownload(const std::string& path, DownloadClaim& claim)
     }
     const DWORD error = GetLastError();
     CloseHandle(semaphore);
-    if (waited == WAIT_TIMEOUT) return Held(path);
-    return GoOnWithoutClaim("WaitForSingleObject", path, error);
+    if (waited == WAIT_TIMEOUT) return Failure(Status::Held, "WaitForSingleObject", "another copy of the updater holds it");
+    return Refused(Status::Failed, "WaitForSingleObject", error);
+}
+
+}  // namespace
+
+Outcome ClaimForDownload(const std::string& path, DownloadClaim& claim)
+{
+    claim = kNoClaim;
+    const std::string name = DownloadClaimName(path);
+    HANDLE semaphore = CreateSemaphoreA(const_cast<SECURITY_ATTRIBUTES*>(&InteractiveUsersMayWaitAndRelease().attributes), 1, 1, name.c_str());
+    if (semaphore != nullptr) return TakeSemaphore(semaphore, claim);
+    const DWORD createError = GetLastError();
+    if (createError != ERROR_ACCESS_DENIED) return Refused(Status::Failed, "CreateSemaphore", createError);
+    // Refused: either the claim exists and this program may not have all of it (another user's
+    // copy made it: open it with the rights that the claim grants), or this program may not create
+    // global objects at all (a low-integrity or sandboxed process): then there is nothing to open.
+    semaphore = OpenSemaphoreA(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, name.c_str());
+    if (semaphore != nullptr) return TakeSemaphore(semaphore, claim);
+    const DWORD openError = GetLastError();
+    if (openError == ERROR_FILE_NOT_FOUND) return Refused(Status::Failed, "CreateSemaphore", createError);
+    return Refused(Status::Denied, "OpenSemaphore", openError);
 }
 
 void ReleaseDownloadClaim(DownloadClaim& claim)

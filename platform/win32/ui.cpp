@@ -75,6 +75,12 @@ void KeepSystemAwake(WindowHandle dialog, bool awake)
     SendDialogRequest(ToWindow(dialog), {kWmKeepAwake, awake});
 }
 
+void EndDialogLater(WindowHandle dialog)
+{
+    // The close goes through the dialog's own IDCANCEL, which accepts it once no download runs.
+    PostMessageA(ToWindow(dialog), WM_COMMAND, IDCANCEL, 0);
+}
+
 void FocusDialogItem(WindowHandle dialog, int id)
 {
     // Sent, so that the dialog's own thread moves the focus (through the default dialog

@@ -4,6 +4,7 @@
 
 #include "platform/linux/text.h"
 #include "platform/ui.h"
+#include "sim/trace.h"
 #include "sim/world.h"
 
 namespace platform {
@@ -54,6 +55,11 @@ void ShowMessageBoxLater(WindowHandle, const char* text, const char* caption, un
 void KeepSystemAwake(WindowHandle dialog, bool awake)
 {
     if (IdOf(dialog) == DialogId()) sim::RecordSystemKeptAwake(awake);
+}
+
+void EndDialogLater(WindowHandle dialog)
+{
+    if (IdOf(dialog) == DialogId()) sim::TraceLine("dialog-end");
 }
 
 void FocusDialogItem(WindowHandle dialog, int id)

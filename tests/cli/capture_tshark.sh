@@ -58,6 +58,11 @@ check_packets() {  # capture link bus.address
     local places
     places=$(tshark -r "$1" -T fields -e usb.bus_id -e usb.device_address 2>/dev/null | sort -u | tr '\t' .)
     [ "$places" = "$3" ] || fail "$1: packets at $places, expected $3 only"
+    # The configuration's attributes as USB requires them: bit 7 set, the reserved bits 0-4 clear.
+    local attributes
+    attributes=$(tshark -r "$1" -T fields -e usb.configuration.bmAttributes 2>/dev/null | sort -u | tr -d '\n')
+    [ -n "$attributes" ] || fail "$1: no configuration descriptor"
+    (( (attributes & 0x9F) == 0x80 )) || fail "$1: configuration attributes $attributes"
     [ "$2" = usbmon ] || return 0
     tshark -r "$1" -T fields -e frame.number -e usb.transfer_type -e usb.endpoint_address.direction \
         -e usb.transfer_flags.no_transfer_dma_map -e usb.transfer_flags.dir_in 2>/dev/null |

@@ -69,7 +69,8 @@ bool Responds(const Updater& updater);
 // The window that has the keyboard focus on the dialog's thread (null when none has it).
 HWND KeyboardFocus(const Updater& updater);
 // Asks the dialog, as the system does at shutdown or log-off, whether the session may end.
-// 1: it may; 0: refused; -1: no answer.
+// 1: it may; 0: refused; -1: no answer. When it may, the session then goes on (WM_ENDSESSION with
+// FALSE), as when another program refuses the end.
 LRESULT QueryEndSession(const Updater& updater);
 void PressStart(const Updater& updater);
 bool Exited(const Updater& updater, DWORD timeoutMs);

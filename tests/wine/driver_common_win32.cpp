@@ -225,6 +225,11 @@ LRESULT QueryEndSession(const Updater& updater)
     if (!SendMessageTimeoutA(updater.dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
                              5000, &result))
         return -1;
+    // As Windows does when the session goes on after all: a program that let it end is told so.
+    if (result != 0) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(updater.dialog, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &ignored);
+    }
     return result != 0 ? 1 : 0;
 }
 

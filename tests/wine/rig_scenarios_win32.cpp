@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/dialog_ids.h"
+#include "platform/win32/claim_name.h"
 #include "protocol/time_limits.h"
 #include "tests/wine/driver_common.h"
 
@@ -366,6 +367,41 @@ void ScenarioTwoPrograms()
     CheckCompleteDownload(kMode3Flash);
 }
 
+// Another program has made the controller's claim before the updater, with a security descriptor
+// that lets no one use it (a squatter): the updater cannot tell whether a copy of its own writes to
+// the controller, says so in its debugger output, and updates it all the same, as it did before
+// claims existed.
+void ScenarioSquattedClaim()
+{
+    FreshWorld();
+    if (!ListenToDebugOutput()) return;
+    struct {
+        ACL acl;  // no entry: no access for anyone
+        SECURITY_DESCRIPTOR descriptor;
+        SECURITY_ATTRIBUTES attributes;
+    } nobody = {};
+    nobody.acl.AclRevision = ACL_REVISION;
+    nobody.acl.AclSize = sizeof nobody.acl;
+    nobody.descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+    nobody.descriptor.Control = SE_DACL_PRESENT;
+    nobody.descriptor.Dacl = &nobody.acl;
+    nobody.attributes.nLength = sizeof nobody.attributes;
+    nobody.attributes.lpSecurityDescriptor = &nobody.descriptor;
+    const std::string path = "\\\\?\\hid#vid_0461&pid_4d81#0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    HANDLE squatter = CreateSemaphoreA(&nobody.attributes, 1, 1, platform::DownloadClaimName(path).c_str());
+    if (!Check(squatter != nullptr, "another program makes the controller's claim first")) return;
+    Updater updater;
+    if (Launch(updater, Option("updater")) && FindDialog(updater) && Plug("0461:4d81")) {
+        FinishDownload(updater, kSuccess);
+        Check(WroteDebugLine(updater, path + ": the download claim exists but this program may not use it"),
+              "the updater tells why it downloads without the claim");
+        CloseWithEscape(updater);
+    }
+    CloseHandle(squatter);
+    Unplug();
+    CheckCompleteDownload(kMode3Flash);
+}
+
 }  // namespace
 
 bool RunRigScenario(const std::string& scenario)
@@ -382,6 +418,7 @@ bool RunRigScenario(const std::string& scenario)
     else if (scenario == "unplug-mid-download") ScenarioUnplugMidDownload();
     else if (scenario == "close-inside-box") ScenarioCloseInsideBox();
     else if (scenario == "two-programs") ScenarioTwoPrograms();
+    else if (scenario == "squatted-claim") ScenarioSquattedClaim();
     else return false;
     return true;
 }

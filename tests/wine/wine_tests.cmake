@@ -56,7 +56,7 @@ set_tests_properties(wine.rig.cleanup PROPERTIES FIXTURES_CLEANUP oskel_rig_pref
 
 set(OSKEL_RIG_SCENARIOS no-controller normal-controller start-protocol2 start-protocol3
     arrival-protocol1 arrival-protocol2 arrival-protocol3 refused-report stalled-report
-    unplug-mid-download close-inside-box two-programs)
+    unplug-mid-download close-inside-box two-programs squatted-claim)
 foreach(bits 64 32)
   if(bits EQUAL 64)
     set(updater $<TARGET_FILE:OskelUpdater>)
