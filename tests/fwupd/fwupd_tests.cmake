@@ -3,8 +3,8 @@
 # and transfers make (oskel-fwupd-golden); fwupd.golden-reports checks that the checked-in files
 # are still what they make. fwupdtool itself runs in the virtual machine's fwupd scenarios
 # (tests/linux/linux_tests.cmake).
-set(OSKEL_FWUPDTOOL "" CACHE FILEPATH
-    "fwupdtool of fwupd 2.0.20 built with the plugin (tools/build-fwupd.sh prints its path)")
+set(OSKEL_FWUPDTOOL "${CMAKE_SOURCE_DIR}/build/fwupd/build/src/fwupdtool" CACHE FILEPATH
+    "fwupdtool of fwupd 2.0.20 built with the plugin (tools/build-fwupd.sh builds it and prints its path)")
 
 add_executable(oskel-fwupd-golden ${CMAKE_SOURCE_DIR}/tests/fwupd/golden_reports.cpp)
 target_link_libraries(oskel-fwupd-golden PRIVATE oskel_host)
