@@ -53,6 +53,7 @@ chmod 644 "$work/firmware.bin" "$work/firmware.metainfo.xml"
 touch -d "@$SOURCE_DATE_EPOCH" "$work/firmware.bin" "$work/firmware.metainfo.xml"
 
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
 cab="$out/oskel-controller-mode$mode-$version.cab"
 (cd "$work" && gcab --create --nopath "$cab.new" firmware.metainfo.xml firmware.bin) || die "gcab failed"
 mv "$cab.new" "$cab"

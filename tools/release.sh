@@ -114,7 +114,8 @@ for mode in 1 2 3; do
   [[ -f $image ]] || die "no image of mode $mode in build/release-win32/firmware-images.sha256"
   license=LicenseRef-proprietary
   grep -q "^$digest  " res/firmware/SHA256SUMS && license=MIT
-  cabinets+=("$(basename "$(bash tools/make-cab.sh "$mode" "$image" "$version" "$staging" "$license")")")
+  cabinet=$(bash tools/make-cab.sh "$mode" "$image" "$version" "$staging" "$license")
+  cabinets+=("$(basename "$cabinet")")
 done
 (cd "$staging" && sha256sum "$program32" "$program64" "$package" "${cabinets[@]}" >SHA256SUMS)
 mv "$staging" dist

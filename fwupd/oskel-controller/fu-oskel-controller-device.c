@@ -233,10 +233,14 @@ fu_oskel_controller_device_start_cb(FuDevice *device, gpointer user_data, GError
 {
 	FuOskelControllerDevice *self = FU_OSKEL_CONTROLLER_DEVICE(device);
 	GByteArray *start = (GByteArray *)user_data;
-	return fu_oskel_controller_device_send(self,
-					       start,
-					       FU_HID_DEVICE_FLAG_USE_INTERRUPT_TRANSFER,
-					       error);
+	if (!fu_oskel_controller_device_send(self,
+					     start,
+					     FU_HID_DEVICE_FLAG_USE_INTERRUPT_TRANSFER,
+					     error)) {
+		g_info("the start report was not taken: %s", (*error)->message);
+		return FALSE;
+	}
+	return TRUE;
 }
 
 /* protocol 2: the start report until the device takes it, then the data reports, one way */

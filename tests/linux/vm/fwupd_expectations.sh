@@ -19,6 +19,13 @@ fwupd_device_field() {
     "$1.stdout" 2>/dev/null
 }
 
+# The time in ms between the plugin's notes of the first two refused start reports (the log's
+# "HH:MM:SS.mmm"; -1 without two).
+fwupd_try_gap_ms() {
+  grep 'the start report was not taken' "$1" | head -n 2 | awk '{ split($1, t, "[:.]"); ms[NR] = ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }
+    END { print (NR == 2 ? ms[2] - ms[1] : -1) }'
+}
+
 # expect_fwupd_listed OUT NAME MODE: get-devices listed the controller NAME (NAME-devices).
 expect_fwupd_listed() {
   local listing=$1/$2-devices
@@ -68,6 +75,14 @@ expect_fwupd_scenario() {
     expect_given_back "$out/listed"
     expect_fwupd_download "$out" blob "$mode" install-blob
     expect_fwupd_download "$out" cab "$mode" install
+    if [[ $mode == 2 ]]; then
+      check "cab: its controller refused the start report twice, then took the whole stream (552 reports)" \
+        equals "$(field "$out/cab" reports)/$(field "$out/cab" accepted)" 552/550
+      check "cab: fwupd told of the start report not taken, twice" \
+        equals "$(grep -c 'the start report was not taken' "$out/cab-install.stderr")" 2
+      check "cab: ... which were 1000 ms apart or more ($(fwupd_try_gap_ms "$out/cab-install.stderr") ms)" \
+        test "$(fwupd_try_gap_ms "$out/cab-install.stderr")" -ge 1000
+    fi
     ;;
   fwupd-unplug-mid-download)
     # fwupd's status for a device that is not found

@@ -24,7 +24,7 @@ fwupd_device_id() { sed -n 's/.*"DeviceId" *: *"\([0-9a-f]*\)".*/\1/p' "$out/$1.
 # install-blob, "cab" installs the mode's cabinet with install (NAME-install); the controller's
 # node once fwupdtool let it go; the controller unplugged.
 fwupd_download() {
-  local name=$1 ids=$2 how=$3 mode node faults=$#
+  local name=$1 ids=$2 how=$3 mode node
   shift 3
   case $ids in 2563:0059) mode=1 ;; 2563:1818) mode=2 ;; *) mode=3 ;; esac
   usbmon_start "$out/$name"
@@ -37,13 +37,12 @@ fwupd_download() {
   cab) fwupd "$name-install" install /rig/fwupd/cabs/oskel-controller-mode$mode-*.cab ;;
   esac
   finish "$name-install"
-  # A controller without faults is usbhid's again, its node made anew; after a fault, the drivers
-  # of the USB interfaces there are.
-  if [ "$faults" = 3 ]; then
-    if node=$(node_of "$ids"); then check_node "$name" "$node"; else echo "node=none" >"$out/$name/node.txt"; fi
-  else
-    interface_drivers >"$out/$name/interfaces.txt"
-  fi
+  # A controller that is still there and answers is usbhid's again, its node made anew; after
+  # an unplug or a hung report, the drivers of the USB interfaces there are.
+  case " $* " in
+  *" --remove-after "* | *" --stall-report "*) interface_drivers >"$out/$name/interfaces.txt" ;;
+  *) if node=$(node_of "$ids"); then check_node "$name" "$node"; else echo "node=none" >"$out/$name/node.txt"; fi ;;
+  esac
   unplug "$name"
   usbmon_stop
 }
@@ -60,20 +59,22 @@ interface_drivers() {
 }
 
 # Each mode: a controller that fwupd lists and leaves alone, one that install-blob writes, and one
-# that the release's cabinet installs on.
+# that the release's cabinet installs on (with the options given).
 fwupd_mode() {
   local ids=$1 node
+  shift
   plug_checked listed "$ids"
   fwupd listed-devices get-devices --json
   finish listed-devices
   if node=$(node_of "$ids"); then check_node listed "$node"; else echo "node=none" >"$out/listed/node.txt"; fi
   unplug listed
   fwupd_download blob "$ids" blob
-  fwupd_download cab "$ids" cab
+  fwupd_download cab "$ids" cab "$@"
 }
 
 scenario_fwupd_protocol1() { fwupd_mode 2563:0059; }
-scenario_fwupd_protocol2() { fwupd_mode 2563:1818; }
+# The cabinet's controller refuses the start report twice: the third try goes through.
+scenario_fwupd_protocol2() { fwupd_mode 2563:1818 --refuse-start 2; }
 scenario_fwupd_protocol3() { fwupd_mode 0461:4d81; }
 # The controller is unplugged after it took report 100 (protocol 2); the controller holds report
 # 100 (protocol 3) until fwupd gives it up.
