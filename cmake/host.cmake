@@ -43,5 +43,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
 
+# The fwupd plugin's self-test and its golden reports (tests/fwupd/).
+include(${CMAKE_SOURCE_DIR}/tests/fwupd/fwupd_tests.cmake)
+
 # The controllers behind the Linux kernel's HID stack, in a virtual machine (tests/linux/).
 include(${CMAKE_SOURCE_DIR}/tests/linux/linux_tests.cmake)

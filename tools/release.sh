@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds a release into dist/: the 32-bit program that users run, the 64-bit one beside it, the
-# Linux program's Debian package, and their SHA256SUMS, named after the version in project()
-# (CMakeLists.txt):
+# Linux program's Debian package, a fwupd cabinet of each mode's image, and their SHA256SUMS,
+# named after the version in project() (CMakeLists.txt):
 #
 #   dist/OskelUpdater-<version>.exe       32-bit (release-win32 preset)
 #   dist/OskelUpdater-<version>-x64.exe   64-bit (release-win64 preset)
 #   dist/oskel-update_<version>_amd64.deb the Linux program (release-linux preset, tools/make-deb.sh)
+#   dist/oskel-controller-mode<N>-<version>.cab
+#                                         mode N's image, as the programs embed it, for fwupd
+#                                         (tools/make-cab.sh, the plugin fwupd/oskel-controller/)
 #   dist/SHA256SUMS
 #
 # The programs are stripped, built for size and reproducible: the same commit gives the same
@@ -101,7 +104,20 @@ deb="$(bash tools/make-deb.sh build/release-linux/oskel-update "$version" "$stag
 package="$(basename "$deb")"
 lintian_out="build/release-linux/lintian.txt"
 lintian --fail-on error,warning "$deb" >"$lintian_out" 2>&1 || { cat "$lintian_out" >&2; die "lintian found faults in $package"; }
-(cd "$staging" && sha256sum "$program32" "$program64" "$package" >SHA256SUMS)
+# The cabinets carry the images the programs embedded (firmware-images.sha256: "# mode N, ..."
+# above "DIGEST  PATH"): the project's own test images under its licence, a maker's as its own.
+cabinets=()
+for mode in 1 2 3; do
+  line=$(awk -v mode="# mode $mode," 'index($0, mode) == 1 { getline; print; exit }' build/release-win32/firmware-images.sha256)
+  digest=${line%%  *}
+  image=${line#*  }
+  [[ -f $image ]] || die "no image of mode $mode in build/release-win32/firmware-images.sha256"
+  license=LicenseRef-proprietary
+  grep -q "^$digest  " res/firmware/SHA256SUMS && license=MIT
+  cabinet=$(bash tools/make-cab.sh "$mode" "$image" "$version" "$staging" "$license")
+  cabinets+=("$(basename "$cabinet")")
+done
+(cd "$staging" && sha256sum "$program32" "$program64" "$package" "${cabinets[@]}" >SHA256SUMS)
 mv "$staging" dist
 
 say "version $version, commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'), PE time stamp $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
@@ -115,5 +131,6 @@ for name in "$program32" "$program64"; do
   say "  dist/$name  $(stat -c %s "dist/$name") bytes  unsigned SHA-256 $(sha256sum <"${built[$name]}" | cut -d' ' -f1)"
 done
 say "  dist/$package  $(stat -c %s "dist/$package") bytes  (lintian: no error, no warning)"
+for cabinet in "${cabinets[@]}"; do say "  dist/$cabinet  $(stat -c %s "dist/$cabinet") bytes  (fwupd cabinet)"; done
 say "dist/SHA256SUMS:"
 sed 's/^/  /' dist/SHA256SUMS

@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
   dpkg-dev lintian appstream             # release: the Linux program's Debian package
+  gcab                                   # release: the fwupd cabinets (fwupd's own build
+                                         # dependencies: tools/build-fwupd.sh)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
@@ -25,7 +27,7 @@ host_packages=(cmake make g++ libgtest-dev tshark jq)
 linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev)
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream)
+  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream gcab)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;

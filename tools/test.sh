@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: host, the Linux program in a virtual machine
-# (tests/linux/), sanitizers, fuzzers, the Windows program under Wine, and the release
+# Builds every preset and runs every test: host, the Linux program and fwupd's plugin in a virtual
+# machine (tests/linux/), sanitizers, fuzzers, the Windows program under Wine, and the release
 # (tests/release/). Installs what it needs first.
 #   tools/test.sh            everything
 #   FUZZ_SECONDS=N           time per fuzz target (default 20)
@@ -17,12 +17,17 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux
 ctest --preset linux
 
+# Before the host tests too: fwupd with the project's plugin (kept in build/fwupd/ for the next run),
+# whose self-test and fwupdtool the host build's fwupd tests run.
+section "fwupd: fwupdtool and the plugin's self-test"
+fwupdtool=$(bash tools/build-fwupd.sh | tail -n 1)
+
 section "host: build and tests"
-cmake --preset host >/dev/null
+cmake --preset host -DOSKEL_FWUPDTOOL="$fwupdtool" >/dev/null
 cmake --build --preset host
 ctest --preset host
 
-section "linux: oskel-update through the kernel's HID stack, in a virtual machine"
+section "linux: oskel-update and fwupdtool through the kernel's HID stack, in a virtual machine"
 ctest --preset linux-vm
 
 section "host with AddressSanitizer and UndefinedBehaviorSanitizer"

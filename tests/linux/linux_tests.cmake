@@ -54,10 +54,15 @@ set(OSKEL_LINUX_UPDATER "${CMAKE_SOURCE_DIR}/build/linux/oskel-update" CACHE FIL
     "The Linux program under test (the linux preset's build/linux/oskel-update)")
 
 set(OSKEL_LINUX_RIG_WORK "${CMAKE_BINARY_DIR}/linux-rig")
+# fwupd's scenarios run fwupdtool with the project's plugin (tests/fwupd/fwupd_tests.cmake).
+set(fwupdtool_under_test -)
+if(OSKEL_FWUPDTOOL)
+  set(fwupdtool_under_test ${OSKEL_FWUPDTOOL})
+endif()
 set(OSKEL_LINUX_RIG_RUN bash ${linux_rig}/vm/run_scenario.sh
     --rig-bin $<TARGET_FILE_DIR:oskel-usbip-rig> --updater ${OSKEL_LINUX_UPDATER} --sim $<TARGET_FILE:oskel-sim>
     --compare $<TARGET_FILE:oskel-capture-compare>
-    --work ${OSKEL_LINUX_RIG_WORK}
+    --work ${OSKEL_LINUX_RIG_WORK} --fwupdtool ${fwupdtool_under_test}
     --image1 ${OSKEL_IMAGE_MODE1} --image2 ${OSKEL_IMAGE_MODE2} --image3 ${OSKEL_IMAGE_MODE3})
 
 # The initramfs is made once per run, with the updater when it exists, and shared by every boot.
@@ -77,4 +82,17 @@ foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs
     LABELS linux-vm TIMEOUT 180 SKIP_RETURN_CODE 77)
+endforeach()
+
+# fwupd's scenarios (vm/fwupd_scenarios.sh): fwupdtool of OSKEL_FWUPDTOOL lists each update-mode
+# controller, writes each mode's image with install-blob and installs the release's cabinet of it,
+# and ends with an error when a controller is unplugged or holds a report; they boot an initramfs
+# of their own, and are skipped when fwupdtool is not built.
+add_test(NAME linux.fwupd-initramfs COMMAND ${OSKEL_LINUX_RIG_RUN} fwupd-initramfs)
+set_tests_properties(linux.fwupd-initramfs PROPERTIES FIXTURES_SETUP oskel_fwupd_initramfs LABELS linux-vm
+  TIMEOUT 180 SKIP_RETURN_CODE 77)
+foreach(scenario fwupd-protocol1 fwupd-protocol2 fwupd-protocol3 fwupd-unplug-mid-download fwupd-stalled-report)
+  add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
+  set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_fwupd_initramfs
+    LABELS linux-vm TIMEOUT 320 SKIP_RETURN_CODE 77)
 endforeach()

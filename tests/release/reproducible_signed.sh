@@ -15,6 +15,8 @@
 #  - both releases hold the same Debian package of the Linux program, byte for byte, with the
 #    program, the udev rules with the postinst that applies them, the manual page and AppStream
 #    metadata that validates, and lintian passed it;
+#  - both releases hold the same fwupd cabinet of each mode, byte for byte, with the image the
+#    programs embed and metainfo for this version (the VM's fwupd scenarios install them);
 #  - the 64-bit release program runs under Wine (when the win64 build and its Wine prefix are
 #    there; tools/test.sh builds them first).
 #
@@ -46,6 +48,7 @@ epoch="$(git -C "$first" log -1 --format=%ct)"
 version="$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\)[ )].*/\1/p' "$first/CMakeLists.txt")"
 names=("OskelUpdater-$version.exe" "OskelUpdater-$version-x64.exe")
 package="oskel-update_${version}_amd64.deb"
+cabinets=("oskel-controller-mode1-$version.cab" "oskel-controller-mode2-$version.cab" "oskel-controller-mode3-$version.cab")
 
 # The throwaway certificate: self-signed, for code signing, valid two days.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Oskel release test" \
@@ -67,7 +70,7 @@ start=$SECONDS
 note "release 2 took $((SECONDS - start)) s"
 
 # What each release wrote.
-expected_listing="$(printf '%s\n' "${names[@]}" "$package" SHA256SUMS | sort)"
+expected_listing="$(printf '%s\n' "${names[@]}" "$package" "${cabinets[@]}" SHA256SUMS | sort)"
 for dist in "$first/dist" "$second/dist"; do
   [[ "$(ls "$dist" | sort)" == "$expected_listing" ]] || fail "$dist holds $(ls "$dist" | tr '\n' ' ')"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "$dist/SHA256SUMS does not match its files"
@@ -116,6 +119,17 @@ for library in libudev1 libusb-1.0-0; do
   dpkg-deb -f "$first/dist/$package" Depends | grep -q "$library" || fail "$package: Depends does not name $library"
 done
 grep -a -q -F "$work" "$first/build/release-linux/oskel-update" && fail "oskel-update holds a build path ($work)"
+
+# The cabinets: the same bytes from both clones, the mode's image and this version's metainfo.
+for mode in 1 2 3; do
+  cabinet=${cabinets[mode - 1]}
+  cmp -s "$first/dist/$cabinet" "$second/dist/$cabinet" || fail "$cabinet: the two clones built different bytes"
+  mkdir -p "$work/cabinet$mode"
+  (cd "$work/cabinet$mode" && gcab --extract "$first/dist/$cabinet") || fail "$cabinet: gcab cannot read it"
+  cmp -s "$work/cabinet$mode/firmware.bin" "$first/res/firmware/mode$mode.bin" || fail "$cabinet: firmware.bin is not mode $mode's image"
+  grep -q "<release urgency=\"medium\" version=\"$version\"" "$work/cabinet$mode/firmware.metainfo.xml" ||
+    fail "$cabinet: its metainfo names no release $version"
+done
 
 # The programs: no build path, the commit's time, no debug data, no symbols, the version.
 u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }

@@ -346,6 +346,10 @@ expect_scenario() {
     expect_download "$out/controller" 3
     ;;
   normal-then-update | held-signals | access | protocol1-give-back) expect_own_scenario "$what" "$out" ;;
+  fwupd-*)
+    source "$here/fwupd_expectations.sh"
+    expect_fwupd_scenario "$what" "$out"
+    ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac

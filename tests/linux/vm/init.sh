@@ -18,6 +18,7 @@ done
 ip link set lo up || echo "@@rig fatal loopback"
 /lib/systemd/systemd-udevd --daemon 2>/run/udevd.log || echo "@@rig fatal udevd"
 . /rig/scenarios.sh
+[ -f /rig/fwupd_scenarios.sh ] && . /rig/fwupd_scenarios.sh
 scenario=$(sed -n 's/.*rig\.scenario=\([^ ]*\).*/\1/p' /proc/cmdline)
 run_scenario "$scenario"
 poweroff -f

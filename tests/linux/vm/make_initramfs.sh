@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Makes the test machine's initramfs (test rig only):
-#   make_initramfs.sh OUT KERNEL_VERSION RIG_BIN UPDATER IMAGE1 IMAGE2 IMAGE3
+#   make_initramfs.sh OUT KERNEL_VERSION RIG_BIN UPDATER IMAGE1 IMAGE2 IMAGE3 [FWUPDTOOL]
 # OUT the gzip'ed cpio archive to write; KERNEL_VERSION the packaged kernel whose modules it
 # carries; RIG_BIN the folder of the rig's static programs (oskel-usbip-rig, oskel-uhid-rig,
 # oskel-hidraw-loop, oskel-usbmon-record, oskel-rig-debugcon); UPDATER the program under test, or
-# "-" for none; IMAGE1..3 the firmware images (for the bare loop).
+# "-" for none; IMAGE1..3 the firmware images (for the bare loop); FWUPDTOOL fwupd's fwupdtool with
+# the project's plugin, for fwupd's scenarios (fwupd_initramfs.sh), or "-" (the default) for none.
 #
 # It holds busybox (static) with its applet links, the modules of that kernel that the USB host
 # stack, USB/IP's virtual host controller, usbmon and the HID stack need (init.sh loads them),
@@ -14,6 +15,7 @@
 set -euo pipefail
 out=$1 kernel=$2 rig_bin=$3 updater=$4
 images=("$5" "$6" "$7")
+fwupdtool=${8:--}
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../../.." && pwd)
 
@@ -86,6 +88,10 @@ install -m 755 "$source_dir/res/linux/postinst" "$root/rig/postinst"
 if [[ -x $rig_bin/oskel-fake-logind ]] && command -v dbus-daemon >/dev/null; then
   copy_with_libraries "$(command -v dbus-daemon)" /bin/dbus-daemon
   copy_with_libraries "$rig_bin/oskel-fake-logind" /rig/bin/oskel-fake-logind
+fi
+if [[ $fwupdtool != - ]]; then
+  source "$here/fwupd_initramfs.sh"
+  add_fwupd "$fwupdtool"
 fi
 cp "$here/init.sh" "$root/init"
 cp "$here/scenarios.sh" "$root/rig/scenarios.sh"

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # One scenario of the controllers behind the Linux kernel's HID stack (test rig only):
 #
-#   run_scenario.sh --rig-bin DIR --updater FILE --sim FILE --compare FILE --work DIR --image1 F --image2 F --image3 F WHAT
+#   run_scenario.sh --rig-bin DIR --updater FILE --sim FILE --compare FILE --work DIR --image1 F --image2 F --image3 F
+#                   [--fwupdtool FILE] WHAT
 #
 # WHAT "initramfs" makes the test machine's initramfs (make_initramfs.sh) in the work folder,
-# with the program under test when it exists; any other WHAT is a scenario of scenarios.sh: the
+# with the program under test when it exists; "fwupd-initramfs" makes the one of fwupd's
+# scenarios, with fwupdtool (--fwupdtool, "-" for none) instead of the program under test, and a
+# scenario named fwupd-* boots with it; any other WHAT is a scenario of scenarios.sh: the
 # machine boots Debian's packaged kernel with that initramfs (software emulation, no KVM), runs
 # the scenario, and the results it sends through qemu's debug console land in WORK/WHAT/out/;
 # expectations.sh then checks them. Exit status: 0 passed, 1 failed, 77 skipped (the program under test does not
-# exist; the reason is printed).
+# exist, or fwupdtool for fwupd's; the reason is printed).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -22,16 +25,20 @@ while [[ $# -gt 1 ]]; do
   --image1) image1=$2 ;;
   --image2) image2=$2 ;;
   --image3) image3=$2 ;;
+  --fwupdtool) fwupdtool=$2 ;;  # fwupd's scenarios: fwupdtool with the project's plugin
   *) echo "run_scenario: unknown option $1" >&2; exit 2 ;;
   esac
   shift 2
 done
 what=${1:?run_scenario: no scenario}
 skipped=77
+fwupdtool=${fwupdtool:--}
 # A whole boot, scenario and power-off; a scenario that takes longer has hung. The measurement
 # runs nine downloads of each kind at the bus's pace.
 boot_limit_s=170
 [[ $what == measure ]] && boot_limit_s=600
+# fwupd's scenarios start fwupdtool three times, each loading its plugins and quirks.
+[[ $what == fwupd-* ]] && boot_limit_s=300
 
 # Debian's packaged kernel (linux-image-amd64): the newest /boot/vmlinuz-* whose modules hold
 # uhid and USB/IP's virtual host controller. The build machine may run another kernel, so it is
@@ -57,6 +64,29 @@ need() {
 
 mkdir -p "$work"
 initramfs=$work/initramfs.cpio.gz
+initramfs_txt=$work/initramfs.txt
+if [[ $what == fwupd-initramfs ]]; then
+  if [[ ! -x $fwupdtool ]]; then
+    echo "skipped: fwupdtool is not built (OSKEL_FWUPDTOOL=$fwupdtool; tools/build-fwupd.sh builds it)"
+    exit $skipped
+  fi
+  for tool in qemu-system-x86_64 busybox cpio udevadm gzip strip gcab; do need "$tool"; done
+  kernel=$(packaged_kernel) || { echo "run_scenario: no packaged kernel with uhid and vhci-hcd in /boot" >&2; exit 1; }
+  initramfs=$work/fwupd-initramfs.cpio.gz
+  bash "$here/make_initramfs.sh" "$initramfs.new" "$kernel" "$rig_bin" - "$image1" "$image2" "$image3" "$fwupdtool"
+  mv "$initramfs.new" "$initramfs"
+  printf 'kernel=%s\nfwupdtool=%s\n' "$kernel" "$fwupdtool" >"$work/fwupd-initramfs.txt"
+  echo "fwupd-initramfs: kernel $kernel, fwupdtool $fwupdtool, $(stat -c %s "$initramfs") bytes"
+  exit 0
+fi
+if [[ $what == fwupd-* ]]; then
+  initramfs=$work/fwupd-initramfs.cpio.gz
+  initramfs_txt=$work/fwupd-initramfs.txt
+  if [[ ! -x $fwupdtool ]] || ! grep -qx "fwupdtool=$fwupdtool" "$initramfs_txt" 2>/dev/null; then
+    echo "skipped: fwupdtool is not built (OSKEL_FWUPDTOOL=$fwupdtool; tools/build-fwupd.sh builds it)"
+    exit $skipped
+  fi
+fi
 if [[ $what == initramfs ]]; then
   for tool in qemu-system-x86_64 busybox cpio udevadm gzip strip; do need "$tool"; done
   kernel=$(packaged_kernel) || { echo "run_scenario: no packaged kernel with uhid and vhci-hcd in /boot (linux-image-amd64; tools/setup.sh installs it)" >&2; exit 1; }
@@ -69,9 +99,9 @@ if [[ $what == initramfs ]]; then
   exit 0
 fi
 
-[[ -f $work/initramfs.txt ]] || { echo "run_scenario: no initramfs (the linux.initramfs test makes it)" >&2; exit 1; }
-kernel=$(sed -n 's/^kernel=//p' "$work/initramfs.txt")
-if [[ $what != rig && $what != measure ]] && ! grep -qx "updater=$updater" "$work/initramfs.txt"; then
+[[ -f $initramfs_txt ]] || { echo "run_scenario: no initramfs (the linux.initramfs test makes it)" >&2; exit 1; }
+kernel=$(sed -n 's/^kernel=//p' "$initramfs_txt")
+if [[ $what != rig && $what != measure && $what != fwupd-* ]] && ! grep -qx "updater=$updater" "$initramfs_txt"; then
   echo "skipped: $updater does not exist (cmake --preset linux && cmake --build --preset linux builds it)"
   exit $skipped
 fi
