@@ -29,6 +29,9 @@ add_executable(oskel-update ${OSKEL_LINUX_APP_SOURCES})
 target_include_directories(oskel-update PRIVATE ${CMAKE_BINARY_DIR}/generated)  # oskel_version.h
 target_link_libraries(oskel-update PRIVATE
   oskel_core oskel_platform_linux Threads::Threads)
+# One program for every Linux system: the C++ runtime and GCC's support library are linked in,
+# so that it needs no libstdc++ of a given age; what glibc it needs is checked below.
+target_link_options(oskel-update PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
 install(TARGETS oskel-update RUNTIME DESTINATION bin)
 install(FILES res/linux/70-oskel-update.rules DESTINATION lib/udev/rules.d)
 

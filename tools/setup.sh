@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
   dpkg-dev lintian appstream             # release: the Linux program's Debian package
+  rpm rpmlint makepkg libarchive-tools fakeroot  # release: its rpm (rpmbuild) and Arch package (makepkg, bsdtar)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
@@ -25,7 +26,8 @@ host_packages=(cmake make g++ libgtest-dev tshark jq)
 linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev)
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream)
+  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream
+  rpm rpmlint makepkg libarchive-tools fakeroot)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;
@@ -58,16 +60,18 @@ fi
 echo "setup: installing ${missing[*]}"
 sudo_if_needed=()
 if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
+# Other users of this machine may be installing at the same time: apt waits for their lock.
+wait_for_lock=(-o DPkg::Lock::Timeout=900)
 # A mirror in the middle of a sync serves an index that does not match its release file, and
 # apt-get update then fails for that one index; a later try usually finds it whole. After the
 # last try the install goes ahead with the indexes there are: it fails only if a package it
 # needs is really missing.
 for attempt in 1 2 3; do
-  if "${sudo_if_needed[@]}" apt-get update -qq; then break; fi
+  if "${sudo_if_needed[@]}" apt-get "${wait_for_lock[@]}" update -qq; then break; fi
   echo "setup: apt-get update failed (attempt $attempt of 3)" >&2
   if ((attempt < 3)); then sleep $((attempt * 20)); fi
 done
-install() { DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get install -y -qq "$@"; }
+install() { DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get "${wait_for_lock[@]}" install -y -qq "$@"; }
 if install "${missing[@]}"; then exit 0; fi
 # Wine's 32-bit part depends on i386 twins of the system's libraries at the very same versions;
 # while the mirror's i386 index lags behind, it cannot be installed. Everything else still can:
