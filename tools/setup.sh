@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
   dpkg-dev lintian appstream             # release: the Linux program's Debian package
-  rpm rpmlint makepkg libarchive-tools fakeroot  # release: its rpm (rpmbuild) and Arch package (makepkg, bsdtar)
+  rpm rpmlint makepkg libarchive-tools fakeroot zstd  # release: its rpm (rpmbuild) and Arch package (makepkg, bsdtar)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
@@ -27,7 +27,7 @@ linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream
-  rpm rpmlint makepkg libarchive-tools fakeroot)
+  rpm rpmlint makepkg libarchive-tools fakeroot zstd)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;

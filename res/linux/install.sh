@@ -120,13 +120,15 @@ if [ -z "$user" ]; then
   if [ -n "${SUDO_USER:-}" ]; then
     user=$SUDO_USER
   elif [ -n "${PKEXEC_UID:-}" ]; then
-    user=$(getent passwd "$PKEXEC_UID" | cut -d: -f1)
+    user=$( (getent passwd "$PKEXEC_UID" 2>/dev/null || awk -F: -v uid="$PKEXEC_UID" '$3 == uid' /etc/passwd) |
+      head -n 1 | cut -d: -f1)
   else
     user=$(id -un)
   fi
 fi
 passwd_entry() {
-  if [ $live = yes ]; then getent passwd "$1"; else grep "^$1:" "$root/etc/passwd" 2>/dev/null; fi
+  if [ $live = yes ] && getent passwd "$1" 2>/dev/null; then return 0; fi
+  grep "^$1:" "$root/etc/passwd" 2>/dev/null
 }
 
 # writable DIR: whether files can be made in DIR, or in the nearest folder above it that exists
