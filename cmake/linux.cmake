@@ -39,3 +39,6 @@ install(FILES res/linux/70-oskel-update.rules DESTINATION lib/udev/rules.d)
 enable_testing()
 add_test(NAME linux.command-line
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/command_line.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR})
+# The tarball's install.sh into trees: where it puts what, a second run, --uninstall, its refusals.
+add_test(NAME linux.install-tree
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/install_tree.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR})
