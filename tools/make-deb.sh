@@ -49,7 +49,8 @@ install -m 644 "$root/res/linux/copyright" "$doc/copyright"
     "$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")"
 } | gzip -9n >"$doc/changelog.gz"
 
-# Depends: the libraries the program links against, with the versions their symbols need.
+# Depends: the libraries the program links against, with the versions their symbols need; it
+# loads libsystemd (or libelogind) and libusb when they are there, which Recommends names.
 mkdir -p "$work/shlibs/debian"
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' "$package" "$package" >"$work/shlibs/debian/control"
 depends=$(cd "$work/shlibs" && dpkg-shlibdeps -O "$stage/usr/bin/$package" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
@@ -63,6 +64,7 @@ Architecture: $arch
 Maintainer: Oskel updater developers <updater@oskel.invalid>
 Installed-Size: $installed_kb
 Depends: $depends
+Recommends: libsystemd0 | libelogind0, libusb-1.0-0
 Section: utils
 Priority: optional
 Description: firmware updater for USB game controllers in their update mode
