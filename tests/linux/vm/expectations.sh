@@ -418,6 +418,11 @@ expect_install_scenario() {
     expect_download "$out/mode1" 1
     expect_usb_node_access "$out/mode1" 1
     expect_not_held "$out/arrival"
+    check "without libusb: nothing said of it while waiting" has_no "$out/no-libusb-waiting.stderr" libusb
+    check "without libusb: mode 1's controller came, and it said once that mode 1 needs libusb" equals \
+      "$(grep -c '^oskel-update: update mode 1 needs libusb-1.0.so.0, which cannot be loaded (libusb-1.0.so.0: cannot open shared object file' "$out/no-libusb.stderr")" 1
+    check "without libusb: the download failed (exit 1)" equals "$(cat "$out/no-libusb.exit" 2>/dev/null)" 1
+    check "without libusb: nothing was written to the controller's flash" equals "$(field "$out/mode1-no-libusb" complete)" 0
     check "SteamOS: install exits with 0" equals "$(cat "$out/steamos.exit" 2>/dev/null)" 0
     check "SteamOS: the keep list names the rules, the install's list and itself" equals "$(tr '\n' ' ' <"$out/keep-list.txt")" \
       "/etc/udev/rules.d/70-oskel-update.rules /etc/oskel-update/installed /etc/atomic-update.conf.d/oskel-update.conf "

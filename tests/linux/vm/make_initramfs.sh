@@ -88,11 +88,11 @@ if [[ -x $rig_bin/oskel-fake-logind ]] && command -v dbus-daemon >/dev/null; the
   copy_with_libraries "$rig_bin/oskel-fake-logind" /rig/bin/oskel-fake-logind
 fi
 # The libraries that the program loads at run time, when they are there, and that ldd therefore
-# does not name: libsystemd (the inhibitor, the seat) and libusb (mode 1's requests).
+# does not name, with theirs: libsystemd (the inhibitor, the seat) and libusb (mode 1's requests).
 for library in libsystemd.so.0 libusb-1.0.so.0; do
   path=$(ldconfig -p | awk -v name="$library" '$1 == name && /x86-64/ && !found++ { print $NF }')
   [[ -n $path ]] || { echo "make_initramfs: no $library on this machine" >&2; exit 1; }
-  [[ -e $root$path ]] || { mkdir -p "$root$(dirname "$path")"; cp -L "$path" "$root$path"; }
+  copy_with_libraries "$path" "$path"
 done
 
 # The program as its users get it (scenarios tarball-install and packages-install): the release's

@@ -546,7 +546,8 @@ no_rig_program() {
 # the user at the seat with a home. install.sh first refuses a read-only /etc and a system without
 # udev, then runs as root as sudo runs it (for the user rig), and again; the user downloads mode 2
 # on Start (to a controller plugged in before the install, not plugged in again) and mode 1 on
-# arrival from ~/.local/bin; the install with SteamOS's keep list; --uninstall.
+# arrival from ~/.local/bin, then, with libusb gone too, waits for mode 1 again; the install with
+# SteamOS's keep list; --uninstall.
 scenario_tarball_install() {
   local dir applet
   no_rig_program
@@ -588,7 +589,17 @@ scenario_tarball_install() {
   wait_waiting
   plug_checked mode1 2563:0059
   finish arrival
+  # The node as the program left it: usbhid has the interface again.
+  check_node mode1 "$(node_of 2563:0059)"
   unplug mode1
+  # Without libusb: nothing said at the start; when a mode-1 controller comes, that it needs it.
+  find / -xdev -name 'libusb-1.0.so*' -exec rm -f {} + 2>/dev/null
+  as_user no-libusb /home/rig/.local/bin/oskel-update --wait --once
+  wait_waiting
+  cp "$out/no-libusb.stderr" "$out/no-libusb-waiting.stderr"
+  plug mode1-no-libusb 2563:0059
+  finish no-libusb
+  unplug mode1-no-libusb
 
   mkdir -p /etc/atomic-update.conf.d
   echo ID=steamos >/etc/os-release
