@@ -35,12 +35,8 @@ mkdir -p "$stage/DEBIAN" "$stage/usr/bin" "$stage/lib/udev/rules.d" "$stage/usr/
 install -m 755 "$program" "$stage/usr/bin/$package"
 install -m 644 "$root/res/linux/70-oskel-update.rules" "$stage/lib/udev/rules.d/"
 metainfo=invalid.oskel.oskel_update.metainfo.xml
-release_date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
-sed "s|^</component>|  <releases>\n    <release version=\"$version\" date=\"$release_date\"/>\n  </releases>\n</component>|" \
-  "$root/res/linux/$metainfo" >"$stage/usr/share/metainfo/$metainfo"
-chmod 644 "$stage/usr/share/metainfo/$metainfo"
-appstreamcli validate --no-net "$stage/usr/share/metainfo/$metainfo" >"$work/appstream.txt" 2>&1 ||
-  { cat "$work/appstream.txt" >&2; die "the AppStream metadata does not pass appstreamcli validate"; }
+bash "$root/tools/linux-metainfo.sh" "$version" "$stage/usr/share/metainfo/$metainfo" ||
+  die "the AppStream metadata does not pass appstreamcli validate"
 install -m 755 "$root/res/linux/postinst" "$stage/DEBIAN/postinst"
 gzip -9nc "$root/res/linux/oskel-update.1" >"$stage/usr/share/man/man1/$package.1.gz"
 install -m 644 "$root/res/linux/copyright" "$doc/copyright"
@@ -53,7 +49,8 @@ install -m 644 "$root/res/linux/copyright" "$doc/copyright"
     "$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")"
 } | gzip -9n >"$doc/changelog.gz"
 
-# Depends: the libraries the program links against, with the versions their symbols need.
+# Depends: the libraries the program links against, with the versions their symbols need; it
+# loads libsystemd (or libelogind) and libusb when they are there, which Recommends names.
 mkdir -p "$work/shlibs/debian"
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' "$package" "$package" >"$work/shlibs/debian/control"
 depends=$(cd "$work/shlibs" && dpkg-shlibdeps -O "$stage/usr/bin/$package" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
@@ -67,6 +64,7 @@ Architecture: $arch
 Maintainer: Oskel updater developers <updater@oskel.invalid>
 Installed-Size: $installed_kb
 Depends: $depends
+Recommends: libsystemd0 | libelogind0, libusb-1.0-0
 Section: utils
 Priority: optional
 Description: firmware updater for USB game controllers in their update mode

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Builds a release into dist/: the 32-bit program that users run, the 64-bit one beside it, the
-# Linux program's Debian package, a fwupd cabinet of each mode's image, and their SHA256SUMS,
-# named after the version in project() (CMakeLists.txt):
+# Linux program in a tarball and three packages, a fwupd cabinet of each mode's image, and their
+# SHA256SUMS, named after the version in project() (CMakeLists.txt):
 #
-#   dist/OskelUpdater-<version>.exe       32-bit (release-win32 preset)
-#   dist/OskelUpdater-<version>-x64.exe   64-bit (release-win64 preset)
-#   dist/oskel-update_<version>_amd64.deb the Linux program (release-linux preset, tools/make-deb.sh)
-#   dist/oskel-controller-mode<N>-<version>.cab
-#                                         mode N's image, as the programs embed it, for fwupd
-#                                         (tools/make-cab.sh, the plugin fwupd/oskel-controller/)
+#   dist/OskelUpdater-<version>.exe                    32-bit (release-win32 preset)
+#   dist/OskelUpdater-<version>-x64.exe                64-bit (release-win64 preset)
+#   dist/oskel-update-<version>-linux-x86_64.tar.gz    the Linux program (release-linux preset) with
+#                                                      install.sh, for every system (tools/make-tarball.sh)
+#   dist/oskel-update_<version>_amd64.deb              Debian, Ubuntu (tools/make-deb.sh)
+#   dist/oskel-update-<version>-1.x86_64.rpm           Fedora, Bazzite, Silverblue (tools/make-rpm.sh)
+#   dist/oskel-update-<version>-1-x86_64.pkg.tar.zst   Arch (tools/make-arch.sh)
+#   dist/oskel-controller-mode<N>-<version>.cab        mode N's image, as the programs embed it, for
+#                                                      fwupd (tools/make-cab.sh, fwupd/oskel-controller/)
 #   dist/SHA256SUMS
 #
 # The programs are stripped, built for size and reproducible: the same commit gives the same
-# bytes in any folder at any time (the PE time stamp and the package's file times are the
-# commit's time, or SOURCE_DATE_EPOCH when it is set). lintian must find no error or warning in
-# the package.
+# bytes in any folder at any time (the PE time stamp and the packages' file times are the
+# commit's time, or SOURCE_DATE_EPOCH when it is set). The four Linux files carry the same
+# program, which must pass tools/check-linux-program.sh (its libraries, its glibc floor); lintian
+# must find no error or warning in the .deb, and rpmlint no error in the .rpm.
 #
 #   tools/release.sh [-DOSKEL_IMAGE_MODE<n>=FILE -DOSKEL_IMAGE_MODE<n>_SHA256=HEX ...]
 #
@@ -100,10 +104,19 @@ else
   for name in "$program32" "$program64"; do cp "${built[$name]}" "$staging/$name"; done
   signed="UNSIGNED (no OSKEL_SIGN_PKCS12 given)"
 fi
-deb="$(bash tools/make-deb.sh build/release-linux/oskel-update "$version" "$staging")"
-package="$(basename "$deb")"
+linux_program=build/release-linux/oskel-update
+bash tools/check-linux-program.sh "$linux_program" >build/release-linux/check-linux-program.txt ||
+  die "the Linux program does not run on every system of its floor (tools/check-linux-program.sh)"
+tarball="$(bash tools/make-tarball.sh "$linux_program" "$version" "$staging")"
+deb="$(bash tools/make-deb.sh "$linux_program" "$version" "$staging")"
+rpm="$(bash tools/make-rpm.sh "$tarball" "$version" "$staging")"
+arch_package="$(bash tools/make-arch.sh "$tarball" "$version" "$staging")"
 lintian_out="build/release-linux/lintian.txt"
-lintian --fail-on error,warning "$deb" >"$lintian_out" 2>&1 || { cat "$lintian_out" >&2; die "lintian found faults in $package"; }
+lintian --fail-on error,warning "$deb" >"$lintian_out" 2>&1 || { cat "$lintian_out" >&2; die "lintian found faults in $(basename "$deb")"; }
+rpmlint_out="build/release-linux/rpmlint.txt"
+rpmlint -c res/linux/rpm/rpmlint.toml "$rpm" >"$rpmlint_out" 2>&1 || { cat "$rpmlint_out" >&2; die "rpmlint found errors in $(basename "$rpm")"; }
+linux_files=()
+for file in "$tarball" "$deb" "$rpm" "$arch_package"; do linux_files+=("$(basename "$file")"); done
 # The cabinets carry the images the programs embedded (firmware-images.sha256: "# mode N, ..."
 # above "DIGEST  PATH"): the project's own test images under its licence, a maker's as its own.
 cabinets=()
@@ -117,7 +130,7 @@ for mode in 1 2 3; do
   cabinet=$(bash tools/make-cab.sh "$mode" "$image" "$version" "$staging" "$license")
   cabinets+=("$(basename "$cabinet")")
 done
-(cd "$staging" && sha256sum "$program32" "$program64" "$package" "${cabinets[@]}" >SHA256SUMS)
+(cd "$staging" && sha256sum "$program32" "$program64" "${linux_files[@]}" "${cabinets[@]}" >SHA256SUMS)
 mv "$staging" dist
 
 say "version $version, commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'), PE time stamp $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
@@ -130,7 +143,15 @@ say "the programs are $signed"
 for name in "$program32" "$program64"; do
   say "  dist/$name  $(stat -c %s "dist/$name") bytes  unsigned SHA-256 $(sha256sum <"${built[$name]}" | cut -d' ' -f1)"
 done
-say "  dist/$package  $(stat -c %s "dist/$package") bytes  (lintian: no error, no warning)"
+say "the Linux program: $(tr '\n' ';' <build/release-linux/check-linux-program.txt | sed 's/;$//; s/;/; /')"
+for name in "${linux_files[@]}"; do
+  case $name in
+  *.deb) checked="(lintian: no error, no warning)" ;;
+  *.rpm) checked="(rpmlint: $(grep -oE '[0-9]+ errors, [0-9]+ warnings' "$rpmlint_out"))" ;;
+  *) checked= ;;
+  esac
+  say "  dist/$name  $(stat -c %s "dist/$name") bytes  $checked"
+done
 for cabinet in "${cabinets[@]}"; do say "  dist/$cabinet  $(stat -c %s "dist/$cabinet") bytes  (fwupd cabinet)"; done
 say "dist/SHA256SUMS:"
 sed 's/^/  /' dist/SHA256SUMS

@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev               # fuzzers (libFuzzer) and sanitizers
   osslsigncode openssl git               # release: signing, the reproducible-build test
   dpkg-dev lintian appstream             # release: the Linux program's Debian package
+  rpm rpmlint makepkg libarchive-tools fakeroot zstd  # release: its rpm (rpmbuild) and Arch package (makepkg, bsdtar)
   gcab                                   # release: the fwupd cabinets (fwupd's own build
                                          # dependencies: tools/build-fwupd.sh)
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -24,10 +25,11 @@ packages=(
 
 # The parts that need less than everything.
 host_packages=(cmake make g++ libgtest-dev tshark jq)
-linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev)
+linux_packages=(cmake make g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev appstream)
 release_packages=(cmake make git osslsigncode openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream gcab)
+  g++ pkg-config libudev-dev libsystemd-dev libusb-1.0-0-dev dpkg-dev lintian appstream gcab
+  rpm rpmlint makepkg libarchive-tools fakeroot zstd)
 case "${1:-all}" in
   all) ;;
   host) packages=("${host_packages[@]}") ;;

@@ -77,7 +77,10 @@ set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 
     # The program's own: Start past a normal-mode controller, --list and --device; the signals
     # and the inhibitor during a download; the access advice and the package's rules without a
     # replug; usbhid's interface given back after mode 1's failures, unplug and a signal.
-    normal-then-update held-signals access protocol1-give-back)
+    normal-then-update held-signals access protocol1-give-back
+    # The program as its users install it: the tarball's install.sh on a read-only /usr without
+    # libsystemd, and the rpm's and the Arch package's payloads with their scripts.
+    tarball-install packages-install)
 foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs

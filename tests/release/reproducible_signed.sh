@@ -12,7 +12,8 @@
 #    signatures verify (the chain untrusted, the signature intact), and signing changed no byte
 #    of the program but the checksum and the certificate-table entry of the header; without the
 #    signature each signed program is the first release's program again;
-#  - both releases hold the same Debian package of the Linux program, byte for byte, with the
+#  - both releases hold the same Linux tarball, .deb, .rpm and Arch package, byte for byte, each
+#    with the same program (which passes tools/check-linux-program.sh); the Debian package with the
 #    program, the udev rules with the postinst that applies them, the manual page and AppStream
 #    metadata that validates, and lintian passed it;
 #  - both releases hold the same fwupd cabinet of each mode, byte for byte, with the image the
@@ -49,6 +50,10 @@ version="$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\)[ )].*/\1/p' "$first/
 names=("OskelUpdater-$version.exe" "OskelUpdater-$version-x64.exe")
 package="oskel-update_${version}_amd64.deb"
 cabinets=("oskel-controller-mode1-$version.cab" "oskel-controller-mode2-$version.cab" "oskel-controller-mode3-$version.cab")
+tarball="oskel-update-$version-linux-x86_64.tar.gz"
+rpm_package="oskel-update-$version-1.x86_64.rpm"
+arch_package="oskel-update-$version-1-x86_64.pkg.tar.zst"
+linux_files=("$tarball" "$package" "$rpm_package" "$arch_package")
 
 # The throwaway certificate: self-signed, for code signing, valid two days.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Oskel release test" \
@@ -70,7 +75,7 @@ start=$SECONDS
 note "release 2 took $((SECONDS - start)) s"
 
 # What each release wrote.
-expected_listing="$(printf '%s\n' "${names[@]}" "$package" "${cabinets[@]}" SHA256SUMS | sort)"
+expected_listing="$(printf '%s\n' "${names[@]}" "${linux_files[@]}" "${cabinets[@]}" SHA256SUMS | sort)"
 for dist in "$first/dist" "$second/dist"; do
   [[ "$(ls "$dist" | sort)" == "$expected_listing" ]] || fail "$dist holds $(ls "$dist" | tr '\n' ' ')"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "$dist/SHA256SUMS does not match its files"
@@ -115,9 +120,35 @@ grep -q "<release version=\"$version\"" "$work/package/$metainfo" || fail "$pack
 [[ "$(awk '{print $4 " " $5}' <<<"$contents" | sort -u)" == "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M')" ]] ||
   fail "$package: not every file has the commit's time"
 grep -q "dist/$package .*(lintian: no error, no warning)" "$work/first.out" || fail "$package: the release did not pass it through lintian"
-for library in libudev1 libusb-1.0-0; do
-  dpkg-deb -f "$first/dist/$package" Depends | grep -q "$library" || fail "$package: Depends does not name $library"
+dpkg-deb -f "$first/dist/$package" Depends | grep -q libudev1 || fail "$package: Depends does not name libudev1"
+dpkg-deb -f "$first/dist/$package" Recommends | grep -q libusb-1.0-0 || fail "$package: Recommends does not name libusb-1.0-0"
+
+# The tarball, the rpm and the Arch package: the same bytes from both clones, the same program as
+# the .deb, each with the rules where its system reads them and the commit's time.
+for name in "$tarball" "$rpm_package" "$arch_package"; do
+  cmp -s "$first/dist/$name" "$second/dist/$name" || fail "$name: the two clones built different bytes"
 done
+mkdir -p "$work/tarball" "$work/rpm" "$work/arch"
+tar -xzf "$first/dist/$tarball" -C "$work/tarball"
+listing="$(cd "$work/tarball" && find . -type f | sort | tr '\n' ' ')"
+top=./oskel-update-$version-linux-x86_64
+[[ $listing == "$top/70-oskel-update.rules $top/INSTALL $top/LICENSE $top/install.sh $top/invalid.oskel.oskel_update.metainfo.xml $top/oskel-update $top/oskel-update.1 " ]] ||
+  fail "$tarball holds $listing"
+[[ "$(TZ=UTC tar -tvzf "$first/dist/$tarball" | awk '{print $4 " " $5}' | sort -u)" == "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M')" ]] ||
+  fail "$tarball: not every file has the commit's time"
+(cd "$work/rpm" && rpm2cpio "$first/dist/$rpm_package" | cpio -idm --quiet)
+bsdtar -xf "$first/dist/$arch_package" -C "$work/arch"
+for program in "$work/tarball/$top/oskel-update" "$work/rpm/usr/bin/oskel-update" "$work/arch/usr/bin/oskel-update"; do
+  cmp -s "$work/package/usr/bin/oskel-update" "$program" || fail "$program is not the .deb's program"
+done
+[[ -f $work/rpm/usr/lib/udev/rules.d/70-oskel-update.rules ]] || fail "$rpm_package: no rules in /usr/lib/udev/rules.d"
+rpm -qp --scripts "$first/dist/$rpm_package" | grep -q 'udevadm trigger' || fail "$rpm_package: no %post that triggers udev"
+grep -q "dist/$rpm_package .*(rpmlint: 0 errors" "$work/first.out" || fail "$rpm_package: rpmlint did not pass it"
+[[ -f $work/arch/usr/lib/udev/rules.d/70-oskel-update.rules ]] || fail "$arch_package: no rules in /usr/lib/udev/rules.d"
+grep -q 'udevadm trigger' "$work/arch/.INSTALL" || fail "$arch_package: no .install that triggers udev"
+grep -qx "builddate = $epoch" "$work/arch/.PKGINFO" || fail "$arch_package: not dated at the commit"
+bash "$source_dir/tools/check-linux-program.sh" "$work/package/usr/bin/oskel-update" >/dev/null ||
+  fail "the Linux program does not pass tools/check-linux-program.sh"
 grep -a -q -F "$work" "$first/build/release-linux/oskel-update" && fail "oskel-update holds a build path ($work)"
 
 # The cabinets: the same bytes from both clones, the mode's image and this version's metainfo.

@@ -350,6 +350,7 @@ expect_scenario() {
     source "$here/fwupd_expectations.sh"
     expect_fwupd_scenario "$what" "$out"
     ;;
+  tarball-install | packages-install) expect_install_scenario "$what" "$out" ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac
@@ -357,4 +358,99 @@ expect_scenario() {
   check "the machine sent all its results" test -f "$out/dmesg.txt"
   echo "$what: $passed passed, $failed failed"
   ((failed == 0))
+}
+
+# ---- The program as its users install it: the tarball's install.sh, the rpm, the Arch package ----
+
+# expect_tagged CONTROLLER NODE-FILE WHAT: the project's rules tag the node uaccess now (udev's
+# CURRENT_TAGS: TAGS keeps every tag a node ever had) and the rig's stand-in for logind gave it to
+# the user; expect_untagged: the rules tag it no more.
+expect_tagged() {
+  check "$(basename "$1"): $3: its node is tagged uaccess and the user's" \
+    equals "$(value "$1/$2" owner)/$(value "$1/$2" current_tags | grep -c ':uaccess:')" 1000/1
+}
+expect_untagged() {
+  check "$(basename "$1"): $3: its node is not tagged uaccess" equals "$(value "$1/$2" current_tags | grep -c ':uaccess:')" 0
+}
+
+# expect_refused NAME PHRASE: install.sh refused with exit status 1, saying why.
+expect_refused() {
+  check "$1: install.sh refuses (exit 1)" equals "$(cat "$out/$1.exit" 2>/dev/null)" 1
+  check "$1: it says why: $(head -n 1 "$out/$1.stderr" 2>/dev/null)" grep -qF -- "$2" "$out/$1.stderr"
+}
+
+# expect_not_held PROGRAM: the program said once, at the start of its download, what is not held
+# and why: there is neither libsystemd nor libelogind.
+expect_not_held() {
+  check "$(basename "$1") says once that sleep is not held, and why" equals \
+    "$(grep -c '^oskel-update: not held during the download: sleep.*(neither libsystemd.so.0 nor libelogind.so.0 is on this system)$' "$1.stderr")" 1
+}
+
+expect_install_scenario() {
+  local what=$1 out=$2 home=/home/rig/.local
+  case $what in
+  tarball-install)
+    check "the tarball holds the program, the rules, the manual page, the AppStream file, INSTALL, install.sh and LICENSE" \
+      equals "$(tr '\n' ' ' <"$out/tarball.txt")" \
+      "70-oskel-update.rules INSTALL LICENSE install.sh invalid.oskel.oskel_update.metainfo.xml oskel-update oskel-update.1 "
+    check "the guest has neither libsystemd nor libelogind" test ! -s "$out/systemd-left.txt"
+    expect_refused refused-etc "/etc/udev/rules.d cannot be written (/etc is read-only here)"
+    expect_refused refused-udev "this system has no udev"
+    check "the refusals wrote nothing" cmp -s "$out/state-before.txt" "$out/state-refused.txt"
+    check "install exits with 0" equals "$(cat "$out/install.exit" 2>/dev/null)" 0
+    check "install: /usr is read-only, so the program goes to the user's ~/.local/bin" \
+      grep -qxF "install.sh: /usr is read-only here: the program goes to $home/bin, for rig" "$out/install.stdout"
+    check "install: the program is the user's, in ~/.local/bin" grep -qE "^755 1000 [0-9a-f]+ $home/bin/oskel-update$" \
+      "$out/state-installed.txt"
+    check "install: its manual page is in ~/.local/share/man" grep -qE "^644 1000 [0-9a-f]+ $home/share/man/man1/oskel-update.1$" \
+      "$out/state-installed.txt"
+    check "install: the rules are in /etc/udev/rules.d, root's" \
+      grep -qE '^644 0 [0-9a-f]+ /etc/udev/rules.d/70-oskel-update.rules$' "$out/state-installed.txt"
+    check "install: nothing under /usr changed" cmp -s <(grep ' /usr' "$out/state-before.txt") \
+      <(grep ' /usr' "$out/state-installed.txt")
+    check "install: no SteamOS keep list where the system has none" has_no "$out/state-installed.txt" atomic-update
+    expect_untagged "$out/early" node-before.txt "before the install"
+    expect_tagged "$out/early" node.txt "after the install, not plugged in again"
+    check "install again exits with 0" equals "$(cat "$out/install-again.exit" 2>/dev/null)" 0
+    check "install again: everything was installed already" \
+      equals "$(grep -c ': already installed$' "$out/install-again.stdout")" 4
+    check "install again changed nothing" cmp -s "$out/state-installed.txt" "$out/state-again.txt"
+    expect_outcome "$out/start" 0 "Download Successful!"
+    expect_download "$out/early" 2
+    expect_not_held "$out/start"
+    expect_outcome "$out/arrival" 0 "Download Successful!"
+    expect_download "$out/mode1" 1
+    expect_usb_node_access "$out/mode1" 1
+    expect_not_held "$out/arrival"
+    check "without libusb: nothing said of it while waiting" has_no "$out/no-libusb-waiting.stderr" libusb
+    check "without libusb: mode 1's controller came, and it said once that mode 1 needs libusb" equals \
+      "$(grep -c '^oskel-update: update mode 1 needs libusb-1.0.so.0, which cannot be loaded (libusb-1.0.so.0: cannot open shared object file' "$out/no-libusb.stderr")" 1
+    check "without libusb: the download failed (exit 1)" equals "$(cat "$out/no-libusb.exit" 2>/dev/null)" 1
+    check "without libusb: nothing was written to the controller's flash" equals "$(field "$out/mode1-no-libusb" complete)" 0
+    check "SteamOS: install exits with 0" equals "$(cat "$out/steamos.exit" 2>/dev/null)" 0
+    check "SteamOS: the keep list names the rules, the install's list and itself" equals "$(tr '\n' ' ' <"$out/keep-list.txt")" \
+      "/etc/udev/rules.d/70-oskel-update.rules /etc/oskel-update/installed /etc/atomic-update.conf.d/oskel-update.conf "
+    check "uninstall exits with 0" equals "$(cat "$out/uninstall.exit" 2>/dev/null)" 0
+    expect_untagged "$out/late" node.txt "after --uninstall"
+    check "uninstall left what was there before the first install, and nothing else" \
+      cmp -s "$out/state-before.txt" "$out/state-uninstalled.txt"
+    ;;
+  packages-install)
+    local name
+    for name in mode2 mode3 mode1; do expect_untagged "$out/$name" node-before.txt "before the package"; done
+    check "rpm: %post exits with 0" equals "$(cat "$out/rpm-post.exit" 2>/dev/null)" 0
+    for name in mode2 mode3; do expect_tagged "$out/$name" node-rpm.txt "after the rpm's %post, not plugged in again"; done
+    check "rpm: mode 1's USB device node is the user's after %post" \
+      equals "$(value "$out/mode1/node-rpm.txt" usb_owner)/$(value "$out/mode1/node-rpm.txt" usb_tags | grep -c ':uaccess:')" 1000/1
+    expect_outcome "$out/rpm-start" 0 "Download Successful!"
+    expect_download "$out/mode2" 2
+    check "rpm: removed, its files are gone" test ! -s "$out/rpm-left.txt"
+    check "rpm: %postun exits with 0" equals "$(cat "$out/rpm-postun.exit" 2>/dev/null)" 0
+    expect_untagged "$out/mode3" node-rpm-removed.txt "after the rpm's removal and %postun"
+    check "Arch: post_install exits with 0" equals "$(cat "$out/arch-post.exit" 2>/dev/null)" 0
+    expect_tagged "$out/mode3" node.txt "after the Arch package's post_install, not plugged in again"
+    expect_outcome "$out/arch-start" 0 "Download Successful!"
+    expect_download "$out/mode3" 3
+    ;;
+  esac
 }

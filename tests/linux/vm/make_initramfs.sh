@@ -93,6 +93,44 @@ if [[ $fwupdtool != - ]]; then
   source "$here/fwupd_initramfs.sh"
   add_fwupd "$fwupdtool"
 fi
+# The libraries that the program loads at run time, when they are there, and that ldd therefore
+# does not name, with theirs: libsystemd (the inhibitor, the seat) and libusb (mode 1's requests).
+for library in libsystemd.so.0 libusb-1.0.so.0; do
+  path=$(ldconfig -p | awk -v name="$library" '$1 == name && /x86-64/ && !found++ { print $NF }')
+  [[ -n $path ]] || { echo "make_initramfs: no $library on this machine" >&2; exit 1; }
+  copy_with_libraries "$path" "$path"
+done
+
+# The program as its users get it (scenarios tarball-install and packages-install): the release's
+# tarball of the program under test, which the scenario unpacks and installs as a user would; the
+# payloads of the rpm and of the Arch package made from that tarball (/rig/packages/{rpm,arch}:
+# payload/ their files, files.txt their list, and their scripts: the rpm's post and postun, the
+# Arch package's install).
+if [[ $updater != - ]]; then
+  version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\)[ )].*/\1/p' "$source_dir/CMakeLists.txt")
+  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null || echo 0)}
+  export SOURCE_DATE_EPOCH
+  made=$root/rig/made
+  mkdir -p "$made" "$root/rig/tarball"
+  tarball=$(bash "$source_dir/tools/make-tarball.sh" "$updater" "$version" "$root/rig/tarball")
+  if command -v rpmbuild >/dev/null && command -v rpm2cpio >/dev/null; then
+    rpm=$(bash "$source_dir/tools/make-rpm.sh" "$tarball" "$version" "$made")
+    mkdir -p "$root/rig/packages/rpm/payload"
+    (cd "$root/rig/packages/rpm/payload" && rpm2cpio "$rpm" | cpio -idm --quiet)
+    rpm -qp --qf '%{POSTIN}' "$rpm" >"$root/rig/packages/rpm/post"
+    rpm -qp --qf '%{POSTUN}' "$rpm" >"$root/rig/packages/rpm/postun"
+    rpm -qlp "$rpm" >"$root/rig/packages/rpm/files.txt"
+  fi
+  if command -v makepkg >/dev/null && command -v bsdtar >/dev/null; then
+    arch_package=$(bash "$source_dir/tools/make-arch.sh" "$tarball" "$version" "$made")
+    mkdir -p "$root/rig/packages/arch/payload"
+    bsdtar -xf "$arch_package" -C "$root/rig/packages/arch/payload" --exclude '.*'
+    bsdtar -xOf "$arch_package" .INSTALL >"$root/rig/packages/arch/install"
+    bsdtar -tf "$arch_package" | grep -v '^\.' | grep -v '/$' | sed 's|^|/|' >"$root/rig/packages/arch/files.txt"
+  fi
+  rm -rf "$made"
+fi
+
 cp "$here/init.sh" "$root/init"
 cp "$here/scenarios.sh" "$root/rig/scenarios.sh"
 chmod 755 "$root/init"

@@ -66,6 +66,7 @@ check_node() {
     echo "driver=$(basename "$(readlink "$sys/driver")")"
     echo "transport=$(basename "$(readlink "$sys/../driver" 2>/dev/null || echo none)")"
     echo "tags=$(udevadm info -q property -n "/dev/$node" | sed -n 's/^TAGS=//p')"
+    echo "current_tags=$(udevadm info -q property -n "/dev/$node" | sed -n 's/^CURRENT_TAGS=//p')"
     echo "owner=$(stat -c %u "/dev/$node")"
     usb_node_facts "$sys/../.."
   } >"$out/$name/node.txt"
@@ -516,4 +517,135 @@ run_scenario() {
     echo "@@rig fatal no scenario $1"
   fi
   send_results
+}
+
+# ---- The program as its users install it: the tarball's install.sh, the rpm, the Arch package ----
+
+# tree_state FILE: every folder and file under /etc, /home and /usr, with its mode and owner (and a
+# file's digest), to tell what an install changed.
+tree_state() {
+  find /etc /home /usr 2>/dev/null | sort | while read -r path; do
+    if [ -f "$path" ]; then
+      echo "$(stat -c '%a %u' "$path") $(md5sum <"$path" | cut -d' ' -f1) $path"
+    else
+      echo "$(stat -c '%a %u' "$path") $path"
+    fi
+  done >"$1"
+}
+
+# no_rig_program: the guest without the program, rules and libsystemd (nor libelogind) of the rig's
+# own, udevd having read its rules without them.
+no_rig_program() {
+  rm -f "$bin/oskel-update" /lib/udev/rules.d/70-oskel-update.rules
+  udevadm control --reload
+  udevadm control --ping -t 10
+}
+
+# The guest as a user of the tarball has it (SteamOS or Fedora's atomic systems): only what the
+# tarball holds and the libraries its program names or loads, no libsystemd, /usr read-only, and
+# the user at the seat with a home. install.sh first refuses a read-only /etc and a system without
+# udev, then runs as root as sudo runs it (for the user rig), and again; the user downloads mode 2
+# on Start (to a controller plugged in before the install, not plugged in again) and mode 1 on
+# arrival from ~/.local/bin, then, with libusb gone too, waits for mode 1 again; the install with
+# SteamOS's keep list; --uninstall.
+scenario_tarball_install() {
+  local dir applet
+  no_rig_program
+  find / -xdev \( -name 'libsystemd.so*' -o -name 'libelogind.so*' \) -exec rm -f {} + 2>/dev/null
+  ls /lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu 2>/dev/null | grep -E 'libsystemd|libelogind' >"$out/systemd-left.txt"
+  mkdir -p /home/rig /usr/local/bin
+  chown 1000:1000 /home/rig
+  sed -i 's|^rig:x:1000:1000:rig:/tmp:|rig:x:1000:1000:rig:/home/rig:|' /etc/passwd
+  mount --bind /usr /usr && mount -o remount,bind,ro /usr || echo "@@rig fatal /usr read-only"
+  (cd /tmp && tar -xzf /rig/tarball/oskel-update-*-linux-x86_64.tar.gz) || echo "@@rig fatal the tarball"
+  dir=$(ls -d /tmp/oskel-update-*-linux-x86_64)
+  ls "$dir" >"$out/tarball.txt"
+  plug_checked early 2563:1818
+  cp "$out/early/node.txt" "$out/early/node-before.txt"
+  tree_state "$out/state-before.txt"
+
+  mount --bind /etc /etc && mount -o remount,bind,ro /etc || echo "@@rig fatal /etc read-only"
+  as_root refused-etc "$bin/env" SUDO_USER=rig "$dir/install.sh"
+  finish refused-etc
+  umount /etc
+  mkdir -p /run/no-udev
+  for applet in $(busybox --list); do ln -sf /bin/busybox "/run/no-udev/$applet"; done
+  as_root refused-udev "$bin/env" PATH=/run/no-udev SUDO_USER=rig "$dir/install.sh"
+  finish refused-udev
+  tree_state "$out/state-refused.txt"
+
+  as_root install "$bin/env" SUDO_USER=rig "$dir/install.sh"
+  finish install
+  tree_state "$out/state-installed.txt"
+  check_node early "$(node_name early)"
+  as_root install-again "$bin/env" SUDO_USER=rig "$dir/install.sh"
+  finish install-again
+  tree_state "$out/state-again.txt"
+
+  as_user start /home/rig/.local/bin/oskel-update
+  finish start
+  unplug early
+  as_user arrival /home/rig/.local/bin/oskel-update --wait --once
+  wait_waiting
+  plug_checked mode1 2563:0059
+  finish arrival
+  # The node as the program left it: usbhid has the interface again.
+  check_node mode1 "$(node_of 2563:0059)"
+  unplug mode1
+  # Without libusb: nothing said at the start; when a mode-1 controller comes, that it needs it.
+  find / -xdev -name 'libusb-1.0.so*' -exec rm -f {} + 2>/dev/null
+  as_user no-libusb /home/rig/.local/bin/oskel-update --wait --once
+  wait_waiting
+  cp "$out/no-libusb.stderr" "$out/no-libusb-waiting.stderr"
+  plug mode1-no-libusb 2563:0059
+  finish no-libusb
+  unplug mode1-no-libusb
+
+  mkdir -p /etc/atomic-update.conf.d
+  echo ID=steamos >/etc/os-release
+  as_root steamos "$bin/env" SUDO_USER=rig "$dir/install.sh"
+  finish steamos
+  cp /etc/atomic-update.conf.d/oskel-update.conf "$out/keep-list.txt" 2>/dev/null
+  plug_checked late 2563:1818
+  as_root uninstall "$bin/env" SUDO_USER=rig "$dir/install.sh" --uninstall
+  finish uninstall
+  check_node late "$(node_name late)"
+  unplug late
+  rm -rf /etc/atomic-update.conf.d /etc/os-release
+  tree_state "$out/state-uninstalled.txt"
+  umount /usr
+}
+
+# The rpm's and the Arch package's payloads with their scripts, as rpm and pacman install them,
+# with controllers plugged in before: the rpm's files and %post, a download of mode 2 by the user;
+# the rpm removed (its files, then %postun); the Arch package's files and post_install, a download
+# of mode 3.
+scenario_packages_install() {
+  local file
+  no_rig_program
+  plug_checked mode2 2563:1818
+  plug_checked mode3 0461:4d81
+  plug_checked mode1 2563:0059
+  for name in mode2 mode3 mode1; do cp "$out/$name/node.txt" "$out/$name/node-before.txt"; done
+
+  cp -a /rig/packages/rpm/payload/. /
+  sh /rig/packages/rpm/post 1 >"$out/rpm-post.out" 2>&1
+  echo $? >"$out/rpm-post.exit"
+  for name in mode2 mode3 mode1; do check_node $name "$(node_name $name)"; cp "$out/$name/node.txt" "$out/$name/node-rpm.txt"; done
+  as_user rpm-start /usr/bin/oskel-update --device=2563:1818
+  finish rpm-start
+  while read -r file; do [ -d "$file" ] || rm -f "$file"; done </rig/packages/rpm/files.txt
+  sh /rig/packages/rpm/postun 0 >"$out/rpm-postun.out" 2>&1
+  echo $? >"$out/rpm-postun.exit"
+  ls /usr/bin/oskel-update /usr/lib/udev/rules.d/70-oskel-update.rules >"$out/rpm-left.txt" 2>/dev/null
+  check_node mode3 "$(node_name mode3)"
+  cp "$out/mode3/node.txt" "$out/mode3/node-rpm-removed.txt"
+
+  cp -a /rig/packages/arch/payload/. /
+  sh -c '. /rig/packages/arch/install && post_install "$1"' arch-install 1 >"$out/arch-post.out" 2>&1
+  echo $? >"$out/arch-post.exit"
+  check_node mode3 "$(node_name mode3)"
+  as_user arch-start /usr/bin/oskel-update --device=0461:4d81
+  finish arch-start
+  for name in mode2 mode3 mode1; do unplug $name; done
 }
