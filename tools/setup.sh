@@ -17,7 +17,8 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
-  dbus-daemon                            # ... with a system bus for the stand-in for logind
+  dbus-daemon                            # ... with a system bus for elogind and the stand-ins for logind,
+                                         # polkit and the desktop portal
 )
 
 # The parts that need less than everything.
@@ -51,13 +52,40 @@ for package in "${packages[@]}"; do
   fi
 done
 
+# The test machine's login manager (tests/linux/vm/make_initramfs.sh copies it into the guest):
+# Debian's elogind, its files taken from the packages without installing them, so that this
+# machine keeps its own login manager.
+guest_elogind=/var/cache/oskel-rig/elogind
+guest_elogind_missing=0
+if [[ "${1:-all}" == all && ! -x $guest_elogind/lib/elogind/elogind ]]; then guest_elogind_missing=1; fi
+
+if ((${#missing[@]} == 0 && guest_elogind_missing == 0)); then
+  exit 0
+fi
+
+sudo_if_needed=()
+if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
+fetch_guest_elogind() {
+  ((guest_elogind_missing)) || return 0
+  local debs
+  debs=$(mktemp -d)
+  echo "setup: taking elogind's files for the test machine into $guest_elogind"
+  if (cd "$debs" && apt-get download -qq elogind libelogind0); then
+    "${sudo_if_needed[@]}" mkdir -p "$guest_elogind.new"
+    for deb in "$debs"/*.deb; do "${sudo_if_needed[@]}" dpkg-deb -x "$deb" "$guest_elogind.new"; done
+    "${sudo_if_needed[@]}" rm -rf "$guest_elogind"
+    "${sudo_if_needed[@]}" mv "$guest_elogind.new" "$guest_elogind"
+  else
+    echo "setup: elogind's packages cannot be had now: the VM's sleep scenarios report themselves skipped" >&2
+  fi
+  rm -rf "$debs"
+}
 if ((${#missing[@]} == 0)); then
+  fetch_guest_elogind
   exit 0
 fi
 
 echo "setup: installing ${missing[*]}"
-sudo_if_needed=()
-if [[ $(id -u) -ne 0 ]]; then sudo_if_needed=(sudo); fi
 # A mirror in the middle of a sync serves an index that does not match its release file, and
 # apt-get update then fails for that one index; a later try usually finds it whole. After the
 # last try the install goes ahead with the indexes there are: it fails only if a package it
@@ -68,6 +96,7 @@ for attempt in 1 2 3; do
   if ((attempt < 3)); then sleep $((attempt * 20)); fi
 done
 install() { DEBIAN_FRONTEND=noninteractive "${sudo_if_needed[@]}" apt-get install -y -qq "$@"; }
+fetch_guest_elogind
 if install "${missing[@]}"; then exit 0; fi
 # Wine's 32-bit part depends on i386 twins of the system's libraries at the very same versions;
 # while the mirror's i386 index lags behind, it cannot be installed. Everything else still can:

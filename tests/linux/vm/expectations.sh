@@ -346,6 +346,7 @@ expect_scenario() {
     expect_download "$out/controller" 3
     ;;
   normal-then-update | held-signals | access | protocol1-give-back) expect_own_scenario "$what" "$out" ;;
+  sleep-mid-download | held-refused) expect_held_scenario "$what" "$out" ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac
@@ -353,4 +354,95 @@ expect_scenario() {
   check "the machine sent all its results" test -f "$out/dmesg.txt"
   echo "$what: $passed passed, $failed failed"
   ((failed == 0))
+}
+
+# ---- What is held during a download: elogind, polkit's defaults, the desktop portal ----
+
+reason="Firmware update in progress. Do not turn off the computer or unplug the controller."
+# As elogind lists what a lock holds, in its own order.
+full_block="shutdown:sleep:handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch"
+
+# elogind's own answers (elogind_answers in scenarios.sh): its delay is logind's 5 s; the user at
+# the seat, holding a block lock of its own, may suspend, and its Suspend goes to sleep with that
+# lock held; another user's block lock stops the same call.
+expect_elogind_answers() {
+  local answers=$1/elogind/answers.txt
+  check "elogind ran, with the stand-in for polkit" test ! -e "$1/elogind/missing"
+  check "elogind waits 5 s for delay locks (InhibitDelayMaxUSec)" contains_line "$answers" "delay: t 5000000"
+  check "elogind lists the user's own block lock" grep -q '^inhibitors: .*"own-lock" "check" "block" 1000' "$answers"
+  check "elogind: the user may suspend past its own block lock (CanSuspend)" contains_line "$answers" 'can-suspend: s "yes"'
+  check "elogind: its Suspend is not refused" contains_line "$answers" "suspend: "
+  check "elogind went to sleep with the user's own block lock held" \
+    grep -q '^pre suspend .* held=own-lock,$' "$1/elogind/sleep-answers.txt"
+  # polkit's default for suspend-ignore-inhibit is auth_admin_keep: a challenge that no agent answers.
+  check "elogind: another user's block lock makes the user's suspend a challenge" \
+    contains_line "$answers" 'can-suspend-other: s "challenge"'
+  check "elogind: and refuses its Suspend" grep -q '^suspend-other: .*Interactive authentication required' "$answers"
+  check "elogind did not sleep then" equals "$(grep -c '^pre suspend' "$1/elogind/sleep-answers.txt")" 1
+}
+
+# expect_not_held PROGRAM WHAT WHY: one line on standard error says that WHAT is not held, and why.
+expect_not_held() {
+  check "$(basename "$1") says that $2 is not held ($3)" \
+    grep -q "^oskel-update: not held during the download: $2 ($3" "$1.stderr"
+}
+
+expect_held_scenario() {
+  local what=$1 out=$2 program portal=$2/portal.txt
+  case $what in
+  sleep-mid-download)
+    expect_elogind_answers "$out"
+    program=$out/program
+    check "program exits with 0 (the stopped download was done again)" equals "$(cat "$program.exit" 2>/dev/null)" 0
+    check "program: the stopped download failed, the next one succeeded" \
+      equals "$(grep -v '^progress' "$program.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
+    check "program held logind's block lock for sleep, shutdown, the keys and the lid" \
+      grep -q "\"$full_block\" \"oskel-update\" \"$reason\" \"block\" 1000" "$out/elogind/inhibitors-during.txt"
+    # A lock of one kind each: logind asks polkit about a lock of several kinds as if it were for
+    # the lid switch, which a remote login may not hold.
+    for kind in sleep shutdown; do
+      check "program held logind's delay lock for $kind" \
+        grep -q "\"$kind\" \"oskel-update\" \"$reason\" \"delay\" 1000" "$out/elogind/inhibitors-during.txt"
+    done
+    check "program says that the sleep stopped the download between two reports" \
+      grep -q "^oskel-update: the system is going to sleep: the download was stopped between two reports" "$program.stderr"
+    check "program says the controller is left in its update mode, partly written, and updated after the resume" \
+      grep -q "left in its update mode, partly written: it is updated again once the system has resumed" "$program.stderr"
+    check "program says that the rest of the second download fits in logind's delay" \
+      grep -q "^oskel-update: the system is going to sleep: the rest of the download .* fits in the 5 s" "$program.stderr"
+    check "the system went to sleep twice" equals "$(grep -c '^pre suspend' "$out/elogind/sleep.txt" 2>/dev/null)" 2
+    check "each time with none of the program's locks held: its transfer had ended ($(grep '^pre' "$out/elogind/sleep.txt" | tr '\n' ';'))" \
+      has_no "$out/elogind/sleep.txt" "oskel-update"
+    check "controller: the stopped download and the whole one (3381 reports), nothing else" \
+      below "$(field "$out/controller" reports)" $((2 * 3381))
+    check "controller: the stopped one ended at a report boundary, with its end report" \
+      below 3381 "$(field "$out/controller" reports)"
+    expect_download "$out/controller" 3
+    check "the portal was asked to inhibit suspend and logout (flags 5) with the reason, twice" \
+      equals "$(grep -c "^inhibit-us=[0-9]* flags=5 window= reason=$reason handle=/org/freedesktop/portal/desktop/request/" "$portal")" 2
+    check "the program closed each inhibition of the portal" equals "$(grep -c '^closed-us=' "$portal")" 2
+    check "the portal held it from before the first report" \
+      below "$(sed -n '1s/^inhibit-us=\([0-9]*\).*/\1/p' "$portal")" "$(sed -n 's/.*first-report-us=\([0-9]*\).*/\1/p' "$out/controller/timing.txt")"
+    check "until after the last report" \
+      below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$out/controller/timing.txt")" "$(sed -n 's/^closed-us=\([0-9]*\).*/\1/p' "$portal" | tail -n 1)"
+    ;;
+  held-refused)
+    check "elogind ran, with the stand-in for polkit" test ! -e "$out/elogind/missing"
+    for program in remote no-system-bus no-logind; do
+      expect_outcome "$out/$program" 0 "Download Successful!"
+    done
+    check "remote: polkit refused the block locks by logind's policy (allow_any)" \
+      grep -q "check action=org.freedesktop.login1.inhibit-block-sleep uid=1001 answer=no" "$out/elogind/polkit.txt"
+    check "remote: and allowed the delay locks" \
+      grep -q "check action=org.freedesktop.login1.inhibit-delay-sleep uid=1001 answer=yes" "$out/elogind/polkit.txt"
+    check "remote: only the delay locks were held" \
+      equals "$(grep -o '"[a-z:-]*" "oskel-update" "[^"]*" "[a-z]*" 1001' "$out/elogind/inhibitors-remote.txt" | sort | tr '\n' '/')" \
+      "\"shutdown\" \"oskel-update\" \"$reason\" \"delay\" 1001/\"sleep\" \"oskel-update\" \"$reason\" \"delay\" 1001/"
+    expect_not_held "$out/remote" "sleep and shutdown beyond logind's delay of 5 s, the lid switch and the keys" "logind refused"
+    expect_not_held "$out/remote" "the desktop's suspend and logout" "no session bus"
+    expect_not_held "$out/no-system-bus" "sleep, shutdown and the lid" "no system bus"
+    expect_not_held "$out/no-logind" "sleep, shutdown and the lid" "logind does not answer"
+    check "controller: three whole downloads (1650 reports)" equals "$(field "$out/controller" reports)" 1650
+    ;;
+  esac
 }

@@ -30,7 +30,7 @@ what=${1:?run_scenario: no scenario}
 skipped=77
 # A whole boot, scenario and power-off; a scenario that takes longer has hung. The measurement
 # runs nine downloads of each kind at the bus's pace.
-boot_limit_s=170
+boot_limit_s=${OSKEL_RIG_BOOT_LIMIT:-170}
 [[ $what == measure ]] && boot_limit_s=600
 
 # Debian's packaged kernel (linux-image-amd64): the newest /boot/vmlinuz-* whose modules hold
@@ -64,7 +64,9 @@ if [[ $what == initramfs ]]; then
   [[ -x $updater ]] && with=$updater
   bash "$here/make_initramfs.sh" "$initramfs.new" "$kernel" "$rig_bin" "$with" "$image1" "$image2" "$image3"
   mv "$initramfs.new" "$initramfs"
-  printf 'kernel=%s\nupdater=%s\n' "$kernel" "$with" >"$work/initramfs.txt"
+  elogind=no
+  [[ -x ${OSKEL_RIG_ELOGIND:-/var/cache/oskel-rig/elogind}/lib/elogind/elogind && -x $rig_bin/oskel-fake-polkit ]] && elogind=yes
+  printf 'kernel=%s\nupdater=%s\nelogind=%s\n' "$kernel" "$with" "$elogind" >"$work/initramfs.txt"
   echo "initramfs: kernel $kernel, program under test: $with, $(stat -c %s "$initramfs") bytes"
   exit 0
 fi
@@ -73,6 +75,13 @@ fi
 kernel=$(sed -n 's/^kernel=//p' "$work/initramfs.txt")
 if [[ $what != rig && $what != measure ]] && ! grep -qx "updater=$updater" "$work/initramfs.txt"; then
   echo "skipped: $updater does not exist (cmake --preset linux && cmake --build --preset linux builds it)"
+  exit $skipped
+fi
+
+# What is held during a download is tested against Debian's elogind, whose files tools/setup.sh
+# takes from the package.
+if [[ $what == sleep-mid-download || $what == held-refused ]] && ! grep -qx "elogind=yes" "$work/initramfs.txt"; then
+  echo "skipped: elogind's files are not in ${OSKEL_RIG_ELOGIND:-/var/cache/oskel-rig/elogind} (tools/setup.sh takes them from Debian's package)"
   exit $skipped
 fi
 
