@@ -11,4 +11,13 @@ void ResetDownloadState()
     downloadState.UpdateModeFlag = 0;
     downloadState.TopologyMatchFlag = 0;
     downloadState.closing = 0;
+    downloadState.stopAsked = 0;
+    downloadState.stopped = kNotStopped;
+}
+
+bool TransferGoesOn(bool deviceTookAReport)
+{
+    if (downloadState.stopAsked == 0) return true;
+    downloadState.stopped = deviceTookAReport ? kStoppedPartlyWritten : kStoppedBeforeWriting;
+    return false;
 }
