@@ -144,19 +144,21 @@ expect_normal_left_alone() {
   check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
 }
 
-# The inhibitor that the stand-in for logind recorded: the keys and the lid switch with sleep and
-# shutdown, blocked from before the first report until after the last.
+# The locks that the stand-in for logind recorded: the keys and the lid switch with sleep and
+# shutdown, blocked, and sleep and shutdown delayed, each on its own; all taken before the first
+# report and let go after the last.
 expect_inhibitor() {
   local record=$1/logind/inhibitors.txt timing=$2/timing.txt taken released
   check "the stand-in for logind ran on a system bus" test ! -e "$1/logind/missing"
-  check "the program took one inhibitor: $(head -n 1 "$record" 2>/dev/null)" grep -qx \
-    "taken-us=[0-9]* what=sleep:shutdown:handle-lid-switch:handle-power-key:handle-suspend-key:handle-hibernate-key who=oskel-update mode=block" \
-    "$record"
-  taken=$(sed -n 's/^taken-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
-  released=$(sed -n 's/^released-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
-  check "it was taken before the first report reached the controller" \
+  check "the program took three locks: $(sed -n 's/^taken-us=[0-9]* //p' "$record" 2>/dev/null | tr '\n' ';')" equals \
+    "$(sed -n 's/^taken-us=[0-9]* //p' "$record" 2>/dev/null | tr '\n' ';')" \
+    "what=sleep:shutdown:handle-lid-switch:handle-power-key:handle-suspend-key:handle-hibernate-key who=oskel-update mode=block;what=sleep who=oskel-update mode=delay;what=shutdown who=oskel-update mode=delay;"
+  taken=$(sed -n 's/^taken-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null | tail -n 1)
+  released=$(sed -n 's/^released-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null | head -n 1)
+  check "all three were let go" equals "$(grep -c '^released-us=' "$record" 2>/dev/null)" 3
+  check "they were taken before the first report reached the controller" \
     below "$taken" "$(sed -n 's/.*first-report-us=\([0-9]*\).*/\1/p' "$timing")"
-  check "it was let go after the last report reached the controller" \
+  check "they were let go after the last report reached the controller" \
     below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$timing")" "$released"
 }
 
@@ -233,7 +235,11 @@ expect_own_scenario() {
         "$out/program.stderr"
     done
     check "SIGHUP, which the caller ignored, stayed ignored" has_no "$out/program.stderr" SIGHUP
-    check "nothing else was held off or told" equals "$(grep -vc 'held off until the download has ended' "$out/program.stderr")" 0
+    check "the program says that the desktop's inhibition is not held (no session bus here)" \
+      grep -q "^oskel-update: not held during the download: the desktop's suspend and logout (no session bus" \
+      "$out/program.stderr"
+    check "nothing else was held off or told" \
+      equals "$(grep -v 'held off until the download has ended' "$out/program.stderr" | grep -vc 'not held during the download: the desktop')" 0
     check "the program stopped for SIGTSTP once the download had ended" \
       grep -qx "stdout: Download Successful!" "$out/stopped.txt"
     check "it was stopped ($(head -n 1 "$out/stopped.txt"))" grep -q '^State:.*T' "$out/stopped.txt"
