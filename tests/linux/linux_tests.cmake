@@ -80,8 +80,9 @@ set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 
     # replug; usbhid's interface given back after mode 1's failures, unplug and a signal.
     normal-then-update held-signals access protocol1-give-back
     # What is held against the user's own desktop: elogind's locks, the portal's inhibition, the
-    # seat user's suspend mid-download; and what the program says where a lock cannot be had.
-    sleep-mid-download held-refused)
+    # seat user's suspend mid-download (mode 3, and mode 1 with its interface given back); and what
+    # the program says where a lock cannot be had.
+    sleep-mid-download sleep-mode1 held-refused)
 foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs

@@ -80,7 +80,7 @@ fi
 
 # What is held during a download is tested against Debian's elogind, whose files tools/setup.sh
 # takes from the package.
-if [[ $what == sleep-mid-download || $what == held-refused ]] && ! grep -qx "elogind=yes" "$work/initramfs.txt"; then
+if [[ $what == sleep-mid-download || $what == sleep-mode1 || $what == held-refused ]] && ! grep -qx "elogind=yes" "$work/initramfs.txt"; then
   echo "skipped: elogind's files are not in ${OSKEL_RIG_ELOGIND:-/var/cache/oskel-rig/elogind} (tools/setup.sh takes them from Debian's package)"
   exit $skipped
 fi

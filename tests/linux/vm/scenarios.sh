@@ -532,8 +532,8 @@ run_scenario() {
 # default, 5 s. Its sleep ends in a write to /sys/power/state, which this machine cannot enter
 # with a USB/IP controller attached (vhci-hcd refuses to suspend): a file of the same text takes
 # the write, and a hook in elogind's system-sleep folder records, in /run/out/elogind/sleep.txt,
-# when the system went to sleep ("pre") and came back ("post"), in the machine's uptime, and who
-# held a lock then.
+# when the system went to sleep ("pre") and came back ("post"), in the machine's uptime, and the
+# locks held then (who:mode:what).
 start_elogind() {
   mkdir -p "$out/elogind" /run/systemd /etc/elogind /lib/elogind/system-sleep
   [ -x /lib/elogind/elogind ] && [ -x "$bin/oskel-fake-polkit" ] || { echo "no elogind" >"$out/elogind/missing"; return 1; }
@@ -548,11 +548,20 @@ start_elogind() {
   # elogind runs the hook and waits for it, so the hook reads elogind's own record of the locks
   # held at that moment (/run/systemd/inhibit/ID; ID.ref beside it is the lock's pipe) rather
   # than asking it on the bus.
+  # The sleep itself lasts a second: the controllers mark how many reports had reached them at its
+  # start and at its end (SIGUSR1, marks.txt).
   cat >/lib/elogind/system-sleep/oskel-rig <<'HOOK'
 #!/bin/sh
 read -r up _ </proc/uptime
-held=$(for lock in /run/systemd/inhibit/*; do [ -f "$lock" ] && sed -n 's/^WHO=//p' "$lock"; done | sort | tr '\n' ',')
+held=$(for lock in /run/systemd/inhibit/*; do
+  [ -f "$lock" ] && echo "$(sed -n 's/^WHO=//p' "$lock"):$(sed -n 's/^MODE=//p' "$lock"):$(sed -n 's/^WHAT=//p' "$lock")"
+done | sort | tr '\n' ',')
 echo "$1 $2 uptime=$up held=$held" >>/run/out/elogind/sleep.txt
+if [ "$1" = pre ]; then
+  kill -USR1 $(pidof oskel-usbip-rig oskel-uhid-rig) 2>/dev/null
+  usleep 1000000
+  kill -USR1 $(pidof oskel-usbip-rig oskel-uhid-rig) 2>/dev/null
+fi
 HOOK
   chmod 755 /lib/elogind/system-sleep/oskel-rig
   mount -t tmpfs cgroup /sys/fs/cgroup 2>/dev/null
@@ -671,7 +680,12 @@ scenario_sleep_mid_download() {
   wait_for_progress_after "$out/program.stdout" 'Download Failture!' "$out/program.exit"
   seat_user_suspends suspend-near-end
   finish program
-  usleep 300000
+  # The controller stays plugged in until the second sleep is over.
+  local tries=0
+  while [ "$(grep -c '^post' "$out/elogind/sleep.txt")" -lt 2 ] && [ $tries -lt 100 ]; do
+    usleep 100000
+    tries=$((tries + 1))
+  done
   unplug controller
 }
 
@@ -692,5 +706,20 @@ scenario_held_refused() {
   wait "$(cat /run/elogind.pid)" 2>/dev/null
   as_user no-logind "$bin/oskel-update"
   finish no-logind
+  unplug controller
+}
+
+# Mode 1 (10 ms per report, some 10 s): the sleep stops the download between two reports, the
+# controller's interface goes back to usbhid before the sleep, and after the resume the node that
+# came back is downloaded to (--wait): the road that gives the interface back and takes the
+# controller again.
+scenario_sleep_mode1() {
+  start_elogind || return
+  plug controller 2563:0059 --latency 10
+  as_user program "$bin/oskel-update" --wait --once
+  wait_for_line "$out/program.stdout" '^progress [1-9]' "$out/program.exit"
+  seat_user_suspends suspend
+  finish program
+  give_back_check controller
   unplug controller
 }
