@@ -64,11 +64,25 @@ protected:
         ASSERT_TRUE(WaitForDownload());
     }
 
+    // The download asked to end failed cleanly: nothing refused, partly written, incomplete.
+    static void ExpectStoppedPartlyWritten(const models::HidDevice& device)
+    {
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure}));
+        EXPECT_FALSE(device.DownloadComplete());
+        EXPECT_TRUE(device.protocolErrors.empty()) << device.protocolErrors.front();
+        EXPECT_EQ(downloadState.stopped, kStoppedPartlyWritten);
+    }
+
     // The system has resumed: the next download runs to its end.
-    static void Resume()
+    void ExpectWholeAfterResume(const std::shared_ptr<models::HidDevice>& device)
     {
         downloadState.stopAsked = 0;
         downloadState.stopped = kNotStopped;
+        Download(device);
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure, kSuccess}));
+        EXPECT_TRUE(device->DownloadComplete());
+        EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
+        EXPECT_EQ(downloadState.stopped, kNotStopped);
     }
 };
 
@@ -76,54 +90,33 @@ TEST_F(TransferStopTest, Protocol1EndsBetweenTwoReportsWithoutItsFinish)
 {
     auto device = Plug<models::Protocol1Device>(30);  // the identify report and 29 erase reports
     Download(device);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure}));
+    ExpectStoppedPartlyWritten(*device);
     EXPECT_EQ(device->Reports(), 30u);
     EXPECT_EQ(device->FinishCount(), 0u);
-    EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
-    EXPECT_EQ(downloadState.stopped, kStoppedPartlyWritten);
-
-    Resume();
-    Download(device);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure, kSuccess}));
-    EXPECT_TRUE(device->DownloadComplete());
-    EXPECT_EQ(downloadState.stopped, kNotStopped);
+    ExpectWholeAfterResume(device);
 }
 
 TEST_F(TransferStopTest, Protocol2EndsBetweenTwoDataReports)
 {
     auto device = Plug<models::Protocol2Device>(100);  // the start report and 99 data reports
     Download(device);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure}));
+    ExpectStoppedPartlyWritten(*device);
     EXPECT_EQ(device->Reports(), 100u);
     EXPECT_EQ(device->DataReportsAccepted(), 99u);
-    EXPECT_FALSE(device->DownloadComplete());
-    EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
-    EXPECT_EQ(downloadState.stopped, kStoppedPartlyWritten);
-
-    Resume();
-    Download(device);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure, kSuccess}));
-    EXPECT_TRUE(device->DownloadComplete());
+    ExpectWholeAfterResume(device);
 }
 
 TEST_F(TransferStopTest, Protocol3EndsWithItsEndReportAfterTheBlockTaken)
 {
     auto device = Plug<models::Protocol3Device>(50);  // the begin report and 49 blocks
     Download(device);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure}));
+    ExpectStoppedPartlyWritten(*device);
     // The end report follows, so that the controller leaves its download; it answers that blocks
     // are missing.
     EXPECT_EQ(device->Reports(), 51u);
     EXPECT_EQ(device->BlocksAccepted(), 49u);
     EXPECT_EQ(device->EndReportsSeen(), 1u);
-    EXPECT_FALSE(device->DownloadComplete());
-    EXPECT_TRUE(device->protocolErrors.empty()) << device->protocolErrors.front();
-    EXPECT_EQ(downloadState.stopped, kStoppedPartlyWritten);
-
-    Resume();
-    Download(device);
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kFailure, kSuccess}));
-    EXPECT_TRUE(device->DownloadComplete());
+    ExpectWholeAfterResume(device);
 }
 
 // Asked before the first report: the controller takes nothing and keeps what it had.
@@ -137,7 +130,7 @@ TEST_F(TransferStopTest, AskedBeforeTheFirstReportSendsNothing)
     EXPECT_EQ(downloadState.stopped, kStoppedBeforeWriting);
     sim::Unplug(mode2);
 
-    Resume();
+    downloadState.stopped = kNotStopped;
     auto mode3 = Plug<models::Protocol3Device>(0);
     downloadState.stopAsked = 1;
     Download(mode3);
