@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include "app/dialog_ids.h"
-#include "state/download_modes.h"
-#include "state/download_state.h"
 #include "device/device_link.h"
 #include "image/firmware_buffer.h"
 #include "platform/hid.h"
@@ -15,6 +13,8 @@
 #include "protocol/scrambled_report.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
+#include "state/download_modes.h"
+#include "state/download_state.h"
 
 namespace {
 
@@ -22,22 +22,38 @@ namespace {
 constexpr const char kUnrecognisedDeviceText[] = "\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xC9\xE8\xB1\xB8";
 constexpr const char kErrorCaption[] = "\xB4\xED\xCE\xF3";
 
+// The identify command and its reply on the link, and how the exchange ended.
+platform::Outcome Identify(std::uint8_t* reply, const std::uint8_t* inverse)
+{
+    ScrambledReport report = {};
+    protocol1::PutIdentify(report);
+    platform::Outcome exchanged = SendScrambledReport(report, inverse);
+    if (exchanged) {
+        reply[0] = protocol1::kReplyReportId;
+        exchanged = platform::HidGetInputReport(deviceLink->transferHandle, reply, protocol1::kReplySize,
+                                                kReplyReadLimitMs);
+    }
+    return exchanged;
+}
+
 // Mode 1: the identify command and its reply, then protocol 1. A controller whose declared
-// reports cannot carry the exchange is as unrecognised as one that does not answer it.
+// reports cannot carry the exchange is as unrecognised as one that does not answer it. Where the
+// requests take the controller's USB interface (Linux), the first one claims it: a claim that
+// fails names the node it could not open, and the front end hears of it as of a refused open.
 bool RunMode1(platform::WindowHandle dialog)
 {
     std::uint8_t reply[protocol1::kReplySize] = {};
     std::uint8_t inverse[256];
     InvertScrambleTable(ScrambleTable, inverse);
 
-    ScrambledReport report = {};
-    protocol1::PutIdentify(report);
-    bool identified = TransferHandleCarries(kScrambledReportSize, protocol1::kReplySize) &&
-                      SendScrambledReport(report, inverse);
+    bool identified = TransferHandleCarries(kScrambledReportSize, protocol1::kReplySize);
     if (identified) {
-        reply[0] = protocol1::kReplyReportId;
-        identified = platform::HidGetInputReport(deviceLink->transferHandle, reply, sizeof reply,
-                                                 kReplyReadLimitMs);
+        const platform::Outcome exchanged = Identify(reply, inverse);
+        const DownloadModeFacts* facts = FactsOfMode(downloadState.mode);
+        if (!exchanged && !exchanged.node.empty() && facts) {
+            platform::ControllerNotOpened(facts->vendorId, facts->productId, exchanged);
+        }
+        identified = exchanged.done();
     }
     if (!identified) {
         platform::ShowMessageBoxCp936(dialog, kUnrecognisedDeviceText, kErrorCaption, platform::kMbOk);

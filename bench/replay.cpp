@@ -5,12 +5,12 @@
 #include <sstream>
 #include <string>
 
+#include "codec/hex_text.h"
+#include "models/models.h"
 #include "protocol/time_limits.h"
 #include "sim/hid_bus.h"
-#include "models/models.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
-#include "codec/hex_text.h"
 
 namespace bench {
 namespace {
@@ -73,7 +73,7 @@ bool Replay(int mode, const std::vector<LinkOperation>& operations, std::uint32_
     auto device = NewDevice(mode);
     device->latencyMs = latencyMs;
     sim::Plug(device);
-    const platform::DeviceHandle handle = sim::BusOpen(device->PathOf(TransferCollection(*device)), true);
+    const platform::DeviceHandle handle = sim::BusOpen(device->PathOf(TransferCollection(*device)), true).handle;
     std::vector<LinkOperation> work = operations;  // reads overwrite their buffers
 
     bool ok = true;
@@ -82,12 +82,12 @@ bool Replay(int mode, const std::vector<LinkOperation>& operations, std::uint32_
         std::uint8_t* bytes = operation.bytes.data();
         const std::size_t length = operation.bytes.size();
         switch (operation.kind) {
-        case LinkOperation::Kind::Write: ok = sim::BusWrite(handle, bytes, length, kReportWriteLimitMs); break;
-        case LinkOperation::Kind::Read: ok = sim::BusRead(handle, bytes, length, kReplyReadLimitMs); break;
+        case LinkOperation::Kind::Write: ok = sim::BusWrite(handle, bytes, length, kReportWriteLimitMs).done(); break;
+        case LinkOperation::Kind::Read: ok = sim::BusRead(handle, bytes, length, kReplyReadLimitMs).done(); break;
         case LinkOperation::Kind::SetOutput:
-            ok = sim::BusSetOutputReport(handle, bytes, length, kReportWriteLimitMs);
+            ok = sim::BusSetOutputReport(handle, bytes, length, kReportWriteLimitMs).done();
             break;
-        case LinkOperation::Kind::GetInput: ok = sim::BusGetInputReport(handle, bytes, length, kReplyReadLimitMs); break;
+        case LinkOperation::Kind::GetInput: ok = sim::BusGetInputReport(handle, bytes, length, kReplyReadLimitMs).done(); break;
         }
         if (!ok) break;
     }

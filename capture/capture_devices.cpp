@@ -26,10 +26,10 @@ struct Assembling {
 // The ids of a completed device-descriptor request, and the descriptor when it is whole.
 bool DescribedIds(const UsbTransfer& t, std::uint16_t& vendorId, std::uint16_t& productId)
 {
-    if (t.address == kDefaultAddress || !IsDescriptorReply(t, kStandardDeviceIn, kDescriptorDevice)) return false;
-    if (t.input.size() < DeviceDescriptorField::kRelease) return false;
-    vendorId = Little16(t.input.data() + DeviceDescriptorField::kVendorId);
-    productId = Little16(t.input.data() + DeviceDescriptorField::kProductId);
+    if (t.address == kDefaultAddress || !IsDescriptorReply(t, usb::kStandardDeviceIn, usb::kDescriptorDevice)) return false;
+    if (t.input.size() < usb::DeviceDescriptorField::kRelease) return false;
+    vendorId = Little16(t.input.data() + usb::DeviceDescriptorField::kVendorId);
+    productId = Little16(t.input.data() + usb::DeviceDescriptorField::kProductId);
     return true;
 }
 
@@ -82,40 +82,40 @@ std::vector<std::size_t> AssignDevices(const std::vector<UsbTransfer>& transfers
 bool ReadConfiguration(const std::vector<std::uint8_t>& set, std::vector<InterfaceSummary>& interfaces,
                        std::string& error)
 {
-    if (set[DescriptorField::kLength] != ConfigurationField::kSize) {
-        error = "bLength " + std::to_string(set[DescriptorField::kLength]) + ", a configuration descriptor has 9";
+    if (set[usb::DescriptorField::kLength] != usb::ConfigurationField::kSize) {
+        error = "bLength " + std::to_string(set[usb::DescriptorField::kLength]) + ", a configuration descriptor has 9";
         return false;
     }
     const std::size_t total =
-        std::min<std::size_t>(Little16(set.data() + ConfigurationField::kTotalLength), set.size());
-    for (std::size_t at = ConfigurationField::kSize; at < total;) {
+        std::min<std::size_t>(Little16(set.data() + usb::ConfigurationField::kTotalLength), set.size());
+    for (std::size_t at = usb::ConfigurationField::kSize; at < total;) {
         const std::string where = "the descriptor at byte " + std::to_string(at);
-        const std::size_t length = total - at >= 2 ? set[at + DescriptorField::kLength] : 0;
+        const std::size_t length = total - at >= 2 ? set[at + usb::DescriptorField::kLength] : 0;
         if (length < 2 || length > total - at) {
             error = where + " has bLength " + std::to_string(length) + " with " + std::to_string(total - at) +
                     " bytes left";
             return false;
         }
         const std::uint8_t* d = set.data() + at;
-        if (d[DescriptorField::kType] == kDescriptorInterface) {
-            if (length < InterfaceField::kSize) {
+        if (d[usb::DescriptorField::kType] == usb::kDescriptorInterface) {
+            if (length < usb::InterfaceField::kSize) {
                 error = where + ": an interface descriptor of " + std::to_string(length) + " bytes, it has 9";
                 return false;
             }
             InterfaceSummary interface;
-            interface.number = d[InterfaceField::kNumber];
-            interface.alternate = d[InterfaceField::kAlternate];
-            interface.interfaceClass = d[InterfaceField::kClass];
-            interface.subclass = d[InterfaceField::kSubclass];
-            interface.protocol = d[InterfaceField::kProtocol];
+            interface.number = d[usb::InterfaceField::kNumber];
+            interface.alternate = d[usb::InterfaceField::kAlternate];
+            interface.interfaceClass = d[usb::InterfaceField::kClass];
+            interface.subclass = d[usb::InterfaceField::kSubclass];
+            interface.protocol = d[usb::InterfaceField::kProtocol];
             interfaces.push_back(interface);
-        } else if (d[DescriptorField::kType] == kDescriptorEndpoint) {
-            if (length < EndpointField::kSize || interfaces.empty()) {
+        } else if (d[usb::DescriptorField::kType] == usb::kDescriptorEndpoint) {
+            if (length < usb::EndpointField::kSize || interfaces.empty()) {
                 error = where + ": an endpoint descriptor of " + std::to_string(length) + " bytes" +
                         (interfaces.empty() ? " before any interface" : ", it has 7");
                 return false;
             }
-            interfaces.back().endpoints.push_back(d[EndpointField::kAddress]);
+            interfaces.back().endpoints.push_back(d[usb::EndpointField::kAddress]);
         }
         at += length;
     }
@@ -125,10 +125,10 @@ bool ReadConfiguration(const std::vector<std::uint8_t>& set, std::vector<Interfa
 // The text of a string descriptor (UTF-16LE after its two header bytes).
 std::string StringOf(const std::vector<std::uint8_t>& reply)
 {
-    if (reply.size() < kStringHeader || reply[DescriptorField::kType] != kDescriptorString) return "";
-    const std::size_t length = std::min<std::size_t>(reply[DescriptorField::kLength], reply.size());
+    if (reply.size() < usb::kStringHeader || reply[usb::DescriptorField::kType] != usb::kDescriptorString) return "";
+    const std::size_t length = std::min<std::size_t>(reply[usb::DescriptorField::kLength], reply.size());
     std::u16string units;
-    for (std::size_t at = kStringHeader; at + 1 < length; at += 2) {
+    for (std::size_t at = usb::kStringHeader; at + 1 < length; at += 2) {
         units.push_back(static_cast<char16_t>(Little16(reply.data() + at)));
     }
     return codec::Utf16ToUtf8(units.data(), units.size());
@@ -148,34 +148,34 @@ void Describe(DeviceSummary& device, const std::vector<UsbTransfer>& transfers, 
         tally.type = t.type;
         ++tally.transfers;
         if (t.outcome != UsbOutcome::Ok) ++tally.failed;
-        if (IsDescriptorReply(t, kStandardDeviceIn, kDescriptorDevice)) {
+        if (IsDescriptorReply(t, usb::kStandardDeviceIn, usb::kDescriptorDevice)) {
             if (deviceDescriptor.empty()) deviceDescriptor = t.input;
-        } else if (IsDescriptorReply(t, kStandardDeviceIn, kDescriptorConfiguration)) {
+        } else if (IsDescriptorReply(t, usb::kStandardDeviceIn, usb::kDescriptorConfiguration)) {
             // The whole set only (the hub driver reads the first 9 bytes on their own first).
-            const bool whole = t.input.size() >= ConfigurationField::kSize &&
-                               t.input.size() >= Little16(t.input.data() + ConfigurationField::kTotalLength);
+            const bool whole = t.input.size() >= usb::ConfigurationField::kSize &&
+                               t.input.size() >= Little16(t.input.data() + usb::ConfigurationField::kTotalLength);
             if (whole && !device.configured) {
                 device.configured = ReadConfiguration(t.input, device.interfaces, device.configurationError);
                 if (!device.configured) device.interfaces.clear();
             }
-        } else if (IsDescriptorReply(t, kStandardDeviceIn, kDescriptorString) && ValueLow(t) != 0) {
+        } else if (IsDescriptorReply(t, usb::kStandardDeviceIn, usb::kDescriptorString) && ValueLow(t) != 0) {
             strings.emplace(ValueLow(t), StringOf(t.input));
-        } else if (IsDescriptorReply(t, kStandardInterfaceIn, kDescriptorReport)) {
+        } else if (IsDescriptorReply(t, usb::kStandardInterfaceIn, usb::kDescriptorReport)) {
             reportDescriptors.emplace(Index(t), &t);
         }
     }
-    if (deviceDescriptor.size() >= DeviceDescriptorField::kSize) {
+    if (deviceDescriptor.size() >= usb::DeviceDescriptorField::kSize) {
         auto text = [&](std::size_t field) {
             auto found = strings.find(deviceDescriptor[field]);
             return deviceDescriptor[field] != 0 && found != strings.end() ? found->second : std::string();
         };
-        device.manufacturer = text(DeviceDescriptorField::kManufacturer);
-        device.product = text(DeviceDescriptorField::kProduct);
-        device.serialNumber = text(DeviceDescriptorField::kSerialNumber);
+        device.manufacturer = text(usb::DeviceDescriptorField::kManufacturer);
+        device.product = text(usb::DeviceDescriptorField::kProduct);
+        device.serialNumber = text(usb::DeviceDescriptorField::kSerialNumber);
     }
     for (InterfaceSummary& interface : device.interfaces) {
         auto found = reportDescriptors.find(interface.number);
-        if (interface.interfaceClass != kClassHid || found == reportDescriptors.end()) continue;
+        if (interface.interfaceClass != usb::kClassHid || found == reportDescriptors.end()) continue;
         const std::vector<std::uint8_t>& bytes = found->second->input;
         interface.reportDescriptorSeen = true;
         codec::ParseReportDescriptor(bytes.data(), bytes.size(), interface.collections,

@@ -1,10 +1,13 @@
 // The wire layouts of USB capture files, shared by the writer (capture/capture_writer.cpp) and the
-// reader (capture/capture_reader.cpp): pcapng blocks, the usbmon and USBPcap packet headers, their
-// status codes, and the USB and HID requests a HID capture holds.
+// reader (capture/capture_reader.cpp): pcapng blocks, the usbmon and USBPcap packet headers and
+// their status codes. The USB descriptors and requests a HID capture holds are USB's own
+// (codec/usb_layouts.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "codec/usb_layouts.h"
 
 namespace capture {
 
@@ -29,13 +32,11 @@ inline constexpr std::uint16_t kLinkUsbLinux = 189;         // usbmon, 48-byte h
 inline constexpr std::uint16_t kLinkUsbLinuxMmapped = 220;  // usbmon, 64-byte header
 inline constexpr std::uint16_t kLinkUsbPcap = 249;
 
-// USB transfer types, numbered alike in usbmon's and USBPcap's headers, and endpoint direction.
+// USB transfer types, numbered alike in usbmon's and USBPcap's headers.
 inline constexpr std::uint8_t kTransferIsochronous = 0;
 inline constexpr std::uint8_t kTransferInterrupt = 1;
 inline constexpr std::uint8_t kTransferControl = 2;
 inline constexpr std::uint8_t kTransferBulk = 3;
-inline constexpr std::uint8_t kDirectionIn = 0x80;  // bit 7 of an endpoint address and of bmRequestType
-inline constexpr std::size_t kSetupLength = 8;
 
 // The Linux usbmon header (struct usbmon_packet of the kernel's Documentation/usb/usbmon.rst) in
 // the capturing host's byte order; the 48-byte form ends after the setup bytes.
@@ -105,102 +106,5 @@ inline constexpr std::uint32_t kUsbdTransactionError = 0xC0000011;
 inline constexpr std::uint32_t kUsbdEndpointHalted = 0xC0000030;
 inline constexpr std::uint32_t kUsbdDeviceGone = 0xC0007000;
 inline constexpr std::uint32_t kUsbdCanceled = 0xC0010000;
-
-// Setup packets: bmRequestType, bRequest, wValue (descriptor type or report type in the high
-// byte, descriptor index or report id in the low byte), wIndex (language, interface or
-// endpoint), wLength; the 16-bit fields little-endian.
-struct SetupField {
-    static constexpr std::size_t kRequestType = 0;
-    static constexpr std::size_t kRequest = 1;
-    static constexpr std::size_t kValue = 2;      // u16
-    static constexpr std::size_t kValueLow = 2;   // descriptor index, report id
-    static constexpr std::size_t kValueHigh = 3;  // descriptor type, report type
-    static constexpr std::size_t kIndex = 4;      // u16
-    static constexpr std::size_t kLength = 6;     // u16
-};
-inline constexpr std::uint8_t kRequestTypeMask = 0x60;  // bits 5 and 6 of bmRequestType
-inline constexpr std::uint8_t kRequestTypeStandard = 0x00;
-inline constexpr std::uint8_t kRequestTypeClass = 0x20;
-inline constexpr std::uint8_t kStandardDeviceIn = 0x80;
-inline constexpr std::uint8_t kStandardInterfaceIn = 0x81;
-inline constexpr std::uint8_t kClassInterfaceOut = 0x21;
-inline constexpr std::uint8_t kClassInterfaceIn = 0xA1;
-inline constexpr std::uint8_t kGetDescriptor = 0x06;
-inline constexpr std::uint8_t kSetConfiguration = 0x09;
-inline constexpr std::uint8_t kHidGetReport = 0x01;
-inline constexpr std::uint8_t kHidSetReport = 0x09;
-inline constexpr std::uint8_t kDescriptorDevice = 0x01;
-inline constexpr std::uint8_t kDescriptorConfiguration = 0x02;
-inline constexpr std::uint8_t kDescriptorString = 0x03;
-inline constexpr std::uint8_t kDescriptorInterface = 0x04;
-inline constexpr std::uint8_t kDescriptorEndpoint = 0x05;
-inline constexpr std::uint8_t kDescriptorHid = 0x21;
-inline constexpr std::uint8_t kDescriptorReport = 0x22;
-inline constexpr std::uint8_t kReportInput = 1;
-inline constexpr std::uint8_t kReportOutput = 2;
-
-// USB descriptors (every descriptor: bLength, bDescriptorType, then its fields, little-endian).
-struct DescriptorField {
-    static constexpr std::size_t kLength = 0;
-    static constexpr std::size_t kType = 1;
-};
-struct DeviceDescriptorField {
-    static constexpr std::size_t kUsbRelease = 2;  // u16 bcdUSB
-    static constexpr std::size_t kClass = 4;
-    static constexpr std::size_t kSubclass = 5;
-    static constexpr std::size_t kProtocol = 6;
-    static constexpr std::size_t kMaxPacket0 = 7;
-    static constexpr std::size_t kVendorId = 8;    // u16
-    static constexpr std::size_t kProductId = 10;  // u16
-    static constexpr std::size_t kRelease = 12;    // u16
-    static constexpr std::size_t kManufacturer = 14;  // string indices, 0: none
-    static constexpr std::size_t kProduct = 15;
-    static constexpr std::size_t kSerialNumber = 16;
-    static constexpr std::size_t kConfigurations = 17;
-    static constexpr std::size_t kSize = 18;
-};
-struct ConfigurationField {
-    static constexpr std::size_t kTotalLength = 2;  // u16: this and every descriptor that follows it
-    static constexpr std::size_t kInterfaces = 4;
-    static constexpr std::size_t kValue = 5;
-    static constexpr std::size_t kString = 6;
-    static constexpr std::size_t kAttributes = 7;
-    static constexpr std::size_t kMaxPower = 8;  // in units of 2 mA
-    static constexpr std::size_t kSize = 9;
-};
-struct InterfaceField {
-    static constexpr std::size_t kNumber = 2;
-    static constexpr std::size_t kAlternate = 3;
-    static constexpr std::size_t kEndpoints = 4;
-    static constexpr std::size_t kClass = 5;
-    static constexpr std::size_t kSubclass = 6;
-    static constexpr std::size_t kProtocol = 7;
-    static constexpr std::size_t kString = 8;
-    static constexpr std::size_t kSize = 9;
-};
-struct EndpointField {
-    static constexpr std::size_t kAddress = 2;
-    static constexpr std::size_t kAttributes = 3;  // bits 0-1: transfer type (3 interrupt)
-    static constexpr std::size_t kMaxPacket = 4;   // u16
-    static constexpr std::size_t kInterval = 6;
-    static constexpr std::size_t kSize = 7;
-};
-struct HidDescriptorField {
-    static constexpr std::size_t kRelease = 2;       // u16 bcdHID
-    static constexpr std::size_t kCountry = 4;
-    static constexpr std::size_t kDescriptors = 5;   // class descriptors that follow
-    static constexpr std::size_t kReportType = 6;    // the first: the report descriptor
-    static constexpr std::size_t kReportLength = 7;  // u16
-    static constexpr std::size_t kSize = 9;
-};
-// A string descriptor: bLength, bDescriptorType, UTF-16LE code units; string 0 lists the
-// languages (u16 each).
-inline constexpr std::size_t kStringHeader = 2;
-inline constexpr std::size_t kLargestString = 255;
-inline constexpr std::uint16_t kLanguageEnglishUs = 0x0409;
-inline constexpr std::uint8_t kClassHid = 0x03;
-inline constexpr std::uint8_t kSubclassBoot = 0x01;
-inline constexpr std::uint8_t kProtocolKeyboard = 0x01;
-inline constexpr std::uint8_t kProtocolMouse = 0x02;
 
 }  // namespace capture

@@ -167,7 +167,7 @@ bool ParseUsbmon(const Record& record, const Endian& endian, UsbPacket& packet, 
     packet.hasSetup =
         type == kUsbmonSubmit && packet.transferType == kTransferControl && p[UsbmonField::kSetupFlag] == 0;
     if (packet.hasSetup) {
-        std::copy(p + UsbmonField::kSetup, p + UsbmonField::kSetup + kSetupLength, packet.setup.begin());
+        std::copy(p + UsbmonField::kSetup, p + UsbmonField::kSetup + usb::kSetupLength, packet.setup.begin());
     }
     TakeData(packet, record, header, endian.U32(p + UsbmonField::kCaptured));
     return true;
@@ -209,14 +209,14 @@ bool ParseUsbPcap(const Record& record, UsbPacket& packet, CaptureError& error)
         return true;
     }
     if (stage != kStageSetup) return true;
-    if (packet.data.size() < kSetupLength) {
+    if (packet.data.size() < usb::kSetupLength) {
         return Fail(error, record.where,
                     "USBPcap setup stage with " + std::to_string(packet.data.size()) +
                     " bytes, a setup packet has 8");
     }
     packet.hasSetup = true;
-    std::copy(packet.data.begin(), packet.data.begin() + kSetupLength, packet.setup.begin());
-    packet.data.erase(packet.data.begin(), packet.data.begin() + kSetupLength);
+    std::copy(packet.data.begin(), packet.data.begin() + usb::kSetupLength, packet.setup.begin());
+    packet.data.erase(packet.data.begin(), packet.data.begin() + usb::kSetupLength);
     return true;
 }
 

@@ -21,8 +21,8 @@ UsbTransfer StartTransfer(const UsbPacket& packet)
                                                          : packet.endpoint;
     t.hasSetup = packet.hasSetup;
     t.setup = packet.setup;
-    t.in = packet.hasSetup ? (packet.setup[SetupField::kRequestType] & kDirectionIn) != 0
-                           : (packet.endpoint & kDirectionIn) != 0;
+    t.in = packet.hasSetup ? (packet.setup[usb::SetupField::kRequestType] & usb::kDirectionIn) != 0
+                           : (packet.endpoint & usb::kDirectionIn) != 0;
     t.first = &packet;
     if (!t.in) {
         t.out = packet.data;
@@ -86,22 +86,22 @@ std::vector<UsbTransfer> PairTransfers(const CaptureContents& contents)
     return ended;
 }
 
-std::uint8_t RequestType(const UsbTransfer& t) { return t.setup[SetupField::kRequestType]; }
-std::uint8_t Request(const UsbTransfer& t) { return t.setup[SetupField::kRequest]; }
-std::uint8_t ValueLow(const UsbTransfer& t) { return t.setup[SetupField::kValueLow]; }
-std::uint8_t ValueHigh(const UsbTransfer& t) { return t.setup[SetupField::kValueHigh]; }
-std::uint16_t Index(const UsbTransfer& t) { return Little16(t.setup.data() + SetupField::kIndex); }
-std::uint16_t Length(const UsbTransfer& t) { return Little16(t.setup.data() + SetupField::kLength); }
+std::uint8_t RequestType(const UsbTransfer& t) { return t.setup[usb::SetupField::kRequestType]; }
+std::uint8_t Request(const UsbTransfer& t) { return t.setup[usb::SetupField::kRequest]; }
+std::uint8_t ValueLow(const UsbTransfer& t) { return t.setup[usb::SetupField::kValueLow]; }
+std::uint8_t ValueHigh(const UsbTransfer& t) { return t.setup[usb::SetupField::kValueHigh]; }
+std::uint16_t Index(const UsbTransfer& t) { return Little16(t.setup.data() + usb::SetupField::kIndex); }
+std::uint16_t Length(const UsbTransfer& t) { return Little16(t.setup.data() + usb::SetupField::kLength); }
 
 bool IsDescriptorReply(const UsbTransfer& t, std::uint8_t requestType, std::uint8_t descriptorType)
 {
     return t.type == kTransferControl && t.hasSetup && t.outcome == UsbOutcome::Ok && RequestType(t) == requestType &&
-           Request(t) == kGetDescriptor && ValueHigh(t) == descriptorType;
+           Request(t) == usb::kGetDescriptor && ValueHigh(t) == descriptorType;
 }
 
 bool IsStandardRequest(const UsbTransfer& t)
 {
-    return t.type == kTransferControl && t.hasSetup && (RequestType(t) & kRequestTypeMask) == kRequestTypeStandard;
+    return t.type == kTransferControl && t.hasSetup && (RequestType(t) & usb::kRequestTypeMask) == usb::kRequestTypeStandard;
 }
 
 }  // namespace capture

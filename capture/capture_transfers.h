@@ -28,7 +28,7 @@ struct UsbTransfer {
 
 std::vector<UsbTransfer> PairTransfers(const CaptureContents& contents);
 
-// The fields of a transfer's setup packet (capture::SetupField).
+// The fields of a transfer's setup packet (usb::SetupField).
 std::uint8_t RequestType(const UsbTransfer& t);
 std::uint8_t Request(const UsbTransfer& t);
 std::uint8_t ValueLow(const UsbTransfer& t);   // descriptor index, report id

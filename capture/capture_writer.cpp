@@ -1,7 +1,7 @@
 #include "capture/capture_writer.h"
 
 #include "capture/capture_format.h"
-#include "capture/usb_hid_descriptors.h"
+#include "codec/usb_hid_descriptors.h"
 
 #include <array>
 #include <atomic>
@@ -37,7 +37,7 @@ constexpr std::uint16_t kFunctionClassInterface = 0x001B;       // URB_FUNCTION_
 constexpr std::uint16_t kFunctionInterfaceDescriptor = 0x0028;  // ..._GET_DESCRIPTOR_FROM_INTERFACE
 constexpr std::uint64_t kIrpIdBase = 0xFFFFA00000000000ull;
 
-// The device: full speed, one configuration of HID interfaces (capture/usb_hid_descriptors.h).
+// The device: full speed, one configuration of HID interfaces (codec/usb_hid_descriptors.h).
 constexpr std::size_t kMaxControlData = 0xFFFF;  // wLength is 16 bits
 constexpr std::uint16_t kDefaultBus = 1;
 constexpr std::uint8_t kFirstAddress = 2;  // 1 is the root hub
@@ -210,7 +210,7 @@ std::uint32_t UsbPcapStatus(CaptureStatus status)
     return kUsbdTransactionError;
 }
 
-bool IsIn(const BusTransfer& t) { return (t.endpoint & kDirectionIn) != 0; }
+bool IsIn(const BusTransfer& t) { return (t.endpoint & usb::kDirectionIn) != 0; }
 
 // The URB's transfer flags as usbhid submits it: its own interrupt IN URB is mapped for DMA by
 // the driver; writes (usb_interrupt_msg) and report requests (usb_control_msg) are not.
@@ -219,7 +219,7 @@ bool IsIn(const BusTransfer& t) { return (t.endpoint & kDirectionIn) != 0; }
 std::uint32_t UsbhidFlags(const BusTransfer& t)
 {
     const bool in = t.type == kTransferControl
-                        ? (t.setup[SetupField::kRequestType] & kDirectionIn) != 0 && t.inRequested != 0
+                        ? (t.setup[usb::SetupField::kRequestType] & usb::kDirectionIn) != 0 && t.inRequested != 0
                         : IsIn(t);
     const std::uint32_t driver = t.type == kTransferInterrupt && in ? kUrbNoTransferDmaMap : 0;
     return driver | (in ? kUrbDirIn : 0);
@@ -265,8 +265,8 @@ void WriteUsbmonEvent(const BusTransfer& t, std::uint64_t tag, char type)
     Set32(packet, UsbmonField::kStatus, static_cast<std::uint32_t>(status));
     Set32(packet, UsbmonField::kLength, length);
     Set32(packet, UsbmonField::kCaptured, static_cast<std::uint32_t>(dataLength));
-    if (withSetup) std::memcpy(packet.data() + UsbmonField::kSetup, t.setup, kSetupLength);
-    if (t.type == kTransferInterrupt) Set32(packet, UsbmonField::kInterval, kIntervalFrames);
+    if (withSetup) std::memcpy(packet.data() + UsbmonField::kSetup, t.setup, usb::kSetupLength);
+    if (t.type == kTransferInterrupt) Set32(packet, UsbmonField::kInterval, usb::kIntervalFrames);
     Set32(packet, UsbmonField::kFlags, UsbhidFlags(t));
     if (dataLength) packet.insert(packet.end(), data, data + dataLength);
     WritePacket(timeUs, packet);
@@ -339,16 +339,16 @@ std::array<std::uint8_t, 8> Setup(std::uint8_t requestType, std::uint8_t request
 void WriteControl(const DeviceEntry& device, const std::array<std::uint8_t, 8>& setup,
                   std::uint16_t function, const Bytes& reply, std::uint64_t timeUs)
 {
-    const bool in = (setup[0] & kDirectionIn) != 0;
-    BusTransfer t{&device, kTransferControl, static_cast<std::uint8_t>(in ? kDirectionIn : 0), setup.data(),
+    const bool in = (setup[0] & usb::kDirectionIn) != 0;
+    BusTransfer t{&device, kTransferControl, static_cast<std::uint8_t>(in ? usb::kDirectionIn : 0), setup.data(),
                   function, nullptr, 0, reply.data(), reply.size(), reply.size(), CaptureStatus::Completed,
                   timeUs, timeUs};
     WriteBusTransfer(t);
 }
 
-UsbHidDevice DescribedDevice(const CaptureDevice& device)
+usb::UsbHidDevice DescribedDevice(const CaptureDevice& device)
 {
-    UsbHidDevice described;
+    usb::UsbHidDevice described;
     described.vendorId = device.vendorId;
     described.productId = device.productId;
     for (const CaptureInterface& usbInterface : device.interfaces) {
@@ -409,7 +409,7 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
 {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!state.file) return 0;
-    if (device.interfaces.empty() || device.interfaces.size() > kMaxHidInterfaces) {
+    if (device.interfaces.empty() || device.interfaces.size() > usb::kMaxHidInterfaces) {
         KeepError("a device of " + std::to_string(device.interfaces.size()) + " interfaces (1 to 15)");
         return 0;
     }
@@ -429,23 +429,23 @@ int CaptureAddDevice(const CaptureDevice& device, std::uint64_t timeUs)
     state.devices.push_back(entry);
     const DeviceEntry& added = state.devices.back();
 
-    const UsbHidDevice described = DescribedDevice(device);
-    const Bytes deviceDescriptor = DeviceDescriptor(described);
-    const Bytes configuration = ConfigurationDescriptorSet(described);
+    const usb::UsbHidDevice described = DescribedDevice(device);
+    const Bytes deviceDescriptor = usb::DeviceDescriptor(described);
+    const Bytes configuration = usb::ConfigurationDescriptorSet(described);
     WriteControl(added,
-                 Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorDevice << 8, 0,
+                 Setup(usb::kStandardDeviceIn, usb::kGetDescriptor, usb::kDescriptorDevice << 8, 0,
                        static_cast<std::uint16_t>(deviceDescriptor.size())),
                  kFunctionDeviceDescriptor, deviceDescriptor, timeUs);
     WriteControl(added,
-                 Setup(kStandardDeviceIn, kGetDescriptor, kDescriptorConfiguration << 8, 0,
+                 Setup(usb::kStandardDeviceIn, usb::kGetDescriptor, usb::kDescriptorConfiguration << 8, 0,
                        static_cast<std::uint16_t>(configuration.size())),
                  kFunctionDeviceDescriptor, configuration, timeUs);
-    WriteControl(added, Setup(0x00, kSetConfiguration, kConfigurationValue, 0, 0), kFunctionControl, {},
+    WriteControl(added, Setup(0x00, usb::kSetConfiguration, usb::kConfigurationValue, 0, 0), kFunctionControl, {},
                  timeUs);
     for (std::size_t i = 0; i < device.interfaces.size(); ++i) {
         const Bytes& report = device.interfaces[i].reportDescriptor;
         WriteControl(added,
-                     Setup(kStandardInterfaceIn, kGetDescriptor, kDescriptorReport << 8,
+                     Setup(usb::kStandardInterfaceIn, usb::kGetDescriptor, usb::kDescriptorReport << 8,
                            static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(report.size())),
                      kFunctionInterfaceDescriptor, report, timeUs);
     }
@@ -479,7 +479,7 @@ void CaptureRecord(const CaptureTransfer& transfer)
     std::array<std::uint8_t, 8> setup{};
     switch (transfer.kind) {
     case CaptureKind::InterruptOut:
-        t.endpoint = InterruptOutEndpoint(transfer.usbInterface);
+        t.endpoint = usb::InterruptOutEndpoint(transfer.usbInterface);
         if (!hasInterruptOut) {
             KeepError("an interrupt OUT transfer recorded for a device without that endpoint");
             return;
@@ -488,8 +488,8 @@ void CaptureRecord(const CaptureTransfer& transfer)
         t.outLength = wireLength;
         break;
     case CaptureKind::InterruptIn:
-        t.endpoint = InterruptInEndpoint(transfer.usbInterface);
-        t.inRequested = kFullSpeedMaxPacket;
+        t.endpoint = usb::InterruptInEndpoint(transfer.usbInterface);
+        t.inRequested = usb::kFullSpeedMaxPacket;
         if (completed) {
             t.in = wire;
             t.inLength = wireLength;
@@ -499,10 +499,10 @@ void CaptureRecord(const CaptureTransfer& transfer)
     case CaptureKind::GetReport: {
         const bool set = transfer.kind == CaptureKind::SetReport;
         const auto value = static_cast<std::uint16_t>(static_cast<std::uint16_t>(transfer.reportType) << 8 | reportId);
-        setup = Setup(set ? kClassInterfaceOut : kClassInterfaceIn, set ? kHidSetReport : kHidGetReport, value,
+        setup = Setup(set ? usb::kClassInterfaceOut : usb::kClassInterfaceIn, set ? usb::kHidSetReport : usb::kHidGetReport, value,
                       static_cast<std::uint16_t>(transfer.usbInterface), static_cast<std::uint16_t>(wireLength));
         t.type = kTransferControl;
-        t.endpoint = set ? 0 : kDirectionIn;
+        t.endpoint = set ? 0 : usb::kDirectionIn;
         t.setup = setup.data();
         t.usbPcapFunction = kFunctionClassInterface;
         if (set) {

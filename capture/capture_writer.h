@@ -55,7 +55,7 @@ enum class CaptureLink : std::uint16_t {
 struct CaptureInterface {
     std::vector<std::uint8_t> reportDescriptor;  // the interface's whole HID report descriptor
     bool hasInterruptOut = false;
-    std::uint8_t bootProtocol = 0;  // a boot keyboard or mouse (capture_format.h); 0: neither
+    std::uint8_t bootProtocol = 0;  // a boot keyboard or mouse (codec/usb_layouts.h); 0: neither
 };
 
 // A full-speed device with one configuration of HID interfaces (at least one; at most 15).

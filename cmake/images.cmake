@@ -114,7 +114,7 @@ get_property(manifest GLOBAL PROPERTY OSKEL_IMAGE_MANIFEST_TEXT)
 set_property(GLOBAL PROPERTY OSKEL_IMAGE_MANIFEST_TEXT "")
 file(CONFIGURE OUTPUT "${OSKEL_IMAGE_MANIFEST}" CONTENT "${manifest}" @ONLY)
 
-# The source that holds the three images as byte arrays (platform/embedded_images.h), for the
+# The source that holds the three images as byte arrays (platform/linux/embedded_images.h), for the
 # programs that embed them (host and Linux builds); its path goes to out_var.
 function(oskel_embedded_images_source out_var)
   set(source "${CMAKE_BINARY_DIR}/embedded_images.cpp")

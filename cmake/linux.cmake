@@ -16,15 +16,16 @@ pkg_check_modules(USB REQUIRED IMPORTED_TARGET libusb-1.0)
 
 oskel_embedded_images_source(OSKEL_EMBEDDED)
 
-# The Linux side of the seam (platform/*_linux.cpp).
-file(GLOB OSKEL_PLATFORM_LINUX_SOURCES CONFIGURE_DEPENDS platform/*_linux.cpp)
+# The Linux side of the seam (platform/linux/).
+oskel_folder_sources(OSKEL_PLATFORM_LINUX_SOURCES platform/linux)
 add_library(oskel_platform_linux STATIC ${OSKEL_PLATFORM_LINUX_SOURCES} ${OSKEL_EMBEDDED})
 target_include_directories(oskel_platform_linux PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(oskel_platform_linux PUBLIC oskel_codec PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB
+target_link_libraries(oskel_platform_linux PUBLIC oskel_capture PkgConfig::UDEV PkgConfig::SYSTEMD PkgConfig::USB
                       Threads::Threads)
 
-# The terminal front end (app/*_linux.cpp) on the core.
-file(GLOB OSKEL_LINUX_APP_SOURCES CONFIGURE_DEPENDS app/*_linux.cpp)
+# The terminal front end (app/linux/) on the core. It is also the seam's user interface and
+# debugger output channel in this program: the terminal draws what the dialog would show.
+oskel_folder_sources(OSKEL_LINUX_APP_SOURCES app/linux)
 add_executable(oskel-update ${OSKEL_LINUX_APP_SOURCES})
 target_include_directories(oskel-update PRIVATE ${CMAKE_BINARY_DIR}/generated)  # oskel_version.h
 target_link_libraries(oskel-update PRIVATE

@@ -15,21 +15,17 @@ set(OSKEL_RC "${CMAKE_SOURCE_DIR}/res/updater.rc")
 set_source_files_properties("${OSKEL_RC}" PROPERTIES OBJECT_DEPENDS
   "${OSKEL_IMAGES_RC};${OSKEL_IMAGE_MODE1};${OSKEL_IMAGE_MODE2};${OSKEL_IMAGE_MODE3};${CMAKE_SOURCE_DIR}/res/updater.ico;${CMAKE_SOURCE_DIR}/res/updater.manifest;${CMAKE_SOURCE_DIR}/app/dialog_ids.h")
 
-# Windows sources. The simulator build leaves out every backend that has a simulated twin
-# (sim/backend/<name>_sim.cpp, in oskel_sim_backend) and sets up its simulated world where the
-# shipped program has nothing to set up (sim/backend/sim_hook_win32.cpp).
-file(GLOB OSKEL_WIN32_PLATFORM_SOURCES CONFIGURE_DEPENDS platform/*_win32.cpp)
-file(GLOB OSKEL_WIN32_APP_SOURCES CONFIGURE_DEPENDS app/*_win32.cpp)
-set(OSKEL_WIN32_REAL_SOURCES ${OSKEL_WIN32_PLATFORM_SOURCES})
-set(OSKEL_WIN32_SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/backend/sim_hook_win32.cpp)
-foreach(source ${OSKEL_WIN32_PLATFORM_SOURCES})
-  get_filename_component(name "${source}" NAME)
-  string(REGEX REPLACE "_win32\\.cpp$" "" service "${name}")
-  if(name STREQUAL "sim_hook_off_win32.cpp" OR EXISTS "${CMAKE_SOURCE_DIR}/sim/backend/${service}_sim.cpp")
-    continue()
-  endif()
-  list(APPEND OSKEL_WIN32_SIM_SOURCES "${source}")
-endforeach()
+# Windows sources, each program's named. The shipped program takes the Win32 backend whole; the
+# simulator build takes the simulated HID and USB backends and download claims instead
+# (oskel_sim_backend) and sets up its simulated world where the shipped program has nothing to
+# set up (sim/backend/sim_hook_win32.cpp for platform/win32/sim_hook_off.cpp).
+set(OSKEL_WIN32_APP_SOURCES app/win32/main.cpp)
+set(OSKEL_WIN32_SHARED_SOURCES platform/win32/dialog_requests.cpp platform/win32/overlapped.cpp
+    platform/win32/resources.cpp platform/win32/system.cpp platform/win32/system_error.cpp
+    platform/win32/system_library.cpp platform/win32/ui.cpp)
+set(OSKEL_WIN32_REAL_SOURCES ${OSKEL_WIN32_SHARED_SOURCES} platform/win32/download_claim.cpp
+    platform/win32/hid.cpp platform/win32/sim_hook_off.cpp platform/win32/usb.cpp)
+set(OSKEL_WIN32_SIM_SOURCES ${OSKEL_WIN32_SHARED_SOURCES} sim/backend/sim_hook_win32.cpp)
 
 set(OSKEL_WIN32_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -mwindows
     -Wl,--dynamicbase,--nxcompat)

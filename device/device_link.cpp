@@ -1,10 +1,11 @@
 #include "device/device_link.h"
 
-#include "state/download_modes.h"
-#include "state/download_state.h"
 #include "platform/download_claim.h"
 #include "platform/hid.h"
 #include "platform/system.h"
+#include "platform/ui.h"
+#include "state/download_modes.h"
+#include "state/download_state.h"
 
 DeviceLink* deviceLink = nullptr;
 
@@ -73,7 +74,7 @@ void DeviceLink::QueryDeviceCaps()
 {
     platform::DebugOutput("Device detected");
     platform::HidCaps read;
-    const bool known = platform::HidGetCaps(probeHandle, read);
+    const bool known = platform::HidGetCaps(probeHandle, read).done();
     platform::DebugOutput("HidD_GetPreparsedData: ");
     platform::DebugOutput("HidP_GetCaps: ");
     platform::DebugOutput("HidD_FreePreparsedData: ");
@@ -128,7 +129,7 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
     platform::HidEnumerateInterfaces(deviceInfoSet);
     for (const std::string& path : deviceInfoSet) {
         interfaceDetail = path;
-        probeHandle = platform::HidOpenProbe(interfaceDetail);
+        probeHandle = platform::HidOpenProbe(interfaceDetail).handle;
         std::uint16_t vendorId = 0;
         std::uint16_t productId = 0;
         const bool identified = probeHandle != platform::kInvalidHandle &&
@@ -144,10 +145,11 @@ bool DeviceLink::RunFinder(const FinderRule& rule)
                 // claim) first.
                 CloseIfOpen(this->*rule.handle);
                 if (forDownload) ReleaseClaim();
-                const platform::HidOpened opened = platform::HidOpenReadWrite(interfaceDetail);
+                const platform::Opened opened = platform::HidOpenReadWrite(interfaceDetail);
                 this->*rule.handle = opened.handle;
                 if (opened.handle == platform::kInvalidHandle) {
-                    platform::DebugOutput((interfaceDetail + ": " + opened.failure).c_str());
+                    platform::DebugOutput((interfaceDetail + ": " + opened.outcome.Text()).c_str());
+                    platform::ControllerNotOpened(vendorId, productId, opened.outcome);
                 } else if (forDownload && !ClaimTransferInterface()) {
                     writtenElsewhere = true;
                 }

@@ -2,13 +2,14 @@
 
 #include <cstring>
 
+#include "codec/usb_layouts.h"
 #include "platform/usb.h"
 
 bool DeviceDescriptorNamesString(const std::uint8_t* deviceDescriptor)
 {
-    return deviceDescriptor[kDeviceDescriptorManufacturerIndex] != 0 ||
-           deviceDescriptor[kDeviceDescriptorProductIndex] != 0 ||
-           deviceDescriptor[kDeviceDescriptorSerialNumberIndex] != 0;
+    return deviceDescriptor[usb::DeviceDescriptorField::kManufacturer] != 0 ||
+           deviceDescriptor[usb::DeviceDescriptorField::kProduct] != 0 ||
+           deviceDescriptor[usb::DeviceDescriptorField::kSerialNumber] != 0;
 }
 
 bool ConfigurationNamesString(const std::uint8_t* set, std::size_t length)
@@ -19,12 +20,12 @@ bool ConfigurationNamesString(const std::uint8_t* set, std::size_t length)
         const std::size_t descriptorLength = set[position];
         if (descriptorLength == 0 || descriptorLength > length - position) return false;
         const std::uint8_t type = set[position + 1];
-        if (type == kDescriptorTypeConfiguration) {
+        if (type == usb::kDescriptorConfiguration) {
             if (descriptorLength != 9) return false;
-            if (set[position + kConfigurationStringIndex] != 0) return true;
-        } else if (type == kDescriptorTypeInterface) {
+            if (set[position + usb::ConfigurationField::kString] != 0) return true;
+        } else if (type == usb::kDescriptorInterface) {
             if (descriptorLength != 9 && descriptorLength != 12) return false;
-            if (set[position + kInterfaceStringIndex] != 0) return true;
+            if (set[position + usb::InterfaceField::kString] != 0) return true;
         }
         position += descriptorLength;
     }
@@ -38,7 +39,7 @@ int AcceptStringReply(const std::uint8_t* reply, std::size_t replySize, std::uin
     const std::uint8_t* descriptor = reply + kData;
     const std::uint32_t dataReturned = bytesReturned - static_cast<std::uint32_t>(kHeaderSize);
     const std::uint8_t descriptorLength = descriptor[0];
-    if (descriptor[1] != kDescriptorTypeString) return -1;
+    if (descriptor[1] != usb::kDescriptorString) return -1;
     if (descriptorLength != dataReturned || (descriptorLength % 2) != 0) return -1;
     return (descriptorLength - 2) / 2;
 }

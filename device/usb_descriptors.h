@@ -1,5 +1,6 @@
 // The checks that the topology walk makes on what a device returns: the scan of a
-// configuration descriptor set for string indices, and the acceptance of a string reply.
+// configuration descriptor set for string indices, and the acceptance of a string reply. The
+// descriptors' fields are USB's (codec/usb_layouts.h).
 // Every byte comes from the device and is untrusted; nothing here reads outside the bytes it
 // is given.
 #pragma once
@@ -26,20 +27,6 @@ inline void WriteLe32(std::uint8_t* bytes, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
-
-// USB descriptor types and the fields the walk reads.
-inline constexpr std::uint8_t kDescriptorTypeDevice = 1;
-inline constexpr std::uint8_t kDescriptorTypeConfiguration = 2;
-inline constexpr std::uint8_t kDescriptorTypeString = 3;
-inline constexpr std::uint8_t kDescriptorTypeInterface = 4;
-inline constexpr std::uint8_t kDescriptorTypeEndpoint = 5;
-inline constexpr std::size_t kDeviceDescriptorManufacturerIndex = 14;
-inline constexpr std::size_t kDeviceDescriptorProductIndex = 15;
-inline constexpr std::size_t kDeviceDescriptorSerialNumberIndex = 16;
-inline constexpr std::size_t kConfigurationDescriptorSize = 9;
-inline constexpr std::size_t kConfigurationTotalLength = 2;
-inline constexpr std::size_t kConfigurationStringIndex = 6;
-inline constexpr std::size_t kInterfaceStringIndex = 8;
 
 // True when the 18-byte device descriptor names a manufacturer, product or serial number string.
 bool DeviceDescriptorNamesString(const std::uint8_t* deviceDescriptor);

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "state/download_state.h"
+#include "codec/usb_layouts.h"
 #include "device/usb_descriptors.h"
 #include "platform/usb.h"
+#include "state/download_state.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ constexpr std::uint16_t kConfigurationValue = 0x0200;  // configuration descript
 bool walking = false;
 std::uint32_t walkStart = 0;
 bool outOfTime = false;
+std::string lastFailure;  // what the walk's last open or request that failed met
 
 // The time limit of the next request: kUsbRequestLimitMs, or what is left of the walk's budget
 // when that is less; 0 once the budget has run out.
@@ -65,13 +67,19 @@ bool WalkRequest(DeviceHandle node, std::uint32_t code, const void* in, std::uin
 {
     returned = 0;
     const std::uint32_t limit = NextRequestLimit();
-    return limit != 0 && UsbRequest(node, code, in, inSize, out, outSize, returned, limit);
+    if (limit == 0) return false;
+    const Outcome answered = UsbRequest(node, code, in, inSize, out, outSize, returned, limit);
+    if (!answered) lastFailure = answered.Text();
+    return answered.done();
 }
 
 // Every open of the walk; none once the budget has run out.
 DeviceHandle WalkOpen(const std::string& path)
 {
-    return TimeLeft() ? UsbOpenNode(path) : kInvalidHandle;
+    if (!TimeLeft()) return kInvalidHandle;
+    const Opened opened = UsbOpenNode(path);
+    if (!opened.outcome) lastFailure = opened.outcome.Text();
+    return opened.handle;
 }
 
 std::string NodePath(const char* name)
@@ -204,17 +212,17 @@ void SetDescriptorRequest(std::uint8_t* request, std::uint32_t port, std::uint16
 std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::uint16_t& totalLength)
 {
     using namespace usb_descriptor_request;
-    constexpr std::uint32_t kHeadRequestSize = kHeaderSize + kConfigurationDescriptorSize;  // 21
+    constexpr std::uint32_t kHeadRequestSize = kHeaderSize + usb::ConfigurationField::kSize;  // 21
     std::uint8_t head[kHeadRequestSize] = {};
-    SetDescriptorRequest(head, port, kConfigurationValue, 0, kConfigurationDescriptorSize);
+    SetDescriptorRequest(head, port, kConfigurationValue, 0, usb::ConfigurationField::kSize);
     std::uint32_t returned = 0;
     if (!WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, head, kHeadRequestSize, head,
                     kHeadRequestSize, returned) ||
         returned != kHeadRequestSize) {
         return nullptr;
     }
-    totalLength = ReadLe16(head + kData + kConfigurationTotalLength);
-    if (totalLength < kConfigurationDescriptorSize) return nullptr;
+    totalLength = ReadLe16(head + kData + usb::ConfigurationField::kTotalLength);
+    if (totalLength < usb::ConfigurationField::kSize) return nullptr;
 
     const std::uint32_t requestSize = kHeaderSize + totalLength;
     std::uint8_t* set = GlobalBlockAlloc(requestSize);
@@ -223,7 +231,7 @@ std::uint8_t* ReadConfigurationSet(DeviceHandle hub, std::uint32_t port, std::ui
     const bool consistent = WalkRequest(hub, kIoctlUsbGetDescriptorFromNodeConnection, set, requestSize,
                                        set, requestSize, returned) &&
                             returned == requestSize &&
-                            ReadLe16(set + kData + kConfigurationTotalLength) == totalLength;
+                            ReadLe16(set + kData + usb::ConfigurationField::kTotalLength) == totalLength;
     if (!consistent) {
         GlobalBlockFree(set);
         return nullptr;
@@ -342,6 +350,7 @@ void UsbTopologyWalk()
 {
     walking = true;
     outOfTime = false;
+    lastFailure.clear();
     walkStart = UsbTickCount();
     for (int number = 0; number < kHostControllerCount; ++number) {
         if (!TimeLeft()) break;
@@ -364,6 +373,11 @@ void UsbTopologyWalk()
         UsbCloseNode(controller);
     }
     walking = false;
+}
+
+std::string UsbWalkLastFailure()
+{
+    return lastFailure;
 }
 
 bool UsbWalkRanOutOfTime()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/types.h"
 #include "platform/usb.h"
@@ -35,6 +36,11 @@ void UsbTopologyWalk();
 
 // Whether the last walk ran out of its budget before it had visited everything.
 bool UsbWalkRanOutOfTime();
+
+// What the last open or request that failed met, for diagnostics: the operation (the open of a
+// path, or a request's I/O control code) and the system's error text, or how the time limit ended
+// it. Empty when nothing failed since the last walk began.
+std::string UsbWalkLastFailure();
 
 // Examines ports 1 to portCount of an open hub.
 void WalkHubPorts(platform::DeviceHandle hub, std::uint32_t portCount);

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_check.h"
 #include "capture/capture_devices.h"
-#include "capture/capture_json.h"
-#include "capture/capture_text.h"
 #include "capture/capture_reader.h"
+#include "check/capture_check.h"
+#include "check/capture_json.h"
+#include "check/capture_text.h"
 #include "state/download_modes.h"
 
 namespace {

@@ -6,15 +6,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace platform {
 
 using DownloadClaim = std::intptr_t;
 inline constexpr DownloadClaim kNoClaim = 0;
 
-// Claims the interface at path for one download. False only when another program holds the
+// Claims the interface at path for one download. Held only when another program holds the
 // claim: the controller is being written, and must be left alone. When the claim cannot be made
-// at all, the debugger output says why, claim stays kNoClaim, and the download may go on.
-bool ClaimForDownload(const std::string& path, DownloadClaim& claim);
+// at all, the debugger output says why, claim stays kNoClaim, and the download may go on (Done).
+Outcome ClaimForDownload(const std::string& path, DownloadClaim& claim);
 
 // Gives the claim back (nothing when claim is kNoClaim); claim becomes kNoClaim.
 void ReleaseDownloadClaim(DownloadClaim& claim);

@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/outcome.h"
+
 namespace platform {
 
-// The firmware image resource with this id (type "KT_0575", language 2052).
-// On success data points to size bytes that stay valid for the life of the process.
-bool LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size);
+// The firmware image resource with this id (type "KT_0575", language 2052). When it is done,
+// data points to size bytes that stay valid for the life of the process.
+Outcome LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size);
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/outcome.h"
+
 namespace platform {
 
 // One line to the debugger output channel (the text is written as given).
@@ -13,9 +15,9 @@ void SleepMs(std::uint32_t milliseconds);
 // Milliseconds since the system started, wrapping at 2^32.
 std::uint32_t TickCount();
 
-// Starts a thread that runs routine(argument) and is never joined.
-// Returns false when the thread could not be created.
+// Starts a thread that runs routine(argument) and is never joined; fails when the thread could
+// not be created.
 using ThreadRoutine = void (*)(void* argument);
-bool StartDetachedThread(ThreadRoutine routine, void* argument);
+Outcome StartDetachedThread(ThreadRoutine routine, void* argument);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/outcome.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -22,6 +23,12 @@ enum class DownloadOutcome { Succeeded, Failed };
 // that acts on outcomes (the terminal program's exit status, the simulator) takes it here, as a
 // value; the dialog shows it only as the box.
 void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome);
+
+// A controller with these ids could not be opened for reading and writing, or its interface not
+// claimed for the class requests of its download, for this reason (the outcome names the node).
+// The dialog has told the debugger output already; a front end that tells its user why and what
+// to do (the terminal program) takes it here, as a value.
+void ControllerNotOpened(std::uint16_t vendorId, std::uint16_t productId, const Outcome& outcome);
 
 // Sends (never posts) the progress message to a window and waits until it was handled.
 void SendProgress(WindowHandle window, std::int32_t position);

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/usb_layouts.h"
+#include "platform/outcome.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -81,21 +83,24 @@ inline constexpr std::uint8_t kFullSpeedValue = 1;
 inline constexpr std::uint8_t kHighSpeedValue = 2;
 }  // namespace usb_connection_information
 
-// USB_DESCRIPTOR_REQUEST: ConnectionIndex, the setup packet, then the descriptor bytes.
+// USB_DESCRIPTOR_REQUEST: ConnectionIndex, the setup packet (codec/usb_layouts.h), then the
+// descriptor bytes.
 namespace usb_descriptor_request {
 inline constexpr std::size_t kConnectionIndex = 0;
-inline constexpr std::size_t kRequestType = 4;
-inline constexpr std::size_t kRequest = 5;
-inline constexpr std::size_t kValue = 6;
-inline constexpr std::size_t kIndex = 8;
-inline constexpr std::size_t kLength = 10;
-inline constexpr std::size_t kData = 12;
-inline constexpr std::size_t kHeaderSize = 12;
+inline constexpr std::size_t kSetupPacket = 4;
+inline constexpr std::size_t kRequestType = kSetupPacket + usb::SetupField::kRequestType;
+inline constexpr std::size_t kRequest = kSetupPacket + usb::SetupField::kRequest;
+inline constexpr std::size_t kValue = kSetupPacket + usb::SetupField::kValue;
+inline constexpr std::size_t kIndex = kSetupPacket + usb::SetupField::kIndex;
+inline constexpr std::size_t kLength = kSetupPacket + usb::SetupField::kLength;
+inline constexpr std::size_t kData = kSetupPacket + usb::kSetupLength;
+inline constexpr std::size_t kHeaderSize = kData;
 }  // namespace usb_descriptor_request
 
 // Opens a host controller or hub by its path ("\\.\HCD0", "\\.\USB#ROOT_HUB...") for writing,
-// sharing writes, as an existing object, for requests bounded in time. kInvalidHandle on failure.
-DeviceHandle UsbOpenNode(const std::string& path);
+// sharing writes, as an existing object, for requests bounded in time. kInvalidHandle, and why,
+// when it fails.
+Opened UsbOpenNode(const std::string& path);
 
 // How long a request that ran out of time may take beyond its limit: it is cancelled, and one
 // whose driver does not let go of it after this grace time is given up.
@@ -105,22 +110,18 @@ inline constexpr std::uint32_t kUsbCancelGraceMs = 1000;
 // cancellation does not end it at once). The request reads inSize bytes from
 // in and writes at most outSize bytes to out (in and out may be the same block); bytesReturned
 // receives how many it wrote. False when the driver refused the request or did not answer in
-// time. A request works on memory of its own, which one that is given up keeps (on Windows,
-// platform/overlapped_win32.h): nothing refers to in or out once this has returned.
-bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
-                void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
-                std::uint32_t timeLimitMs);
+// time (TimedOut), with why. A request works on memory of its own, which one that is given up
+// keeps (on Windows, platform/win32/overlapped.h): nothing refers to in or out once this has
+// returned.
+Outcome UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+                   void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
+                   std::uint32_t timeLimitMs);
 
 void UsbCloseNode(DeviceHandle handle);
 
 // Milliseconds on the clock that the requests' time limits run on, wrapping at 2^32: the
 // system's tick count; in the simulated world the simulated tree's own time.
 std::uint32_t UsbTickCount();
-
-// What the last open or request that failed met, for diagnostics: the operation (the open of a
-// path, or a request's I/O control code) and the system's error text, or how the time limit
-// ended it. Empty before any failure.
-std::string UsbLastFailure();
 
 // A zero-filled block from the global heap (null when it can't be had), and its release.
 std::uint8_t* GlobalBlockAlloc(std::size_t size);

@@ -29,8 +29,7 @@ constexpr std::int32_t kFinalPosition = 10000;
 
 bool WriteReport(const std::uint8_t* report)
 {
-    return platform::HidWriteReport(deviceLink->transferHandle, report, kReportSize,
-                                    kReportWriteLimitMs);
+    return platform::HidWriteReport(deviceLink->transferHandle, report, kReportSize, kReportWriteLimitMs).done();
 }
 
 // Writes the start report until the device takes it, pausing after every refusal.

@@ -34,7 +34,7 @@ bool Exchange(const std::uint8_t* report, std::uint32_t replyLimitMs)
     const platform::DeviceHandle handle = deviceLink->transferHandle;
     if (!platform::HidWriteReport(handle, report, kReportSize, kReportWriteLimitMs)) return false;
     std::uint8_t reply[kReportSize] = {};
-    return platform::HidReadReport(handle, reply, kReportSize, replyLimitMs);
+    return platform::HidReadReport(handle, reply, kReportSize, replyLimitMs).done();
 }
 
 // The image length and block count agree with each other, fit their fields, and the image lies

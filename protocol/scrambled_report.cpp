@@ -16,12 +16,12 @@ void InvertScrambleTable(const std::uint8_t* table, std::uint8_t* inverse)
     }
 }
 
-bool SendScrambledReport(std::uint8_t* report, const std::uint8_t* inverse)
+platform::Outcome SendScrambledReport(std::uint8_t* report, const std::uint8_t* inverse)
 {
     protocol1::Seal(report);
     protocol1::SubstituteAfterReportId(report, kScrambledReportSize, inverse);
 
-    if (deviceLink == nullptr) return false;
+    if (deviceLink == nullptr) return platform::Failure(platform::Status::Failed, "HidD_SetOutputReport", "no device link");
     return platform::HidSetOutputReport(deviceLink->transferHandle, report, kScrambledReportSize,
                                         kReportWriteLimitMs);
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/outcome.h"
 #include "protocol/protocol1_reports.h"
 #include "protocol/scramble_table.h"
 
@@ -14,5 +15,6 @@ using ScrambledReport = std::uint8_t[kScrambledReportSize];
 void InvertScrambleTable(const std::uint8_t* table, std::uint8_t* inverse);
 
 // Seals report (report id, header and checksum), substitutes every byte after the report id in
-// place through inverse and sends the 64 bytes as output report 3 on the link's transfer handle.
-bool SendScrambledReport(std::uint8_t* report, const std::uint8_t* inverse);
+// place through inverse and sends the 64 bytes as output report 3 on the link's transfer handle;
+// how the set-output request ended.
+platform::Outcome SendScrambledReport(std::uint8_t* report, const std::uint8_t* inverse);

@@ -26,8 +26,8 @@ struct UsbLayout {
 std::uint8_t BootProtocol(const models::HidCollection& collection)
 {
     if (collection.usagePage != kGenericDesktopPage || models::NumbersReports(collection)) return 0;
-    if (collection.usage == kKeyboardUsage) return capture::kProtocolKeyboard;
-    if (collection.usage == kMouseUsage) return capture::kProtocolMouse;
+    if (collection.usage == kKeyboardUsage) return usb::kProtocolKeyboard;
+    if (collection.usage == kMouseUsage) return usb::kProtocolMouse;
     return 0;
 }
 
@@ -76,7 +76,7 @@ void SetKeyboardLeds(const CapturedDevice& device, const models::HidDevice& mode
 {
     for (std::size_t c = 0; c < model.collections.size(); ++c) {
         const std::size_t usbInterface = device.layout.interfaceOf[c];
-        if (device.layout.interfaces[usbInterface].bootProtocol != capture::kProtocolKeyboard) continue;
+        if (device.layout.interfaces[usbInterface].bootProtocol != usb::kProtocolKeyboard) continue;
         if (model.collections[c].outputLength == 0) continue;
         const std::vector<std::uint8_t> report(model.collections[c].outputLength, kLedsOff);  // report id 0, LEDs
         capture::CaptureTransfer transfer;

@@ -7,10 +7,10 @@
 #include <map>
 #include <thread>
 
+#include "codec/hex_text.h"
 #include "sim/bus_capture.h"
 #include "sim/trace.h"
 #include "sim/world.h"
-#include "codec/hex_text.h"
 
 namespace sim {
 namespace {
@@ -147,9 +147,29 @@ bool FromOn(std::uint32_t number, std::uint32_t first) { return first != 0 && nu
 
 using capture::CaptureStatus;
 
+// How an operation on the bus ended, as the seam hands it back.
+constexpr const char* kDeviceGone = "the device is gone";
+constexpr const char* kDeviceRefused = "the device refused it";
+
+platform::Outcome Ended(const Operation& op, platform::Status status, const std::string& reason)
+{
+    return platform::Failure(status, op.event, reason);
+}
+
+platform::Outcome NoAnswer(const Operation& op, std::uint32_t timeLimitMs)
+{
+    return Ended(op, platform::Status::TimedOut, "no answer within " + std::to_string(timeLimitMs) + " ms");
+}
+
+platform::Outcome NoHandleOrGone(const Operation& op, const models::HidDevice* device)
+{
+    if (device != nullptr && device->removed) return Ended(op, platform::Status::Gone, kDeviceGone);
+    return Ended(op, platform::Status::Failed, "no read-write handle, or nothing to transfer");
+}
+
 // One output report (write or set-output request) through the bus and its faults.
-bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8_t* report,
-            std::size_t length, std::uint32_t timeLimitMs)
+platform::Outcome Output(const Operation& op, platform::DeviceHandle handle, const std::uint8_t* report,
+                         std::size_t length, std::uint32_t timeLimitMs)
 {
     std::shared_ptr<models::HidDevice> device;
     std::uint32_t number = 0;
@@ -167,14 +187,14 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
             if (device && device->removed && report) {
                 CaptureOperation(*device, collection, op.capture, CaptureStatus::DeviceGone, report, length, started);
             }
-            return false;
+            return NoHandleOrGone(op, device.get());
         }
         const std::string refusal = OutputRefusal(device->collections[open->collection], report, length);
         if (!refusal.empty()) {
             ++device->stackRefusals;
             TraceStackRefusal(refusal);
             TraceOut(op, "fail", report, length, device.get());
-            return false;
+            return Ended(op, platform::Status::Refused, refusal);
         }
         number = ++device->reportsSeen;
         if (number == device->faults.removeBeforeReport) {
@@ -182,13 +202,13 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
             TraceFault("device removed before report", number, "");
             TraceOut(op, "fail", report, length, device.get());
             CaptureOperation(*device, collection, op.capture, CaptureStatus::DeviceGone, report, length, started);
-            return false;
+            return Ended(op, platform::Status::Gone, kDeviceGone);
         }
         if (number == device->faults.refuseReport || FromOn(number, device->faults.refuseFromReport)) {
             TraceFault("report", number, "refused");
             TraceOut(op, "fail", report, length, device.get());
             CaptureOperation(*device, collection, op.capture, CaptureStatus::Refused, report, length, started);
-            return false;
+            return Ended(op, platform::Status::Refused, kDeviceRefused);
         }
     }
     if (number == device->faults.stallReport || FromOn(number, device->faults.stallFromReport)) {
@@ -196,14 +216,14 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
         WaitSimulated(timeLimitMs);
         TraceOut(op, "timeout", report, length, device.get());
         CaptureOperation(*device, collection, op.capture, CaptureStatus::TimedOut, report, length, started);
-        return false;
+        return NoAnswer(op, timeLimitMs);
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {  // unplugged while the report was on its way
         TraceOut(op, "fail", report, length, device.get());
         CaptureOperation(*device, collection, op.capture, CaptureStatus::Unplugged, report, length, started);
-        return false;
+        return Ended(op, platform::Status::Gone, kDeviceGone);
     }
     const bool accepted = &op == &kWrite ? device->OnWrite(report, length)
                                          : device->OnSetOutputReport(report, length);
@@ -217,12 +237,12 @@ bool Output(const Operation& op, platform::DeviceHandle handle, const std::uint8
             TraceFault("device removed after report", number, "");
         }
     }
-    return accepted;
+    return accepted ? platform::Done() : Ended(op, platform::Status::Refused, kDeviceRefused);
 }
 
 // One input report (read or get-input request) through the bus and its faults.
-bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buffer,
-           std::size_t length, std::uint32_t timeLimitMs)
+platform::Outcome Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buffer,
+                        std::size_t length, std::uint32_t timeLimitMs)
 {
     const std::string event = op.event;
     std::shared_ptr<models::HidDevice> device;
@@ -241,7 +261,7 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
             if (device && device->removed && buffer) {
                 CaptureOperation(*device, collection, op.capture, CaptureStatus::DeviceGone, buffer, length, started);
             }
-            return false;
+            return NoHandleOrGone(op, device.get());
         }
         const std::string refusal =
             InputRefusal(device->collections[open->collection], buffer, length, &op == &kGetInput);
@@ -249,14 +269,14 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
             ++device->stackRefusals;
             TraceStackRefusal(refusal);
             TraceIn(event, "fail");
-            return false;
+            return Ended(op, platform::Status::Refused, refusal);
         }
         number = ++device->repliesSeen;
         if (number == device->faults.failReply) {
             TraceFault("reply", number, "fails");
             TraceIn(event, "fail");
             CaptureOperation(*device, collection, op.capture, CaptureStatus::Failed, buffer, length, started);
-            return false;
+            return Ended(op, platform::Status::Failed, "the reply failed");
         }
     }
     if (number == device->faults.stallReply) {
@@ -264,14 +284,14 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
         WaitSimulated(timeLimitMs);
         TraceIn(event, "timeout");
         CaptureOperation(*device, collection, op.capture, CaptureStatus::TimedOut, buffer, length, started);
-        return false;
+        return NoAnswer(op, timeLimitMs);
     }
     RealDelay(device->latencyMs);
     std::lock_guard<std::mutex> lock(busMutex);
     if (device->removed) {  // unplugged while the request was on its way
         TraceIn(event, "fail");
         CaptureOperation(*device, collection, op.capture, CaptureStatus::Unplugged, buffer, length, started);
-        return false;
+        return Ended(op, platform::Status::Gone, kDeviceGone);
     }
     const bool answered = &op == &kRead ? device->OnRead(buffer, length)
                                         : device->OnGetInputReport(buffer, length);
@@ -279,7 +299,7 @@ bool Input(const Operation& op, platform::DeviceHandle handle, std::uint8_t* buf
     else TraceIn(event, "fail");
     CaptureOperation(*device, collection, op.capture, answered ? CaptureStatus::Completed : CaptureStatus::Refused, buffer,
                      length, started);
-    return answered;
+    return answered ? platform::Done() : Ended(op, platform::Status::Refused, kDeviceRefused);
 }
 
 }  // namespace
@@ -348,25 +368,26 @@ std::vector<std::string> PresentPaths()
     return paths;
 }
 
-bool BusEnumerate(std::vector<std::string>& paths)
+platform::Outcome BusEnumerate(std::vector<std::string>& paths)
 {
     {
         std::lock_guard<std::mutex> lock(busMutex);
-        if (enumerationFails) return false;
+        if (enumerationFails) return platform::Failure(platform::Status::Failed, "enumerate", "the enumeration fails");
     }
     const std::vector<std::string> present = PresentPaths();
     paths.insert(paths.end(), present.begin(), present.end());
-    return true;
+    return platform::Done();
 }
 
-platform::DeviceHandle BusOpen(const std::string& path, bool readWrite, std::string* refusal)
+platform::Opened BusOpen(const std::string& path, bool readWrite)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     const char* kind = readWrite ? "rw" : "probe";
-    const auto refuse = [&](const char* systemError) {
-        if (refusal != nullptr) *refusal = systemError;
+    const auto refuse = [&](platform::Status status, const char* systemError) {
         TraceLine(std::string("open ") + kind + " fail " + path);
-        return platform::kInvalidHandle;
+        return platform::Opened{platform::kInvalidHandle,
+                                platform::Failure(status, readWrite ? "CreateFile for reading and writing" : "CreateFile",
+                                                  systemError)};
     };
     for (const auto& device : devices) {
         if (device->removed) continue;
@@ -375,74 +396,91 @@ platform::DeviceHandle BusOpen(const std::string& path, bool readWrite, std::str
             const bool heldBySystem = readWrite && HeldBySystem(device->collections[i]);
             if (heldBySystem) {
                 TraceStackRefusal("read-write open of a keyboard or mouse, which the system holds");
-                return refuse("error 5 (Access is denied.)");
+                return refuse(platform::Status::Denied, "error 5 (Access is denied.)");
             }
             if (readWrite ? device->faults.readWriteOpenRefused : device->faults.probeOpenFails) {
-                return refuse("error 32 (The process cannot access the file because it is being used by another process.)");
+                return refuse(platform::Status::Held,
+                              "error 32 (The process cannot access the file because it is being used by another process.)");
             }
             const platform::DeviceHandle handle = nextHandle++;
             handles[handle] = OpenHandle{device, i, readWrite};
             TraceLine(std::string("open ") + kind + " ok " + path);
-            return handle;
+            return {handle, platform::Done()};
         }
     }
-    return refuse("error 2 (The system cannot find the file specified.)");
+    return refuse(platform::Status::Gone, "error 2 (The system cannot find the file specified.)");
 }
 
-bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
+namespace {
+
+// Why the identification of a handle's device fails (null: no such handle), or Done.
+platform::Outcome Identification(const char* operation, const OpenHandle* open, bool unreadable)
+{
+    if (open == nullptr) return platform::Failure(platform::Status::Failed, operation, "no such handle");
+    if (open->device->removed) return platform::Failure(platform::Status::Gone, operation, kDeviceGone);
+    if (unreadable) return platform::Failure(platform::Status::Failed, operation, "unreadable");
+    return platform::Done();
+}
+
+}  // namespace
+
+platform::Outcome BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);
-    if (found == handles.end()) return false;
-    const auto& device = found->second.device;
-    if (device->removed || device->faults.attributesUnreadable) return false;
-    vendorId = device->vendorId;
-    productId = device->productId;
-    return true;
+    const OpenHandle* open = found == handles.end() ? nullptr : &found->second;
+    const platform::Outcome known =
+        Identification("HidD_GetAttributes", open, open && open->device->faults.attributesUnreadable);
+    if (!known) return known;
+    vendorId = open->device->vendorId;
+    productId = open->device->productId;
+    return known;
 }
 
-bool BusGetCollection(platform::DeviceHandle handle, models::HidCollection& collection)
+platform::Outcome BusGetCollection(platform::DeviceHandle handle, models::HidCollection& collection)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     auto found = handles.find(handle);
-    if (found == handles.end()) return false;
-    const auto& device = found->second.device;
-    if (device->removed || device->faults.capsUnreadable) return false;
-    collection = device->collections[found->second.collection];
-    return true;
+    const OpenHandle* open = found == handles.end() ? nullptr : &found->second;
+    const platform::Outcome known = Identification("HidP_GetCaps", open, open && open->device->faults.capsUnreadable);
+    if (!known) return known;
+    collection = open->device->collections[open->collection];
+    return known;
 }
 
-bool BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+platform::Outcome BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
               std::uint32_t timeLimitMs)
 {
     return Output(kWrite, handle, report, length, timeLimitMs);
 }
 
-bool BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+platform::Outcome BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
                         std::uint32_t timeLimitMs)
 {
     return Output(kSetOutput, handle, report, length, timeLimitMs);
 }
 
-bool BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+platform::Outcome BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
              std::uint32_t timeLimitMs)
 {
     return Input(kRead, handle, buffer, length, timeLimitMs);
 }
 
-bool BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+platform::Outcome BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
                        std::uint32_t timeLimitMs)
 {
     return Input(kGetInput, handle, buffer, length, timeLimitMs);
 }
 
-bool BusFlushInput(platform::DeviceHandle handle)
+platform::Outcome BusFlushInput(platform::DeviceHandle handle)
 {
     std::lock_guard<std::mutex> lock(busMutex);
     const OpenHandle* open = ReadWriteHandle(handle);
     const bool flushed = open != nullptr && !open->device->removed;
     TraceLine(std::string("flush ") + (flushed ? "ok" : "fail"));
-    return flushed;
+    if (flushed) return platform::Done();
+    return open ? platform::Failure(platform::Status::Gone, "flush", kDeviceGone)
+                : platform::Failure(platform::Status::Failed, "flush", "no read-write handle");
 }
 
 void BusClose(platform::DeviceHandle handle)

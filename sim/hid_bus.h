@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "models/hid_device.h"
+#include "platform/outcome.h"
 #include "platform/types.h"
 
 namespace sim {
@@ -38,25 +39,25 @@ std::shared_ptr<models::HidDevice> DeviceOfHandle(platform::DeviceHandle handle)
 // Every present interface path, in enumeration order.
 std::vector<std::string> PresentPaths();
 
-// The operations of the simulated HID backend (platform/hid_sim.cpp).
+// The operations of the simulated HID backend (sim/backend/hid_sim.cpp), each ending as the
+// seam's calls do (platform/outcome.h).
 // Adds the present interface paths to paths.
-bool BusEnumerate(std::vector<std::string>& paths);
-// kInvalidHandle when the open is refused; refusal (when given) then receives the system error
-// that Windows gives for it.
-platform::DeviceHandle BusOpen(const std::string& path, bool readWrite, std::string* refusal = nullptr);
-bool BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
+platform::Outcome BusEnumerate(std::vector<std::string>& paths);
+// A refused open ends with the system error that Windows gives for it.
+platform::Opened BusOpen(const std::string& path, bool readWrite);
+platform::Outcome BusGetAttributes(platform::DeviceHandle handle, std::uint16_t& vendorId, std::uint16_t& productId);
 // The declaration of the handle's collection.
-bool BusGetCollection(platform::DeviceHandle handle, models::HidCollection& collection);
-bool BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
-              std::uint32_t timeLimitMs);
-bool BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
-             std::uint32_t timeLimitMs);
-bool BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
-                        std::uint32_t timeLimitMs);
-bool BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
-                       std::uint32_t timeLimitMs);
+platform::Outcome BusGetCollection(platform::DeviceHandle handle, models::HidCollection& collection);
+platform::Outcome BusWrite(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                           std::uint32_t timeLimitMs);
+platform::Outcome BusRead(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                          std::uint32_t timeLimitMs);
+platform::Outcome BusSetOutputReport(platform::DeviceHandle handle, const std::uint8_t* report, std::size_t length,
+                                     std::uint32_t timeLimitMs);
+platform::Outcome BusGetInputReport(platform::DeviceHandle handle, std::uint8_t* buffer, std::size_t length,
+                                    std::uint32_t timeLimitMs);
 // The devices keep no queue of input reports: a flush only shows in the trace.
-bool BusFlushInput(platform::DeviceHandle handle);
+platform::Outcome BusFlushInput(platform::DeviceHandle handle);
 void BusClose(platform::DeviceHandle handle);
 
 }  // namespace sim

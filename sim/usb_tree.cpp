@@ -6,13 +6,15 @@
 #include <cstring>
 #include <mutex>
 
-#include "state/download_state.h"
+#include "codec/hex_text.h"
+#include "codec/usb_hid_descriptors.h"
+#include "codec/usb_layouts.h"
 #include "device/usb_descriptors.h"
 #include "platform/usb.h"
 #include "sim/trace.h"
 #include "sim/usb_text.h"
 #include "sim/world.h"
-#include "codec/hex_text.h"
+#include "state/download_state.h"
 
 namespace sim {
 
@@ -42,7 +44,6 @@ struct UsbWorld {
     std::vector<UsbRequestRecord> requests;
     std::vector<std::string> openAttempts;
     std::uint32_t clock = kUsbClockStart;
-    std::string lastFailure;
 };
 
 std::mutex worldMutex;
@@ -135,7 +136,7 @@ std::vector<std::vector<std::uint8_t>> OpenPipes(const UsbDeviceModel& device)
     while (set.size() - position >= 2) {
         const std::size_t length = set[position];
         if (length < 2 || length > set.size() - position) break;
-        if (set[position + 1] == kDescriptorTypeEndpoint && length >= 7) {
+        if (set[position + 1] == usb::kDescriptorEndpoint && length >= 7) {
             pipes.emplace_back(set.begin() + position, set.begin() + position + 7);
         }
         position += length;
@@ -187,20 +188,20 @@ bool DeviceDescriptorReply(const UsbDeviceModel& device, std::uint16_t value, st
 {
     const std::uint8_t type = static_cast<std::uint8_t>(value >> 8);
     const std::uint8_t number = static_cast<std::uint8_t>(value);
-    if (type == kDescriptorTypeDevice && number == 0) {
+    if (type == usb::kDescriptorDevice && number == 0) {
         reply.assign(device.deviceDescriptor.begin(), device.deviceDescriptor.end());
-    } else if (type == kDescriptorTypeConfiguration && number == 0) {
+    } else if (type == usb::kDescriptorConfiguration && number == 0) {
         if (device.configuration.empty()) return false;
         reply = device.configuration;
-        if (length > kConfigurationDescriptorSize && device.laterTotalLength && reply.size() >= 4) {
-            WriteLe16(&reply[kConfigurationTotalLength], *device.laterTotalLength);
+        if (length > usb::ConfigurationField::kSize && device.laterTotalLength && reply.size() >= 4) {
+            WriteLe16(&reply[usb::ConfigurationField::kTotalLength], *device.laterTotalLength);
         }
-    } else if (type == kDescriptorTypeString) {
+    } else if (type == usb::kDescriptorString) {
         const auto found = device.strings.find({number, index});
         if (found != device.strings.end()) {
             reply = found->second;
         } else if (number == 0) {
-            reply = {4, kDescriptorTypeString, 0x09, 0x04};
+            reply = {4, usb::kDescriptorString, 0x09, 0x04};
         } else {
             return false;
         }
@@ -399,7 +400,7 @@ void TraceNodeOpen(const std::string& path, bool opened)
 
 }  // namespace
 
-DeviceHandle UsbDriverOpen(const std::string& path)
+Opened UsbDriverOpen(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(worldMutex);
     world.openAttempts.push_back(path);
@@ -418,10 +419,9 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             }
         }
         if (node.controller == nullptr) {
-            world.lastFailure = "open " + path + ": no such host controller, or its open fails";
             TraceNodeOpen(path, false);
             if (IsLastHostControllerPath(path)) NoteWalkEnded();
-            return kInvalidHandle;
+            return {kInvalidHandle, Failure(Status::Gone, "open " + path, "no such host controller, or its open fails", path)};
         }
     } else {
         const bool named = path.compare(0, prefix.size(), prefix) == 0;
@@ -431,18 +431,17 @@ DeviceHandle UsbDriverOpen(const std::string& path)
             if ((node.hub = FindHub(controller.rootHub, name, 0))) break;
         }
         if (!node.hub || node.hub->openFails) {
-            world.lastFailure = "open " + path + ": no such hub, or its open fails";
             TraceNodeOpen(path, false);
-            return kInvalidHandle;
+            return {kInvalidHandle, Failure(Status::Gone, "open " + path, "no such hub, or its open fails", path)};
         }
     }
     TraceNodeOpen(path, true);
     const DeviceHandle handle = world.nextHandle++;
     world.handles[handle] = node;
-    return handle;
+    return {handle, Done()};
 }
 
-bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+Outcome UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                       void* out, std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t timeLimitMs)
 {
     std::unique_lock<std::mutex> lock(worldMutex);
@@ -455,10 +454,7 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         record.input.assign(bytes, bytes + inSize);
     }
     const auto found = world.handles.find(handle);
-    if (found == world.handles.end()) {
-        world.lastFailure = RequestText(code) + ": no such handle";
-        return false;
-    }
+    if (found == world.handles.end()) return Failure(Status::Failed, RequestText(code), "no such handle");
     record.path = found->second.path;
 
     if (AnsweringOf(found->second) != UsbAnswering::kAnswers) {
@@ -470,8 +466,7 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         WaitSimulated(timeLimitMs);
         lock.lock();
         world.clock += timeLimitMs;
-        world.lastFailure = RequestText(code) + ": no answer within " + std::to_string(timeLimitMs) + " ms";
-        return false;
+        return Failure(Status::TimedOut, RequestText(code), "no answer within " + std::to_string(timeLimitMs) + " ms");
     }
 
     // A buffered request: the driver works on one system buffer that starts as a copy of the
@@ -486,25 +481,18 @@ bool UsbDriverRequest(DeviceHandle handle, std::uint32_t code, const void* in, s
         if (returned > 0) std::memcpy(out, system.data(), returned);
         bytesReturned = returned;
         record.output.assign(system.begin(), system.begin() + returned);
-    } else {
-        world.lastFailure = RequestText(code) + " to " + record.path + ": refused";
     }
+    const std::string path = record.path;
     record.succeeded = succeeded;
     TraceRequest(record);
     world.requests.push_back(std::move(record));
-    return succeeded;
+    return succeeded ? Done() : Failure(Status::Refused, RequestText(code) + " to " + path, "refused");
 }
 
 std::uint32_t UsbDriverClock()
 {
     std::lock_guard<std::mutex> lock(worldMutex);
     return world.clock;
-}
-
-std::string UsbDriverLastFailure()
-{
-    std::lock_guard<std::mutex> lock(worldMutex);
-    return world.lastFailure;
 }
 
 UsbAnswering UsbDriverAnswering(DeviceHandle handle)
@@ -557,62 +545,84 @@ std::array<std::uint8_t, 18> DeviceDescriptor(std::uint16_t vendorId, std::uint1
                                               std::uint8_t deviceClass, std::uint8_t iManufacturer,
                                               std::uint8_t iProduct, std::uint8_t iSerialNumber)
 {
+    using F = usb::DeviceDescriptorField;
     std::array<std::uint8_t, 18> d{};
-    d[0] = 18;
-    d[1] = kDescriptorTypeDevice;
-    WriteLe16(&d[2], 0x0200);
-    d[4] = deviceClass;
-    d[7] = 64;
-    WriteLe16(&d[8], vendorId);
-    WriteLe16(&d[10], productId);
-    WriteLe16(&d[12], 0x0100);
-    d[kDeviceDescriptorManufacturerIndex] = iManufacturer;
-    d[kDeviceDescriptorProductIndex] = iProduct;
-    d[kDeviceDescriptorSerialNumberIndex] = iSerialNumber;
-    d[17] = 1;
+    d[usb::DescriptorField::kLength] = F::kSize;
+    d[usb::DescriptorField::kType] = usb::kDescriptorDevice;
+    WriteLe16(&d[F::kUsbRelease], 0x0200);
+    d[F::kClass] = deviceClass;
+    d[F::kMaxPacket0] = 64;
+    WriteLe16(&d[F::kVendorId], vendorId);
+    WriteLe16(&d[F::kProductId], productId);
+    WriteLe16(&d[F::kRelease], 0x0100);
+    d[F::kManufacturer] = iManufacturer;
+    d[F::kProduct] = iProduct;
+    d[F::kSerialNumber] = iSerialNumber;
+    d[F::kConfigurations] = 1;
     return d;
 }
 
 std::vector<std::uint8_t> StringDescriptor(const std::string& utf8)
 {
     const std::u16string wide = Utf8ToUtf16(utf8);
-    std::vector<std::uint8_t> d(2 + 2 * wide.size());
-    d[0] = static_cast<std::uint8_t>(d.size());
-    d[1] = kDescriptorTypeString;
-    for (std::size_t i = 0; i < wide.size(); ++i) WriteLe16(&d[2 + 2 * i], wide[i]);
+    std::vector<std::uint8_t> d(usb::kStringHeader + 2 * wide.size());
+    d[usb::DescriptorField::kLength] = static_cast<std::uint8_t>(d.size());
+    d[usb::DescriptorField::kType] = usb::kDescriptorString;
+    for (std::size_t i = 0; i < wide.size(); ++i) WriteLe16(&d[usb::kStringHeader + 2 * i], wide[i]);
     return d;
 }
 
 std::vector<std::uint8_t> InterfaceDescriptor(std::uint8_t number, std::uint8_t interfaceClass,
                                               std::uint8_t iInterface)
 {
-    return {9, kDescriptorTypeInterface, number, 0, 1, interfaceClass, 0, 0, iInterface};
+    using F = usb::InterfaceField;
+    std::vector<std::uint8_t> d(F::kSize, 0);
+    d[usb::DescriptorField::kLength] = F::kSize;
+    d[usb::DescriptorField::kType] = usb::kDescriptorInterface;
+    d[F::kNumber] = number;
+    d[F::kEndpoints] = 1;
+    d[F::kClass] = interfaceClass;
+    d[F::kString] = iInterface;
+    return d;
 }
 
 std::vector<std::uint8_t> EndpointDescriptor(std::uint8_t address, std::uint8_t attributes,
                                              std::uint16_t maxPacketSize, std::uint8_t interval)
 {
-    return {7, kDescriptorTypeEndpoint, address, attributes, static_cast<std::uint8_t>(maxPacketSize),
-            static_cast<std::uint8_t>(maxPacketSize >> 8), interval};
+    using F = usb::EndpointField;
+    std::vector<std::uint8_t> d(F::kSize, 0);
+    d[usb::DescriptorField::kLength] = F::kSize;
+    d[usb::DescriptorField::kType] = usb::kDescriptorEndpoint;
+    d[F::kAddress] = address;
+    d[F::kAttributes] = attributes;
+    WriteLe16(&d[F::kMaxPacket], maxPacketSize);
+    d[F::kInterval] = interval;
+    return d;
 }
 
-std::vector<std::uint8_t> HidClassDescriptor(std::uint16_t reportLength)
+std::vector<std::uint8_t> HidInterfaceDescriptors()
 {
-    return {9, 0x21, 0x11, 0x01, 0, 1, 0x22, static_cast<std::uint8_t>(reportLength),
-            static_cast<std::uint8_t>(reportLength >> 8)};
+    usb::UsbHidInterface hid;
+    hid.reportDescriptorLength = kHidReportDescriptorLength;
+    hid.intervalFrames = kHidIntervalFrames;
+    return usb::InterfaceDescriptors(hid, 0);
 }
 
 std::vector<std::uint8_t> ConfigurationSet(const std::vector<std::vector<std::uint8_t>>& descriptors,
                                            std::uint8_t iConfiguration)
 {
-    std::vector<std::uint8_t> set = {9, kDescriptorTypeConfiguration, 0, 0, 0, 1, iConfiguration, 0x80, 50};
+    using F = usb::ConfigurationField;
+    std::vector<std::uint8_t> set = {F::kSize, usb::kDescriptorConfiguration, 0, 0, 0, 1, iConfiguration, 0x80, 50};
     std::uint8_t interfaces = 0;
     for (const auto& d : descriptors) {
-        if (d.size() >= 4 && d[1] == kDescriptorTypeInterface && d[3] == 0) ++interfaces;
+        if (d.size() > usb::InterfaceField::kAlternate && d[usb::DescriptorField::kType] == usb::kDescriptorInterface &&
+            d[usb::InterfaceField::kAlternate] == 0) {
+            ++interfaces;
+        }
         set.insert(set.end(), d.begin(), d.end());
     }
-    WriteLe16(&set[kConfigurationTotalLength], static_cast<std::uint16_t>(set.size()));
-    set[4] = interfaces;
+    WriteLe16(&set[F::kTotalLength], static_cast<std::uint16_t>(set.size()));
+    set[F::kInterfaces] = interfaces;
     return set;
 }
 
@@ -623,10 +633,9 @@ std::shared_ptr<UsbDeviceModel> MakeUsbDevice(std::uint16_t vendorId, std::uint1
     auto device = std::make_shared<UsbDeviceModel>();
     device->deviceDescriptor = DeviceDescriptor(vendorId, productId, 0, manufacturer.empty() ? 0 : 1,
                                                 product.empty() ? 0 : 2, 0);
-    device->configuration = ConfigurationSet(
-        {InterfaceDescriptor(0, 3, 0), HidClassDescriptor(64), EndpointDescriptor(0x81, 3, 64, 4)});
-    if (!manufacturer.empty()) device->strings[{1, 0x0409}] = StringDescriptor(manufacturer);
-    if (!product.empty()) device->strings[{2, 0x0409}] = StringDescriptor(product);
+    device->configuration = ConfigurationSet({HidInterfaceDescriptors()});
+    if (!manufacturer.empty()) device->strings[{1, usb::kLanguageEnglishUs}] = StringDescriptor(manufacturer);
+    if (!product.empty()) device->strings[{2, usb::kLanguageEnglishUs}] = StringDescriptor(product);
     if (!identification.empty()) device->strings[{0xFF, 0x0036}] = StringDescriptor(identification);
     return device;
 }

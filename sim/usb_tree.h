@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/outcome.h"
 #include "platform/types.h"
 
 namespace sim {
@@ -98,15 +99,20 @@ std::vector<std::uint8_t> InterfaceDescriptor(std::uint8_t number, std::uint8_t 
                                               std::uint8_t iInterface);
 std::vector<std::uint8_t> EndpointDescriptor(std::uint8_t address, std::uint8_t attributes,
                                              std::uint16_t maxPacketSize, std::uint8_t interval);
-std::vector<std::uint8_t> HidClassDescriptor(std::uint16_t reportLength);
+// A HID device's one interface, as the usual configuration holds it: its interface, HID and
+// interrupt IN endpoint descriptors (codec/usb_hid_descriptors.h), with a 64-byte report descriptor
+// and the endpoint polled every 4 frames.
+inline constexpr std::uint16_t kHidReportDescriptorLength = 64;
+inline constexpr std::uint8_t kHidIntervalFrames = 4;
+std::vector<std::uint8_t> HidInterfaceDescriptors();
 // A configuration descriptor (value 1, iConfiguration as given) followed by the descriptors,
 // with wTotalLength and bNumInterfaces filled in.
 std::vector<std::uint8_t> ConfigurationSet(const std::vector<std::vector<std::uint8_t>>& descriptors,
                                            std::uint8_t iConfiguration = 0);
 
-// A device with the usual configuration (one interface of the class, its HID descriptor for
-// class 3, one interrupt endpoint) and the given strings in language 0x0409 at indices 1 to 3
-// ("" for none), and its identification string (index 0xFF, language 0x0036) when not empty.
+// A HID device with the usual configuration (HidInterfaceDescriptors) and the given strings in
+// language 0x0409 at indices 1 to 3 ("" for none), and its identification string (index 0xFF,
+// language 0x0036) when not empty.
 std::shared_ptr<UsbDeviceModel> MakeUsbDevice(std::uint16_t vendorId, std::uint16_t productId,
                                               const std::string& manufacturer,
                                               const std::string& product,
@@ -161,16 +167,14 @@ void SetUsbBlockAllocationFailure(std::uint32_t nth);
 // 1000 ms before the wrap, so that a walk that waits longer than that crosses it.
 inline constexpr std::uint32_t kUsbClockStart = 0xFFFFFFFFu - 999;
 std::uint32_t UsbDriverClock();
-// What the last refused open or request met (the seam's UsbLastFailure).
-std::string UsbDriverLastFailure();
 // How the node open under handle answers (kAnswers for no such handle).
 UsbAnswering UsbDriverAnswering(platform::DeviceHandle handle);
 
-// The driver side of the seam (platform/usb_sim.cpp forwards to these).
-platform::DeviceHandle UsbDriverOpen(const std::string& path);
-bool UsbDriverRequest(platform::DeviceHandle handle, std::uint32_t code, const void* in,
-                      std::uint32_t inSize, void* out, std::uint32_t outSize,
-                      std::uint32_t& bytesReturned, std::uint32_t timeLimitMs);
+// The driver side of the seam (sim/backend/usb_sim.cpp forwards to these).
+platform::Opened UsbDriverOpen(const std::string& path);
+platform::Outcome UsbDriverRequest(platform::DeviceHandle handle, std::uint32_t code, const void* in,
+                                   std::uint32_t inSize, void* out, std::uint32_t outSize,
+                                   std::uint32_t& bytesReturned, std::uint32_t timeLimitMs);
 void UsbDriverClose(platform::DeviceHandle handle);
 std::uint8_t* UsbBlockAlloc(std::size_t size);
 void UsbBlockFree(void* block);

@@ -273,7 +273,7 @@ std::shared_ptr<UsbDeviceModel> ReadDevice(const Entry& entry, std::shared_ptr<U
         if (descriptors.empty() && isHub) {
             descriptors = {InterfaceDescriptor(0, 9, 0), EndpointDescriptor(0x81, 3, 1, 12)};
         } else if (descriptors.empty()) {
-            descriptors = {InterfaceDescriptor(0, 3, 0), HidClassDescriptor(64), EndpointDescriptor(0x81, 3, 64, 4)};
+            descriptors = {HidInterfaceDescriptors()};
         }
         device->configuration = ConfigurationSet(descriptors, iConfiguration);
         if (device->configuration.size() > 0xFFFF) Fail(entry.line, "the configuration set is longer than 65535 bytes");

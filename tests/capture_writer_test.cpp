@@ -105,8 +105,8 @@ TEST(CaptureWriter, TheLongestControlTransfer)
     ASSERT_EQ(contents.packets.size(), kEnumerationPackets + 2);
     const capture::UsbPacket& submitted = contents.packets[kEnumerationPackets];
     EXPECT_EQ(submitted.data.size(), 0xFFFFu);
-    EXPECT_EQ(submitted.setup[capture::SetupField::kLength], 0xFF);
-    EXPECT_EQ(submitted.setup[capture::SetupField::kLength + 1], 0xFF);
+    EXPECT_EQ(submitted.setup[usb::SetupField::kLength], 0xFF);
+    EXPECT_EQ(submitted.setup[usb::SetupField::kLength + 1], 0xFF);
 
     const int again = OpenWithDevice(path, capture::CaptureLink::Usbmon);
     ASSERT_NE(again, 0);

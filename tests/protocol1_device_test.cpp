@@ -1,10 +1,10 @@
 // The protocol-1 device model checks every report the way the boot loader does.
 #include <array>
 
+#include "models/models.h"
 #include "protocol/protocol1_reports.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/time_limits.h"
-#include "models/models.h"
 #include "tests/protocol1_test_world.h"
 
 namespace {
@@ -45,7 +45,7 @@ protected:
     bool SendRaw(const Report& plain, std::size_t length = 64)
     {
         const Report wire = Scrambled(plain);
-        return platform::HidSetOutputReport(TransferHandle(), wire.data(), length, kReportWriteLimitMs);
+        return platform::HidSetOutputReport(TransferHandle(), wire.data(), length, kReportWriteLimitMs).done();
     }
 
     bool Send(Report plain)
@@ -70,7 +70,7 @@ protected:
     {
         reply.fill(0);
         reply[0] = 0x02;
-        return platform::HidGetInputReport(TransferHandle(), reply.data(), reply.size(), kReplyReadLimitMs);
+        return platform::HidGetInputReport(TransferHandle(), reply.data(), reply.size(), kReplyReadLimitMs).done();
     }
 
     std::array<std::uint8_t, 256> inverse{};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/usb_hid_descriptors.h"
 #include "device/usb_descriptors.h"
 #include "sim/usb_tree.h"
 
@@ -31,7 +32,7 @@ const Bytes kConfiguration = {9, 2, 0, 0, 1, 1, 0, 0x80, 50};
 const Bytes kInterface = sim::InterfaceDescriptor(0, 3, 0);
 const Bytes kNamedInterface = sim::InterfaceDescriptor(1, 3, 7);
 const Bytes kEndpoint = sim::EndpointDescriptor(0x81, 3, 64, 4);
-const Bytes kHid = sim::HidClassDescriptor(64);
+const Bytes kHid = usb::HidDescriptor({sim::kHidReportDescriptorLength});
 
 TEST(ConfigurationScan, FindsInterfaceStringBehindOtherDescriptors)
 {

@@ -141,8 +141,7 @@ TEST_F(UsbTopologyTest, ExternalHubWithoutPortsGetsNoPortRequest)
 
 TEST_F(UsbTopologyTest, DeviceNamingNoStringIsNotAsked)
 {
-    UseOneRootHub({PortWith(SilentDevice({sim::InterfaceDescriptor(0, 3, 0), sim::HidClassDescriptor(64),
-                                          sim::EndpointDescriptor(0x81, 3, 64, 4)}))});
+    UseOneRootHub({PortWith(SilentDevice({sim::HidInterfaceDescriptors()}))});
     UsbTopologyWalk();
     EXPECT_EQ(RequestsWithCode(kIoctlUsbGetDescriptorFromNodeConnection).size(), 2u);  // the configuration only
     EXPECT_TRUE(IdentificationRequests().empty());
@@ -151,9 +150,7 @@ TEST_F(UsbTopologyTest, DeviceNamingNoStringIsNotAsked)
 
 TEST_F(UsbTopologyTest, InterfaceStringBehindClassAndEndpointDescriptorsIsFound)
 {
-    UseOneRootHub({PortWith(SilentDevice({sim::InterfaceDescriptor(0, 3, 0), sim::HidClassDescriptor(64),
-                                          sim::EndpointDescriptor(0x81, 3, 64, 4),
-                                          sim::EndpointDescriptor(0x02, 3, 64, 4),
+    UseOneRootHub({PortWith(SilentDevice({sim::HidInterfaceDescriptors(), sim::EndpointDescriptor(0x02, 3, 64, 4),
                                           sim::InterfaceDescriptor(1, 3, 5)}))});
     UsbTopologyWalk();
     EXPECT_EQ(IdentificationRequests().size(), 1u);
@@ -340,7 +337,7 @@ TEST_F(UsbTopologyTest, OlderConnectionRecordIsCopiedFieldByField)
         device->speed = speed;
         device->address = 9;
         UseOneRootHub({sim::UsbPort{}, PortWith(device)});
-        const auto hub = platform::UsbOpenNode(std::string("\\\\.\\") + kRootHubName);
+        const auto hub = platform::UsbOpenNode(std::string("\\\\.\\") + kRootHubName).handle;
         ASSERT_NE(hub, platform::kInvalidHandle);
         std::vector<std::uint8_t> connection(365, 0xEE);
         ASSERT_TRUE(ReadPortConnection(hub, 2, connection.data()));

@@ -4,7 +4,11 @@
 
 namespace platform {
 
-bool ClaimForDownload(const std::string& path, DownloadClaim& claim) { return sim::TakeClaim(path, claim); }
+Outcome ClaimForDownload(const std::string& path, DownloadClaim& claim)
+{
+    if (sim::TakeClaim(path, claim)) return Done();
+    return Failure(Status::Held, "claim " + path, "another copy of the updater holds it");
+}
 
 void ReleaseDownloadClaim(DownloadClaim& claim)
 {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/embedded_images.h"
+#include "platform/linux/embedded_images.h"
 #include "platform/resources.h"
 #include "sim/world.h"
 
@@ -34,16 +34,16 @@ void ClearImageResourceOverrides()
 
 namespace platform {
 
-bool LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size)
+Outcome LoadImageResource(int id, const std::uint8_t*& data, std::size_t& size)
 {
     {
         std::lock_guard<std::mutex> lock(overrideMutex);
         auto found = overrides.find(id);
         if (found != overrides.end()) {
-            if (!found->second) return false;
+            if (!found->second) return Failure(Status::Failed, "the image resource " + std::to_string(id), "taken away");
             data = found->second->data();
             size = found->second->size();
-            return true;
+            return Done();
         }
     }
     return LoadEmbeddedImage(id, data, size);

@@ -8,7 +8,7 @@
 //   OSKEL_SIM_FLASH_OUT=file    the device's flash memory, written when the dialog closes
 //   OSKEL_SIM_PCAP=file         the HID traffic as a USB capture (pcapng, docs/captures.md)
 //   OSKEL_SIM_PCAP_LINK=usbpcap its link type: usbpcap or usbmon (the default)
-#include "platform/sim_hook_win32.h"
+#include "platform/win32/sim_hook.h"
 
 #include <dbt.h>
 
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/hid_class_win32.h"
+#include "platform/win32/hid_class.h"
 #include "sim/broadcast.h"
 #include "sim/bus_capture.h"
 #include "sim/hid_bus.h"

@@ -24,14 +24,14 @@ std::uint32_t TickCount()
     return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-bool StartDetachedThread(ThreadRoutine routine, void* argument)
+Outcome StartDetachedThread(ThreadRoutine routine, void* argument)
 {
-    if (!sim::ThreadStarting()) return false;
+    if (!sim::ThreadStarting()) return Failure(Status::Failed, "start a thread", "the simulated system refuses it");
     std::thread([routine, argument] {
         routine(argument);
         sim::ThreadEnded();
     }).detach();
-    return true;
+    return Done();
 }
 
 }  // namespace platform

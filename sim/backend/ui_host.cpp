@@ -2,7 +2,7 @@
 // and answers every message box with OK.
 #include <cstring>
 
-#include "platform/text_linux.h"
+#include "platform/linux/text.h"
 #include "platform/ui.h"
 #include "sim/world.h"
 
@@ -20,6 +20,10 @@ void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
 {
     if (IdOf(dialog) == DialogId()) sim::RecordDownloadOutcome(outcome);
 }
+
+// The simulated world shows nothing of an open that failed beyond the trace's open line and the
+// debugger line the dialog writes.
+void ControllerNotOpened(std::uint16_t, std::uint16_t, const Outcome&) {}
 
 void SendProgress(WindowHandle window, std::int32_t position)
 {

@@ -9,14 +9,14 @@
 
 namespace platform {
 
-DeviceHandle UsbOpenNode(const std::string& path)
+Opened UsbOpenNode(const std::string& path)
 {
     return sim::UsbDriverOpen(path);
 }
 
-bool UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
-                void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
-                std::uint32_t timeLimitMs)
+Outcome UsbRequest(DeviceHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+                   void* out, std::uint32_t outSize, std::uint32_t& bytesReturned,
+                   std::uint32_t timeLimitMs)
 {
     return sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, bytesReturned, timeLimitMs);
 }
@@ -29,11 +29,6 @@ void UsbCloseNode(DeviceHandle handle)
 std::uint32_t UsbTickCount()
 {
     return sim::UsbDriverClock();
-}
-
-std::string UsbLastFailure()
-{
-    return sim::UsbDriverLastFailure();
 }
 
 std::uint8_t* GlobalBlockAlloc(std::size_t size)

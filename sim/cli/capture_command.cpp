@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_check.h"
 #include "capture/capture_devices.h"
-#include "capture/capture_json.h"
 #include "capture/capture_reader.h"
-#include "capture/capture_text.h"
+#include "check/capture_check.h"
+#include "check/capture_json.h"
+#include "check/capture_text.h"
 
 namespace sim {
 namespace {

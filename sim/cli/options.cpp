@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/capture_check.h"
+#include "check/capture_check.h"
 #include "models/models.h"
 #include "sim/usb_tree.h"
 #include "sim/world.h"

@@ -26,7 +26,7 @@ foreach(controller oskel-usbip-rig oskel-uhid-rig)
   target_link_libraries(${controller} PRIVATE oskel_hid_bus Threads::Threads)
 endforeach()
 target_link_libraries(oskel-hidraw-loop PRIVATE oskel_host)
-target_link_libraries(oskel-usbmon-record PRIVATE oskel_codec)
+target_link_libraries(oskel-usbmon-record PRIVATE oskel_capture)
 # The channel that carries the machine's results to the host.
 add_executable(oskel-rig-debugcon ${linux_rig}/results/debugcon_write.cpp)
 foreach(program oskel-usbip-rig oskel-uhid-rig oskel-hidraw-loop oskel-usbmon-record oskel-rig-debugcon)
@@ -35,7 +35,7 @@ foreach(program oskel-usbip-rig oskel-uhid-rig oskel-hidraw-loop oskel-usbmon-re
 endforeach()
 # On the host: the program's own capture of a download against usbmon's record of it.
 add_executable(oskel-capture-compare ${linux_rig}/usbmon/capture_compare.cpp)
-target_link_libraries(oskel-capture-compare PRIVATE oskel_codec)
+target_link_libraries(oskel-capture-compare PRIVATE oskel_capture)
 
 # The program's own scenarios (tests/oskel_update/): a stand-in for systemd-logind on the test
 # machine's bus, which records the inhibitors the program takes. It needs libsystemd's sd-bus;

@@ -48,7 +48,7 @@ bool UhidController::Plug(std::string& error)
     }
     sim::Plug(model_);
     for (std::size_t i = 0; i < model_->collections.size(); ++i)
-        handles_.push_back(sim::BusOpen(model_->PathOf(i), true));
+        handles_.push_back(sim::BusOpen(model_->PathOf(i), true).handle);
 
     uhid_ = open(kUhidPath, O_RDWR | O_CLOEXEC);
     if (uhid_ < 0) {
@@ -108,8 +108,8 @@ void UhidController::TakeOutput(const uhid_output_req& output)
     const std::size_t collection = CollectionDeclaring(*model_, ReportDirection::Output, output.data[0]);
     const platform::DeviceHandle handle = handles_[collection];
     const bool taken = TakesSetOutputRequests(*model_)
-                           ? sim::BusSetOutputReport(handle, output.data, length, kHungDeviceMs)
-                           : sim::BusWrite(handle, output.data, length, kHungDeviceMs);
+                           ? sim::BusSetOutputReport(handle, output.data, length, kHungDeviceMs).done()
+                           : sim::BusWrite(handle, output.data, length, kHungDeviceMs).done();
     const models::HidCollection& declaration = model_->collections[collection];
     if (!taken || !AnswersEachWrite(*model_) || declaration.inputLength == 0 ||
         declaration.inputLength > sizeof(uhid_input2_req::data))

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "capture/capture_format.h"
+#include "codec/usb_layouts.h"
 
 namespace rig {
 namespace {
@@ -93,9 +93,9 @@ bool UsbfsReports::SetOutputReport(const std::vector<std::uint8_t>& report, std:
     const std::uint8_t id = report[0];
     std::vector<std::uint8_t> data(report.begin() + (id == 0 ? 1 : 0), report.end());
     usbdevfs_ctrltransfer transfer{};
-    transfer.bRequestType = capture::kClassInterfaceOut;
-    transfer.bRequest = capture::kHidSetReport;
-    transfer.wValue = static_cast<std::uint16_t>(capture::kReportOutput << 8 | id);
+    transfer.bRequestType = usb::kClassInterfaceOut;
+    transfer.bRequest = usb::kHidSetReport;
+    transfer.wValue = static_cast<std::uint16_t>(usb::kReportOutput << 8 | id);
     transfer.wIndex = static_cast<std::uint16_t>(interface_);
     transfer.wLength = static_cast<std::uint16_t>(data.size());
     transfer.timeout = timeLimitMs;
@@ -111,9 +111,9 @@ bool UsbfsReports::GetInputReport(std::vector<std::uint8_t>& buffer, std::uint32
     const std::uint8_t id = buffer[0];
     const std::size_t skip = id == 0 ? 1 : 0;
     usbdevfs_ctrltransfer transfer{};
-    transfer.bRequestType = capture::kClassInterfaceIn;
-    transfer.bRequest = capture::kHidGetReport;
-    transfer.wValue = static_cast<std::uint16_t>(capture::kReportInput << 8 | id);
+    transfer.bRequestType = usb::kClassInterfaceIn;
+    transfer.bRequest = usb::kHidGetReport;
+    transfer.wValue = static_cast<std::uint16_t>(usb::kReportInput << 8 | id);
     transfer.wIndex = static_cast<std::uint16_t>(interface_);
     transfer.wLength = static_cast<std::uint16_t>(buffer.size() - skip);
     transfer.timeout = timeLimitMs;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "capture/capture_format.h"
+#include "codec/usb_layouts.h"
 #include "models/report_descriptor.h"
 #include "sim/hid_bus.h"
 #include "tests/rig/model_pipes.h"
@@ -13,23 +13,20 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Setup = std::array<std::uint8_t, 8>;
-using F = capture::SetupField;
+using F = usb::SetupField;
 
-// bmRequestType: direction in bit 7 (capture::kDirectionIn), then type and recipient.
-constexpr std::uint8_t kTypeBits = 0x60;
-constexpr std::uint8_t kTypeStandard = 0x00;
-constexpr std::uint8_t kTypeClass = 0x20;
+// bmRequestType: direction in bit 7 (usb::kDirectionIn), then type (usb::kRequestTypeMask) and
+// recipient.
 constexpr std::uint8_t kRecipientBits = 0x1F;
 constexpr std::uint8_t kRecipientDevice = 0;
 constexpr std::uint8_t kRecipientInterface = 1;
 
-// Standard requests (USB 2.0 table 9-4) other than those of capture/capture_format.h.
+// Standard requests (USB 2.0 table 9-4) other than those of codec/usb_layouts.h.
 constexpr std::uint8_t kGetStatus = 0x00;
 constexpr std::uint8_t kClearFeature = 0x01;
 constexpr std::uint8_t kGetConfiguration = 0x08;
 constexpr std::uint8_t kGetInterface = 0x0A;
 constexpr std::uint8_t kSetInterface = 0x0B;
-constexpr std::uint8_t kDescriptorString = 0x03;
 // HID class requests (HID 1.11 section 7.2) other than GET_REPORT and SET_REPORT.
 constexpr std::uint8_t kGetIdle = 0x02;
 constexpr std::uint8_t kSetIdle = 0x0A;
@@ -59,12 +56,12 @@ DeviceAnswer Answer(const Bytes& bytes, std::uint16_t length)
     return answer;
 }
 
-capture::UsbHidDevice Described(const models::HidDevice& model, std::size_t reportDescriptorLength)
+usb::UsbHidDevice Described(const models::HidDevice& model, std::size_t reportDescriptorLength)
 {
-    capture::UsbHidDevice device;
+    usb::UsbHidDevice device;
     device.vendorId = model.vendorId;
     device.productId = model.productId;
-    capture::UsbHidInterface hid;
+    usb::UsbHidInterface hid;
     hid.reportDescriptorLength = static_cast<std::uint16_t>(reportDescriptorLength);
     hid.hasInterruptOut = std::any_of(model.collections.begin(), model.collections.end(),
                                       [](const models::HidCollection& c) { return c.outputLength > 0; });
@@ -99,18 +96,18 @@ void UsbController::Plug()
 {
     sim::Plug(model_);
     for (std::size_t i = 0; i < model_->collections.size(); ++i)
-        handles_.push_back(sim::BusOpen(model_->PathOf(i), true));
+        handles_.push_back(sim::BusOpen(model_->PathOf(i), true).handle);
 }
 
 bool UsbController::Removed() const { return model_->removed; }
 
 DeviceAnswer UsbController::Control(const Setup& setup, const Bytes& out)
 {
-    const std::uint8_t type = setup[F::kRequestType] & kTypeBits;
-    if (type == kTypeStandard) return StandardRequest(setup, Word(setup, F::kLength));
+    const std::uint8_t type = setup[F::kRequestType] & usb::kRequestTypeMask;
+    if (type == usb::kRequestTypeStandard) return StandardRequest(setup, Word(setup, F::kLength));
     const bool toOurInterface = (setup[F::kRequestType] & kRecipientBits) == kRecipientInterface &&
                                 Word(setup, F::kIndex) == kHidInterfaceNumber;
-    if (type == kTypeClass && toOurInterface) return ClassRequest(setup, out);
+    if (type == usb::kRequestTypeClass && toOurInterface) return ClassRequest(setup, out);
     return Stall();
 }
 
@@ -120,11 +117,11 @@ DeviceAnswer UsbController::StandardRequest(const Setup& setup, std::uint16_t le
     const std::uint16_t value = Word(setup, F::kValue);
     const std::uint16_t index = Word(setup, F::kIndex);
     switch (setup[F::kRequest]) {
-    case capture::kGetDescriptor:
+    case usb::kGetDescriptor:
         if (recipient == kRecipientInterface && index != kHidInterfaceNumber) return Stall();
         return GetDescriptor(recipient, static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value), length);
-    case capture::kSetConfiguration:
-        if (value != 0 && value != capture::kConfigurationValue) return Stall();
+    case usb::kSetConfiguration:
+        if (value != 0 && value != usb::kConfigurationValue) return Stall();
         configuration_ = static_cast<std::uint8_t>(value);
         return Done();
     case kGetConfiguration: return Answer({configuration_}, length);
@@ -141,19 +138,19 @@ DeviceAnswer UsbController::GetDescriptor(std::uint8_t recipient, std::uint8_t t
                                           std::uint16_t length)
 {
     if (recipient == kRecipientInterface) {
-        if (type == capture::kDescriptorHid) return Answer(capture::HidDescriptor(described_.interfaces.front()), length);
-        if (type == capture::kDescriptorReport) return Answer(reportDescriptor_, length);
+        if (type == usb::kDescriptorHid) return Answer(usb::HidDescriptor(described_.interfaces.front()), length);
+        if (type == usb::kDescriptorReport) return Answer(reportDescriptor_, length);
         return Stall();
     }
     if (recipient != kRecipientDevice) return Stall();
     switch (type) {
-    case capture::kDescriptorDevice: return Answer(capture::DeviceDescriptor(described_), length);
-    case capture::kDescriptorConfiguration:
-        return index == 0 ? Answer(capture::ConfigurationDescriptorSet(described_), length) : Stall();
-    case kDescriptorString:
-        if (index == 0) return Answer(capture::LanguagesDescriptor(), length);
-        if (index == kManufacturerString) return Answer(capture::StringDescriptor(kManufacturer), length);
-        if (index == kProductString) return Answer(capture::StringDescriptor(ProductName(*model_)), length);
+    case usb::kDescriptorDevice: return Answer(usb::DeviceDescriptor(described_), length);
+    case usb::kDescriptorConfiguration:
+        return index == 0 ? Answer(usb::ConfigurationDescriptorSet(described_), length) : Stall();
+    case usb::kDescriptorString:
+        if (index == 0) return Answer(usb::LanguagesDescriptor(), length);
+        if (index == kManufacturerString) return Answer(usb::StringDescriptor(kManufacturer), length);
+        if (index == kProductString) return Answer(usb::StringDescriptor(ProductName(*model_)), length);
         return Stall();
     default: return Stall();  // the device qualifier among them: full speed only
     }
@@ -164,12 +161,12 @@ DeviceAnswer UsbController::ClassRequest(const Setup& setup, const Bytes& out)
     const std::uint16_t value = Word(setup, F::kValue);
     const auto reportType = static_cast<std::uint8_t>(value >> 8);
     const auto reportId = static_cast<std::uint8_t>(value);
-    const bool in = (setup[F::kRequestType] & capture::kDirectionIn) != 0;
+    const bool in = (setup[F::kRequestType] & usb::kDirectionIn) != 0;
     switch (setup[F::kRequest]) {
-    case capture::kHidSetReport:
-        return !in && reportType == capture::kReportOutput ? SetOutputReport(reportId, out) : Stall();
-    case capture::kHidGetReport:
-        return in && reportType == capture::kReportInput ? GetInputReport(reportId, Word(setup, F::kLength)) : Stall();
+    case usb::kHidSetReport:
+        return !in && reportType == usb::kReportOutput ? SetOutputReport(reportId, out) : Stall();
+    case usb::kHidGetReport:
+        return in && reportType == usb::kReportInput ? GetInputReport(reportId, Word(setup, F::kLength)) : Stall();
     case kSetIdle:
         idle_ = reportType;  // the duration, in its high byte
         return Done();
@@ -186,7 +183,7 @@ DeviceAnswer UsbController::SetOutputReport(std::uint8_t reportId, const Bytes& 
     if (reportId == 0) report.push_back(0);
     report.insert(report.end(), out.begin(), out.end());
     const std::size_t collection = CollectionDeclaring(*model_, ReportDirection::Output, reportId);
-    const bool taken = sim::BusSetOutputReport(handles_[collection], report.data(), report.size(), kHungDeviceMs);
+    const bool taken = sim::BusSetOutputReport(handles_[collection], report.data(), report.size(), kHungDeviceMs).done();
     return taken ? Done() : Stall();
 }
 

@@ -3,7 +3,7 @@
 // collection, so the bus checks each report against its collection's declaration as Windows'
 // class driver would).
 //
-// The device declares what a real controller declares (capture/usb_hid_descriptors.h): one
+// The device declares what a real controller declares (codec/usb_hid_descriptors.h): one
 // configuration with one HID interface whose report descriptor declares every collection of the
 // model (models::ReportDescriptor), an interrupt IN endpoint 0x81 and, when the model has output
 // reports, an interrupt OUT endpoint 0x01; a manufacturer and a product string.
@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/usb_hid_descriptors.h"
+#include "codec/usb_hid_descriptors.h"
 #include "platform/types.h"
 #include "tests/linux/device/controller_program.h"
 
@@ -44,8 +44,8 @@ namespace rig {
 
 // The controller's one HID interface: number 0, with the interrupt endpoints of that position.
 inline constexpr std::uint8_t kHidInterfaceNumber = 0;
-inline constexpr std::uint8_t kInterruptInEndpoint = capture::InterruptInEndpoint(kHidInterfaceNumber);
-inline constexpr std::uint8_t kInterruptOutEndpoint = capture::InterruptOutEndpoint(kHidInterfaceNumber);
+inline constexpr std::uint8_t kInterruptInEndpoint = usb::InterruptInEndpoint(kHidInterfaceNumber);
+inline constexpr std::uint8_t kInterruptOutEndpoint = usb::InterruptOutEndpoint(kHidInterfaceNumber);
 
 // What the device did with a transfer.
 struct DeviceAnswer {
@@ -87,7 +87,7 @@ private:
 
     const std::shared_ptr<models::HidDevice> model_;
     const std::vector<std::uint8_t> reportDescriptor_;
-    const capture::UsbHidDevice described_;
+    const usb::UsbHidDevice described_;
     std::vector<platform::DeviceHandle> handles_;  // one per collection
     std::uint8_t configuration_ = 0;
     std::uint8_t idle_ = 0;

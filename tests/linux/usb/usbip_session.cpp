@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "capture/usb_hid_descriptors.h"
+#include "codec/usb_hid_descriptors.h"
 
 namespace rig {
 namespace {

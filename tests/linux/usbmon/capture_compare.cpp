@@ -44,8 +44,8 @@ bool IsReportTransfer(const UsbTransfer& t)
     if (t.outcome == UsbOutcome::Pending) return false;
     if (t.type == capture::kTransferInterrupt) return !(t.in && (t.outcome != UsbOutcome::Ok || t.input.empty()));
     if (t.type != capture::kTransferControl || !t.hasSetup) return false;
-    return (capture::RequestType(t) & capture::kRequestTypeMask) == capture::kRequestTypeClass &&
-           (capture::Request(t) == capture::kHidSetReport || capture::Request(t) == capture::kHidGetReport);
+    return (capture::RequestType(t) & usb::kRequestTypeMask) == usb::kRequestTypeClass &&
+           (capture::Request(t) == usb::kHidSetReport || capture::Request(t) == usb::kHidGetReport);
 }
 
 const char* OutcomeName(UsbOutcome outcome)
@@ -108,7 +108,7 @@ std::string Counts(const std::vector<UsbTransfer>& reports)
     std::map<std::string, std::size_t> kinds;
     for (const UsbTransfer& t : reports) {
         if (t.type == capture::kTransferInterrupt) ++kinds[t.in ? "interrupt IN" : "interrupt OUT"];
-        else ++kinds[capture::Request(t) == capture::kHidSetReport ? "SET_REPORT" : "GET_REPORT"];
+        else ++kinds[capture::Request(t) == usb::kHidSetReport ? "SET_REPORT" : "GET_REPORT"];
     }
     std::string text;
     for (const auto& [kind, count] : kinds) text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + kind;

@@ -66,7 +66,7 @@ RigNode* Controller::AddNode(std::uint32_t collection, const RigDriverCalls& cal
     node->declaration = model_->collections[node->collection];
     node->descriptor = models::ReportDescriptor(node->declaration);
     node->calls = calls;
-    node->busHandle = sim::BusOpen(model_->PathOf(node->collection), true);
+    node->busHandle = sim::BusOpen(model_->PathOf(node->collection), true).handle;
     std::lock_guard<std::mutex> lock(mutex_);
     nodes_.push_back(node);
     return node;
@@ -219,8 +219,8 @@ Controller::Outcome Controller::Execute(const Task& task) const
         report.insert(report.end(), task.bytes.begin(), task.bytes.end());
         const bool taken =
             task.step == Step::Write
-                ? sim::BusWrite(task.busHandle, report.data(), report.size(), kHungDeviceMs)
-                : sim::BusSetOutputReport(task.busHandle, report.data(), report.size(), kHungDeviceMs);
+                ? sim::BusWrite(task.busHandle, report.data(), report.size(), kHungDeviceMs).done()
+                : sim::BusSetOutputReport(task.busHandle, report.data(), report.size(), kHungDeviceMs).done();
         outcome.result = taken ? RIG_DONE : RIG_REFUSED;
         outcome.taken = task.bytes.size();
         return outcome;
@@ -234,11 +234,11 @@ Controller::Outcome Controller::Execute(const Task& task) const
     if (task.step == Step::GetInput) {
         buffer.assign(task.room + (numbered ? 0 : 1), 0);
         buffer[0] = numbered ? task.reportId : 0;
-        answered = sim::BusGetInputReport(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs);
+        answered = sim::BusGetInputReport(task.busHandle, buffer.data(), buffer.size(), kHungDeviceMs).done();
     } else {
         buffer.assign(task.declaration.inputLength, 0);
         if (!buffer.empty()) buffer[0] = task.declaration.inputReportId;
-        answered = sim::BusRead(task.busHandle, buffer.data(), buffer.size(), kAnswerNowMs);
+        answered = sim::BusRead(task.busHandle, buffer.data(), buffer.size(), kAnswerNowMs).done();
     }
     outcome.result = answered ? RIG_DONE : RIG_REFUSED;
     outcome.answered = answered;

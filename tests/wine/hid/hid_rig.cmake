@@ -30,7 +30,7 @@ set_target_properties(oskel_hid_rig_sys PROPERTIES PREFIX "" OUTPUT_NAME oskel_h
 
 # The installer.
 add_executable(oskel_hid_rig ${rig}/installer.cpp ${rig}/node_settings.cpp ${OSKEL_RIG_SHARED_SOURCES}
-  ${CMAKE_SOURCE_DIR}/platform/system_win32.cpp ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/win32/system.cpp ${CMAKE_SOURCE_DIR}/platform/win32/system_error.cpp)
 target_include_directories(oskel_hid_rig PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(oskel_hid_rig PRIVATE oskel_models newdev setupapi advapi32 kernel32)
 target_link_options(oskel_hid_rig PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_error_win32.h"
+#include "platform/win32/system_error.h"
 #include "models/models.h"
 #include "tests/wine/hid/node_settings.h"
 

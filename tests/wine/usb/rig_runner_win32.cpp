@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_error_win32.h"
+#include "platform/win32/system_error.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_error_win32.h"
+#include "platform/win32/system_error.h"
 #include "sim/usb_text.h"
 #include "sim/usb_tree.h"
 #include "tests/wine/usb/request_log.h"
@@ -243,7 +243,7 @@ __declspec(dllexport) intptr_t RigTreeOpen(int node)
     std::lock_guard<std::mutex> lock(rigMutex);
     const RigNode* found = NodeOf(node);
     if (found == nullptr) return RIG_TREE_NO_HANDLE;
-    const platform::DeviceHandle handle = sim::UsbDriverOpen(found->path);
+    const platform::DeviceHandle handle = sim::UsbDriverOpen(found->path).handle;
     const bool opened = handle != platform::kInvalidHandle;
     WriteLogLine(OpenLogLine(found->path, opened));
     if (!opened) return RIG_TREE_NO_HANDLE;
@@ -272,7 +272,7 @@ __declspec(dllexport) int RigTreeRequest(intptr_t handle, uint32_t code, const v
                                                                    : RIG_TREE_PENDING;
     }
     std::uint32_t written = 0;
-    record.succeeded = sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, written, kAnswersAtOnce);
+    record.succeeded = sim::UsbDriverRequest(handle, code, in, inSize, out, outSize, written, kAnswersAtOnce).done();
     if (record.succeeded && out != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(out);
         record.output.assign(bytes, bytes + written);

@@ -7,7 +7,7 @@ set(OSKEL_USB_RIG_DIR ${CMAKE_SOURCE_DIR}/tests/wine/usb)
 # The tree behind the driver: the simulated tree's own code (oskel_sim_world) in a DLL that the driver
 # imports. Wine loads it from the driver's folder.
 add_library(oskel_usbrig_tree SHARED ${OSKEL_USB_RIG_DIR}/rig_tree.cpp ${OSKEL_USB_RIG_DIR}/request_log.cpp
-  ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/win32/system_error.cpp)
 set_target_properties(oskel_usbrig_tree PROPERTIES PREFIX "")
 target_include_directories(oskel_usbrig_tree PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usbrig_tree PRIVATE -static -static-libgcc -static-libstdc++)
@@ -23,7 +23,7 @@ target_link_libraries(oskel_usbrig PRIVATE oskel_usbrig_tree ntoskrnl gcc)
 
 # Installs the driver as a kernel service for the length of one program's run.
 add_executable(oskel_usbrig_runner ${OSKEL_USB_RIG_DIR}/rig_runner_win32.cpp
-  ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/win32/system_error.cpp)
 target_include_directories(oskel_usbrig_runner PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usbrig_runner PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_usbrig_runner PRIVATE advapi32 kernel32)
@@ -31,8 +31,8 @@ target_link_libraries(oskel_usbrig_runner PRIVATE advapi32 kernel32)
 # The walk as Start runs it, over the shipped Windows backend, unmodified.
 add_executable(oskel_usb_walk ${OSKEL_USB_RIG_DIR}/usb_walk_main.cpp ${OSKEL_USB_RIG_DIR}/walk_world_system.cpp
   ${CMAKE_SOURCE_DIR}/device/usb_topology.cpp ${CMAKE_SOURCE_DIR}/device/usb_descriptors.cpp
-  ${CMAKE_SOURCE_DIR}/state/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/usb_win32.cpp
-  ${CMAKE_SOURCE_DIR}/platform/overlapped_win32.cpp ${CMAKE_SOURCE_DIR}/platform/system_error_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/state/download_state.cpp ${CMAKE_SOURCE_DIR}/platform/win32/usb.cpp
+  ${CMAKE_SOURCE_DIR}/platform/win32/overlapped.cpp ${CMAKE_SOURCE_DIR}/platform/win32/system_error.cpp)
 target_include_directories(oskel_usb_walk PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(oskel_usb_walk PRIVATE -static -static-libgcc -static-libstdc++ -mconsole)
 target_link_libraries(oskel_usb_walk PRIVATE kernel32)

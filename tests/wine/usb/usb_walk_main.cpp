@@ -27,6 +27,6 @@ int main(int argc, char** argv)
     std::printf("topology match=%d\n", static_cast<int>(downloadState.TopologyMatchFlag.load()));
     std::printf("walk ms=%lld longest=%lu out-of-time=%d\n", static_cast<long long>(took.count()),
                 static_cast<unsigned long>(kUsbWalkLongestMs), UsbWalkRanOutOfTime() ? 1 : 0);
-    std::printf("last failure: %s\n", platform::UsbLastFailure().c_str());
+    std::printf("last failure: %s\n", UsbWalkLastFailure().c_str());
     return kept ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 // The walk over the system's own USB host controllers and hubs, through the shipped Windows
-// backend (platform/usb_win32.cpp). Under the USB rig these are the rig driver's nodes.
+// backend (platform/win32/usb.cpp). Under the USB rig these are the rig driver's nodes.
 #include "tests/wine/usb/walk_world.h"
 
 #include <cstdio>

@@ -1,0 +1,56 @@
+// oskel-update: the updater as a Linux terminal program, on the same core as the Windows
+// dialog. Boxes become lines on standard output; see UpdateUsage() for the roads.
+#include <cstdio>
+#include <string>
+
+#include "app/dialog_logic.h"
+#include "app/linux/list.h"
+#include "app/linux/options.h"
+#include "app/linux/roads.h"
+#include "app/linux/terminal.h"
+#include "oskel_version.h"
+#include "platform/linux/hid_capture.h"
+#include "platform/linux/hid_usb.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/session_guard.h"
+
+int main(int argc, char** argv)
+{
+    UpdateOptions options;
+    std::string error;
+    if (!ParseUpdateOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "oskel-update: %s\nTry 'oskel-update --help' for more information.\n", error.c_str());
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(UpdateUsage().c_str(), stdout);
+        return kExitSucceeded;
+    }
+    if (options.version) {
+        std::printf("oskel-update %s\n", OSKEL_VERSION_TEXT);
+        return kExitSucceeded;
+    }
+
+    TerminalSetVerbose(options.verbose);
+    if (options.deviceChosen) platform::HidChooseDevice(options.device);
+    if (options.list) return RunList();
+    if (!options.capturePath.empty() && !platform::CaptureRequest(options.capturePath, error)) {
+        TerminalNotice("--capture: " + error);
+        return kExitUsage;
+    }
+    // Before any thread starts, so that every thread leaves these signals to the main loop.
+    if (!platform::SessionSignalsHold()) {
+        TerminalNotice("interrupting signals cannot be held off during a download");
+    }
+    DialogCreateLink();
+    const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
+    DialogDestroyLink();
+    // Nothing runs any more: what is still claimed goes back to its driver.
+    platform::UsbGiveBackInterfaces();
+    if (!options.capturePath.empty() && !platform::CaptureFileMade()) {
+        TerminalNotice("no capture written: no controller was opened");
+    } else if (!platform::CaptureFinish(error)) {
+        TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
+    }
+    return status;
+}

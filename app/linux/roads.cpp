@@ -1,0 +1,233 @@
+#include "app/linux/roads.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <deque>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/dialog_logic.h"
+#include "app/linux/access_advice.h"
+#include "app/linux/controllers.h"
+#include "app/linux/outcomes.h"
+#include "app/linux/terminal.h"
+#include "device/device_link.h"
+#include "platform/hid.h"
+#include "platform/linux/hidraw.h"
+#include "platform/linux/session_guard.h"
+#include "state/download_state.h"
+
+namespace {
+
+// How often the program looks whether a running download has ended.
+constexpr int kDownloadPollMs = 50;
+
+int endingSignal = 0;       // the first signal that asked the program to end
+bool stopAsked = false;     // SIGTSTP came during a download: stop once it has ended
+bool updateModeFound = false;  // a controller in an update mode was found, whether opened or not
+
+bool DownloadRunning() { return downloadState.busy != 0; }
+
+const char* SignalName(int number)
+{
+    switch (number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGTSTP: return "SIGTSTP";
+    default: return "a signal";
+    }
+}
+
+// Stops the program as SIGTSTP would have (it was held), until SIGCONT.
+void StopNow()
+{
+    stopAsked = false;
+    kill(getpid(), SIGSTOP);
+}
+
+// Takes the signals that arrived. During a download each one is held off, with the reason: the
+// ending ones end the program, and SIGTSTP stops it, once the download has ended.
+void TakeSignals()
+{
+    while (const int number = platform::SessionTakeSignal()) {
+        if (DownloadRunning()) {
+            TerminalNotice(std::string(SignalName(number)) + " held off until the download has ended: " +
+                                     platform::kSessionGuardReason);
+        }
+        if (number == SIGTSTP) {
+            stopAsked = true;
+        } else if (endingSignal == 0) {
+            endingSignal = number;
+        }
+        if (stopAsked && !DownloadRunning()) StopNow();
+    }
+}
+
+// Waits until no download runs, taking the signals that arrive meanwhile.
+void WaitForDownload()
+{
+    while (DownloadRunning()) {
+        pollfd signals{platform::SessionSignalFd(), POLLIN, 0};
+        poll(&signals, signals.fd >= 0 ? 1 : 0, kDownloadPollMs);
+        TakeSignals();
+    }
+    if (stopAsked) StopNow();
+}
+
+// What a refused open tells the user: another program writes the controller, this user may not
+// open it, or it failed otherwise.
+enum class Refusal { HeldByAnotherProgram, NoAccess, Other };
+
+Refusal RefusalOf(platform::Status status)
+{
+    if (status == platform::Status::Held) return Refusal::HeldByAnotherProgram;
+    if (status == platform::Status::Denied) return Refusal::NoAccess;
+    return Refusal::Other;
+}
+
+// Tells why read-write opens failed, once per node and reason: for a controller in an update
+// mode the real cause and what to do; a controller in its normal mode needs no access.
+void ReportOpenFailures()
+{
+    std::set<std::pair<std::string, Refusal>> told;
+    for (const RefusedOpen& refused : TakeRefusedOpens()) {
+        const ControllerKind kind = KindOfController(refused.vendorId, refused.productId);
+        if (kind.state != ControllerState::UpdateMode) continue;
+        updateModeFound = true;
+        const std::string& node = refused.outcome.node;
+        const Refusal refusal = RefusalOf(refused.outcome.status);
+        if (!told.emplace(node, refusal).second) continue;
+        const std::string controller = IdsText(refused.vendorId, refused.productId) + " (" + ControllerStateText(kind) + ")";
+        switch (refusal) {
+        case Refusal::HeldByAnotherProgram:
+            TerminalNotice(node + " of " + controller + " is being written by another program: no download started on it");
+            break;
+        case Refusal::NoAccess:
+            TerminalNotice("cannot open " + node + " of " + controller + ": " + refused.outcome.reason);
+            TerminalNotice(AccessAdvice(platform::HidAccessOf(node), node));
+            break;
+        case Refusal::Other:
+            TerminalNotice("cannot open " + node + " of " + controller + ": " + refused.outcome.reason);
+            break;
+        }
+    }
+}
+
+int Downloads()
+{
+    const DownloadOutcomes outcomes = CountedOutcomes();
+    return outcomes.succeeded + outcomes.failed;
+}
+
+// The exit status once the road has ended; without a download, failing as given.
+int ExitStatus(int withoutDownload)
+{
+    const DownloadOutcomes outcomes = CountedOutcomes();
+    if (outcomes.succeeded + outcomes.failed > 0) return outcomes.failed == 0 ? kExitSucceeded : kExitFailed;
+    if (endingSignal != 0) return kExitSignalBase + endingSignal;
+    return withoutDownload;
+}
+
+// The supported controller in its normal mode that Start found (and would walk the USB topology
+// for on Windows), named; false when Start found none.
+bool NameNormalModeController()
+{
+    if (!deviceLink || !deviceLink->found || downloadState.UpdateModeFlag != 0) return false;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    if (!platform::HidGetAttributes(deviceLink->probeHandle, vendorId, productId)) return false;
+    TerminalNotice("the controller " + IdsText(vendorId, productId) +
+                             " is in its normal mode and is left alone: only a controller in an update mode is updated");
+    return true;
+}
+
+// Announces every interface (top-level collection) of the node, one after another, as Windows
+// announces the interfaces of a device that is plugged in.
+void AnnounceNode(const platform::HidNode& node)
+{
+    for (const std::string& path : node.interfacePaths) {
+        DialogInterfaceArrived(TerminalDialog(), path);
+    }
+}
+
+}  // namespace
+
+int RunStartRoad()
+{
+    TakeSignals();
+    if (endingSignal != 0) return ExitStatus(kExitSignalBase + endingSignal);
+    DialogStart(TerminalDialog());
+    // Past a controller in its normal mode, Start goes on to the update modes' finders.
+    if (!DownloadRunning() && Downloads() == 0 && NameNormalModeController()) {
+        TakeSignals();
+        if (endingSignal == 0) DialogStartUpdateModeDownload(TerminalDialog());
+    }
+    updateModeFound = updateModeFound || DownloadRunning() || Downloads() > 0;
+    ReportOpenFailures();
+    WaitForDownload();
+    ReportOpenFailures();
+    if (!updateModeFound && endingSignal == 0) {
+        TerminalNotice("no controller in update mode 2 or 3 was found");
+    }
+    return ExitStatus(updateModeFound ? kExitFailed : kExitNoController);
+}
+
+int RunArrivalRoad(bool once)
+{
+    std::string error;
+    if (!platform::HidArrivalMonitorOpen(error)) {
+        TerminalNotice("controllers that are plugged in cannot be noticed: " + error);
+        return kExitFailed;
+    }
+    // Opened before the present nodes are listed, so that none falls between the two; a node
+    // that arrived in between is listed and announced by udev too, and is taken once.
+    std::deque<platform::HidNode> arrived;
+    std::vector<platform::HidNode> present;
+    platform::HidEnumerateNodes(present);
+    arrived.insert(arrived.end(), present.begin(), present.end());
+    std::set<std::string> listedAtStart;
+    for (const platform::HidNode& node : present) listedAtStart.insert(node.instance);
+
+    // A node that arrives while a download runs waits for its end: its interfaces are announced
+    // together when no download runs, so that one device starts one download. A controller that
+    // cannot be opened (another program writes it, or the user may not) is told of and passed by.
+    bool toldWaiting = false;
+    bool wasRunning = false;
+    for (;;) {
+        TakeSignals();
+        if (!DownloadRunning()) {
+            if (wasRunning) {
+                ReportOpenFailures();
+                if (stopAsked) StopNow();
+            }
+            wasRunning = false;
+            if (endingSignal != 0 || (once && Downloads() > 0)) break;
+            if (!arrived.empty()) {
+                AnnounceNode(arrived.front());
+                arrived.pop_front();
+                ReportOpenFailures();
+                continue;
+            }
+            if (!toldWaiting) {
+                TerminalNotice("waiting for a controller in an update mode to be plugged in (Ctrl-C ends)");
+                toldWaiting = true;
+            }
+        }
+        wasRunning = wasRunning || DownloadRunning();
+        pollfd ready[2] = {{platform::SessionSignalFd(), POLLIN, 0}, {platform::HidArrivalMonitorFd(), POLLIN, 0}};
+        poll(ready, 2, DownloadRunning() ? kDownloadPollMs : -1);
+        if (ready[1].revents & POLLIN) {
+            for (platform::HidNode& node : platform::HidArrivalMonitorReceive()) {
+                if (listedAtStart.erase(node.instance) == 0) arrived.push_back(std::move(node));
+            }
+        }
+    }
+    platform::HidArrivalMonitorClose();
+    return ExitStatus(kExitFailed);
+}

@@ -1,0 +1,116 @@
+// The dialog's window work in the terminal program, the front end's side of the seam: boxes
+// become lines on standard output, the progress bar a bar on the terminal (or progress lines), each
+// download's outcome is counted for the exit status, the refusal to let the session end becomes
+// the session guard (held-off signals, a logind inhibitor), and the debugger output channel is
+// standard error, when --verbose asked for it.
+#include "platform/ui.h"
+
+#include "app/linux/outcomes.h"
+#include "app/linux/terminal.h"
+#include "platform/linux/session_guard.h"
+#include "platform/linux/text.h"
+#include "platform/system.h"
+
+namespace platform {
+namespace {
+
+constexpr int kProgressBarId = 1008;  // the dialog's IDC_PROGRESS
+
+bool IsDialog(WindowHandle window) { return window == TerminalDialog(); }
+bool IsBar(WindowHandle window) { return window == TerminalProgressBar(); }
+
+}  // namespace
+
+void SendProgress(WindowHandle window, std::int32_t position)
+{
+    if (IsDialog(window)) TerminalProgressPosition(position);
+}
+
+void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
+{
+    if (!IsDialog(dialog)) return;
+    // The download's claim has given the controller's USB interfaces back to usbhid by now
+    // (platform/linux/download_claim.cpp): the session guard is let go only after them, as usbhid's
+    // probe of a controller that answers nothing takes its own time limits.
+    SessionGuardRelease();
+    // The download is over: the bar's return to 0 that follows is not progress.
+    TerminalProgressShown(false);
+    CountDownloadOutcome(outcome);
+}
+
+// Only a refusal that names its node is one to tell the user of: an open that failed for want of
+// an interface path, or a request that failed once its interface was claimed, is not.
+void ControllerNotOpened(std::uint16_t vendorId, std::uint16_t productId, const Outcome& outcome)
+{
+    if (!outcome.done() && !outcome.node.empty()) KeepRefusedOpen(vendorId, productId, outcome);
+}
+
+void ShowMessageBox(WindowHandle, const char* text, const char*, unsigned)
+{
+    if (text != nullptr) TerminalShowLine(text);
+}
+
+void ShowMessageBoxCp936(WindowHandle, const char* text, const char*, unsigned)
+{
+    if (text != nullptr) TerminalShowLine(Cp936ToUtf8(text));
+}
+
+// A line keeps nobody waiting: the terminal shows it at once.
+void ShowMessageBoxLater(WindowHandle owner, const char* text, const char* caption, unsigned flags)
+{
+    ShowMessageBox(owner, text, caption, flags);
+}
+
+void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
+{
+    if (!IsDialog(dialog)) return;
+    if (blocked) {
+        SessionGuardEngage();
+        TerminalProgressShown(true);
+    } else {
+        // The transfer has ended. What it took of the system goes back in the order the worker
+        // gives it: this, then the download's claim on the controller (its USB interfaces back to
+        // usbhid), then the session guard with the download's outcome (DownloadEnded), before the
+        // outcome's line and before another download may start.
+        TerminalProgressShown(false);
+    }
+}
+
+// The session guard's logind inhibitor covers sleep as well as shutdown ("sleep:shutdown"): it is
+// taken with the session-end block and let go with the download's outcome.
+void KeepSystemAwake(WindowHandle, bool) {}
+
+void SetChildControlsEnabled(WindowHandle, bool) {}  // a terminal has no controls to disable
+
+void FocusDialogItem(WindowHandle, int) {}  // nor a keyboard focus
+
+WindowHandle GetDialogItem(WindowHandle dialog, int id)
+{
+    return IsDialog(dialog) && id == kProgressBarId ? TerminalProgressBar() : nullptr;
+}
+
+WindowHandle GetParentWindow(WindowHandle window)
+{
+    return IsBar(window) ? TerminalDialog() : nullptr;
+}
+
+bool IsWindowAlive(WindowHandle window) { return IsDialog(window) || IsBar(window); }
+
+void ShowWindowNow(WindowHandle) {}
+
+void ProgressBarSetRange(WindowHandle bar, std::uint16_t low, std::uint16_t high)
+{
+    if (IsBar(bar)) TerminalProgressRange(low, high);
+}
+
+void ProgressBarSetPos(WindowHandle bar, std::int32_t position)
+{
+    if (IsBar(bar)) TerminalProgressPosition(position);
+}
+
+void DebugOutput(const char* text)
+{
+    TerminalDebugLine(text);
+}
+
+}  // namespace platform

@@ -1,0 +1,31 @@
+// The firmware images that the build embeds in a Linux or host program as byte arrays
+// (cmake/embed_images.cmake writes them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/outcome.h"
+
+extern const std::uint8_t kEmbeddedImage1[];
+extern const std::size_t kEmbeddedImage1Size;
+extern const std::uint8_t kEmbeddedImage2[];
+extern const std::size_t kEmbeddedImage2Size;
+extern const std::uint8_t kEmbeddedImage3[];
+extern const std::size_t kEmbeddedImage3Size;
+
+namespace platform {
+
+// The embedded image of resource id 106, 107 or 108.
+inline Outcome LoadEmbeddedImage(int id, const std::uint8_t*& data, std::size_t& size)
+{
+    switch (id) {
+    case 106: data = kEmbeddedImage1; size = kEmbeddedImage1Size; return Done();
+    case 107: data = kEmbeddedImage2; size = kEmbeddedImage2Size; return Done();
+    case 108: data = kEmbeddedImage3; size = kEmbeddedImage3Size; return Done();
+    default: return Failure(Status::Failed, "the image resource " + std::to_string(id), "not embedded");
+    }
+}
+
+}  // namespace platform
