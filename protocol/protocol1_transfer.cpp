@@ -5,6 +5,7 @@
 #include "protocol/protocol1_reports.h"
 #include "protocol/scrambled_report.h"
 #include "protocol/transfers.h"
+#include "state/download_state.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ std::int32_t RunProtocol1Transfer(const std::uint8_t* image, std::uint32_t lengt
     for (std::uint32_t k = 0; k < blockCount; ++k) {
         const std::uint32_t address = kRegionStart + kEraseBlockSize * k;
         protocol1::PutErase(report, address);
-        if (!SendScrambledReport(report, inverse)) return 0;
+        if (!TransferGoesOn(k > 0) || !SendScrambledReport(report, inverse)) return 0;
         platform::SendProgress(dialog, static_cast<std::int32_t>(100 * k / blockCount));
     }
 
@@ -121,10 +122,10 @@ std::int32_t RunProtocol1Transfer(const std::uint8_t* image, std::uint32_t lengt
 
         protocol1::PutProgram(report, address, image + address, static_cast<std::uint8_t>(size));
 
-        if (!ChunkIsBlank(report) && !SendScrambledReport(report, inverse)) return 0;
+        if (!ChunkIsBlank(report) && (!TransferGoesOn(true) || !SendScrambledReport(report, inverse))) return 0;
         platform::SendProgress(dialog, static_cast<std::int32_t>(k));
     }
 
     protocol1::PutFinish(report, kRegionStart);
-    return SendScrambledReport(report, inverse) ? 1 : 0;
+    return TransferGoesOn(true) && SendScrambledReport(report, inverse) ? 1 : 0;
 }

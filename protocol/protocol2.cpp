@@ -16,6 +16,7 @@
 #include "protocol/report_sizes.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
+#include "state/download_state.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ bool StartHandshake()
     std::uint8_t start[kReportSize];
     protocol2::PutStart(start);
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (!TransferGoesOn(false)) return false;
         if (WriteReport(start)) return true;
         platform::SleepMs(kStartRetryPauseMs);
     }
@@ -70,7 +72,7 @@ bool DownloadProtocol2(platform::WindowHandle dialog)
     std::uint8_t report[kReportSize];
     for (std::uint32_t offset = 0;; offset += kChunkSize) {
         const std::uint8_t* chunk = ChunkAt(offset);
-        if (chunk == nullptr) return false;
+        if (chunk == nullptr || !TransferGoesOn(true)) return false;
 
         protocol2::PutData(report, offset, chunk);
         if (!WriteReport(report)) return false;

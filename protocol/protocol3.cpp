@@ -16,6 +16,7 @@
 #include "protocol/report_sizes.h"
 #include "protocol/time_limits.h"
 #include "protocol/transfers.h"
+#include "state/download_state.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ bool DownloadProtocol3(platform::WindowHandle dialog)
     platform::HidFlushInput(deviceLink->transferHandle);
 
     // The device erases its flash before it answers the begin report.
+    if (!TransferGoesOn(false)) return false;
     protocol3::PutBegin(report, blockCount, imageLength);
     if (!Exchange(report, kEraseReplyLimitMs)) return false;
 
@@ -88,7 +90,8 @@ bool DownloadProtocol3(platform::WindowHandle dialog)
         const std::uint32_t length =
             n < blockCount ? kBlockSize : imageLength - kBlockSize * (blockCount - 1);
         protocol3::PutBlock(report, n, length);
-        if (!CopyBlockData(n, protocol3::BlockData(report))) {
+        // Asked to end, or the buffer does not reach the block: the end report follows at once.
+        if (!TransferGoesOn(true) || !CopyBlockData(n, protocol3::BlockData(report))) {
             result = false;
             break;
         }

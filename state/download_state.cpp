@@ -13,9 +13,18 @@ void ResetDownloadState()
     downloadState.closing = 0;
     downloadState.sessionEnding = 0;
     downloadState.closeWhenDone = 0;
+    downloadState.stopAsked = 0;
+    downloadState.stopped = kNotStopped;
 }
 
 bool DownloadsHeldOff()
 {
     return downloadState.busy != 0 || downloadState.closing != 0 || downloadState.sessionEnding != 0;
+}
+
+bool TransferGoesOn(bool deviceTookAReport)
+{
+    if (downloadState.stopAsked == 0) return true;
+    downloadState.stopped = deviceTookAReport ? kStoppedPartlyWritten : kStoppedBeforeWriting;
+    return false;
 }

@@ -27,7 +27,17 @@ struct DownloadState {
     // 1 once Windows has asked the program to close (the Restart Manager) while a download ran: the
     // worker ends the dialog when the download has ended.
     std::atomic<std::int32_t> closeWhenDone{0};
+    // 1 once the system has asked the running transfer to end (the machine is about to sleep or
+    // shut down): the transfer ends at its next report boundary, as its protocol ends a transfer
+    // cut short. Only a front end that hears such requests sets it (the Linux program).
+    std::atomic<std::int32_t> stopAsked{0};
+    // How the last transfer that ended for stopAsked left the device (kNotStopped otherwise).
+    std::atomic<std::int32_t> stopped{0};
 };
+
+inline constexpr std::int32_t kNotStopped = 0;
+inline constexpr std::int32_t kStoppedBeforeWriting = 1;  // the device had taken no report of it
+inline constexpr std::int32_t kStoppedPartlyWritten = 2;  // the device had taken part of it
 
 extern DownloadState downloadState;
 
@@ -37,3 +47,7 @@ bool DownloadsHeldOff();
 
 // Puts every value back to its initial state (process start).
 void ResetDownloadState();
+
+// Asked by a transfer before each report: false when stopAsked is set, and then stopped tells
+// whether the device had taken a report of this transfer (deviceTookAReport) or not.
+bool TransferGoesOn(bool deviceTookAReport);

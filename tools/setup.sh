@@ -20,7 +20,8 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth                     # the Windows program under Wine, with a display
   qemu-system-x86 linux-image-amd64 busybox-static udev cpio  # the Linux program in a virtual machine
-  dbus-daemon                            # ... with a system bus for the stand-in for logind
+  dbus-daemon                            # ... with a system bus for elogind and the stand-ins for logind,
+                                         # polkit and the desktop portal
 )
 
 # The parts that need less than everything.
@@ -79,4 +80,22 @@ fi
 # Without Wine's 32-bit part the 32-bit Wine runs report themselves skipped, with the reason.
 if $wine32 && ! "${sudo_if_needed[@]}" bash "$(dirname "$0")/wine32.sh" install; then
   echo "setup: no 32-bit Wine: $(bash "$(dirname "$0")/wine32.sh" where)" >&2
+fi
+
+# The test machine's login manager (tests/linux/vm/make_initramfs.sh copies it into the guest):
+# Debian's elogind, its files taken from the packages without installing them, so that this
+# machine keeps its own login manager.
+guest_elogind=/var/cache/oskel-rig/elogind
+if [[ "${1:-all}" == all && ! -x $guest_elogind/lib/elogind/elogind ]]; then
+  debs=$(mktemp -d)
+  echo "setup: taking elogind's files for the test machine into $guest_elogind"
+  if (cd "$debs" && apt-get download -qq elogind libelogind0); then
+    "${sudo_if_needed[@]}" mkdir -p "$guest_elogind.new"
+    for deb in "$debs"/*.deb; do "${sudo_if_needed[@]}" dpkg-deb -x "$deb" "$guest_elogind.new"; done
+    "${sudo_if_needed[@]}" rm -rf "$guest_elogind"
+    "${sudo_if_needed[@]}" mv "$guest_elogind.new" "$guest_elogind"
+  else
+    echo "setup: elogind's packages cannot be had now: the VM's sleep scenarios report themselves skipped" >&2
+  fi
+  rm -rf "$debs"
 fi

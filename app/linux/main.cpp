@@ -7,6 +7,7 @@
 #include "app/linux/list.h"
 #include "app/linux/options.h"
 #include "app/linux/roads.h"
+#include "app/linux/system_sleep.h"
 #include "app/linux/terminal.h"
 #include "oskel_version.h"
 #include "platform/linux/hid_capture.h"
@@ -42,6 +43,9 @@ int main(int argc, char** argv)
     if (!platform::SessionSignalsHold()) {
         TerminalNotice("interrupting signals cannot be held off during a download");
     }
+    // logind's announcements of a sleep or a shutdown, from now on.
+    platform::SessionWatchOpen();
+    SetResumeDownloads(options.wait);
     DialogCreateLink();
     const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
     DialogDestroyLink();

@@ -31,6 +31,12 @@ void CountDownloadOutcome(platform::DownloadOutcome outcome)
     else ++outcomes.failed;
 }
 
+void CountStoppedDownload()
+{
+    std::lock_guard<std::mutex> lock(outcomesMutex);
+    ++outcomes.stopped;
+}
+
 DownloadOutcomes CountedOutcomes()
 {
     std::lock_guard<std::mutex> lock(outcomesMutex);

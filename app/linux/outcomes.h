@@ -14,9 +14,11 @@
 struct DownloadOutcomes {
     int succeeded = 0;
     int failed = 0;
+    int stopped = 0;  // ended for a sleep or a shutdown: neither, and done again after a resume
 };
 
 void CountDownloadOutcome(platform::DownloadOutcome outcome);
+void CountStoppedDownload();
 DownloadOutcomes CountedOutcomes();
 
 // A controller's node that could not be opened, or whose interface could not be claimed: the

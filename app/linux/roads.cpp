@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/linux/access_advice.h"
 #include "app/linux/controllers.h"
 #include "app/linux/outcomes.h"
+#include "app/linux/system_sleep.h"
 #include "app/linux/terminal.h"
 #include "device/device_link.h"
 #include "platform/hid.h"
@@ -69,12 +71,23 @@ void TakeSignals()
     }
 }
 
-// Waits until no download runs, taking the signals that arrive meanwhile.
+// The descriptors a road waits on: the held signals', the buses' (logind's announcements, the
+// portal's answers), and more.
+std::vector<pollfd> WaitedOn(std::initializer_list<int> more)
+{
+    std::vector<pollfd> fds{{platform::SessionSignalFd(), POLLIN, 0}};
+    for (int fd : more) fds.push_back({fd, POLLIN, 0});
+    platform::SessionWatchPollFds(fds);
+    return fds;
+}
+
+// Waits until no download runs, taking the signals and logind's announcements meanwhile.
 void WaitForDownload()
 {
     while (DownloadRunning()) {
-        pollfd signals{platform::SessionSignalFd(), POLLIN, 0};
-        poll(&signals, signals.fd >= 0 ? 1 : 0, kDownloadPollMs);
+        TakeSystemTransitions();
+        std::vector<pollfd> fds = WaitedOn({});
+        poll(fds.data(), fds.size(), kDownloadPollMs);
         TakeSignals();
     }
     if (stopAsked) StopNow();
@@ -147,6 +160,26 @@ bool NameNormalModeController()
     return true;
 }
 
+// After a resume, the controllers whose download the sleep stopped, as if they had just arrived;
+// a node that is queued already, or that udev announces too, is taken once.
+void TakeResumedControllers(std::deque<platform::HidNode>& arrived, std::set<std::string>& announcedLater)
+{
+    const std::vector<StoppedController> stopped = TakeControllersToResume();
+    if (stopped.empty()) return;
+    std::vector<platform::HidNode> present;
+    platform::HidEnumerateNodes(present);
+    for (platform::HidNode& node : present) {
+        const bool wasStopped = std::any_of(stopped.begin(), stopped.end(), [&node](const StoppedController& controller) {
+            return node.vendorId == controller.vendorId && node.productId == controller.productId;
+        });
+        const bool queued = std::any_of(arrived.begin(), arrived.end(),
+                                        [&node](const platform::HidNode& other) { return other.instance == node.instance; });
+        if (!wasStopped || queued) continue;
+        announcedLater.insert(node.instance);
+        arrived.push_back(std::move(node));
+    }
+}
+
 // Announces every interface (top-level collection) of the node, one after another, as Windows
 // announces the interfaces of a device that is plugged in.
 void AnnounceNode(const platform::HidNode& node)
@@ -201,6 +234,8 @@ int RunArrivalRoad(bool once)
     bool wasRunning = false;
     for (;;) {
         TakeSignals();
+        TakeSystemTransitions();
+        TakeResumedControllers(arrived, listedAtStart);
         if (!DownloadRunning()) {
             if (wasRunning) {
                 ReportOpenFailures();
@@ -208,7 +243,8 @@ int RunArrivalRoad(bool once)
             }
             wasRunning = false;
             if (endingSignal != 0 || (once && Downloads() > 0)) break;
-            if (!arrived.empty()) {
+            // While the system is going to sleep or shutting down, no download starts.
+            if (!arrived.empty() && !SystemGoingDown()) {
                 AnnounceNode(arrived.front());
                 arrived.pop_front();
                 ReportOpenFailures();
@@ -220,8 +256,8 @@ int RunArrivalRoad(bool once)
             }
         }
         wasRunning = wasRunning || DownloadRunning();
-        pollfd ready[2] = {{platform::SessionSignalFd(), POLLIN, 0}, {platform::HidArrivalMonitorFd(), POLLIN, 0}};
-        poll(ready, 2, DownloadRunning() ? kDownloadPollMs : -1);
+        std::vector<pollfd> ready = WaitedOn({platform::HidArrivalMonitorFd()});
+        poll(ready.data(), ready.size(), DownloadRunning() ? kDownloadPollMs : -1);
         if (ready[1].revents & POLLIN) {
             for (platform::HidNode& node : platform::HidArrivalMonitorReceive()) {
                 if (listedAtStart.erase(node.instance) == 0) arrived.push_back(std::move(node));

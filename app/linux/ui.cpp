@@ -1,15 +1,17 @@
 // The dialog's window work in the terminal program, the front end's side of the seam: boxes
 // become lines on standard output, the progress bar a bar on the terminal (or progress lines), each
 // download's outcome is counted for the exit status, the refusal to let the session end becomes
-// the session guard (held-off signals, a logind inhibitor), and the debugger output channel is
-// standard error, when --verbose asked for it.
+// the session guard (held-off signals, logind's locks, the desktop portal's inhibition), and the
+// debugger output channel is standard error, when --verbose asked for it.
 #include "platform/ui.h"
 
 #include "app/linux/outcomes.h"
+#include "app/linux/system_sleep.h"
 #include "app/linux/terminal.h"
 #include "platform/linux/session_guard.h"
 #include "platform/linux/text.h"
 #include "platform/system.h"
+#include "state/download_state.h"
 
 namespace platform {
 namespace {
@@ -21,9 +23,13 @@ bool IsBar(WindowHandle window) { return window == TerminalProgressBar(); }
 
 }  // namespace
 
+// The transfer's progress messages also tell its pace (app/linux/system_sleep.h); the bar's return
+// to 0 after the outcome does not, nor a position set directly with a new range.
 void SendProgress(WindowHandle window, std::int32_t position)
 {
-    if (IsDialog(window)) TerminalProgressPosition(position);
+    if (!IsDialog(window)) return;
+    TerminalProgressPosition(position);
+    if (downloadState.transferRunning != 0) NoteTransferPosition(position);
 }
 
 void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
@@ -31,11 +37,14 @@ void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
     if (!IsDialog(dialog)) return;
     // The download's claim has given the controller's USB interfaces back to usbhid by now
     // (platform/linux/download_claim.cpp): the session guard is let go only after them, as usbhid's
-    // probe of a controller that answers nothing takes its own time limits.
+    // probe of a controller that answers nothing takes its own time limits. A transfer that a
+    // sleep or a shutdown stopped is told of first, while the locks still hold the system.
+    NoteDownloadEnded();
     SessionGuardRelease();
     // The download is over: the bar's return to 0 that follows is not progress.
     TerminalProgressShown(false);
-    CountDownloadOutcome(outcome);
+    if (downloadState.stopped != kNotStopped) CountStoppedDownload();
+    else CountDownloadOutcome(outcome);
 }
 
 // Only a refusal that names its node is one to tell the user of: an open that failed for want of
@@ -65,7 +74,8 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
 {
     if (!IsDialog(dialog)) return;
     if (blocked) {
-        SessionGuardEngage();
+        NoteTransferStarted();
+        TellNotHeld(SessionGuardEngage());
         TerminalProgressShown(true);
     } else {
         // The transfer has ended. What it took of the system goes back in the order the worker
@@ -76,8 +86,8 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
     }
 }
 
-// The session guard's logind inhibitor covers sleep as well as shutdown ("sleep:shutdown"): it is
-// taken with the session-end block and let go with the download's outcome.
+// The session guard's locks cover sleep as well as shutdown: they are taken with the session-end
+// block and let go with the download's outcome.
 void KeepSystemAwake(WindowHandle, bool) {}
 
 void SetChildControlsEnabled(WindowHandle, bool) {}  // a terminal has no controls to disable
@@ -101,7 +111,9 @@ void ShowWindowNow(WindowHandle) {}
 
 void ProgressBarSetRange(WindowHandle bar, std::uint16_t low, std::uint16_t high)
 {
-    if (IsBar(bar)) TerminalProgressRange(low, high);
+    if (!IsBar(bar)) return;
+    TerminalProgressRange(low, high);
+    if (downloadState.transferRunning != 0) NoteTransferRange(low, high);
 }
 
 void ProgressBarSetPos(WindowHandle bar, std::int32_t position)

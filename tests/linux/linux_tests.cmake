@@ -44,10 +44,16 @@ find_package(PkgConfig)
 if(PkgConfig_FOUND)
   pkg_check_modules(OSKEL_RIG_SYSTEMD IMPORTED_TARGET libsystemd)
 endif()
+# With elogind in the machine (tools/setup.sh takes its files from Debian's package), the stand-ins
+# for polkit, which answers elogind by the defaults of logind's own policy, and for the desktop
+# portal on the user's session bus.
 if(OSKEL_RIG_SYSTEMD_FOUND)
-  add_executable(oskel-fake-logind ${CMAKE_SOURCE_DIR}/tests/oskel_update/fake_logind.cpp)
-  target_link_libraries(oskel-fake-logind PRIVATE PkgConfig::OSKEL_RIG_SYSTEMD)
-  set_target_properties(oskel-fake-logind PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
+  foreach(stand_in logind polkit portal)
+    add_executable(oskel-fake-${stand_in} ${CMAKE_SOURCE_DIR}/tests/oskel_update/fake_${stand_in}.cpp
+                   ${CMAKE_SOURCE_DIR}/tests/oskel_update/bus_serve.cpp)
+    target_link_libraries(oskel-fake-${stand_in} PRIVATE PkgConfig::OSKEL_RIG_SYSTEMD)
+    set_target_properties(oskel-fake-${stand_in} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/linux-rig")
+  endforeach()
 endif()
 
 set(OSKEL_LINUX_UPDATER "${CMAKE_SOURCE_DIR}/build/linux/oskel-update" CACHE FILEPATH
@@ -80,7 +86,11 @@ set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 
     normal-then-update held-signals access protocol1-give-back
     # The program as its users install it: the tarball's install.sh on a read-only /usr without
     # libsystemd, and the rpm's and the Arch package's payloads with their scripts.
-    tarball-install packages-install)
+    tarball-install packages-install
+    # What is held against the user's own desktop: elogind's locks, the portal's inhibition, the
+    # seat user's suspend mid-download (mode 3, and mode 1 with its interface given back); and what
+    # the program says where a lock cannot be had.
+    sleep-mid-download sleep-mode1 held-refused)
 foreach(scenario ${OSKEL_LINUX_SCENARIOS})
   add_test(NAME linux.${scenario} COMMAND ${OSKEL_LINUX_RIG_RUN} ${scenario})
   set_tests_properties(linux.${scenario} PROPERTIES FIXTURES_REQUIRED oskel_linux_initramfs

@@ -64,6 +64,9 @@ grep -qx 'SetupDiDestroyDeviceInfoList' "$work/err" || fail "--verbose: no 'Setu
 # it waits.
 start_waiting() {
     local ignored=$1 tries=0
+    # Emptied first: the background job's own redirection may come after the first look below,
+    # which would otherwise find the last run's line and signal perl before its exec.
+    : >"$work/err"
     perl -e 'my $ignored = shift; $SIG{$_} = "DEFAULT" for qw(INT QUIT HUP TERM TSTP);
              $SIG{$_} = "IGNORE" for grep { length } split /,/, $ignored; exec @ARGV or die "exec: $!"' \
         "$ignored" "$program" -w >"$work/out" 2>"$work/err" &

@@ -21,12 +21,20 @@ namespace {
 // program included; the value itself does not matter within the real-time class.
 constexpr int kServingPriority = 50;
 
-sigset_t EndSignals()
+// The signals the program waits for: the ending ones, and SIGUSR1, which marks a moment.
+sigset_t WaitedSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, signal);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&signals, signal);
     return signals;
+}
+
+std::uint64_t NowUs()
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 bool WriteFile(const char* program, const std::string& path, const void* bytes, std::size_t length)
@@ -73,9 +81,8 @@ int UsageError(const char* program, const std::string& what)
 
 void ReportTimes::NoteReport()
 {
-    const auto now = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    const std::uint64_t now = NowUs();
+    ++reports_;
     std::uint64_t unset = 0;
     first_.compare_exchange_strong(unset, now);
     last_ = now;
@@ -100,8 +107,8 @@ int ParseControllerCommandLine(const char* program, int argc, char** argv, Contr
 
 bool PrepareControllerProcess(const char* program, const ControllerSettings& settings)
 {
-    const sigset_t endSignals = EndSignals();
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    const sigset_t waited = WaitedSignals();
+    pthread_sigmask(SIG_BLOCK, &waited, nullptr);
     sched_param parameters{};
     parameters.sched_priority = kServingPriority;
     if (sched_setscheduler(0, SCHED_FIFO, &parameters) != 0) {
@@ -126,9 +133,15 @@ void ServeUntilEnded(const char* program, const ControllerSettings& settings, co
     std::printf("plugged %04x:%04x\n", settings.vendorId, settings.productId);
     std::fflush(stdout);
 
-    const sigset_t endSignals = EndSignals();
+    const sigset_t waited = WaitedSignals();
     int signal = 0;
-    sigwait(&endSignals, &signal);
+    while (sigwait(&waited, &signal) == 0 && signal == SIGUSR1) {
+        if (folder.empty()) continue;
+        std::FILE* marks = std::fopen((folder + "/marks.txt").c_str(), "a");
+        if (marks == nullptr) continue;
+        std::fprintf(marks, "reports=%" PRIu64 " us=%" PRIu64 "\n", times.Reports(), NowUs());
+        std::fclose(marks);
+    }
     const bool recorded = folder.empty() || WriteRecord(program, folder, model, times);
     sim::TraceClose();
     std::fflush(nullptr);

@@ -14,6 +14,8 @@
 //   status.txt       the status line and protocol errors (tests/rig/controller_status.h)
 //   timing.txt       first-report-us=<n> last-report-us=<n>: when the first and the last output
 //                    report reached the controller (monotonic clock, microseconds)
+//   marks.txt        reports=<n> us=<t>: how many output reports had reached the controller when
+//                    the program got SIGUSR1, one line each time (a scenario marks a moment)
 //
 // Exit status: 0 after a signal (the record written), 1 when the controller cannot be plugged in
 // or the record cannot be written, 2 for bad usage.
@@ -38,10 +40,12 @@ public:
     void NoteReport();
     std::uint64_t FirstUs() const { return first_; }
     std::uint64_t LastUs() const { return last_; }
+    std::uint64_t Reports() const { return reports_; }
 
 private:
     std::atomic<std::uint64_t> first_{0};
     std::atomic<std::uint64_t> last_{0};
+    std::atomic<std::uint64_t> reports_{0};
 };
 
 // Reads the command line into settings. 0 when it holds a controller; otherwise the exit status,

@@ -144,19 +144,21 @@ expect_normal_left_alone() {
   check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
 }
 
-# The inhibitor that the stand-in for logind recorded: the keys and the lid switch with sleep and
-# shutdown, blocked from before the first report until after the last.
+# The locks that the stand-in for logind recorded: the keys and the lid switch with sleep and
+# shutdown, blocked, and sleep and shutdown delayed, each on its own; all taken before the first
+# report and let go after the last.
 expect_inhibitor() {
   local record=$1/logind/inhibitors.txt timing=$2/timing.txt taken released
   check "the stand-in for logind ran on a system bus" test ! -e "$1/logind/missing"
-  check "the program took one inhibitor: $(head -n 1 "$record" 2>/dev/null)" grep -qx \
-    "taken-us=[0-9]* what=sleep:shutdown:handle-lid-switch:handle-power-key:handle-suspend-key:handle-hibernate-key who=oskel-update mode=block" \
-    "$record"
-  taken=$(sed -n 's/^taken-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
-  released=$(sed -n 's/^released-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null)
-  check "it was taken before the first report reached the controller" \
+  check "the program took three locks: $(sed -n 's/^taken-us=[0-9]* //p' "$record" 2>/dev/null | tr '\n' ';')" equals \
+    "$(sed -n 's/^taken-us=[0-9]* //p' "$record" 2>/dev/null | tr '\n' ';')" \
+    "what=sleep:shutdown:handle-lid-switch:handle-power-key:handle-suspend-key:handle-hibernate-key who=oskel-update mode=block;what=sleep who=oskel-update mode=delay;what=shutdown who=oskel-update mode=delay;"
+  taken=$(sed -n 's/^taken-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null | tail -n 1)
+  released=$(sed -n 's/^released-us=\([0-9]*\).*/\1/p' "$record" 2>/dev/null | head -n 1)
+  check "all three were let go" equals "$(grep -c '^released-us=' "$record" 2>/dev/null)" 3
+  check "they were taken before the first report reached the controller" \
     below "$taken" "$(sed -n 's/.*first-report-us=\([0-9]*\).*/\1/p' "$timing")"
-  check "it was let go after the last report reached the controller" \
+  check "they were let go after the last report reached the controller" \
     below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$timing")" "$released"
 }
 
@@ -233,7 +235,11 @@ expect_own_scenario() {
         "$out/program.stderr"
     done
     check "SIGHUP, which the caller ignored, stayed ignored" has_no "$out/program.stderr" SIGHUP
-    check "nothing else was held off or told" equals "$(grep -vc 'held off until the download has ended' "$out/program.stderr")" 0
+    check "the program says that the desktop's inhibition is not held (no session bus here)" \
+      grep -q "^oskel-update: not held during the download: the desktop's suspend and logout (no session bus" \
+      "$out/program.stderr"
+    check "nothing else was held off or told" \
+      equals "$(grep -v 'held off until the download has ended' "$out/program.stderr" | grep -vc 'not held during the download: the desktop')" 0
     check "the program stopped for SIGTSTP once the download had ended" \
       grep -qx "stdout: Download Successful!" "$out/stopped.txt"
     check "it was stopped ($(head -n 1 "$out/stopped.txt"))" grep -q '^State:.*T' "$out/stopped.txt"
@@ -351,6 +357,7 @@ expect_scenario() {
     expect_fwupd_scenario "$what" "$out"
     ;;
   tarball-install | packages-install) expect_install_scenario "$what" "$out" ;;
+  sleep-mid-download | held-refused | sleep-mode1) expect_held_scenario "$what" "$out" ;;
   measure) ;;
   *) check "scenario $what is known" false ;;
   esac
@@ -379,9 +386,9 @@ expect_refused() {
   check "$1: it says why: $(head -n 1 "$out/$1.stderr" 2>/dev/null)" grep -qF -- "$2" "$out/$1.stderr"
 }
 
-# expect_not_held PROGRAM: the program said once, at the start of its download, what is not held
+# expect_not_held_without_systemd PROGRAM: the program said once, at the start of its download, what is not held
 # and why: there is neither libsystemd nor libelogind.
-expect_not_held() {
+expect_not_held_without_systemd() {
   check "$(basename "$1") says once that sleep is not held, and why" equals \
     "$(grep -c '^oskel-update: not held during the download: sleep.*(neither libsystemd.so.0 nor libelogind.so.0 is on this system)$' "$1.stderr")" 1
 }
@@ -417,11 +424,11 @@ expect_install_scenario() {
     check "install again changed nothing" cmp -s "$out/state-installed.txt" "$out/state-again.txt"
     expect_outcome "$out/start" 0 "Download Successful!"
     expect_download "$out/early" 2
-    expect_not_held "$out/start"
+    expect_not_held_without_systemd "$out/start"
     expect_outcome "$out/arrival" 0 "Download Successful!"
     expect_download "$out/mode1" 1
     expect_usb_node_access "$out/mode1" 1
-    expect_not_held "$out/arrival"
+    expect_not_held_without_systemd "$out/arrival"
     check "without libusb: nothing said of it while waiting" has_no "$out/no-libusb-waiting.stderr" libusb
     check "without libusb: mode 1's controller came, and it said once that mode 1 needs libusb" equals \
       "$(grep -c '^oskel-update: update mode 1 needs libusb-1.0.so.0, which cannot be loaded (libusb-1.0.so.0: cannot open shared object file' "$out/no-libusb.stderr")" 1
@@ -451,6 +458,119 @@ expect_install_scenario() {
     expect_tagged "$out/mode3" node.txt "after the Arch package's post_install, not plugged in again"
     expect_outcome "$out/arch-start" 0 "Download Successful!"
     expect_download "$out/mode3" 3
+    ;;
+  esac
+}
+
+# ---- What is held during a download: elogind, polkit's defaults, the desktop portal ----
+
+reason="Firmware update in progress. Do not turn off the computer or unplug the controller."
+# As elogind lists what a lock holds, in its own order.
+full_block="shutdown:sleep:handle-power-key:handle-suspend-key:handle-hibernate-key:handle-lid-switch"
+
+# elogind's own answers (elogind_answers in scenarios.sh): its delay is logind's 5 s; the user at
+# the seat, holding a block lock of its own, may suspend, and its Suspend goes to sleep with that
+# lock held; another user's block lock stops the same call.
+expect_elogind_answers() {
+  local answers=$1/elogind/answers.txt
+  check "elogind ran, with the stand-in for polkit" test ! -e "$1/elogind/missing"
+  check "elogind waits 5 s for delay locks (InhibitDelayMaxUSec)" contains_line "$answers" "delay: t 5000000"
+  check "elogind lists the user's own block lock" grep -q '^inhibitors: .*"own-lock" "check" "block" 1000' "$answers"
+  check "elogind: the user may suspend past its own block lock (CanSuspend)" contains_line "$answers" 'can-suspend: s "yes"'
+  check "elogind: its Suspend is not refused" contains_line "$answers" "suspend: "
+  check "elogind went to sleep with the user's own block lock held" \
+    grep -q '^pre suspend .* held=own-lock:block:sleep,$' "$1/elogind/sleep-answers.txt"
+  # polkit's default for suspend-ignore-inhibit is auth_admin_keep: a challenge that no agent answers.
+  check "elogind: another user's block lock makes the user's suspend a challenge" \
+    contains_line "$answers" 'can-suspend-other: s "challenge"'
+  check "elogind: and refuses its Suspend" grep -q '^suspend-other: .*Interactive authentication required' "$answers"
+  check "elogind did not sleep then" equals "$(grep -c '^pre suspend' "$1/elogind/sleep-answers.txt")" 1
+}
+
+# expect_not_held PROGRAM WHAT WHY: one line on standard error says that WHAT is not held, and why.
+expect_not_held() {
+  check "$(basename "$1") says that $2 is not held ($3)" \
+    grep -q "^oskel-update: not held during the download: $2 ($3" "$1.stderr"
+}
+
+expect_held_scenario() {
+  local what=$1 out=$2 program portal=$2/portal.txt
+  case $what in
+  sleep-mid-download)
+    expect_elogind_answers "$out"
+    program=$out/program
+    check "program exits with 0 (the stopped download was done again)" equals "$(cat "$program.exit" 2>/dev/null)" 0
+    check "program: the stopped download failed, the next one succeeded" \
+      equals "$(grep -v '^progress' "$program.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
+    check "program held logind's block lock for sleep, shutdown, the keys and the lid" \
+      grep -q "\"$full_block\" \"oskel-update\" \"$reason\" \"block\" 1000" "$out/elogind/inhibitors-during.txt"
+    # A lock of one kind each: logind asks polkit about a lock of several kinds as if it were for
+    # the lid switch, which a remote login may not hold.
+    for kind in sleep shutdown; do
+      check "program held logind's delay lock for $kind" \
+        grep -q "\"$kind\" \"oskel-update\" \"$reason\" \"delay\" 1000" "$out/elogind/inhibitors-during.txt"
+    done
+    check "program says that the rest does not fit in logind's delay and the download stops between two reports" \
+      grep -q "^oskel-update: the system is going to sleep: the rest of the download (about [0-9]* s) does not fit in the 5 s that logind waits: it stops between two reports$" \
+      "$program.stderr"
+    check "program says the controller is left in its update mode, partly written, and updated after the resume" \
+      grep -q "^oskel-update: the download was stopped: the controller 0461:4d81 is left in its update mode, partly written: it is updated again once the system has resumed$" \
+      "$program.stderr"
+    check "program says that the rest of the second download fits in logind's delay" \
+      grep -q "^oskel-update: the system is going to sleep: the rest of the download (about [0-9]* s) fits in the 5 s that logind waits: it is finished first$" \
+      "$program.stderr"
+    check "the system went to sleep twice" equals "$(grep -c '^pre suspend' "$out/elogind/sleep.txt" 2>/dev/null)" 2
+    # (elogind may go to sleep before it has noticed the end of the program's other locks.)
+    check "each time once the program had let its delay lock for sleep go ($(grep '^pre' "$out/elogind/sleep.txt" | tr '\n' ';'))" \
+      has_no "$out/elogind/sleep.txt" "oskel-update:delay:sleep"
+    check "no report reached the controller while the system slept ($(tr '\n' ' ' <"$out/controller/marks.txt"))" \
+      equals "$(sed -n 's/^reports=\([0-9]*\).*/\1/p' "$out/controller/marks.txt" | uniq -c | awk '{print $1}' | tr '\n' ' ')" "2 2 "
+    check "controller: the stopped download and the whole one (3381 reports), nothing else" \
+      below "$(field "$out/controller" reports)" $((2 * 3381))
+    check "controller: the stopped one ended at a report boundary, with its end report" \
+      below 3381 "$(field "$out/controller" reports)"
+    expect_download "$out/controller" 3
+    check "the portal was asked to inhibit suspend and logout (flags 5) with the reason, twice" \
+      equals "$(grep -c "^inhibit-us=[0-9]* flags=5 window= reason=$reason handle=/org/freedesktop/portal/desktop/request/" "$portal")" 2
+    check "the program closed each inhibition of the portal" equals "$(grep -c '^closed-us=' "$portal")" 2
+    check "the portal held it from before the first report" \
+      below "$(sed -n '1s/^inhibit-us=\([0-9]*\).*/\1/p' "$portal")" "$(sed -n 's/.*first-report-us=\([0-9]*\).*/\1/p' "$out/controller/timing.txt")"
+    check "until after the last report" \
+      below "$(sed -n 's/.*last-report-us=\([0-9]*\).*/\1/p' "$out/controller/timing.txt")" "$(sed -n 's/^closed-us=\([0-9]*\).*/\1/p' "$portal" | tail -n 1)"
+    ;;
+  held-refused)
+    check "elogind ran, with the stand-in for polkit" test ! -e "$out/elogind/missing"
+    for program in remote no-system-bus no-logind; do
+      expect_outcome "$out/$program" 0 "Download Successful!"
+    done
+    check "remote: polkit refused the block locks by logind's policy (allow_any)" \
+      grep -q "check action=org.freedesktop.login1.inhibit-block-sleep uid=1001 answer=no" "$out/elogind/polkit.txt"
+    check "remote: and allowed the delay locks" \
+      grep -q "check action=org.freedesktop.login1.inhibit-delay-sleep uid=1001 answer=yes" "$out/elogind/polkit.txt"
+    check "remote: only the delay locks were held" \
+      equals "$(grep -o '"[a-z:-]*" "oskel-update" "[^"]*" "[a-z]*" 1001' "$out/elogind/inhibitors-remote.txt" | sort | tr '\n' '/')" \
+      "\"shutdown\" \"oskel-update\" \"$reason\" \"delay\" 1001/\"sleep\" \"oskel-update\" \"$reason\" \"delay\" 1001/"
+    expect_not_held "$out/remote" "sleep and shutdown beyond logind's delay of 5 s, the lid switch and the keys" "logind refused"
+    expect_not_held "$out/remote" "the desktop's suspend and logout" "no session bus"
+    expect_not_held "$out/no-system-bus" "sleep, shutdown and the lid" "no system bus"
+    expect_not_held "$out/no-logind" "sleep, shutdown and the lid" "logind does not answer"
+    check "controller: three whole downloads (1650 reports)" equals "$(field "$out/controller" reports)" 1650
+    ;;
+  sleep-mode1)
+    check "program: the stopped download failed, the next one succeeded" \
+      equals "$(grep -v '^progress' "$out/program.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
+    check "program exits with 0" equals "$(cat "$out/program.exit" 2>/dev/null)" 0
+    check "program says the controller is left in its update mode, partly written, and updated after the resume" \
+      grep -q "^oskel-update: the download was stopped: the controller 2563:0059 is left in its update mode, partly written: it is updated again once the system has resumed$" \
+      "$out/program.stderr"
+    check "the system went to sleep once, with the program's delay lock for sleep let go" \
+      equals "$(grep '^pre suspend' "$out/elogind/sleep.txt" | grep -vc 'oskel-update:delay:sleep')" 1
+    check "no report reached the controller while the system slept ($(tr '\n' ' ' <"$out/controller/marks.txt"))" \
+      equals "$(sed -n 's/^reports=\([0-9]*\).*/\1/p' "$out/controller/marks.txt" | uniq -c | awk '{print $1}')" 2
+    check "controller: no finish report in the stopped download, a whole one after the resume" \
+      below 982 "$(field "$out/controller" reports)"
+    expect_download "$out/controller" 1
+    expect_given_back "$out/controller"
     ;;
   esac
 }

@@ -131,6 +131,27 @@ if [[ $updater != - ]]; then
   rm -rf "$made"
 fi
 
+# What is held during a download: Debian's elogind (its files as tools/setup.sh took them from
+# the package) with its busctl and elogind-inhibit, logind's polkit policy, and the stand-ins for
+# polkit (which answers elogind by that policy's defaults) and for the desktop portal on the user's
+# session bus; without them the sleep scenarios report themselves skipped.
+elogind=${OSKEL_RIG_ELOGIND:-/var/cache/oskel-rig/elogind}
+if [[ -x $elogind/lib/elogind/elogind && -x $rig_bin/oskel-fake-polkit && -x $rig_bin/oskel-fake-portal ]] &&
+  command -v dbus-daemon >/dev/null; then
+  mkdir -p "$root/lib/elogind" "$root/etc/elogind" "$root/usr/bin" "$root/usr/share/polkit-1/actions"
+  cp -a "$elogind/lib/elogind/." "$root/lib/elogind/"
+  for program in lib/elogind/elogind usr/bin/busctl bin/elogind-inhibit bin/loginctl; do
+    cp -L "$elogind/$program" "$root/$program"
+    for library in $(LD_LIBRARY_PATH=$elogind/lib/elogind ldd "$elogind/$program" | grep -o '=> /[^ ]*' | cut -c4-); do
+      [[ $library == "$elogind"/* || -e $root$library ]] && continue
+      mkdir -p "$root$(dirname "$library")"
+      cp -L "$library" "$root$library"
+    done
+  done
+  cp "$elogind/usr/share/polkit-1/actions/org.freedesktop.login1.policy" "$root/usr/share/polkit-1/actions/"
+  copy_with_libraries "$rig_bin/oskel-fake-polkit" /rig/bin/oskel-fake-polkit
+  copy_with_libraries "$rig_bin/oskel-fake-portal" /rig/bin/oskel-fake-portal
+fi
 cp "$here/init.sh" "$root/init"
 cp "$here/scenarios.sh" "$root/rig/scenarios.sh"
 chmod 755 "$root/init"

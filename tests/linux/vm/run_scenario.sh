@@ -35,7 +35,7 @@ skipped=77
 fwupdtool=${fwupdtool:--}
 # A whole boot, scenario and power-off; a scenario that takes longer has hung. The measurement
 # runs nine downloads of each kind at the bus's pace.
-boot_limit_s=170
+boot_limit_s=${OSKEL_RIG_BOOT_LIMIT:-170}
 [[ $what == measure ]] && boot_limit_s=600
 # fwupd's scenarios start fwupdtool three times, each loading its plugins and quirks.
 [[ $what == fwupd-* ]] && boot_limit_s=300
@@ -94,7 +94,9 @@ if [[ $what == initramfs ]]; then
   [[ -x $updater ]] && with=$updater
   bash "$here/make_initramfs.sh" "$initramfs.new" "$kernel" "$rig_bin" "$with" "$image1" "$image2" "$image3"
   mv "$initramfs.new" "$initramfs"
-  printf 'kernel=%s\nupdater=%s\n' "$kernel" "$with" >"$work/initramfs.txt"
+  elogind=no
+  [[ -x ${OSKEL_RIG_ELOGIND:-/var/cache/oskel-rig/elogind}/lib/elogind/elogind && -x $rig_bin/oskel-fake-polkit ]] && elogind=yes
+  printf 'kernel=%s\nupdater=%s\nelogind=%s\n' "$kernel" "$with" "$elogind" >"$work/initramfs.txt"
   echo "initramfs: kernel $kernel, program under test: $with, $(stat -c %s "$initramfs") bytes"
   exit 0
 fi
@@ -103,6 +105,13 @@ fi
 kernel=$(sed -n 's/^kernel=//p' "$initramfs_txt")
 if [[ $what != rig && $what != measure && $what != fwupd-* ]] && ! grep -qx "updater=$updater" "$initramfs_txt"; then
   echo "skipped: $updater does not exist (cmake --preset linux && cmake --build --preset linux builds it)"
+  exit $skipped
+fi
+
+# What is held during a download is tested against Debian's elogind, whose files tools/setup.sh
+# takes from the package.
+if [[ $what == sleep-mid-download || $what == sleep-mode1 || $what == held-refused ]] && ! grep -qx "elogind=yes" "$work/initramfs.txt"; then
+  echo "skipped: elogind's files are not in ${OSKEL_RIG_ELOGIND:-/var/cache/oskel-rig/elogind} (tools/setup.sh takes them from Debian's package)"
   exit $skipped
 fi
 

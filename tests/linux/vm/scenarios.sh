@@ -405,8 +405,17 @@ node_name() { sed -n 's/^node=//p' "$out/$1/node.txt"; }
 # A system bus (dbus-daemon) with the stand-in for systemd-logind, which records the inhibitors
 # it is asked for in /run/out/logind/inhibitors.txt.
 start_logind() {
-  mkdir -p /run/dbus "$out/logind"
+  mkdir -p "$out/logind"
   [ -x /bin/dbus-daemon ] && [ -x "$bin/oskel-fake-logind" ] || { echo "no bus" >"$out/logind/missing"; return 1; }
+  start_system_bus || return 1
+  "$bin/oskel-fake-logind" "$out/logind/inhibitors.txt" >"$out/logind/stdout" 2>"$out/logind/stderr" &
+  echo $! >/run/logind.pid
+  wait_for_line "$out/logind/stdout" '^ready'
+}
+
+# The system bus (dbus-daemon), open to every user and name.
+start_system_bus() {
+  mkdir -p /run/dbus
   echo 0123456789abcdef0123456789abcdef >/etc/machine-id
   cat >/run/dbus/system.conf <<'EOF'
 <busconfig>
@@ -421,10 +430,7 @@ start_logind() {
   </policy>
 </busconfig>
 EOF
-  dbus-daemon --config-file=/run/dbus/system.conf --fork --nopidfile 2>"$out/logind/dbus.stderr" || return 1
-  "$bin/oskel-fake-logind" "$out/logind/inhibitors.txt" >"$out/logind/stdout" 2>"$out/logind/stderr" &
-  echo $! >/run/logind.pid
-  wait_for_line "$out/logind/stdout" '^ready'
+  dbus-daemon --config-file=/run/dbus/system.conf --fork --nopidfile 2>"$out/dbus.stderr"
 }
 
 # Start goes past a controller in its normal mode (plugged in first, so listed first) to the
@@ -648,4 +654,204 @@ scenario_packages_install() {
   as_user arch-start /usr/bin/oskel-update --device=0461:4d81
   finish arch-start
   for name in mode2 mode3 mode1; do unplug $name; done
+}
+
+# ---- What is held during a download: elogind, polkit's defaults, the desktop portal ----
+
+# A system bus with Debian's elogind, which answers the program as logind does, and the stand-in
+# for polkit, which answers elogind by logind's own policy: the user "rig" is the one at the seat
+# (allow_active), "guest" a remote login (allow_any). elogind's InhibitDelayMaxSec is logind's
+# default, 5 s. Its sleep ends in a write to /sys/power/state, which this machine cannot enter
+# with a USB/IP controller attached (vhci-hcd refuses to suspend): a file of the same text takes
+# the write, and a hook in elogind's system-sleep folder records, in /run/out/elogind/sleep.txt,
+# when the system went to sleep ("pre") and came back ("post"), in the machine's uptime, and the
+# locks held then (who:mode:what).
+start_elogind() {
+  mkdir -p "$out/elogind" /run/systemd /etc/elogind /lib/elogind/system-sleep
+  [ -x /lib/elogind/elogind ] && [ -x "$bin/oskel-fake-polkit" ] || { echo "no elogind" >"$out/elogind/missing"; return 1; }
+  start_system_bus || return 1
+  "$bin/oskel-fake-polkit" /usr/share/polkit-1/actions/org.freedesktop.login1.policy 1000 "$out/elogind/polkit.txt" \
+    >"$out/elogind/polkit.stdout" 2>"$out/elogind/polkit.stderr" &
+  echo $! >/run/polkit.pid
+  await_line "$out/elogind/polkit.stdout" ready "the stand-in for polkit did not start" || return 1
+  printf '[Login]\nInhibitDelayMaxSec=5\n' >/etc/elogind/logind.conf
+  cp /sys/power/state /run/power-state
+  mount --bind /run/power-state /sys/power/state
+  # elogind runs the hook and waits for it, so the hook reads elogind's own record of the locks
+  # held at that moment (/run/systemd/inhibit/ID; ID.ref beside it is the lock's pipe) rather
+  # than asking it on the bus.
+  # The sleep itself lasts a second: the controllers mark how many reports had reached them at its
+  # start and at its end (SIGUSR1, marks.txt).
+  cat >/lib/elogind/system-sleep/oskel-rig <<'HOOK'
+#!/bin/sh
+read -r up _ </proc/uptime
+held=$(for lock in /run/systemd/inhibit/*; do
+  [ -f "$lock" ] && echo "$(sed -n 's/^WHO=//p' "$lock"):$(sed -n 's/^MODE=//p' "$lock"):$(sed -n 's/^WHAT=//p' "$lock")"
+done | sort | tr '\n' ',')
+echo "$1 $2 uptime=$up held=$held" >>/run/out/elogind/sleep.txt
+if [ "$1" = pre ]; then
+  kill -USR1 $(pidof oskel-usbip-rig oskel-uhid-rig) 2>/dev/null
+  usleep 1000000
+  kill -USR1 $(pidof oskel-usbip-rig oskel-uhid-rig) 2>/dev/null
+fi
+HOOK
+  chmod 755 /lib/elogind/system-sleep/oskel-rig
+  mount -t tmpfs cgroup /sys/fs/cgroup 2>/dev/null
+  /lib/elogind/elogind >"$out/elogind/elogind.stdout" 2>"$out/elogind/elogind.stderr" &
+  echo $! >/run/elogind.pid
+  local tries=0
+  until busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager ListInhibitors \
+    >/dev/null 2>&1; do
+    [ $tries -lt 100 ] || { echo "@@rig fatal elogind does not answer"; return 1; }
+    usleep 100000
+    tries=$((tries + 1))
+  done
+}
+
+# The session bus of the user at the seat ($XDG_RUNTIME_DIR/bus, as a desktop session has it) with
+# the stand-in for the desktop portal, which records what it is asked in /run/out/portal.txt.
+start_portal() {
+  mkdir -p /run/user/1000
+  chown rig:rig /run/user/1000
+  chmod 700 /run/user/1000
+  cat >/run/dbus/session.conf <<'CONF'
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=/run/user/1000/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+  su -s /bin/sh -c 'exec dbus-daemon --config-file=/run/dbus/session.conf --fork --nopidfile' rig \
+    2>"$out/portal.dbus.stderr" || return 1
+  touch "$out/portal.txt"
+  chown rig:rig "$out/portal.txt"
+  su -s /bin/sh -c "XDG_RUNTIME_DIR=/run/user/1000 exec $bin/oskel-fake-portal $out/portal.txt" rig \
+    >"$out/portal.stdout" 2>"$out/portal.stderr" &
+  echo $! >/run/portal.pid
+  await_line "$out/portal.stdout" ready "the stand-in for the portal did not start"
+}
+
+# as_seat_user NAME PROGRAM [ARGUMENTS]: as_user, in the seat user's desktop session (its
+# XDG_RUNTIME_DIR, so its session bus).
+as_seat_user() {
+  local name=$1
+  shift
+  as_user "$name" "$bin/env" XDG_RUNTIME_DIR=/run/user/1000 "$@"
+}
+
+logind_call() { busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager "$@"; }
+
+# elogind's own answers, once, without the program: the user at the seat holds a block lock of
+# its own (elogind-inhibit) and asks whether it may suspend, then suspends, and the sleep goes
+# ahead past the lock; a block lock of another user (root) stops the same call. In
+# /run/out/elogind/answers.txt and sleep-answers.txt.
+elogind_answers() {
+  local answers=$out/elogind/answers.txt
+  {
+    echo "delay: $(busctl get-property org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager InhibitDelayMaxUSec)"
+    su -s /bin/sh -c 'exec elogind-inhibit --what=sleep --mode=block --who=own-lock --why=check sleep 30' rig &
+    local own=$!
+    usleep 500000
+    echo "inhibitors: $(logind_call ListInhibitors)"
+    echo "can-suspend: $(su -s /bin/sh -c 'exec busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager CanSuspend' rig)"
+    echo "suspend: $(su -s /bin/sh -c 'exec busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager Suspend b false' rig 2>&1)"
+    wait_for_line "$out/elogind/sleep.txt" '^post'
+    echo "slept with the own lock held: $(kill -0 $own 2>/dev/null && echo yes || echo no)"
+    kill $own
+    wait $own
+    elogind-inhibit --what=sleep --mode=block --who=other-lock --why=check sleep 30 &
+    local other=$!
+    usleep 500000
+    echo "can-suspend-other: $(su -s /bin/sh -c 'exec busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager CanSuspend' rig)"
+    echo "suspend-other: $(su -s /bin/sh -c 'exec busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager Suspend b false' rig 2>&1)"
+    kill $other
+    wait $other
+  } >"$answers" 2>&1
+  mv "$out/elogind/sleep.txt" "$out/elogind/sleep-answers.txt" 2>/dev/null
+}
+
+# The user at the seat suspends, as its desktop does for the lid, the Suspend menu or Steam's
+# sleep: SUSPENDER's call to logind.
+seat_user_suspends() {
+  as_user "$1" busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager Suspend b false
+  finish "$1"
+}
+
+# wait_for_progress_after FILE MARK GIVE_UP_FILE: until FILE shows a progress line of 90 % or more
+# after its line MARK (the outcome of the download before), at most program_limit_s, or until
+# GIVE_UP_FILE exists.
+wait_for_progress_after() {
+  local tries=0
+  until sed -n "/^$2\$/,\$p" "$1" 2>/dev/null | grep -q "^progress \(9[0-9]\|100\)%"; do
+    [ $tries -lt $((program_limit_s * 10)) ] && [ ! -e "$3" ] || return 1
+    usleep 100000
+    tries=$((tries + 1))
+  done
+}
+
+# The seat user suspends mid-download (mode 3, some 3400 acknowledged reports): the program, which
+# holds logind's block and delay locks and the portal's inhibition, cannot finish in logind's 5 s,
+# so it ends the transfer at a report boundary, says why and lets the sleep go ahead; after the
+# resume it downloads again (--wait), and when the user suspends once more near that download's
+# end, what is left fits and the download finishes first.
+scenario_sleep_mid_download() {
+  start_elogind || return
+  start_portal || return
+  elogind_answers
+  plug_checked controller 0461:4d81
+  as_seat_user program "$bin/oskel-update" --wait --once
+  wait_for_line "$out/program.stdout" '^progress [1-9]' "$out/program.exit"
+  logind_call ListInhibitors >"$out/elogind/inhibitors-during.txt" 2>&1
+  seat_user_suspends suspend-mid
+  wait_for_line "$out/elogind/sleep.txt" '^post' "$out/program.exit"
+  wait_for_progress_after "$out/program.stdout" 'Download Failture!' "$out/program.exit"
+  seat_user_suspends suspend-near-end
+  finish program
+  # The controller stays plugged in until the second sleep is over.
+  local tries=0
+  while [ "$(grep -c '^post' "$out/elogind/sleep.txt")" -lt 2 ] && [ $tries -lt 100 ]; do
+    usleep 100000
+    tries=$((tries + 1))
+  done
+  unplug controller
+}
+
+# Where a lock cannot be had, the program says what is not held and why, and downloads all the
+# same (mode 2, 4 ms per report): a remote login, whose block locks polkit refuses by logind's
+# policy (only the delay lock is left); no session bus; no system bus; a system bus without logind.
+scenario_held_refused() {
+  start_elogind || return
+  plug_checked controller 2563:1818 --latency 4
+  chmod 666 "$(node_path controller)"
+  run_as guest remote "$bin/oskel-update"
+  wait_for_line "$out/remote.stdout" '^progress [1-9]' "$out/remote.exit"
+  logind_call ListInhibitors >"$out/elogind/inhibitors-remote.txt" 2>&1
+  finish remote
+  as_user no-system-bus "$bin/env" DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/no-bus "$bin/oskel-update"
+  finish no-system-bus
+  kill "$(cat /run/elogind.pid)"
+  wait "$(cat /run/elogind.pid)" 2>/dev/null
+  as_user no-logind "$bin/oskel-update"
+  finish no-logind
+  unplug controller
+}
+
+# Mode 1 (10 ms per report, some 10 s): the sleep stops the download between two reports, the
+# controller's interface goes back to usbhid before the sleep, and after the resume the node that
+# came back is downloaded to (--wait): the road that gives the interface back and takes the
+# controller again.
+scenario_sleep_mode1() {
+  start_elogind || return
+  plug controller 2563:0059 --latency 10
+  as_user program "$bin/oskel-update" --wait --once
+  wait_for_line "$out/program.stdout" '^progress [1-9]' "$out/program.exit"
+  seat_user_suspends suspend
+  finish program
+  give_back_check controller
+  unplug controller
 }
