@@ -6,6 +6,7 @@
 
 #include "app/linux/access_advice.h"
 #include "app/linux/controllers.h"
+#include "app/linux/give_back.h"
 #include "app/linux/terminal.h"
 #include "platform/linux/hidraw.h"
 
@@ -32,6 +33,8 @@ std::string AccessText(const platform::HidNode& node, const ControllerKind& kind
 
 int RunList()
 {
+    // A controller that an interrupted download left without its driver is listed once it is back.
+    GiveBackDriverless(true);
     std::vector<platform::HidNode> nodes;
     if (!platform::HidEnumerateNodes(nodes)) {
         TerminalNotice("udev cannot be asked for the HID nodes");

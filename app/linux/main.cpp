@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/dialog_logic.h"
+#include "app/linux/give_back.h"
 #include "app/linux/list.h"
 #include "app/linux/options.h"
 #include "app/linux/roads.h"
@@ -11,7 +12,6 @@
 #include "app/linux/terminal.h"
 #include "oskel_version.h"
 #include "platform/linux/hid_capture.h"
-#include "platform/linux/hid_usb.h"
 #include "platform/linux/hidraw.h"
 #include "platform/linux/session_guard.h"
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     const int status = options.wait ? RunArrivalRoad(options.once) : RunStartRoad();
     DialogDestroyLink();
     // Nothing runs any more: what is still claimed goes back to its driver.
-    platform::UsbGiveBackInterfaces();
+    GiveBackAfterDownload();
     if (!options.capturePath.empty() && !platform::CaptureFileMade()) {
         TerminalNotice("no capture written: no controller was opened");
     } else if (!platform::CaptureFinish(error)) {

@@ -14,6 +14,7 @@
 #include "app/dialog_logic.h"
 #include "app/linux/access_advice.h"
 #include "app/linux/controllers.h"
+#include "app/linux/give_back.h"
 #include "app/linux/outcomes.h"
 #include "app/linux/system_sleep.h"
 #include "app/linux/terminal.h"
@@ -195,6 +196,8 @@ int RunStartRoad()
 {
     TakeSignals();
     if (endingSignal != 0) return ExitStatus(kExitSignalBase + endingSignal);
+    // A controller that an interrupted download left without its driver is found once it is back.
+    GiveBackDriverless(true);
     DialogStart(TerminalDialog());
     // Past a controller in its normal mode, Start goes on to the update modes' finders.
     if (!DownloadRunning() && Downloads() == 0 && NameNormalModeController()) {
@@ -204,6 +207,7 @@ int RunStartRoad()
     updateModeFound = updateModeFound || DownloadRunning() || Downloads() > 0;
     ReportOpenFailures();
     WaitForDownload();
+    GiveBackAfterDownload();
     ReportOpenFailures();
     if (!updateModeFound && endingSignal == 0) {
         TerminalNotice("no controller in update mode 2 or 3 was found");
@@ -226,6 +230,9 @@ int RunArrivalRoad(bool once)
     arrived.insert(arrived.end(), present.begin(), present.end());
     std::set<std::string> listedAtStart;
     for (const platform::HidNode& node : present) listedAtStart.insert(node.instance);
+    // A controller that an interrupted download left without its driver: its node, given back,
+    // arrives as for a controller plugged in.
+    GiveBackDriverless(false);
 
     // A node that arrives while a download runs waits for its end: its interfaces are announced
     // together when no download runs, so that one device starts one download. A controller that
@@ -238,6 +245,8 @@ int RunArrivalRoad(bool once)
         TakeResumedControllers(arrived, listedAtStart);
         if (!DownloadRunning()) {
             if (wasRunning) {
+                // Once the outcome is shown, before the next download may start.
+                GiveBackAfterDownload();
                 ReportOpenFailures();
                 if (stopAsked) StopNow();
             }

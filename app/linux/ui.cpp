@@ -8,6 +8,7 @@
 #include "app/linux/outcomes.h"
 #include "app/linux/system_sleep.h"
 #include "app/linux/terminal.h"
+#include "platform/linux/hid_usb.h"
 #include "platform/linux/session_guard.h"
 #include "platform/linux/text.h"
 #include "platform/system.h"
@@ -35,12 +36,12 @@ void SendProgress(WindowHandle window, std::int32_t position)
 void DownloadEnded(WindowHandle dialog, DownloadOutcome outcome)
 {
     if (!IsDialog(dialog)) return;
-    // The download's claim has given the controller's USB interfaces back to usbhid by now
-    // (platform/linux/download_claim.cpp): the session guard is let go only after them, as usbhid's
-    // probe of a controller that answers nothing takes its own time limits. A transfer that a
-    // sleep or a shutdown stopped is told of first, while the locks still hold the system.
+    // A transfer that a sleep or a shutdown stopped is told of first, while the locks still hold
+    // the system. The controller's USB interfaces that the transfer took from usbhid go back once
+    // the outcome is shown (app/linux/give_back.h), and the session guard is let go only after
+    // them; where the transfer took none, it is let go now.
     NoteDownloadEnded();
-    SessionGuardRelease();
+    if (!UsbInterfacesClaimed()) SessionGuardRelease();
     // The download is over: the bar's return to 0 that follows is not progress.
     TerminalProgressShown(false);
     if (downloadState.stopped != kNotStopped) CountStoppedDownload();
@@ -78,10 +79,10 @@ void SetSessionEndBlocked(WindowHandle dialog, bool blocked)
         TellNotHeld(SessionGuardEngage());
         TerminalProgressShown(true);
     } else {
-        // The transfer has ended. What it took of the system goes back in the order the worker
-        // gives it: this, then the download's claim on the controller (its USB interfaces back to
-        // usbhid), then the session guard with the download's outcome (DownloadEnded), before the
-        // outcome's line and before another download may start.
+        // The transfer has ended. What it took of the system goes back in this order: this, the
+        // session guard with the download's outcome (DownloadEnded), the outcome's line, then the
+        // controller's USB interfaces back to usbhid (with the session guard, where they were
+        // taken), before another download may start.
         TerminalProgressShown(false);
     }
 }

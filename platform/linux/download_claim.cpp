@@ -2,11 +2,11 @@
 // exclusive lock on the hidraw node for as long as it is open (hid.cpp), so a second copy's
 // read-write open already fails. What the download's claim adds is what a download takes beyond
 // its handle: the USB interface that a controller's HID class requests take from usbhid
-// (hid_usb.h). When the claim ends, as soon as the transfer has ended, every such interface goes
-// back to usbhid, before the download's outcome is shown and before another download may start.
+// (hid_usb.h), which stays claimed, so that no other program takes it, until the front end has
+// shown the download's outcome and gives it back to usbhid (UsbGiveBackInterfaces), before
+// another download may start: usbhid's probe of a controller that answers nothing takes some
+// 30 s, which the outcome does not wait for.
 #include "platform/download_claim.h"
-
-#include "platform/linux/hid_usb.h"
 
 namespace platform {
 namespace {
@@ -21,10 +21,6 @@ Outcome ClaimForDownload(const std::string&, DownloadClaim& claim)
     return Done();
 }
 
-void ReleaseDownloadClaim(DownloadClaim& claim)
-{
-    if (claim != kNoClaim) UsbGiveBackInterfaces();
-    claim = kNoClaim;
-}
+void ReleaseDownloadClaim(DownloadClaim& claim) { claim = kNoClaim; }
 
 }  // namespace platform

@@ -13,14 +13,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include "platform/linux/error_text.h"
 #include "platform/linux/hid_usb.h"
+#include "platform/linux/sysfs_facts.h"
 #include "platform/system.h"
 
 namespace platform {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The kernel keeps report descriptors of at most this size (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t kMaxDescriptorSize = HID_MAX_DESCRIPTOR_SIZE;
@@ -69,6 +75,42 @@ using UdevDevice = std::unique_ptr<udev_device, UdevDeviceRelease>;
 
 udev_monitor* monitor = nullptr;
 
+// One USB interface of one plugged-in device: bus, address (which changes when the device is
+// plugged in again) and interface number.
+using UsbInterfaceKey = std::tuple<unsigned, unsigned, unsigned>;
+
+// The USB interfaces whose hidraw nodes this program has listed or seen arrive. A node that
+// arrives for one of them again belongs to the same controller, never unplugged, whose interface
+// went from usbhid and came back: this program's download of mode 1 gives it back, and so does
+// another program's (a second oskel-update, fwupd). It is no controller plugged in.
+std::set<UsbInterfaceKey> seenInterfaces;
+
+// The USB interface beneath a hidraw node, from its sysfs path
+// (".../3-1/3-1:1.0/0003:2563:0059.0001/hidraw/hidraw0"), which names it even once the node is
+// gone; false for a node that is not on USB.
+bool UsbInterfaceOf(const std::string& syspath, UsbInterfaceKey& key)
+{
+    const fs::path interface = fs::path(syspath).parent_path().parent_path().parent_path();
+    const fs::path device = interface.parent_path();
+    unsigned number = 0;
+    unsigned bus = 0;
+    unsigned address = 0;
+    if (syspath.empty() || !SysfsNumber(interface / "bInterfaceNumber", 16, 0xFF, number) ||
+        !SysfsNumber(device / "busnum", 10, 0xFFFF, bus) || !SysfsNumber(device / "devnum", 10, 127, address)) {
+        return false;
+    }
+    key = {bus, address, number};
+    return true;
+}
+
+// Notes the node's interface as seen; false when it was seen before.
+bool SeeFirstTime(const HidNode& node)
+{
+    UsbInterfaceKey key;
+    if (!UsbInterfaceOf(node.instance, key)) return true;
+    return seenInterfaces.insert(key).second;
+}
+
 bool deviceChosen = false;
 HidDeviceChoice chosenDevice;
 
@@ -85,6 +127,12 @@ void HidChooseDevice(const HidDeviceChoice& choice)
 {
     chosenDevice = choice;
     deviceChosen = true;
+}
+
+bool HidIdsChosen(std::uint16_t vendorId, std::uint16_t productId)
+{
+    if (!deviceChosen) return true;
+    return chosenDevice.byIds && chosenDevice.vendorId == vendorId && chosenDevice.productId == productId;
 }
 
 udev* UdevContext()
@@ -243,6 +291,7 @@ bool HidEnumerateNodes(std::vector<HidNode>& nodes)
         HidNode node;
         std::string error;
         if (DescribeNode(device.get(), node, error)) {
+            SeeFirstTime(node);
             if (IsChosen(node)) nodes.push_back(std::move(node));
         } else {
             DebugOutput(("hidraw: " + error).c_str());
@@ -295,8 +344,8 @@ std::vector<HidNode> HidArrivalMonitorReceive()
         std::string error;
         if (!DescribeNode(received, node, error)) {
             DebugOutput(("hidraw: " + error).c_str());
-        } else if (UsbTakeGivenBack(ReadUsbPlace(node.node))) {
-            DebugOutput(("hidraw: " + node.node + " is the node of an interface given back to its driver").c_str());
+        } else if (!SeeFirstTime(node)) {
+            DebugOutput(("hidraw: " + node.node + " is the node of a controller seen before, given back to its driver").c_str());
         } else if (IsChosen(node)) {
             arrived.push_back(std::move(node));
         }

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <vector>
 
 #include "codec/usb_layouts.h"
 #include "platform/linux/error_text.h"
 #include "platform/linux/hid_call.h"
+#include "platform/linux/sysfs_facts.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -37,50 +37,21 @@ InterfaceKey KeyOf(const UsbPlace& place) { return {place.bus, place.address, pl
 // An interface this process has claimed, and the descriptor of its device's usbfs node.
 struct Claim {
     InterfaceKey key;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
     std::string deviceNode;
     int fd = -1;
     libusb_device_handle* handle = nullptr;
-    bool driverTaken = false;  // usbhid was detached from the interface, and gets it back
+    // libusb detaches the kernel's driver as it claims and binds it again as it releases; where it
+    // cannot (a libusb without it), the claim does both itself.
+    bool autoDetach = false;
 };
 
 std::mutex usbMutex;  // the claims, and the one request at a time on them
 libusb_context* context = nullptr;
 std::vector<Claim> claims;
-std::vector<InterfaceKey> givenBack;
 
 void Note(const std::string& line) { DebugOutput(("usbfs: " + line).c_str()); }
-
-std::string FirstLine(const fs::path& file)
-{
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-// A number of at most 5 digits in base 10 or 16, no larger than largest; false otherwise.
-bool ReadNumber(const fs::path& file, int base, unsigned largest, unsigned& value)
-{
-    const std::string text = FirstLine(file);
-    const char* digits = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
-    if (text.empty() || text.size() > 5 || text.find_first_not_of(digits) != std::string::npos) return false;
-    value = static_cast<unsigned>(std::stoul(text, nullptr, base));
-    return value <= largest;
-}
-
-// DEVNAME of a sysfs device's uevent ("bus/usb/001/004"), checked to be a plain relative path.
-std::string DeviceName(const fs::path& device)
-{
-    std::ifstream in(device / "uevent");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("DEVNAME=", 0) != 0) continue;
-        const std::string name = line.substr(8);
-        if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos) return "";
-        return name;
-    }
-    return "";
-}
 
 std::string UsbError(const char* operation, int result)
 {
@@ -105,22 +76,36 @@ void Close(Claim& claim)
     claim.fd = -1;
 }
 
-// Releases the interface and hands it back to usbhid.
-void GiveBack(Claim& claim)
+// Releases the interface and lets the kernel's drivers bind it again (usbhid's probe runs
+// meanwhile). False, with why, when the interface is left without a driver.
+bool GiveBack(Claim& claim, std::string& reason)
 {
     const int interfaceNumber = claim.key.interfaceNumber;
     int result = libusb_release_interface(claim.handle, interfaceNumber);
-    if (result < 0) Note(claim.deviceNode + ": " + UsbError("release interface", result));
-    if (claim.driverTaken) {
-        result = libusb_attach_kernel_driver(claim.handle, interfaceNumber);
-        if (result == 0) {
-            givenBack.push_back(claim.key);
-            Note(claim.deviceNode + ": interface " + std::to_string(interfaceNumber) + " given back to its driver");
-        } else {
-            Note(claim.deviceNode + ": " + UsbError("give the interface back to its driver", result));
-        }
+    if (result == LIBUSB_ERROR_NO_DEVICE) {
+        Note(claim.deviceNode + ": unplugged: nothing to give back");
+        Close(claim);
+        return true;
     }
+    if (result < 0) reason = UsbError("release the interface", result);
+    if (result == 0 && !claim.autoDetach) result = libusb_attach_kernel_driver(claim.handle, interfaceNumber);
+    // libusb does not say how its own attach ended: the interface's driver tells.
+    const int active = libusb_kernel_driver_active(claim.handle, interfaceNumber);
     Close(claim);
+    if (active == 1) {
+        Note(claim.deviceNode + ": interface " + std::to_string(interfaceNumber) + " given back to its driver");
+        return true;
+    }
+    if (active == LIBUSB_ERROR_NO_DEVICE) {
+        Note(claim.deviceNode + ": unplugged while it was given back");
+        return true;
+    }
+    if (reason.empty()) {
+        reason = result < 0 && result != LIBUSB_ERROR_NOT_FOUND ? UsbError("bind its driver again", result)
+                                                                : "no driver of the system took the interface back";
+    }
+    Note(claim.deviceNode + ": interface " + std::to_string(interfaceNumber) + ": " + reason);
+    return false;
 }
 
 // libusb's context, started at the first request; why not, when it cannot be.
@@ -166,21 +151,28 @@ Claim* ClaimOf(const UsbPlace& place, const std::string& name, Outcome& failure)
     }
     std::string error;
     int result = libusb_wrap_sys_device(context, static_cast<intptr_t>(claim.fd), &claim.handle);
-    if (result == 0 && libusb_kernel_driver_active(claim.handle, key.interfaceNumber) == 1) {
-        result = libusb_detach_kernel_driver(claim.handle, key.interfaceNumber);
-        claim.driverTaken = result == 0;
-        if (result < 0) error = UsbError("take the interface from its driver", result);
+    bool driverBound = false;
+    if (result == 0) {
+        driverBound = libusb_kernel_driver_active(claim.handle, key.interfaceNumber) == 1;
+        // Taken from usbhid and claimed in one step (USBDEVFS_DISCONNECT_CLAIM, except from
+        // another program's usbfs claim), and bound to it again on release.
+        claim.autoDetach = libusb_set_auto_detach_kernel_driver(claim.handle, 1) == 0;
+        if (!claim.autoDetach && driverBound) {
+            result = libusb_detach_kernel_driver(claim.handle, key.interfaceNumber);
+            if (result < 0) error = UsbError("take the interface from its driver", result);
+        }
+    } else {
+        error = UsbError("open", result);
     }
     bool held = false;
     if (result == 0) {
         result = libusb_claim_interface(claim.handle, key.interfaceNumber);
         held = result == LIBUSB_ERROR_BUSY;
         if (result < 0) error = UsbError("claim the interface", result);
-        if (result < 0 && claim.driverTaken && libusb_attach_kernel_driver(claim.handle, key.interfaceNumber) == 0) {
-            givenBack.push_back(key);
+        // A claim that failed once usbhid had let the interface go hands it back.
+        if (result < 0 && driverBound && libusb_kernel_driver_active(claim.handle, key.interfaceNumber) == 0) {
+            libusb_attach_kernel_driver(claim.handle, key.interfaceNumber);
         }
-    } else if (error.empty()) {
-        error = UsbError("open", result);
     }
     if (result < 0) {
         // Only another program's hold on the interface is the device's refusal; the rest is the
@@ -189,8 +181,10 @@ Claim* ClaimOf(const UsbPlace& place, const std::string& name, Outcome& failure)
         Close(claim);
         return nullptr;
     }
+    claim.vendorId = place.vendorId;
+    claim.productId = place.productId;
     Note(place.deviceNode + ": interface " + std::to_string(key.interfaceNumber) + " claimed" +
-         (claim.driverTaken ? " (taken from its driver)" : ""));
+         (driverBound ? " (taken from its driver)" : ""));
     claims.push_back(claim);
     return &claims.back();
 }
@@ -211,16 +205,16 @@ UsbPlace ReadUsbPlace(const std::string& hidrawNode)
     unsigned vendorId = 0;
     unsigned productId = 0;
     if (!fs::exists(interface / "bInterfaceClass", error) ||
-        !ReadNumber(interface / "bInterfaceNumber", 16, 0xFF, interfaceNumber) ||
-        !ReadNumber(device / "busnum", 10, 0xFFFF, bus) || !ReadNumber(device / "devnum", 10, 127, address) ||
-        !ReadNumber(device / "idVendor", 16, 0xFFFF, vendorId) || !ReadNumber(device / "idProduct", 16, 0xFFFF, productId)) {
+        !SysfsNumber(interface / "bInterfaceNumber", 16, 0xFF, interfaceNumber) ||
+        !SysfsNumber(device / "busnum", 10, 0xFFFF, bus) || !SysfsNumber(device / "devnum", 10, 127, address) ||
+        !SysfsNumber(device / "idVendor", 16, 0xFFFF, vendorId) || !SysfsNumber(device / "idProduct", 16, 0xFFFF, productId)) {
         return place;  // not USB: uhid and the like
     }
-    const std::string name = DeviceName(device);
+    const std::string name = SysfsDeviceName(device);
     if (name.empty()) return place;
     for (const fs::directory_entry& entry : fs::directory_iterator(interface, error)) {
         if (entry.path().filename().string().rfind("ep_", 0) != 0) continue;
-        if (FirstLine(entry.path() / "direction") == "out" && FirstLine(entry.path() / "type") == "Interrupt") {
+        if (SysfsFirstLine(entry.path() / "direction") == "out" && SysfsFirstLine(entry.path() / "type") == "Interrupt") {
             place.interruptOut = true;
         }
     }
@@ -268,21 +262,22 @@ Outcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint8_t*
     return WithinLimit(outcome, start, timeLimitMs, name);
 }
 
-void UsbGiveBackInterfaces()
+bool UsbInterfacesClaimed()
 {
     std::lock_guard<std::mutex> lock(usbMutex);
-    for (Claim& claim : claims) GiveBack(claim);
-    claims.clear();
+    return !claims.empty();
 }
 
-bool UsbTakeGivenBack(const UsbPlace& place)
+std::vector<UsbNotGivenBack> UsbGiveBackInterfaces()
 {
-    if (!place.usb) return false;
     std::lock_guard<std::mutex> lock(usbMutex);
-    const auto found = std::find(givenBack.begin(), givenBack.end(), KeyOf(place));
-    if (found == givenBack.end()) return false;
-    givenBack.erase(found);
-    return true;
+    std::vector<UsbNotGivenBack> notGivenBack;
+    for (Claim& claim : claims) {
+        UsbNotGivenBack left{claim.vendorId, claim.productId, claim.deviceNode, ""};
+        if (!GiveBack(claim, left.reason)) notGivenBack.push_back(left);
+    }
+    claims.clear();
+    return notGivenBack;
 }
 
 }  // namespace platform

@@ -5,14 +5,19 @@
 // interrupt OUT endpoint instead whenever the interface has one (usbhid decides), which a
 // controller that reads output reports from endpoint 0 only never sees. So for a USB controller
 // the backend sends these requests itself: it takes the interface from its driver (usbhid, whose
-// hidraw node goes away meanwhile), claims it, and gives it back to the driver when the download
-// has ended (UsbGiveBackInterfaces), after a failure, a stall or an unplug too. The report-id
-// byte travels as usbhid sends it: not at all for id 0, in byte 0 of the data otherwise.
+// hidraw node goes away meanwhile) and claims it in one step (libusb's automatic detach:
+// USBDEVFS_DISCONNECT_CLAIM), and gives it back to the driver once the download's outcome is
+// shown (UsbGiveBackInterfaces), after a failure, a stall or an unplug too: its release lets the
+// kernel's drivers bind it again (USBDEVFS_CONNECT). A process that is killed gives nothing back:
+// the kernel releases the interface with the usbfs descriptor but binds no driver to it, and the
+// program's next start gives it back (platform/linux/usb_driverless.h). The report-id byte
+// travels as usbhid sends it: not at all for id 0, in byte 0 of the data otherwise.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/outcome.h"
 
@@ -42,13 +47,22 @@ enum class UsbClassRequest { SetOutputReport, GetInputReport };
 Outcome UsbRequest(const UsbPlace& place, UsbClassRequest request, std::uint8_t* report, std::size_t length,
                    std::uint32_t timeLimitMs);
 
-// Every interface this process claimed is released and given back to the driver it was taken
-// from. Notes what could not be given back (a device unplugged meanwhile has nothing to give).
-void UsbGiveBackInterfaces();
+// An interface that could not be given back: usbhid's probe failed (a controller that answers
+// nothing any more), or the kernel refused. The controller stays without its driver, and so
+// without a hidraw node, until it is plugged in again.
+struct UsbNotGivenBack {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string deviceNode;  // "/dev/bus/usb/001/004"
+    std::string reason;
+};
 
-// True, once, for a hidraw node that appeared because this process gave its interface back to
-// usbhid: a node of the same USB device (bus, address) and interface. Its arrival is not a
-// controller plugged in.
-bool UsbTakeGivenBack(const UsbPlace& place);
+// Whether this process holds a claimed interface that is still to be given back.
+bool UsbInterfacesClaimed();
+
+// Every interface this process claimed is released, and the kernel's drivers bind it again; this
+// waits for usbhid's probe (some 30 s for a controller that answers nothing). What stays without
+// a driver comes back; a device unplugged meanwhile has nothing to give back and is not among it.
+std::vector<UsbNotGivenBack> UsbGiveBackInterfaces();
 
 }  // namespace platform

@@ -37,6 +37,9 @@ struct HidDeviceChoice {
     std::string node;  // "/dev/hidraw3", when not by ids
 };
 void HidChooseDevice(const HidDeviceChoice& choice);
+// Whether a controller of these ids that has no node is one to consider: none was chosen, or it
+// was chosen by these ids (one chosen by its node is a node that exists).
+bool HidIdsChosen(std::uint16_t vendorId, std::uint16_t productId);
 
 // Whether this user may open a device node for reading and writing, and if not, why, as far as
 // the system tells it without opening the node.
@@ -58,8 +61,11 @@ bool HidArrivalMonitorOpen(std::string& error);
 // The descriptor to poll for readability.
 int HidArrivalMonitorFd();
 // The nodes that have arrived since the last call (non-blocking). Left out: removals, other
-// controllers than the chosen one, and the nodes that come back when this process gives a USB
-// interface back to usbhid (platform/linux/hid_usb.h), which are no controller plugged in.
+// controllers than the chosen one, and the nodes that come back on a USB interface whose node
+// this process has listed or seen arrive before, still plugged in (the address changes when a
+// device is plugged in again): usbhid has it again after a download of mode 1 that took it
+// (this process's or another program's, platform/linux/hid_usb.h), which is no controller
+// plugged in.
 std::vector<HidNode> HidArrivalMonitorReceive();
 void HidArrivalMonitorClose();
 

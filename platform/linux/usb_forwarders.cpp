@@ -93,6 +93,12 @@ int libusb_attach_kernel_driver(libusb_device_handle* handle, int interfaceNumbe
     return real != nullptr ? real(handle, interfaceNumber) : LIBUSB_ERROR_NOT_SUPPORTED;
 }
 
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle* handle, int enable)
+{
+    static const auto real = Usb<decltype(libusb_set_auto_detach_kernel_driver)>("libusb_set_auto_detach_kernel_driver");
+    return real != nullptr ? real(handle, enable) : LIBUSB_ERROR_NOT_SUPPORTED;
+}
+
 int libusb_claim_interface(libusb_device_handle* handle, int interfaceNumber)
 {
     static const auto real = Usb<decltype(libusb_claim_interface)>("libusb_claim_interface");

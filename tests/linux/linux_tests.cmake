@@ -82,8 +82,9 @@ set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 
     unplug-mid-download two-programs
     # The program's own: Start past a normal-mode controller, --list and --device; the signals
     # and the inhibitor during a download; the access advice and the package's rules without a
-    # replug; usbhid's interface given back after mode 1's failures, unplug and a signal.
-    normal-then-update held-signals access protocol1-give-back
+    # replug; usbhid's interface given back after mode 1's failures, unplug and a signal; and
+    # after a SIGKILL mid-download (at the next start), and from a controller that answers nothing.
+    normal-then-update held-signals access protocol1-give-back protocol1-interrupted
     # The program as its users install it: the tarball's install.sh on a read-only /usr without
     # libsystemd, and the rpm's and the Arch package's payloads with their scripts.
     tarball-install packages-install

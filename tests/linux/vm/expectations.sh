@@ -183,6 +183,60 @@ expect_given_back() {
   check "$(basename "$1"): its node, made anew, is the user's" equals "$(value "$1/node.txt" owner)" 1000
 }
 
+# A program killed in mode 1's download: the interface is left without a driver, which --list
+# and --wait give back (and name a controller whose USB device node the user may not open, to be
+# replugged); the download then completes.
+expect_give_back_killed() {
+  local out=$1 given="the controller 2563:0059 (update mode 1) at /dev/bus/usb/[0-9]*/[0-9]* was left without its driver, as by an interrupted download: giving the controller back to the system"
+  local kill
+  for kill in after-kill after-second-kill; do
+    check "killed: after the SIGKILL ($kill), the interface has no driver and no node" \
+      equals "$(tr '\n' ' ' <"$out/controller-killed/$kill.txt" 2>/dev/null)" "driver=none hidraw=none "
+  done
+  check "controller-unbound: usbhid was unbound from mode 2's interface" \
+    equals "$(tr '\n' ' ' <"$out/controller-unbound/unbound.txt" 2>/dev/null)" "driver=none hidraw=none "
+  check "--list exits with 0" equals "$(cat "$out/list-killed.exit" 2>/dev/null)" 0
+  check "--list names the controller left without its driver and gives it back" \
+    grep -q "^oskel-update: $given$" "$out/list-killed.stderr"
+  check "--list lists it, given back, which the user may open" \
+    grep -qE "^/dev/hidraw[0-9]+ +2563:0059  update mode 1 +may open$" "$out/list-killed.stdout"
+  check "--list says to replug mode 2's controller, whose USB device node the user may not open" \
+    grep -q "^oskel-update: the controller 2563:1818 (update mode 2) could not be given back to the system (cannot open /dev/bus/usb/[0-9]*/[0-9]*: Permission denied): unplug it and plug it in again$" \
+    "$out/list-killed.stderr"
+  check "--wait --once after the second SIGKILL gives the controller back" grep -q "^oskel-update: $given$" "$out/after-kill.stderr"
+  expect_outcome "$out/after-kill" 0 "Download Successful!"
+  check "controller-killed: three downloads began (three identify replies), the last one whole" \
+    equals "$(field "$out/controller-killed" replies)" 3
+  expect_download "$out/controller-killed" 1
+  expect_given_back "$out/controller-killed"
+}
+
+# time_of NAME: when the silent scenario saw NAME (ms of uptime).
+time_of() { value "$1/silent-times.txt" "$2"; }
+
+# A controller that answers nothing: the outcome first, at the reply's limit, then the line of the
+# give-back, which waits for usbhid's probe; then that the controller must be replugged; a SIGINT
+# during the give-back is not held off as if a download ran.
+expect_give_back_silent() {
+  local out=$1 plugged outcome giving ended
+  plugged=$(time_of "$out" plugged) outcome=$(time_of "$out" outcome) giving=$(time_of "$out" giving)
+  ended=$(time_of "$out" ended)
+  check "silent: the controller is not recognised, the download failed, nothing else is on standard output" \
+    equals "$(grep -v '^progress' "$out/silent.stdout" | tr '\n' '/')" "无法识别的设备/Download Failture!/"
+  check "silent: its outcome was shown within the limits ($((outcome - plugged)) ms after the plug, at most $failure_limit_ms)" \
+    below "$((outcome - plugged))" "$failure_limit_ms"
+  check "silent: then \"giving the controller back to the system\" ($((giving - outcome)) ms after the outcome)" \
+    below "$((outcome - 1))" "$((giving + 200))"
+  check "silent: the give-back went on after the outcome ($((ended - outcome)) ms until the program ended)" \
+    below 5000 "$((ended - outcome))"
+  check "silent: it says to unplug the controller and plug it in again" \
+    grep -q "^oskel-update: the controller 2563:0059 (update mode 1) could not be given back to the system (.*): unplug it and plug it in again$" \
+    "$out/silent.stderr"
+  check "silent: the SIGINT during the give-back was not held off as if a download ran" has_no "$out/silent.stderr" "held off"
+  check "controller-silent: its interface has no driver, as the program said" \
+    grep -q "^driver=none" "$out/controller-silent/after.txt"
+}
+
 expect_own_scenario() {
   local what=$1 out=$2 signal
   case $what in
@@ -208,6 +262,10 @@ expect_own_scenario() {
     check "unplugged: the controller took 100 reports" equals "$(field "$out/controller-unplugged" accepted)" 100
     expect_download "$out/controller-after-unplug" 1
     expect_given_back "$out/controller-after-unplug"
+    ;;
+  protocol1-interrupted)
+    expect_give_back_killed "$out"
+    expect_give_back_silent "$out"
     ;;
   normal-then-update)
     check "--list exits with 0" equals "$(cat "$out/list.exit" 2>/dev/null)" 0
@@ -263,6 +321,22 @@ expect_own_scenario() {
     expect_download "$out/controller" 2
     ;;
   esac
+}
+
+# expect_two_programs OUT FIRST SECOND CONTROLLER MODE: of two programs waiting for the
+# controller, one downloaded to it; the other started no download and went on waiting until
+# SIGTERM ended it.
+expect_two_programs() {
+  local winner=$3 loser=$2
+  if [[ $(cat "$1/$2.exit" 2>/dev/null) == 0 ]]; then winner=$2 loser=$3; fi
+  expect_outcome "$1/$winner" 0 "Download Successful!"
+  check "$loser goes on waiting after the winner has ended" test -s "$1/still-waiting-$4.txt"
+  check "$loser, ended by SIGTERM, exits with 143" equals "$(cat "$1/$loser.exit" 2>/dev/null)" 143
+  check "$loser starts no download" has_no "$1/$loser.stdout" "Download"
+  # Mode 1's node goes away as soon as the winner takes the interface: the other may find it gone.
+  [[ $5 == 1 ]] ||
+    check "$loser tells that another program writes the controller" grep -q 'being written by another program' "$1/$loser.stderr"
+  expect_download "$1/$4" "$5"
 }
 
 expect_scenario() {
@@ -341,17 +415,13 @@ expect_scenario() {
     expect_same_transfers "$out" 2
     ;;
   two-programs)
-    local winner loser
-    if [[ $(cat "$out/first.exit" 2>/dev/null) == 0 ]]; then winner=first loser=second; else winner=second loser=first; fi
-    expect_outcome "$out/$winner" 0 "Download Successful!"
-    check "$loser goes on waiting after the winner has ended" test -s "$out/still-waiting.txt"
-    check "$loser, ended by SIGTERM, exits with 143" equals "$(cat "$out/$loser.exit" 2>/dev/null)" 143
-    check "$loser starts no download" has_no "$out/$loser.stdout" "Download"
-    check "$loser tells that another program writes the controller" grep -q 'being written by another program' "$out/$loser.stderr"
-    check "the controller saw one download (3381 reports)" equals "$(field "$out/controller" reports)" 3381
-    expect_download "$out/controller" 3
+    expect_two_programs "$out" first second controller 3
+    check "controller: it saw one download (3381 reports)" equals "$(field "$out/controller" reports)" 3381
+    expect_two_programs "$out" first1 second1 controller1 1
+    check "controller1: it saw one download (one identify reply)" equals "$(field "$out/controller1" replies)" 1
+    expect_given_back "$out/controller1"
     ;;
-  normal-then-update | held-signals | access | protocol1-give-back) expect_own_scenario "$what" "$out" ;;
+  normal-then-update | held-signals | access | protocol1-give-back | protocol1-interrupted) expect_own_scenario "$what" "$out" ;;
   fwupd-*)
     source "$here/fwupd_expectations.sh"
     expect_fwupd_scenario "$what" "$out"

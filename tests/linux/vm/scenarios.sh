@@ -273,19 +273,29 @@ scenario_stalled_report() { start_scenario 0461:4d81 --stall-report 100; }
 scenario_unplug_mid_download() { start_scenario 2563:1818 --remove-after 100; }
 
 scenario_two_programs() {
-  as_user first "$bin/oskel-update" --wait --once
-  as_user second "$bin/oskel-update" --wait --once
+  two_programs_on 0461:4d81 first second controller
+  # Mode 1: the winner takes the controller's interface from usbhid and gives it back after its
+  # download, so its node arrives anew for the other program, which must not download again.
+  two_programs_on 2563:0059 first1 second1 controller1
+}
+
+# two_programs_on VID:PID FIRST SECOND CONTROLLER: two programs wait, then the controller comes.
+two_programs_on() {
+  local first=$2 second=$3
+  as_user "$first" "$bin/oskel-update" --wait --once
+  as_user "$second" "$bin/oskel-update" --wait --once
   wait_waiting 2
-  plug_checked controller 0461:4d81
+  plug_checked "$4" "$1"
   # The one that wrote the controller ends; the other goes on waiting for another controller,
-  # until it is told to end.
-  wait_for_file "$out/first.exit" "$out/second.exit"
+  # until it is told to end (after the node given back, for mode 1, has come).
+  wait_for_file "$out/$first.exit" "$out/$second.exit"
+  [ "$1" = 2563:0059 ] && check_node "$4" "$(node_of "$1")" && usleep 2000000
   usleep 500000
-  pidof oskel-update >"$out/still-waiting.txt"
+  pidof oskel-update >"$out/still-waiting-$4.txt"
   kill -TERM $(pidof oskel-update) 2>/dev/null
-  finish first
-  finish second
-  unplug controller
+  finish "$first"
+  finish "$second"
+  unplug "$4"
 }
 
 # Each mode's download by the bare loop and by the updater, one after the other, each
@@ -375,6 +385,88 @@ scenario_protocol1_give_back() {
   kill -TERM "$(pidof oskel-update)"
   finish unplugged
   unplug controller-after-unplug
+}
+
+# What is left of mode 1's controller after an interrupted download, and a controller that
+# answers nothing: the give-back at the next start, and after the outcome.
+scenario_protocol1_interrupted() {
+  give_back_killed
+  give_back_silent
+}
+
+# interface_state FILE VID:PID: the driver of the controller's USB interface (none without one) and
+# its hidraw node (none without one), as the kernel has them.
+interface_state() {
+  local dev intf driver node
+  for dev in /sys/bus/usb/devices/*; do
+    [ "$(cat "$dev/idVendor" 2>/dev/null):$(cat "$dev/idProduct" 2>/dev/null)" = "$2" ] || continue
+    for intf in "$dev"/*:1.*; do
+      driver=$(readlink "$intf/driver") && echo "driver=$(basename "$driver")" || echo "driver=none"
+      node=$(ls -d "$intf"/*/hidraw/hidraw* 2>/dev/null | head -n 1)
+      echo "hidraw=$([ -n "$node" ] && basename "$node" || echo none)"
+    done
+  done >"$1"
+}
+
+# A program killed (SIGKILL) in mode 1's download leaves the controller's interface without a
+# driver, twice: --list gives it back and lists it, and says to replug a mode-2 controller left so
+# too, whose USB device node the user may not open; then "--wait --once" gives it back itself, and
+# downloads to it.
+give_back_killed() {
+  local intf
+  give_back_run killed --once
+  plug controller-killed 2563:0059 --latency 2
+  wait_for_line "$out/killed.stdout" '^progress [1-9]' "$out/killed.exit"
+  kill -KILL "$(pidof oskel-update)"
+  finish killed
+  interface_state "$out/controller-killed/after-kill.txt" 2563:0059
+  plug_checked controller-unbound 2563:1818
+  for intf in /sys/bus/usb/devices/*:1.0; do
+    [ "$(cat "$intf/../idProduct" 2>/dev/null)" = 1818 ] && echo -n "$(basename "$intf")" >/sys/bus/usb/drivers/usbhid/unbind
+  done
+  interface_state "$out/controller-unbound/unbound.txt" 2563:1818
+  as_user list-killed "$bin/oskel-update" --list
+  finish list-killed
+  give_back_run killed-again --once
+  wait_for_line "$out/killed-again.stdout" '^progress [1-9]' "$out/killed-again.exit"
+  kill -KILL "$(pidof oskel-update)"
+  finish killed-again
+  interface_state "$out/controller-killed/after-second-kill.txt" 2563:0059
+  as_user after-kill "$bin/oskel-update" --wait --once
+  finish after-kill
+  give_back_check controller-killed
+  unplug controller-killed
+  unplug controller-unbound
+}
+
+# stamp_line FILE PATTERN NAME GIVE_UP_FILE: once a line of FILE matches, NAME and the time (ms of
+# uptime) into /run/out/silent-times.txt.
+stamp_line() {
+  wait_for_line "$1" "$2" "$4" && echo "$3=$(now_ms)" >>"$out/silent-times.txt"
+}
+
+# A controller that answers nothing once it has taken the identify command (its reply never comes,
+# nor any answer on endpoint 0 after it): the download fails at the reply's limit and its outcome
+# is shown at once; the give-back waits for usbhid's probe, which fails, and the program says to
+# replug the controller; a SIGINT meanwhile is not "held off until the download has ended".
+give_back_silent() {
+  local stamps=""
+  give_back_run silent --once
+  echo "plugged=$(now_ms)" >"$out/silent-times.txt"
+  plug controller-silent 2563:0059 --stall-reply 1
+  stamp_line "$out/silent.stdout" '^Download Failture!' outcome "$out/silent.exit" &
+  stamps="$stamps $!"
+  stamp_line "$out/silent.stderr" 'giving the controller back to the system' giving "$out/silent.exit" &
+  stamps="$stamps $!"
+  stamp_line "$out/silent.stderr" 'could not be given back' not-given-back "$out/silent.exit" &
+  stamps="$stamps $!"
+  usleep 8000000
+  kill -INT "$(pidof oskel-update)"
+  finish silent
+  echo "ended=$(now_ms)" >>"$out/silent-times.txt"
+  wait $stamps
+  interface_state "$out/controller-silent/after.txt" 2563:0059
+  unplug controller-silent
 }
 
 # wait_for_file FILE...: until one of the files exists, at most program_limit_s.
