@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <tuple>
 
@@ -84,6 +85,7 @@ using UsbInterfaceKey = std::tuple<unsigned, unsigned, unsigned>;
 // went from usbhid and came back: this program's download of mode 1 gives it back, and so does
 // another program's (a second oskel-update, fwupd). It is no controller plugged in.
 std::set<UsbInterfaceKey> seenInterfaces;
+std::mutex seenMutex;  // the finders' enumerations and the arrival road's may run on other threads
 
 // The USB interface beneath a hidraw node, from its sysfs path
 // (".../3-1/3-1:1.0/0003:2563:0059.0001/hidraw/hidraw0"), which names it even once the node is
@@ -108,6 +110,7 @@ bool SeeFirstTime(const HidNode& node)
 {
     UsbInterfaceKey key;
     if (!UsbInterfaceOf(node.instance, key)) return true;
+    std::lock_guard<std::mutex> lock(seenMutex);
     return seenInterfaces.insert(key).second;
 }
 
