@@ -189,7 +189,7 @@ expect_given_back() {
 expect_give_back_killed() {
   local out=$1 given="the controller 2563:0059 (update mode 1) at /dev/bus/usb/[0-9]*/[0-9]* was left without its driver, as by an interrupted download: giving the controller back to the system"
   local kill
-  for kill in after-kill after-second-kill; do
+  for kill in after-kill after-third-kill; do
     check "killed: after the SIGKILL ($kill), the interface has no driver and no node" \
       equals "$(tr '\n' ' ' <"$out/controller-killed/$kill.txt" 2>/dev/null)" "driver=none hidraw=none "
   done
@@ -203,10 +203,13 @@ expect_give_back_killed() {
   check "--list says to replug mode 2's controller, whose USB device node the user may not open" \
     grep -q "^oskel-update: the controller 2563:1818 (update mode 2) could not be given back to the system (cannot open /dev/bus/usb/[0-9]*/[0-9]*: Permission denied): unplug it and plug it in again$" \
     "$out/list-killed.stderr"
-  check "--wait --once after the second SIGKILL gives the controller back" grep -q "^oskel-update: $given$" "$out/after-kill.stderr"
+  check "Start after the second SIGKILL gives the controller back" grep -q "^oskel-update: $given$" "$out/start-killed.stderr"
+  check "Start: usbhid has the interface again, with a node" \
+    grep -qx "driver=usbhid hidraw=hidraw[0-9]* " <<<"$(tr '\n' ' ' <"$out/controller-killed/after-start.txt" 2>/dev/null)"
+  check "--wait --once after the third SIGKILL gives the controller back" grep -q "^oskel-update: $given$" "$out/after-kill.stderr"
   expect_outcome "$out/after-kill" 0 "Download Successful!"
-  check "controller-killed: three downloads began (three identify replies), the last one whole" \
-    equals "$(field "$out/controller-killed" replies)" 3
+  check "controller-killed: four downloads began (four identify replies), the last one whole" \
+    equals "$(field "$out/controller-killed" replies)" 4
   expect_download "$out/controller-killed" 1
   expect_given_back "$out/controller-killed"
 }
@@ -233,6 +236,8 @@ expect_give_back_silent() {
     grep -q "^oskel-update: the controller 2563:0059 (update mode 1) could not be given back to the system (.*): unplug it and plug it in again$" \
     "$out/silent.stderr"
   check "silent: the SIGINT during the give-back was not held off as if a download ran" has_no "$out/silent.stderr" "held off"
+  check "silent: the program ended once the give-back had failed, not before" \
+    below "$(($(time_of "$out" not-given-back) - 200))" "$ended"
   check "controller-silent: its interface has no driver, as the program said" \
     grep -q "^driver=none" "$out/controller-silent/after.txt"
 }

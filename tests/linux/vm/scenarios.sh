@@ -409,9 +409,9 @@ interface_state() {
 }
 
 # A program killed (SIGKILL) in mode 1's download leaves the controller's interface without a
-# driver, twice: --list gives it back and lists it, and says to replug a mode-2 controller left so
-# too, whose USB device node the user may not open; then "--wait --once" gives it back itself, and
-# downloads to it.
+# driver, three times: --list gives it back and lists it, and says to replug a mode-2 controller
+# left so too, whose USB device node the user may not open; Start gives it back; then "--wait
+# --once" gives it back itself, and downloads to it.
 give_back_killed() {
   local intf
   give_back_run killed --once
@@ -431,7 +431,14 @@ give_back_killed() {
   wait_for_line "$out/killed-again.stdout" '^progress [1-9]' "$out/killed-again.exit"
   kill -KILL "$(pidof oskel-update)"
   finish killed-again
-  interface_state "$out/controller-killed/after-second-kill.txt" 2563:0059
+  as_user start-killed "$bin/oskel-update"
+  finish start-killed
+  interface_state "$out/controller-killed/after-start.txt" 2563:0059
+  give_back_run killed-third --once
+  wait_for_line "$out/killed-third.stdout" '^progress [1-9]' "$out/killed-third.exit"
+  kill -KILL "$(pidof oskel-update)"
+  finish killed-third
+  interface_state "$out/controller-killed/after-third-kill.txt" 2563:0059
   as_user after-kill "$bin/oskel-update" --wait --once
   finish after-kill
   give_back_check controller-killed
