@@ -60,11 +60,12 @@ std::vector<DriverlessInterface> UsbFindDriverless()
 {
     std::vector<DriverlessInterface> found;
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/sys/bus/usb/devices", error)) {
+    for (fs::directory_iterator entry("/sys/bus/usb/devices", error), end; !error && entry != end;
+         entry.increment(error)) {
         // Interfaces are named BUS-PORT...:CONFIGURATION.INTERFACE; devices have no colon.
-        if (entry.path().filename().string().find(':') == std::string::npos) continue;
+        if (entry->path().filename().string().find(':') == std::string::npos) continue;
         DriverlessInterface interface;
-        if (ReadDriverless(entry.path(), interface)) found.push_back(interface);
+        if (ReadDriverless(entry->path(), interface)) found.push_back(interface);
     }
     return found;
 }
