@@ -11,7 +11,7 @@
 
 namespace {
 
-enum LongOnly { kOnce = 256, kList, kDevice, kCapture };
+enum LongOnly { kOnce = 256, kList, kJson, kDevice, kCapture };
 
 constexpr option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -20,15 +20,17 @@ constexpr option kOptions[] = {
     {"wait", no_argument, nullptr, 'w'},
     {"once", no_argument, nullptr, kOnce},
     {"list", no_argument, nullptr, kList},
+    {"json", no_argument, nullptr, kJson},
     {"device", required_argument, nullptr, kDevice},
     {"capture", required_argument, nullptr, kCapture},
     {nullptr, 0, nullptr, 0},
 };
 
 // "2563:1818" (one to four hexadecimal digits each), or the path of a node ("/dev/hidraw3",
-// resolved when it exists).
-bool ParseDevice(const char* text, platform::HidDeviceChoice& choice)
+// resolved when it exists). A file that exists and is not a hidraw node is refused, with why.
+bool ParseDevice(const char* text, platform::HidDeviceChoice& choice, std::string& error)
 {
+    error = std::string("--device takes VID:PID (hexadecimal, as 2563:1818) or a node (/dev/hidraw3), not '") + text + "'";
     unsigned vendor = 0;
     unsigned product = 0;
     int consumed = 0;
@@ -42,6 +44,11 @@ bool ParseDevice(const char* text, platform::HidDeviceChoice& choice)
     std::unique_ptr<char, decltype(&free)> resolved(realpath(text, nullptr), &free);
     choice.byIds = false;
     choice.node = resolved ? resolved.get() : text;
+    if (resolved && !platform::HidIsHidrawNode(choice.node)) {
+        error = std::string("--device=") + text + ": not a hidraw node (a controller's node is /dev/hidrawN: " +
+                "'oskel-update --list' names them)";
+        return false;
+    }
     return true;
 }
 
@@ -61,12 +68,9 @@ bool ParseUpdateOptions(int argc, char** argv, UpdateOptions& options, std::stri
         case 'w': options.wait = true; break;
         case kOnce: options.once = true; break;
         case kList: options.list = true; break;
+        case kJson: options.json = true; break;
         case kDevice:
-            if (!ParseDevice(optarg, options.device)) {
-                error = std::string("--device takes VID:PID (hexadecimal, as 2563:1818) or a node (/dev/hidraw3), not '") +
-                        optarg + "'";
-                return false;
-            }
+            if (!ParseDevice(optarg, options.device, error)) return false;
             options.deviceChosen = true;
             break;
         case kCapture:
@@ -91,6 +95,10 @@ bool ParseUpdateOptions(int argc, char** argv, UpdateOptions& options, std::stri
     }
     if (options.once && !options.wait) {
         error = "--once goes with --wait";
+        return false;
+    }
+    if (options.json && !options.list) {
+        error = "--json goes with --list";
         return false;
     }
     if (options.list && (options.wait || !options.capturePath.empty())) {

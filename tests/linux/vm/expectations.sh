@@ -117,6 +117,8 @@ expect_outcome() {
   check "$(basename "$1") shows \"$3\"" equals "$(grep -cxF -- "$3" "$stdout")" 1
   others=$(grep -vxF -- "$3" "$stdout" | grep -v '^progress ' || true)
   check "$(basename "$1") prints nothing else but progress lines" equals "$others" ""
+  check "$(basename "$1"): each line on standard error carries the program's name" \
+    equals "$(grep -vc '^oskel-update: ' "$1.stderr" 2>/dev/null)" 0
 }
 
 # Where a uhid controller served: uhid's queue never ran full, so it dropped no output report.
@@ -139,7 +141,7 @@ expect_normal_left_alone() {
   check "$(basename "$2"): the rules leave a controller in its normal mode root's" \
     equals "$(value "$2/node.txt" owner)/$(grep -c uaccess "$2/node.txt")" 0/0
   check "$(basename "$1") names the controller in its normal mode" \
-    grep -q "the controller 045e:028e is in its normal mode and is left alone" "$1.stderr"
+    grep -q "^oskel-update: a supported controller in its normal mode (045e:028e) is left alone" "$1.stderr"
   check "$(basename "$1") gives no access advice for it" has_no "$1.stderr" "udev"
   check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
 }
@@ -197,12 +199,14 @@ expect_own_scenario() {
     check "unidentified: the controller took the identify command only" \
       equals "$(field "$out/controller-unidentified" reports)/$(field "$out/controller-unidentified" complete)" 1/0
     expect_given_back "$out/controller-unidentified"
-    expect_outcome "$out/signal" 0 "Download Successful!"
+    # Ended by SIGTERM once the download had ended: by SIGTERM itself (143 in the shell).
+    expect_outcome "$out/signal" 143 "Download Successful!"
     check "signal: SIGTERM was held off during the download" grep -q "^oskel-update: SIGTERM held off" "$out/signal.stderr"
     expect_download "$out/controller-signal" 1
     expect_given_back "$out/controller-signal"
-    check "unplugged: the program ended with 1 (one download failed, one succeeded)" \
-      equals "$(cat "$out/unplugged.exit" 2>/dev/null)" 1
+    check "unplugged: the program, ended by SIGTERM, ended by it (143)" equals "$(cat "$out/unplugged.exit" 2>/dev/null)" 143
+    check "unplugged: it said how many downloads ran and how they ended" \
+      grep -qx "oskel-update: ended by SIGTERM: 2 downloads ran: 1 succeeded, 1 failed" "$out/unplugged.stderr"
     check "unplugged: it showed the failure, then the success" \
       equals "$(grep -v '^progress' "$out/unplugged.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
     check "unplugged: the controller took 100 reports" equals "$(field "$out/controller-unplugged" accepted)" 100
@@ -224,11 +228,12 @@ expect_own_scenario() {
       "/dev/$(value "$out/mode2/node.txt" node)"
     check "--device=045e:028e: Start finds no update mode (exit 3)" equals "$(cat "$out/chosen.exit" 2>/dev/null)" 3
     check "--device=045e:028e: it names the controller chosen" \
-      grep -q "the controller 045e:028e is in its normal mode" "$out/chosen.stderr"
+      grep -q "a supported controller in its normal mode (045e:028e)" "$out/chosen.stderr"
     check "mode 2 was written once (550 reports)" equals "$(field "$out/mode2" reports)" 550
     ;;
   held-signals)
-    expect_outcome "$out/program" 0 "Download Successful!"
+    # The first of the ending signals, SIGQUIT, ends it once the download has ended (131).
+    expect_outcome "$out/program" 131 "Download Successful!"
     expect_download "$out/controller" 2
     for signal in SIGQUIT SIGTSTP SIGINT; do
       check "$signal was held off during the download" grep -q "^oskel-update: $signal held off until the download has ended" \
