@@ -51,8 +51,9 @@ enum class HidAccess {
     Granted,
     NoRules,          // the node carries no "uaccess" tag and the project's rules are not installed
     RulesNotApplied,  // the rules are installed, but were not applied to this node yet
-    NotSeatSession,   // tagged, but this process does not run in the active session of a seat
-    Denied,           // tagged, in the seat's active session, and still refused
+    NotSeatSession,   // tagged, but this user is not the user of the active session at its seat
+    Denied,           // tagged, in the active session at its seat, and still refused
+    NotUsb,           // untagged, and off USB (Bluetooth, I2C, virtual), where the rules name nothing
 };
 HidAccess HidAccessOf(const std::string& node);
 // The name of the project's rules file, "70-oskel-update.rules".

@@ -118,8 +118,12 @@ expect_outcome() {
   others=$(grep -vxF -- "$3" "$stdout" | grep -v '^progress ' || true)
   check "$(basename "$1") prints nothing else but progress lines" equals "$others" ""
   check "$(basename "$1"): each line on standard error carries the program's name" \
-    equals "$(grep -vc '^oskel-update: ' "$1.stderr" 2>/dev/null)" 0
+    equals "$(program_lines "$1.stderr" | grep -vc '^oskel-update: ')" 0
 }
+
+# program_lines STDERR: the lines of a program's standard error, without the line in which the
+# shell that ran it tells of the signal that ended it ("Terminated").
+program_lines() { grep -vxE 'Terminated|Quit|Interrupt|Hangup' "$1" 2>/dev/null; }
 
 # Where a uhid controller served: uhid's queue never ran full, so it dropped no output report.
 expect_no_dropped_reports() {
@@ -144,6 +148,29 @@ expect_normal_left_alone() {
     grep -q "^oskel-update: a supported controller in its normal mode (045e:028e) is left alone" "$1.stderr"
   check "$(basename "$1") gives no access advice for it" has_no "$1.stderr" "udev"
   check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
+}
+
+# expect_list_json OUT: --list --json printed one JSON document (perl's JSON::PP decodes it, UTF-8
+# checked) of the two controllers: the one on USB, which the user may open, and the one off USB
+# with mode 2's ids, its name as the device gave it (the byte that is no UTF-8 as U+FFFD), which the
+# user may not open, and why.
+expect_list_json() {
+  local dump=$1/list-json.txt usb_node=/dev/$(value "$1/controller/node.txt" node)
+  local other_node=/dev/$(value "$1/bluetooth/node.txt" node) name
+  check "--list --json exits with 0" equals "$(cat "$1/list-json.exit" 2>/dev/null)" 0
+  perl -MJSON::PP -e 'local $/; my $d = JSON::PP->new->utf8->decode(<STDIN>); binmode STDOUT, ":utf8";
+    for my $c (@{$d->{controllers}}) {
+      print join("|", map { my $v = $c->{$_}; !defined $v ? "null" : ref($v) eq "JSON::PP::Boolean" ? ($v ? "true" : "false") : $v }
+        qw(node ids name state mode may_open refused_node why_not)), "\n";
+    }' <"$1/list-json.stdout" >"$dump" 2>"$dump.error"
+  check "--list --json: one JSON document ($(cat "$dump.error"))" test ! -s "$dump.error"
+  check "--list --json: two controllers" equals "$(wc -l <"$dump")" 2
+  check "--list --json: the controller on USB, in mode 2, which the user may open" \
+    grep -qxF "$usb_node|2563:1818|Oskel rig Oskel rig controller 2563:1818|update mode|2|true|null|null" "$dump"
+  name=$(printf 'Pad "Q" \\ \t\303\251\357\277\275')
+  check "--list --json: the device off USB, its name escaped, refused as not on USB" grep -qxF \
+    "$other_node|2563:1818|$name|update mode|2|false|$other_node|the udev rules give the controllers on USB only, and this device is not on USB" \
+    "$dump"
 }
 
 # The locks that the stand-in for logind recorded: the keys and the lid switch with sleep and
@@ -214,13 +241,20 @@ expect_own_scenario() {
     expect_given_back "$out/controller-after-unplug"
     ;;
   normal-then-update)
+    local node
     check "--list exits with 0" equals "$(cat "$out/list.exit" 2>/dev/null)" 0
     check "--list names the normal-mode controller, which needs no access" grep -qE \
       "^/dev/$(value "$out/normal/node.txt" node) +045e:028e  normal mode +may not open: not needed" "$out/list.stdout"
     check "--list names mode 2, which the user may open" grep -qE \
       "^/dev/$(value "$out/mode2/node.txt" node) +2563:1818  update mode 2 +may open$" "$out/list.stdout"
-    check "--list lists two controllers" equals "$(wc -l <"$out/list.stdout")" 2
+    check "--list lists three controllers" equals "$(wc -l <"$out/list.stdout")" 3
     expect_outcome "$out/program" 0 "Download Successful!"
+    node=/dev/$(value "$out/mode3/node.txt" node)
+    check "Start names the controller in mode 3 that it left, with the command that updates it" grep -qxF \
+      "oskel-update: the controller 0461:4d81 ($node) in update mode 3 was not updated: Start updates one controller; 'oskel-update --device=$node' updates it" \
+      "$out/program.stderr"
+    expect_outcome "$out/next" 0 "Download Successful!"
+    expect_download "$out/mode3" 3
     expect_normal_left_alone "$out/program" "$out/normal"
     expect_download "$out/mode2" 2
     expect_capture "$out" 2
@@ -244,7 +278,7 @@ expect_own_scenario() {
       grep -q "^oskel-update: not held during the download: the desktop's suspend and logout (no session bus" \
       "$out/program.stderr"
     check "nothing else was held off or told" \
-      equals "$(grep -v 'held off until the download has ended' "$out/program.stderr" | grep -vc 'not held during the download: the desktop')" 0
+      equals "$(program_lines "$out/program.stderr" | grep -v 'held off until the download has ended' | grep -vc 'not held during the download: the desktop')" 0
     check "the program stopped for SIGTSTP once the download had ended" \
       grep -qx "stdout: Download Successful!" "$out/stopped.txt"
     check "it was stopped ($(head -n 1 "$out/stopped.txt"))" grep -q '^State:.*T' "$out/stopped.txt"
@@ -264,6 +298,16 @@ expect_own_scenario() {
     check "another user than the seat's: exit 1" equals "$(cat "$out/guest.exit" 2>/dev/null)" 1
     check "another user than the seat's: the advice says so" \
       grep -q "this user is not the user of the active session at the seat" "$out/guest.stderr"
+    check "two seats: the controller is at seat1 (ID_SEAT)" grep -qx "ID_SEAT=seat1" "$out/seat1.txt"
+    check "guest, active at seat0, not at the controller's seat1: exit 1" equals "$(cat "$out/guest-seat1.exit" 2>/dev/null)" 1
+    check "guest, active at seat0, not at the controller's seat1: told it is not the user at the seat" \
+      grep -q "^oskel-update: this user is not the user of the active session at the seat" "$out/guest-seat1.stderr"
+    check "the controller at seat0 again (no ID_SEAT)" test ! -s "$out/seat0.txt"
+    check "guest, active at the controller's seat0 and still refused: told so" \
+      grep -q "^oskel-update: the system refuses it although the rules apply to this session" "$out/guest-seat0.stderr"
+    check "bluetooth: a device with mode 2's ids off USB: the rules leave its node untagged and root's" \
+      equals "$(value "$out/bluetooth/node.txt" owner)/$(value "$out/bluetooth/node.txt" current_tags | grep -c ':uaccess:')" 0/0
+    expect_list_json "$out"
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_download "$out/controller" 2
     ;;
@@ -317,11 +361,23 @@ expect_scenario() {
   no-controller)
     check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows \"Device error!\" and nothing else" equals "$(cat "$out/program.stdout")" "Device error!"
+    check "--wait where no udev daemon runs: exit 1 at once" equals "$(cat "$out/no-udev.exit" 2>/dev/null)" 1
+    check "--wait where no udev daemon runs: it says that arrivals cannot be seen here" grep -qx \
+      "oskel-update: arrivals cannot be seen here: no udev daemon runs (/run/udev/control: No such file or directory), so no controller plugged in would be noticed" \
+      "$out/no-udev.stderr"
     ;;
   normal-controller)
     check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows no download box" has_no "$out/program.stdout" "Download"
     expect_normal_left_alone "$out/program" "$out/controller"
+    check "Start with a controller in mode 1 alone: exit 1 (found, not updated)" \
+      equals "$(cat "$out/mode1-start.exit" 2>/dev/null)" 1
+    check "Start with a controller in mode 1 alone: it says that its arrival updates it, and names --wait" grep -qxF \
+      "oskel-update: the controller 2563:0059 (/dev/$(value "$out/mode1/node.txt" node)) is in update mode 1, which is updated on its arrival: 'oskel-update --wait' updates it, at once as it is plugged in" \
+      "$out/mode1-start.stderr"
+    check "Start with a controller in mode 1 alone: not that no controller was found" \
+      has_no "$out/mode1-start.stderr" "no controller in update mode"
+    check "nothing was sent to mode1" equals "$(field "$out/mode1" reports)" 0
     ;;
   refused-report)
     expect_failure_in_time "$out/program"
