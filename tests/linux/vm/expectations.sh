@@ -253,6 +253,7 @@ expect_own_scenario() {
     check "Start names the controller in mode 3 that it left, with the command that updates it" grep -qxF \
       "oskel-update: the controller 0461:4d81 ($node) in update mode 3 was not updated: Start updates one controller; 'oskel-update --device=$node' updates it" \
       "$out/program.stderr"
+    check "Start names no other controller (not the one it wrote)" equals "$(grep -c 'was not updated' "$out/program.stderr")" 1
     expect_outcome "$out/next" 0 "Download Successful!"
     expect_download "$out/mode3" 3
     expect_normal_left_alone "$out/program" "$out/normal"
