@@ -562,16 +562,18 @@ seats_of_two() {
   mkdir -p /run/systemd/seats /run/systemd/users /run/udev/rules.d
   printf 'ACTIVE=c1\nACTIVE_UID=1001\n' >/run/systemd/seats/seat0
   printf 'ACTIVE=c2\nACTIVE_UID=1000\n' >/run/systemd/seats/seat1
-  printf 'ACTIVE_ON_SEATS=seat0\nONLINE_ON_SEATS=seat0\n' >/run/systemd/users/1001
-  printf 'ACTIVE_ON_SEATS=seat1\nONLINE_ON_SEATS=seat1\n' >/run/systemd/users/1000
+  printf 'ACTIVE_SEATS=seat0\nONLINE_SEATS=seat0\n' >/run/systemd/users/1001
+  printf 'ACTIVE_SEATS=seat1\nONLINE_SEATS=seat1\n' >/run/systemd/users/1000
   echo 'SUBSYSTEM=="hidraw", KERNELS=="0003:2563:1818.*", ENV{ID_SEAT}="seat1"' >/run/udev/rules.d/72-oskel-rig-seat.rules
   udevadm control --reload
+  udevadm control --ping -t 10
   udevadm trigger --settle --action=change "$sys"
   udevadm info -q property -n "/dev/$(node_name controller)" | grep '^ID_SEAT=' >"$out/seat1.txt"
   run_as guest guest-seat1 "$bin/oskel-update"
   finish guest-seat1
   rm /run/udev/rules.d/72-oskel-rig-seat.rules
   udevadm control --reload
+  udevadm control --ping -t 10
   udevadm trigger --settle --action=change "$sys"
   udevadm info -q property -n "/dev/$(node_name controller)" | grep '^ID_SEAT=' >"$out/seat0.txt"
   run_as guest guest-seat0 "$bin/oskel-update"
