@@ -266,6 +266,8 @@ int RunStartRoad()
     ReportOpenFailures();
     WaitForDownload();
     ReportOpenFailures();
+    // A signal that came during the search, when no download followed, ends the program too.
+    TakeSignals();
     if (endingSignal == 0) {
         const bool wrote = deviceLink && (Downloads() > 0 || CountedOutcomes().stopped > 0);
         const std::string written = wrote ? platform::HidNodeOf(deviceLink->transferHandle) : std::string();
