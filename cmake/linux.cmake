@@ -47,7 +47,8 @@ install(FILES res/linux/70-oskel-update.rules DESTINATION lib/udev/rules.d)
 # The program's command line, and Start without a controller, on the build machine.
 enable_testing()
 add_test(NAME linux.command-line
-         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/command_line.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR})
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/command_line.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR}
+                 ${OSKEL_IMAGE_MODE1} ${OSKEL_IMAGE_MODE2} ${OSKEL_IMAGE_MODE3})
 # The tarball's install.sh into trees: where it puts what, a second run, --uninstall, its refusals.
 add_test(NAME linux.install-tree
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/oskel_update/install_tree.sh $<TARGET_FILE:oskel-update> ${CMAKE_SOURCE_DIR})

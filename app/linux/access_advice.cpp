@@ -8,6 +8,7 @@ std::string AccessCause(platform::HidAccess access)
     case platform::HidAccess::RulesNotApplied: return "the udev rules are installed but not applied to it yet";
     case platform::HidAccess::NotSeatSession: return "this user is not the user of the active session at the seat";
     case platform::HidAccess::Denied: return "the system refuses it although the rules apply to this session";
+    case platform::HidAccess::NotUsb: return "the udev rules give the controllers on USB only, and this device is not on USB";
     }
     return "refused";
 }
@@ -27,6 +28,8 @@ std::string AccessAdvice(platform::HidAccess access, const std::string& node)
                        "controllers: run oskel-update in the session at the machine, or with sudo";
     case platform::HidAccess::Denied:
         return cause + ": see 'getfacl " + node + "', or run oskel-update with sudo";
+    case platform::HidAccess::NotUsb:
+        return cause + " (Bluetooth, I2C or a virtual device with the same ids): plug the controller in by USB";
     case platform::HidAccess::Granted: break;
     }
     return cause;

@@ -7,31 +7,55 @@
 #include "app/linux/access_advice.h"
 #include "app/linux/controllers.h"
 #include "app/linux/give_back.h"
+#include "app/linux/json_text.h"
 #include "app/linux/terminal.h"
 #include "platform/linux/hidraw.h"
 
 namespace {
 
+constexpr char kNotNeeded[] = "not needed, the program does not write a controller in its normal mode";
+
 // Whether this user may open what the controller needs: its hidraw node, and for a mode whose
-// class requests go through usbfs, its USB device's node too.
-std::string AccessText(const platform::HidNode& node, const ControllerKind& kind)
+// class requests go through usbfs, its USB device's node too; and if not, which node and why.
+struct ControllerAccess {
+    platform::HidAccess access = platform::HidAccess::Granted;
+    std::string refused;  // the node refused
+};
+
+ControllerAccess AccessOf(const platform::HidNode& node, const ControllerKind& kind)
 {
-    platform::HidAccess access = platform::HidAccessOf(node.node);
-    std::string refused = node.node;
-    if (access == platform::HidAccess::Granted && kind.needsUsbDeviceNode && !node.usbDeviceNode.empty()) {
-        access = platform::HidAccessOf(node.usbDeviceNode);
-        refused = node.usbDeviceNode;
+    ControllerAccess result{platform::HidAccessOf(node.node), node.node};
+    if (result.access == platform::HidAccess::Granted && kind.needsUsbDeviceNode && !node.usbDeviceNode.empty()) {
+        result = {platform::HidAccessOf(node.usbDeviceNode), node.usbDeviceNode};
     }
-    if (access == platform::HidAccess::Granted) return "may open";
-    if (kind.state == ControllerState::NormalMode) {
-        return "may not open: not needed, the program does not write a controller in its normal mode";
-    }
-    return "may not open " + refused + ": " + AccessCause(access);
+    return result;
+}
+
+std::string AccessText(const ControllerAccess& access, const ControllerKind& kind)
+{
+    if (access.access == platform::HidAccess::Granted) return "may open";
+    if (kind.state == ControllerState::NormalMode) return std::string("may not open: ") + kNotNeeded;
+    return "may not open " + access.refused + ": " + AccessCause(access.access);
+}
+
+// One controller as a JSON object.
+std::string JsonController(const platform::HidNode& node, const ControllerKind& kind, const ControllerAccess& access)
+{
+    const bool granted = access.access == platform::HidAccess::Granted;
+    const bool update = kind.state == ControllerState::UpdateMode;
+    std::string whyNot = "null";
+    if (!granted) whyNot = JsonString(update ? AccessCause(access.access) : std::string(kNotNeeded));
+    return "{\"node\": " + JsonString(node.node) + ", \"ids\": " + JsonString(IdsText(node.vendorId, node.productId)) +
+           ", \"name\": " + JsonString(node.name) + ", \"state\": " + (update ? "\"update mode\"" : "\"normal mode\"") +
+           ", \"mode\": " + (update ? std::to_string(kind.mode) : std::string("null")) +
+           ", \"may_open\": " + (granted ? "true" : "false") +
+           ", \"refused_node\": " + (granted ? std::string("null") : JsonString(access.refused)) +
+           ", \"why_not\": " + whyNot + "}";
 }
 
 }  // namespace
 
-int RunList()
+int RunList(bool json)
 {
     // A controller that an interrupted download left without its driver is listed once it is back.
     GiveBackDriverless(true);
@@ -40,13 +64,25 @@ int RunList()
         TerminalNotice("udev cannot be asked for the HID nodes");
         return 1;
     }
+    std::vector<std::string> objects;
     int listed = 0;
     for (const platform::HidNode& node : nodes) {
         const ControllerKind kind = KindOfController(node.vendorId, node.productId);
         if (kind.state == ControllerState::Unknown) continue;
-        std::printf("%-14s %s  %-13s  %s\n", node.node.c_str(), IdsText(node.vendorId, node.productId).c_str(),
-                    ControllerStateText(kind).c_str(), AccessText(node, kind).c_str());
         ++listed;
+        const ControllerAccess access = AccessOf(node, kind);
+        if (json) {
+            objects.push_back(JsonController(node, kind, access));
+        } else {
+            std::printf("%-14s %s  %-13s  %s\n", node.node.c_str(), IdsText(node.vendorId, node.productId).c_str(),
+                        ControllerStateText(kind).c_str(), AccessText(access, kind).c_str());
+        }
+    }
+    if (json) {
+        std::string document = "{\"controllers\": [";
+        for (std::size_t i = 0; i < objects.size(); ++i) document += (i == 0 ? "\n  " : ",\n  ") + objects[i];
+        document += objects.empty() ? "]}\n" : "\n]}\n";
+        std::fputs(document.c_str(), stdout);
     }
     std::fflush(stdout);
     if (listed == 0) TerminalNotice("no controller that this program knows is plugged in");

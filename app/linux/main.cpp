@@ -10,7 +10,7 @@
 #include "app/linux/roads.h"
 #include "app/linux/system_sleep.h"
 #include "app/linux/terminal.h"
-#include "oskel_version.h"
+#include "app/linux/version_text.h"
 #include "platform/linux/hid_capture.h"
 #include "platform/linux/hidraw.h"
 #include "platform/linux/session_guard.h"
@@ -20,7 +20,8 @@ int main(int argc, char** argv)
     UpdateOptions options;
     std::string error;
     if (!ParseUpdateOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "oskel-update: %s\nTry 'oskel-update --help' for more information.\n", error.c_str());
+        std::fprintf(stderr, "oskel-update: %s\noskel-update: try 'oskel-update --help' for more information\n",
+                     error.c_str());
         return kExitUsage;
     }
     if (options.help) {
@@ -28,13 +29,13 @@ int main(int argc, char** argv)
         return kExitSucceeded;
     }
     if (options.version) {
-        std::printf("oskel-update %s\n", OSKEL_VERSION_TEXT);
+        std::fputs(VersionText().c_str(), stdout);
         return kExitSucceeded;
     }
 
     TerminalSetVerbose(options.verbose);
     if (options.deviceChosen) platform::HidChooseDevice(options.device);
-    if (options.list) return RunList();
+    if (options.list) return RunList(options.json);
     if (!options.capturePath.empty() && !platform::CaptureRequest(options.capturePath, error)) {
         TerminalNotice("--capture: " + error);
         return kExitUsage;
@@ -56,5 +57,8 @@ int main(int argc, char** argv)
     } else if (!platform::CaptureFinish(error)) {
         TerminalNotice("the capture " + options.capturePath + " is incomplete: " + error);
     }
+    // Ended by a signal (taken, or held off until the download had ended): the program ends by it
+    // now that it has cleaned up, so that its caller sees that signal.
+    if (EndingSignal() != 0) platform::SessionEndBySignal(EndingSignal());
     return status;
 }

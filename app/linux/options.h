@@ -13,8 +13,9 @@ struct UpdateOptions {
     bool wait = false;  // the arrival road
     bool once = false;  // with wait: end after the first download
     bool list = false;  // list the controllers and who may open them
+    bool json = false;  // with list: as one JSON document
     bool deviceChosen = false;
-    platform::HidDeviceChoice device;  // --device VID:PID or /dev/hidrawN
+    platform::HidDeviceChoice device;  // --device VID:PID or /dev/hidrawN (a file that exists is one)
     std::string capturePath;           // the HID traffic as a USB capture (pcapng), when given
 };
 

@@ -105,6 +105,9 @@ Refusal RefusalOf(platform::Status status)
     return Refusal::Other;
 }
 
+// The nodes of the controllers in an update mode whose refused open was told of.
+std::set<std::string> refusedNodes;
+
 // Tells why read-write opens failed, once per node and reason: for a controller in an update
 // mode the real cause and what to do; a controller in its normal mode needs no access.
 void ReportOpenFailures()
@@ -115,6 +118,7 @@ void ReportOpenFailures()
         if (kind.state != ControllerState::UpdateMode) continue;
         updateModeFound = true;
         const std::string& node = refused.outcome.node;
+        refusedNodes.insert(node);
         const Refusal refusal = RefusalOf(refused.outcome.status);
         if (!told.emplace(node, refusal).second) continue;
         const std::string controller = IdsText(refused.vendorId, refused.productId) + " (" + ControllerStateText(kind) + ")";
@@ -139,7 +143,27 @@ int Downloads()
     return outcomes.succeeded + outcomes.failed;
 }
 
-// The exit status once the road has ended; without a download, failing as given.
+// "2 downloads ran: 1 succeeded, 1 failed", "no download ran".
+std::string DownloadsText()
+{
+    const DownloadOutcomes outcomes = CountedOutcomes();
+    const int ran = outcomes.succeeded + outcomes.failed + outcomes.stopped;
+    if (ran == 0) return "no download ran";
+    std::string text = std::to_string(ran) + (ran == 1 ? " download ran: " : " downloads ran: ");
+    std::string counts;
+    const auto add = [&counts](int count, const char* how) {
+        if (count == 0) return;
+        if (!counts.empty()) counts += ", ";
+        counts += std::to_string(count) + " " + how;
+    };
+    add(outcomes.succeeded, "succeeded");
+    add(outcomes.failed, "failed");
+    add(outcomes.stopped, "stopped for a sleep or a shutdown");
+    return text + counts;
+}
+
+// The exit status once the road has ended; without a download, failing as given. (A signal that
+// ended the program ends it again once it has cleaned up: main.cpp.)
 int ExitStatus(int withoutDownload)
 {
     const DownloadOutcomes outcomes = CountedOutcomes();
@@ -156,9 +180,46 @@ bool NameNormalModeController()
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     if (!platform::HidGetAttributes(deviceLink->probeHandle, vendorId, productId)) return false;
-    TerminalNotice("the controller " + IdsText(vendorId, productId) +
-                             " is in its normal mode and is left alone: only a controller in an update mode is updated");
+    TerminalNotice("a supported controller in its normal mode (" + IdsText(vendorId, productId) +
+                   ") is left alone: only a controller in an update mode is updated");
     return true;
+}
+
+// After Start: the controllers in an update mode that it did not update, each with the command
+// that does (Start updates one controller, the first its finders accept, and never one in mode 1,
+// which is updated on its arrival). Not the one it wrote (any node of the same USB device), nor one
+// whose refused open was told of. True when a controller in mode 1 was named.
+bool NameControllersLeft(const std::string& written)
+{
+    std::vector<platform::HidNode> nodes;
+    platform::HidEnumerateNodes(nodes);
+    std::set<std::string> devices;  // the USB device node, or the hidraw node off USB
+    const auto deviceOf = [](const platform::HidNode& node) {
+        return node.usbDeviceNode.empty() ? node.node : node.usbDeviceNode;
+    };
+    for (const platform::HidNode& node : nodes) {
+        if (node.node == written) devices.insert(deviceOf(node));
+    }
+    bool modeOneNamed = false;
+    for (const platform::HidNode& node : nodes) {
+        const ControllerKind kind = KindOfController(node.vendorId, node.productId);
+        if (kind.state != ControllerState::UpdateMode || refusedNodes.count(node.node) != 0 ||
+            (!node.usbDeviceNode.empty() && refusedNodes.count(node.usbDeviceNode) != 0) ||
+            !devices.insert(deviceOf(node)).second) {
+            continue;
+        }
+        const std::string controller = "the controller " + IdsText(node.vendorId, node.productId) + " (" + node.node + ")";
+        if (kind.mode == 1) {
+            TerminalNotice(controller + " is in update mode 1, which is updated on its arrival: "
+                                        "'oskel-update --wait' updates it, at once as it is plugged in");
+            modeOneNamed = true;
+        } else if (!written.empty()) {
+            TerminalNotice(controller + " in " + ControllerStateText(kind) +
+                           " was not updated: Start updates one controller; 'oskel-update --device=" + node.node +
+                           "' updates it");
+        }
+    }
+    return modeOneNamed;
 }
 
 // After a resume, the controllers whose download the sleep stopped, as if they had just arrived;
@@ -209,18 +270,33 @@ int RunStartRoad()
     WaitForDownload();
     GiveBackAfterDownload();
     ReportOpenFailures();
+    // A signal that came during the search, when no download followed, ends the program too.
+    TakeSignals();
+    if (endingSignal == 0) {
+        const bool wrote = deviceLink && (Downloads() > 0 || CountedOutcomes().stopped > 0);
+        const std::string written = wrote ? platform::HidNodeOf(deviceLink->transferHandle) : std::string();
+        // A controller in mode 1 was found: not updated, and not "no controller" either.
+        if (NameControllersLeft(written)) updateModeFound = true;
+    }
     if (!updateModeFound && endingSignal == 0) {
         TerminalNotice("no controller in update mode 2 or 3 was found");
     }
     return ExitStatus(updateModeFound ? kExitFailed : kExitNoController);
 }
 
+int EndingSignal() { return endingSignal; }
+
 int RunArrivalRoad(bool once)
 {
     std::string error;
+    // Where no udev daemon runs, libudev's monitor subscribes to nothing: it would wait in silence.
+    if (!platform::HidArrivalsSeen(error)) {
+        TerminalNotice("arrivals cannot be seen here: " + error);
+        return kExitCouldNotRun;
+    }
     if (!platform::HidArrivalMonitorOpen(error)) {
         TerminalNotice("controllers that are plugged in cannot be noticed: " + error);
-        return kExitFailed;
+        return kExitCouldNotRun;
     }
     // Opened before the present nodes are listed, so that none falls between the two; a node
     // that arrived in between is listed and announced by udev too, and is taken once.
@@ -274,5 +350,6 @@ int RunArrivalRoad(bool once)
         }
     }
     platform::HidArrivalMonitorClose();
+    if (endingSignal != 0) TerminalNotice(std::string("ended by ") + SignalName(endingSignal) + ": " + DownloadsText());
     return ExitStatus(kExitFailed);
 }

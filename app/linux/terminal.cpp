@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr char kNoticePrefix[] = "oskel-update: ";
 constexpr int kDefaultRangeHigh = 10000;  // the range the dialog gives its bar
 
 struct Terminal {
@@ -83,9 +84,14 @@ void TerminalDebugLine(const char* text)
     std::lock_guard<std::mutex> lock(t.mutex);
     if (!t.verbose || text == nullptr) return;
     EndBarLine(t);
-    const std::size_t length = std::strlen(text);
-    std::fputs(text, stderr);
-    if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stderr);
+    // Each line of the text carries the program's name, as every notice does.
+    const char* line = text;
+    do {
+        const char* end = std::strchr(line, '\n');
+        const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - line) : std::strlen(line);
+        std::fprintf(stderr, "%s%.*s\n", kNoticePrefix, static_cast<int>(length), line);
+        line = end != nullptr ? end + 1 : nullptr;
+    } while (line != nullptr && *line != '\0');
     std::fflush(stderr);
 }
 
@@ -94,7 +100,7 @@ void TerminalNotice(const std::string& text)
     Terminal& t = State();
     std::lock_guard<std::mutex> lock(t.mutex);
     EndBarLine(t);
-    std::fprintf(stderr, "oskel-update: %s\n", text.c_str());
+    std::fprintf(stderr, "%s%s\n", kNoticePrefix, text.c_str());
     std::fflush(stderr);
 }
 

@@ -1,7 +1,7 @@
 // The terminal side of the Linux program. Standard output carries the texts of the boxes the
 // Windows program shows, one line each, and the progress: a bar on a terminal, "progress N%"
 // lines otherwise. Standard error carries the debugger lines (with --verbose only) and the
-// program's own notices, each starting with "oskel-update: ".
+// program's own notices, each line starting with "oskel-update: ".
 #pragma once
 
 #include <string>
@@ -17,7 +17,8 @@ void TerminalSetVerbose(bool verbose);
 // One line of standard output (a box's text), after the progress bar's line if one is drawn.
 void TerminalShowLine(const std::string& text);
 
-// One debugger line to standard error, when --verbose asked for them.
+// A debugger line to standard error, when --verbose asked for them: "oskel-update: " and the
+// text, before each of its lines.
 void TerminalDebugLine(const char* text);
 
 // "oskel-update: " and the text to standard error.

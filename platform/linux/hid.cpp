@@ -332,6 +332,12 @@ Outcome HidGetAttributes(DeviceHandle id, std::uint16_t& vendorId, std::uint16_t
     return Done();
 }
 
+std::string HidNodeOf(DeviceHandle id)
+{
+    std::shared_ptr<Handle> handle = Find(id);
+    return handle ? handle->node : std::string();
+}
+
 Outcome HidGetCaps(DeviceHandle id, HidCaps& caps)
 {
     std::shared_ptr<Handle> handle = Find(id);

@@ -6,6 +6,7 @@
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,9 @@ namespace fs = std::filesystem;
 
 // The kernel keeps report descriptors of at most this size (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t kMaxDescriptorSize = HID_MAX_DESCRIPTOR_SIZE;
+
+// A device's name is kept to this many bytes (the kernel's hid name holds 128).
+constexpr std::size_t kMaxNameLength = 256;
 
 // HID_ID of a hid device: bus, vendor and product as "0003:00002563:00001818".
 bool ParseHidId(const char* text, std::uint16_t& vendorId, std::uint16_t& productId)
@@ -136,6 +140,21 @@ bool HidIdsChosen(std::uint16_t vendorId, std::uint16_t productId)
 {
     if (!deviceChosen) return true;
     return chosenDevice.byIds && chosenDevice.vendorId == vendorId && chosenDevice.productId == productId;
+}
+
+bool HidIsHidrawNode(const std::string& path)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    // /sys/dev/char/MAJOR:MINOR/subsystem links to the device's class, .../class/hidraw.
+    char link[64];
+    std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(status.st_rdev), minor(status.st_rdev));
+    char target[256];
+    const ssize_t length = readlink(link, target, sizeof target - 1);
+    if (length <= 0) return false;
+    target[length] = '\0';
+    const char* name = std::strrchr(target, '/');
+    return std::strcmp(name != nullptr ? name + 1 : target, "hidraw") == 0;
 }
 
 udev* UdevContext()
@@ -276,6 +295,9 @@ bool DescribeNode(udev_device* device, HidNode& node, std::string& error)
         node.interfacePaths.push_back(InterfacePath(node.node, facts.vendorId, facts.productId, i));
     }
     node.usbDeviceNode = ReadUsbPlace(node.node).deviceNode;
+    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr);
+    const char* name = hid != nullptr ? udev_device_get_property_value(hid, "HID_NAME") : nullptr;
+    node.name = name != nullptr ? std::string(name).substr(0, kMaxNameLength) : std::string();
     return true;
 }
 
@@ -305,6 +327,15 @@ bool HidEnumerateNodes(std::vector<HidNode>& nodes)
         return NodeNumber(a.node) < NodeNumber(b.node);
     });
     return listed;
+}
+
+bool HidArrivalsSeen(std::string& error)
+{
+    constexpr char kUdevControl[] = "/run/udev/control";
+    if (access(kUdevControl, F_OK) == 0) return true;
+    error = std::string("no udev daemon runs (") + kUdevControl + ": " + ErrorText(errno) +
+            "), so no controller plugged in would be noticed";
+    return false;
 }
 
 bool HidArrivalMonitorOpen(std::string& error)

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/types.h"
+
 namespace platform {
 
 // One hidraw node and the interface paths of its top-level collections, in descriptor order.
@@ -22,6 +24,7 @@ struct HidNode {
     std::uint16_t productId = 0;
     std::vector<std::string> interfacePaths;
     std::string usbDeviceNode;  // its USB device's usbfs node ("/dev/bus/usb/001/004"); "" off USB
+    std::string name;           // the device's own name (HID_NAME: on USB its strings), at most 256 bytes
 };
 
 // Every present hidraw node (of the chosen controller, when one is chosen), by node number.
@@ -40,6 +43,10 @@ void HidChooseDevice(const HidDeviceChoice& choice);
 // Whether a controller of these ids that has no node is one to consider: none was chosen, or it
 // was chosen by these ids (one chosen by its node is a node that exists).
 bool HidIdsChosen(std::uint16_t vendorId, std::uint16_t productId);
+// The node of an open handle ("/dev/hidraw3"); "" for a handle that is not open.
+std::string HidNodeOf(DeviceHandle handle);
+// Whether path is a hidraw node: a character device whose sysfs class is "hidraw".
+bool HidIsHidrawNode(const std::string& path);
 
 // Whether this user may open a device node for reading and writing, and if not, why, as far as
 // the system tells it without opening the node.
@@ -47,8 +54,9 @@ enum class HidAccess {
     Granted,
     NoRules,          // the node carries no "uaccess" tag and the project's rules are not installed
     RulesNotApplied,  // the rules are installed, but were not applied to this node yet
-    NotSeatSession,   // tagged, but this process does not run in the active session of a seat
-    Denied,           // tagged, in the seat's active session, and still refused
+    NotSeatSession,   // tagged, but this user is not the user of the active session at its seat
+    Denied,           // tagged, in the active session at its seat, and still refused
+    NotUsb,           // untagged, and off USB (Bluetooth, I2C, virtual), where the rules name nothing
 };
 HidAccess HidAccessOf(const std::string& node);
 // The name of the project's rules file, "70-oskel-update.rules".
@@ -56,6 +64,10 @@ extern const char kHidRulesFile[];
 
 // Arrivals of hidraw nodes, as udev announces them once its rules have been applied (so the
 // node's permissions are set): source "udev", subsystem "hidraw".
+// Whether udev's announcements can be heard here: a udev daemon runs (its control socket,
+// /run/udev/control, which libudev itself looks for, exists). Without one (a container, some
+// sandboxes) libudev's monitor subscribes to nothing; false then, with the reason.
+bool HidArrivalsSeen(std::string& error);
 // Opens the monitor; false, with the reason, when udev cannot be reached.
 bool HidArrivalMonitorOpen(std::string& error);
 // The descriptor to poll for readability.

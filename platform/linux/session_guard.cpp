@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -335,6 +336,22 @@ int SessionTakeSignal()
         if (got < 0 && errno == EINTR) continue;
         return 0;
     }
+}
+
+void SessionEndBySignal(int number)
+{
+    std::fflush(nullptr);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(number, &action, nullptr);
+    // Sent to this thread, in which it is held: it is delivered, with its default action, as soon
+    // as it is let through.
+    raise(number);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, number);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
 }
 
 std::vector<std::string> SessionGuardEngage()

@@ -34,6 +34,10 @@ bool SessionSignalsHold();
 int SessionSignalFd();
 // The next signal that arrived, or 0 when none is waiting.
 int SessionTakeSignal();
+// Ends the process by that signal, with its default action, as if it had not been held: so that
+// the caller (a shell, a script) sees that the program ended by it. Returns only where that action
+// does not end a process.
+void SessionEndBySignal(int number);
 
 // The download starts: logind's locks and the portal's inhibition are taken where they can be
 // had. What cannot be had comes back, each as what is not held and why, for instance

@@ -88,11 +88,11 @@ void sd_bus_error_free(sd_bus_error* error)
     if (real != nullptr) real(error);
 }
 
-int sd_uid_get_seats(uid_t uid, int requireActive, char*** seats)
+int sd_seat_get_active(const char* seat, char** session, uid_t* uid)
 {
-    static const auto real = Systemd<decltype(sd_uid_get_seats)>("sd_uid_get_seats");
-    if (real != nullptr) return real(uid, requireActive, seats);
-    if (seats != nullptr) *seats = nullptr;
+    static const auto real = Systemd<decltype(sd_seat_get_active)>("sd_seat_get_active");
+    if (real != nullptr) return real(seat, session, uid);
+    if (session != nullptr) *session = nullptr;
     return -ENOSYS;
 }
 

@@ -39,6 +39,12 @@ UhidController::~UhidController()
     if (uhid_ >= 0) close(uhid_);  // destroys the device, if it is still there
 }
 
+void UhidController::SetIdentity(std::uint16_t bus, const std::string& name)
+{
+    bus_ = bus;
+    name_ = name;
+}
+
 bool UhidController::Plug(std::string& error)
 {
     if (descriptor_.size() > HID_MAX_DESCRIPTOR_SIZE) {
@@ -58,12 +64,16 @@ bool UhidController::Plug(std::string& error)
     uhid_event event{};
     event.type = UHID_CREATE2;
     uhid_create2_req& create = event.u.create2;
-    std::snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "%s %04x:%04x", kNamePrefix,
-                  model_->vendorId, model_->productId);
+    if (name_.empty()) {
+        std::snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "%s %04x:%04x", kNamePrefix,
+                      model_->vendorId, model_->productId);
+    } else {
+        std::snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "%s", name_.c_str());
+    }
     std::snprintf(reinterpret_cast<char*>(create.phys), sizeof create.phys, "oskel-rig/%04x:%04x", model_->vendorId,
                   model_->productId);
     create.rd_size = static_cast<std::uint16_t>(descriptor_.size());
-    create.bus = BUS_USB;
+    create.bus = bus_;
     create.vendor = model_->vendorId;
     create.product = model_->productId;
     create.version = kDeviceVersion;

@@ -28,6 +28,7 @@
 // device does. When the model is removed (a removal fault), the uhid device is destroyed.
 #pragma once
 
+#include <linux/input.h>
 #include <linux/uhid.h>
 
 #include <cstddef>
@@ -49,6 +50,9 @@ public:
     UhidController(const UhidController&) = delete;
     UhidController& operator=(const UhidController&) = delete;
 
+    // The bus in the device's HID id (BUS_USB unless set) and its name ("Oskel rig controller
+    // VID:PID" unless set), before Plug.
+    void SetIdentity(std::uint16_t bus, const std::string& name);
     // Opens /dev/uhid and creates the device; false with the reason in error.
     bool Plug(std::string& error);
     // Serves the kernel's events until the model is removed or /dev/uhid fails; the reason it
@@ -60,6 +64,8 @@ public:
     const ReportTimes& Times() const { return times_; }
 
 private:
+    std::uint16_t bus_ = BUS_USB;
+    std::string name_;
     void TakeOutput(const uhid_output_req& output);
     void AnswerGetReport(const uhid_get_report_req& request);
     void RefuseSetReport(const uhid_set_report_req& request);

@@ -117,7 +117,13 @@ expect_outcome() {
   check "$(basename "$1") shows \"$3\"" equals "$(grep -cxF -- "$3" "$stdout")" 1
   others=$(grep -vxF -- "$3" "$stdout" | grep -v '^progress ' || true)
   check "$(basename "$1") prints nothing else but progress lines" equals "$others" ""
+  check "$(basename "$1"): each line on standard error carries the program's name" \
+    equals "$(program_lines "$1.stderr" | grep -vc '^oskel-update: ')" 0
 }
+
+# program_lines STDERR: the lines of a program's standard error, without the line in which the
+# shell that ran it tells of the signal that ended it ("Terminated").
+program_lines() { grep -vxE 'Terminated|Quit|Interrupt|Hangup' "$1" 2>/dev/null; }
 
 # Where a uhid controller served: uhid's queue never ran full, so it dropped no output report.
 expect_no_dropped_reports() {
@@ -139,9 +145,32 @@ expect_normal_left_alone() {
   check "$(basename "$2"): the rules leave a controller in its normal mode root's" \
     equals "$(value "$2/node.txt" owner)/$(grep -c uaccess "$2/node.txt")" 0/0
   check "$(basename "$1") names the controller in its normal mode" \
-    grep -q "the controller 045e:028e is in its normal mode and is left alone" "$1.stderr"
+    grep -q "^oskel-update: a supported controller in its normal mode (045e:028e) is left alone" "$1.stderr"
   check "$(basename "$1") gives no access advice for it" has_no "$1.stderr" "udev"
   check "nothing was sent to $(basename "$2")" equals "$(field "$2" reports)/$(field "$2" replies)" 0/0
+}
+
+# expect_list_json OUT: --list --json printed one JSON document (perl's JSON::PP decodes it, UTF-8
+# checked) of the two controllers: the one on USB, which the user may open, and the one off USB
+# with mode 2's ids, its name as the device gave it (the byte that is no UTF-8 as U+FFFD), which the
+# user may not open, and why.
+expect_list_json() {
+  local dump=$1/list-json.txt usb_node=/dev/$(value "$1/controller/node.txt" node)
+  local other_node=/dev/$(value "$1/bluetooth/node.txt" node) name
+  check "--list --json exits with 0" equals "$(cat "$1/list-json.exit" 2>/dev/null)" 0
+  perl -MJSON::PP -e 'local $/; my $d = JSON::PP->new->utf8->decode(<STDIN>); binmode STDOUT, ":utf8";
+    for my $c (@{$d->{controllers}}) {
+      print join("|", map { my $v = $c->{$_}; !defined $v ? "null" : ref($v) eq "JSON::PP::Boolean" ? ($v ? "true" : "false") : $v }
+        qw(node ids name state mode may_open refused_node why_not)), "\n";
+    }' <"$1/list-json.stdout" >"$dump" 2>"$dump.error"
+  check "--list --json: one JSON document ($(cat "$dump.error"))" test ! -s "$dump.error"
+  check "--list --json: two controllers" equals "$(wc -l <"$dump")" 2
+  check "--list --json: the controller on USB, in mode 2, which the user may open" \
+    grep -qxF "$usb_node|2563:1818|Oskel rig Oskel rig controller 2563:1818|update mode|2|true|null|null" "$dump"
+  name=$(printf 'Pad "Q" \\ \t\303\251\357\277\275')
+  check "--list --json: the device off USB, its name escaped, refused as not on USB" grep -qxF \
+    "$other_node|2563:1818|$name|update mode|2|false|$other_node|the udev rules give the controllers on USB only, and this device is not on USB" \
+    "$dump"
 }
 
 # The locks that the stand-in for logind recorded: the keys and the lid switch with sleep and
@@ -256,12 +285,14 @@ expect_own_scenario() {
     check "unidentified: the controller took the identify command only" \
       equals "$(field "$out/controller-unidentified" reports)/$(field "$out/controller-unidentified" complete)" 1/0
     expect_given_back "$out/controller-unidentified"
-    expect_outcome "$out/signal" 0 "Download Successful!"
+    # Ended by SIGTERM once the download had ended: by SIGTERM itself (143 in the shell).
+    expect_outcome "$out/signal" 143 "Download Successful!"
     check "signal: SIGTERM was held off during the download" grep -q "^oskel-update: SIGTERM held off" "$out/signal.stderr"
     expect_download "$out/controller-signal" 1
     expect_given_back "$out/controller-signal"
-    check "unplugged: the program ended with 1 (one download failed, one succeeded)" \
-      equals "$(cat "$out/unplugged.exit" 2>/dev/null)" 1
+    check "unplugged: the program, ended by SIGTERM, ended by it (143)" equals "$(cat "$out/unplugged.exit" 2>/dev/null)" 143
+    check "unplugged: it said how many downloads ran and how they ended" \
+      grep -qx "oskel-update: ended by SIGTERM: 2 downloads ran: 1 succeeded, 1 failed" "$out/unplugged.stderr"
     check "unplugged: it showed the failure, then the success" \
       equals "$(grep -v '^progress' "$out/unplugged.stdout" | tr '\n' '/')" "Download Failture!/Download Successful!/"
     check "unplugged: the controller took 100 reports" equals "$(field "$out/controller-unplugged" accepted)" 100
@@ -273,13 +304,21 @@ expect_own_scenario() {
     expect_give_back_silent "$out"
     ;;
   normal-then-update)
+    local node
     check "--list exits with 0" equals "$(cat "$out/list.exit" 2>/dev/null)" 0
     check "--list names the normal-mode controller, which needs no access" grep -qE \
       "^/dev/$(value "$out/normal/node.txt" node) +045e:028e  normal mode +may not open: not needed" "$out/list.stdout"
     check "--list names mode 2, which the user may open" grep -qE \
       "^/dev/$(value "$out/mode2/node.txt" node) +2563:1818  update mode 2 +may open$" "$out/list.stdout"
-    check "--list lists two controllers" equals "$(wc -l <"$out/list.stdout")" 2
+    check "--list lists three controllers" equals "$(wc -l <"$out/list.stdout")" 3
     expect_outcome "$out/program" 0 "Download Successful!"
+    node=/dev/$(value "$out/mode3/node.txt" node)
+    check "Start names the controller in mode 3 that it left, with the command that updates it" grep -qxF \
+      "oskel-update: the controller 0461:4d81 ($node) in update mode 3 was not updated: Start updates one controller; 'oskel-update --device=$node' updates it" \
+      "$out/program.stderr"
+    check "Start names no other controller (not the one it wrote)" equals "$(grep -c 'was not updated' "$out/program.stderr")" 1
+    expect_outcome "$out/next" 0 "Download Successful!"
+    expect_download "$out/mode3" 3
     expect_normal_left_alone "$out/program" "$out/normal"
     expect_download "$out/mode2" 2
     expect_capture "$out" 2
@@ -287,11 +326,12 @@ expect_own_scenario() {
       "/dev/$(value "$out/mode2/node.txt" node)"
     check "--device=045e:028e: Start finds no update mode (exit 3)" equals "$(cat "$out/chosen.exit" 2>/dev/null)" 3
     check "--device=045e:028e: it names the controller chosen" \
-      grep -q "the controller 045e:028e is in its normal mode" "$out/chosen.stderr"
+      grep -q "a supported controller in its normal mode (045e:028e)" "$out/chosen.stderr"
     check "mode 2 was written once (550 reports)" equals "$(field "$out/mode2" reports)" 550
     ;;
   held-signals)
-    expect_outcome "$out/program" 0 "Download Successful!"
+    # The first of the ending signals, SIGQUIT, ends it once the download has ended (131).
+    expect_outcome "$out/program" 131 "Download Successful!"
     expect_download "$out/controller" 2
     for signal in SIGQUIT SIGTSTP SIGINT; do
       check "$signal was held off during the download" grep -q "^oskel-update: $signal held off until the download has ended" \
@@ -302,7 +342,7 @@ expect_own_scenario() {
       grep -q "^oskel-update: not held during the download: the desktop's suspend and logout (no session bus" \
       "$out/program.stderr"
     check "nothing else was held off or told" \
-      equals "$(grep -v 'held off until the download has ended' "$out/program.stderr" | grep -vc 'not held during the download: the desktop')" 0
+      equals "$(program_lines "$out/program.stderr" | grep -v 'held off until the download has ended' | grep -vc 'not held during the download: the desktop')" 0
     check "the program stopped for SIGTSTP once the download had ended" \
       grep -qx "stdout: Download Successful!" "$out/stopped.txt"
     check "it was stopped ($(head -n 1 "$out/stopped.txt"))" grep -q '^State:.*T' "$out/stopped.txt"
@@ -322,6 +362,16 @@ expect_own_scenario() {
     check "another user than the seat's: exit 1" equals "$(cat "$out/guest.exit" 2>/dev/null)" 1
     check "another user than the seat's: the advice says so" \
       grep -q "this user is not the user of the active session at the seat" "$out/guest.stderr"
+    check "two seats: the controller is at seat1 (ID_SEAT)" grep -qx "ID_SEAT=seat1" "$out/seat1.txt"
+    check "guest, active at seat0, not at the controller's seat1: exit 1" equals "$(cat "$out/guest-seat1.exit" 2>/dev/null)" 1
+    check "guest, active at seat0, not at the controller's seat1: told it is not the user at the seat" \
+      grep -q "^oskel-update: this user is not the user of the active session at the seat" "$out/guest-seat1.stderr"
+    check "the controller at seat0 again (no ID_SEAT)" test ! -s "$out/seat0.txt"
+    check "guest, active at the controller's seat0 and still refused: told so" \
+      grep -q "^oskel-update: the system refuses it although the rules apply to this session" "$out/guest-seat0.stderr"
+    check "bluetooth: a device with mode 2's ids off USB: the rules leave its node untagged and root's" \
+      equals "$(value "$out/bluetooth/node.txt" owner)/$(value "$out/bluetooth/node.txt" current_tags | grep -c ':uaccess:')" 0/0
+    expect_list_json "$out"
     expect_outcome "$out/program" 0 "Download Successful!"
     expect_download "$out/controller" 2
     ;;
@@ -391,11 +441,23 @@ expect_scenario() {
   no-controller)
     check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows \"Device error!\" and nothing else" equals "$(cat "$out/program.stdout")" "Device error!"
+    check "--wait where no udev daemon runs: exit 1 at once" equals "$(cat "$out/no-udev.exit" 2>/dev/null)" 1
+    check "--wait where no udev daemon runs: it says that arrivals cannot be seen here" grep -qx \
+      "oskel-update: arrivals cannot be seen here: no udev daemon runs (/run/udev/control: No such file or directory), so no controller plugged in would be noticed" \
+      "$out/no-udev.stderr"
     ;;
   normal-controller)
     check "program exits with 3 (no controller in an update mode)" equals "$(cat "$out/program.exit" 2>/dev/null)" 3
     check "program shows no download box" has_no "$out/program.stdout" "Download"
     expect_normal_left_alone "$out/program" "$out/controller"
+    check "Start with a controller in mode 1 alone: exit 1 (found, not updated)" \
+      equals "$(cat "$out/mode1-start.exit" 2>/dev/null)" 1
+    check "Start with a controller in mode 1 alone: it says that its arrival updates it, and names --wait" grep -qxF \
+      "oskel-update: the controller 2563:0059 (/dev/$(value "$out/mode1/node.txt" node)) is in update mode 1, which is updated on its arrival: 'oskel-update --wait' updates it, at once as it is plugged in" \
+      "$out/mode1-start.stderr"
+    check "Start with a controller in mode 1 alone: not that no controller was found" \
+      has_no "$out/mode1-start.stderr" "no controller in update mode"
+    check "nothing was sent to mode1" equals "$(field "$out/mode1" reports)" 0
     ;;
   refused-report)
     expect_failure_in_time "$out/program"

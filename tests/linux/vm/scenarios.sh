@@ -258,12 +258,27 @@ scenario_arrival_protocol3() { arrival_scenario 0461:4d81; }
 # space: only uhid makes one. The program finds it by its HID id alone, and its capture gives it
 # a place on a bus of its own.
 scenario_uhid_start_protocol2() { bus=uhid; start_scenario 2563:1818; }
-scenario_no_controller() { as_user program "$bin/oskel-update"; finish program; }
+# Then --wait where no udev daemon can be heard, as in a container: /run/udev (its control
+# socket, which libudev looks for) hidden by an empty folder.
+scenario_no_controller() {
+  as_user program "$bin/oskel-update"
+  finish program
+  mount -t tmpfs no-udev /run/udev
+  as_user no-udev /bin/timeout 20 "$bin/oskel-update" --wait
+  finish no-udev
+  umount /run/udev
+}
+# Then Start with a controller in update mode 1 alone, which only its arrival updates.
 scenario_normal_controller() {
   plug_checked controller 045e:028e
   as_user program "$bin/oskel-update"
   finish program
   unplug controller
+  bus=$protocol1_bus
+  plug_checked mode1 2563:0059
+  as_user mode1-start "$bin/oskel-update"
+  finish mode1-start
+  unplug mode1
 }
 # The stall of report 100 reaches the program's write (protocol 2 reads nothing back); a report
 # the controller never answers holds the program's write until usbhid gives it up (protocol 3);
@@ -533,22 +548,27 @@ EOF
 }
 
 # Start goes past a controller in its normal mode (plugged in first, so listed first) to the
-# update modes; --list names both, and with --device the one chosen; --device by ids chooses the
-# normal-mode controller alone, so that Start finds no update mode.
+# update modes, updates the first of the two there (mode 2) and names the other (mode 3) with the
+# command that updates it, which then does; --list names all three, and with --device the one
+# chosen; --device by ids chooses the normal-mode controller alone, so that Start finds no update
+# mode.
 scenario_normal_then_update() {
   local name
   plug_checked normal 045e:028e
   plug_checked mode2 2563:1818
+  plug_checked mode3 0461:4d81
   as_user list "$bin/oskel-update" --list
   finish list
   as_user program "$bin/oskel-update" --capture /tmp/capture.pcapng
   finish program
   keep_capture
+  as_user next "$bin/oskel-update" "--device=/dev/$(node_name mode3)"
+  finish next
   as_user list-chosen "$bin/oskel-update" --list "--device=/dev/$(node_name mode2)"
   finish list-chosen
   as_user chosen "$bin/oskel-update" --device=045e:028e
   finish chosen
-  for name in normal mode2; do unplug $name; done
+  for name in normal mode2 mode3; do unplug $name; done
 }
 
 # A download (mode 2, 4 ms per report: some 2.5 s) during which SIGQUIT, SIGTSTP and SIGINT
@@ -599,9 +619,65 @@ scenario_access() {
   check_node controller "$(node_name controller)"
   run_as guest guest "$bin/oskel-update"
   finish guest
+  seats_of_two
+  # A device with mode 2's ids on Bluetooth's bus, named with what JSON escapes (a quote, a
+  # backslash, a tab, an é and a byte that is no UTF-8): the rules, USB only, leave it root's;
+  # --list --json names it and the controller.
+  bus=uhid
+  plug bluetooth 2563:1818 --hid-bus 5 --name "$(printf 'Pad "Q" \\ \t\303\251\377')"
+  bus=usb
+  local node
+  node=$(node_with_hid_id 0005:00002563:00001818) && check_node bluetooth "$node"
+  as_user list-json "$bin/oskel-update" --list --json
+  finish list-json
+  unplug bluetooth
   as_user program "$bin/oskel-update"
   finish program
   unplug controller
+}
+
+# The hidraw node whose HID device has this HID_ID (BUS:VENDOR:PRODUCT as the kernel writes it).
+node_with_hid_id() {
+  local uevent tries=0
+  while [ $tries -lt 250 ]; do
+    for uevent in /sys/class/hidraw/hidraw*/device/uevent; do
+      grep -qx "HID_ID=$1" "$uevent" 2>/dev/null || continue
+      udevadm settle -t 10
+      basename "$(dirname "$(dirname "$uevent")")"
+      return 0
+    done
+    usleep 20000
+    tries=$((tries + 1))
+  done
+  return 1
+}
+
+# Two seats, as logind records them: guest is the user of the active session at seat0, rig at
+# seat1. The controller is at seat1 (its ID_SEAT, as logind's seat rules give a device assigned
+# there), then at seat0 (no ID_SEAT): guest, refused both times, is told that it is not the user
+# at the controller's seat, then that the system refuses it although it is.
+seats_of_two() {
+  local sys=/sys/class/hidraw/$(node_name controller)
+  mkdir -p /run/systemd/seats /run/systemd/users /run/udev/rules.d
+  printf 'ACTIVE=c1\nACTIVE_UID=1001\n' >/run/systemd/seats/seat0
+  printf 'ACTIVE=c2\nACTIVE_UID=1000\n' >/run/systemd/seats/seat1
+  printf 'ACTIVE_SEATS=seat0\nONLINE_SEATS=seat0\n' >/run/systemd/users/1001
+  printf 'ACTIVE_SEATS=seat1\nONLINE_SEATS=seat1\n' >/run/systemd/users/1000
+  echo 'SUBSYSTEM=="hidraw", KERNELS=="0003:2563:1818.*", ENV{ID_SEAT}="seat1"' >/run/udev/rules.d/72-oskel-rig-seat.rules
+  udevadm control --reload
+  udevadm control --ping -t 10
+  udevadm trigger --settle --action=change "$sys"
+  udevadm info -q property -n "/dev/$(node_name controller)" | grep '^ID_SEAT=' >"$out/seat1.txt"
+  run_as guest guest-seat1 "$bin/oskel-update"
+  finish guest-seat1
+  rm /run/udev/rules.d/72-oskel-rig-seat.rules
+  udevadm control --reload
+  udevadm control --ping -t 10
+  udevadm trigger --settle --action=change "$sys"
+  udevadm info -q property -n "/dev/$(node_name controller)" | grep '^ID_SEAT=' >"$out/seat0.txt"
+  run_as guest guest-seat0 "$bin/oskel-update"
+  finish guest-seat0
+  rm -rf /run/systemd/seats /run/systemd/users
 }
 
 send_results() {
