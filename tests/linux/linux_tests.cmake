@@ -79,7 +79,7 @@ set_tests_properties(linux.initramfs PROPERTIES FIXTURES_SETUP oskel_linux_initr
 # rig: the rig's own checks, which need no updater. The others run the updater.
 set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 arrival-protocol2
     arrival-protocol3 uhid-start-protocol2 no-controller normal-controller refused-report stalled-report
-    unplug-mid-download two-programs
+    unplug-mid-download unplug-in-flight two-programs
     # The program's own: Start past a normal-mode controller, --list and --device; the signals
     # and the inhibitor during a download; the access advice and the package's rules without a
     # replug; usbhid's interface given back after mode 1's failures, unplug and a signal.
