@@ -36,6 +36,9 @@ endforeach()
 # On the host: the program's own capture of a download against usbmon's record of it.
 add_executable(oskel-capture-compare ${linux_rig}/usbmon/capture_compare.cpp)
 target_link_libraries(oskel-capture-compare PRIVATE oskel_capture)
+# Its verdict on the unplug's last report, on captures that oskel-sim makes (no machine needed).
+add_test(NAME linux.capture-compare COMMAND bash ${linux_rig}/usbmon/capture_compare_test.sh
+         $<TARGET_FILE:oskel-capture-compare> $<TARGET_FILE:oskel-sim>)
 
 # The program's own scenarios (tests/oskel_update/): a stand-in for systemd-logind on the test
 # machine's bus, which records the inhibitors the program takes. It needs libsystemd's sd-bus;
