@@ -35,6 +35,7 @@ UsbTransfer StartTransfer(const UsbPacket& packet)
 void End(UsbTransfer& t, const UsbPacket& packet)
 {
     t.outcome = packet.outcome;
+    t.last = &packet;
     if (t.in && packet.event == UsbEvent::Complete) {
         t.input = packet.data;
         t.truncated |= packet.truncated;

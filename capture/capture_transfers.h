@@ -24,6 +24,7 @@ struct UsbTransfer {
     bool truncated = false;           // the capture kept only part of its data
     UsbOutcome outcome = UsbOutcome::Pending;
     const UsbPacket* first = nullptr;  // its submission, or the packet that ended it when the capture has none
+    const UsbPacket* last = nullptr;   // the packet that ended it: a completion or an error event; null while pending
 };
 
 std::vector<UsbTransfer> PairTransfers(const CaptureContents& contents);

@@ -241,11 +241,12 @@ Outcome Output(DeviceHandle id, HidrawCall call, const std::uint8_t* report, std
     std::vector<std::uint8_t> copy(report, report + length);
     const bool classRequest = call == HidrawCall::SetOutputReport && handle->usb.usb;
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
+    bool unpluggedInFlight = false;
     const Outcome outcome = classRequest
                                 ? UsbRequest(handle->usb, UsbClassRequest::SetOutputReport, copy.data(), length, timeLimitMs)
-                                : CallHidraw(handle->fd, call, copy.data(), length, timeLimitMs);
+                                : CallHidraw(handle->fd, call, copy.data(), length, timeLimitMs, unpluggedInFlight);
     CaptureOutputReport(handle->captured, classRequest || !handle->captured.interruptOut, report, length, outcome.status,
-                        submitted);
+                        unpluggedInFlight, submitted);
     if (!outcome) Note(handle->node + ": " + outcome.Text());
     return outcome;
 }
@@ -386,7 +387,7 @@ Outcome HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length,
     std::vector<std::uint8_t> report(std::min(length - skip, kMaxReportLength) + skip);
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
     auto fail = [&](Status status, const std::string& why) {
-        CaptureInputReport(handle->captured, false, buffer, length, status, submitted);
+        CaptureInputReport(handle->captured, false, buffer, length, status, false, submitted);
         Note(handle->node + ": read: " + why);
         return Failure(status, "read", why);
     };
@@ -408,7 +409,7 @@ Outcome HidReadReport(DeviceHandle id, std::uint8_t* buffer, std::size_t length,
         const std::size_t total = static_cast<std::size_t>(got) + skip;
         std::copy(report.begin(), report.begin() + static_cast<std::ptrdiff_t>(total), buffer);
         std::fill(buffer + total, buffer + length, 0);
-        CaptureInputReport(handle->captured, false, buffer, total, Status::Done, submitted);
+        CaptureInputReport(handle->captured, false, buffer, total, Status::Done, false, submitted);
         return Done();
     }
 }
@@ -419,10 +420,11 @@ Outcome HidGetInputReport(DeviceHandle id, std::uint8_t* buffer, std::size_t len
     const std::shared_ptr<Handle> handle = InputHandle(id, buffer, length, true, "HIDIOCGINPUT", refused);
     if (!handle) return refused;
     const std::uint64_t submitted = CaptureSubmitTime(handle->captured);
+    bool unpluggedInFlight = false;
     const Outcome outcome =
         handle->usb.usb ? UsbRequest(handle->usb, UsbClassRequest::GetInputReport, buffer, length, timeLimitMs)
-                        : CallHidraw(handle->fd, HidrawCall::GetInputReport, buffer, length, timeLimitMs);
-    CaptureInputReport(handle->captured, true, buffer, length, outcome.status, submitted);
+                        : CallHidraw(handle->fd, HidrawCall::GetInputReport, buffer, length, timeLimitMs, unpluggedInFlight);
+    CaptureInputReport(handle->captured, true, buffer, length, outcome.status, unpluggedInFlight, submitted);
     if (!outcome) Note(handle->node + ": " + outcome.Text());
     return outcome;
 }

@@ -69,8 +69,10 @@ Outcome WithinLimit(Outcome outcome, std::uint64_t startMs, std::uint32_t timeLi
                        (outcome.done() ? "" : " (" + failure + ")"));
 }
 
-Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs)
+Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs,
+                   bool& unpluggedInFlight)
 {
+    unpluggedInFlight = false;
     const std::string name = CallName(call);
     if (call != HidrawCall::Write && length > kMaxIoctlLength) {
         return Failure(Status::Failed, name, "a report of " + std::to_string(length) + " bytes");
@@ -88,6 +90,7 @@ Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t le
     Outcome outcome = Done();
     if (result < 0) {
         outcome = Failure(StatusOfError(callError), name, ErrorText(callError));
+        unpluggedInFlight = callError == ESHUTDOWN;
     } else if (call == HidrawCall::GetInputReport) {
         const std::size_t got = std::min(static_cast<std::size_t>(result), length);
         if (got == 0) {

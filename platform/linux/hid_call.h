@@ -32,7 +32,15 @@ enum class HidrawCall { Write, SetOutputReport, GetInputReport };
 // replaces it, byte 0 the report id asked for). Done when the call returned length bytes
 // (GetInputReport: at least one, the rest of report zeroed) within timeLimitMs; otherwise the
 // outcome names the call and what happened.
-Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs);
+//
+// A call that ends Gone went one of two ways, which the capture tells apart: the transport
+// refused it before it reached the host controller (ENODEV: hidraw's node or usbcore's device
+// had gone already), or it had taken the transfer, which the host controller gave back when the
+// device went away while it waited on the bus (ESHUTDOWN: usbcore flushes the interface's
+// endpoints at the disconnect, and usbhid passes the status on). unpluggedInFlight tells the
+// second.
+Outcome CallHidraw(int fd, HidrawCall call, std::uint8_t* report, std::size_t length, std::uint32_t timeLimitMs,
+                   bool& unpluggedInFlight);
 
 // A monotonic clock in milliseconds, and the outcome of the call name that took from startMs until
 // now against its limit: TimedOut when it ran over, whatever it returned.

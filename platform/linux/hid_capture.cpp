@@ -24,13 +24,13 @@ std::mutex captureMutex;
 std::string requestedPath;  // "" while no capture was asked for
 std::map<std::string, CapturedDevice> capturedNodes;  // by the node's sysfs path: one plugged-in device
 
-capture::CaptureStatus CaptureStatusOf(Status status)
+capture::CaptureStatus CaptureStatusOf(Status status, bool unpluggedInFlight)
 {
     switch (status) {
     case Status::Done: return capture::CaptureStatus::Completed;
     case Status::Refused: return capture::CaptureStatus::Refused;
     case Status::TimedOut: return capture::CaptureStatus::TimedOut;
-    case Status::Gone: return capture::CaptureStatus::DeviceGone;
+    case Status::Gone: return unpluggedInFlight ? capture::CaptureStatus::Unplugged : capture::CaptureStatus::DeviceGone;
     case Status::Denied:
     case Status::Held:
     case Status::Failed: return capture::CaptureStatus::Failed;
@@ -39,14 +39,14 @@ capture::CaptureStatus CaptureStatusOf(Status status)
 }
 
 void Record(const CapturedDevice& device, capture::CaptureKind kind, capture::CaptureReportType type, const std::uint8_t* report,
-            std::size_t length, Status status, std::uint64_t submittedUs)
+            std::size_t length, Status status, bool unpluggedInFlight, std::uint64_t submittedUs)
 {
     if (device.number == 0) return;
     capture::CaptureTransfer transfer;
     transfer.device = device.number;
     transfer.kind = kind;
     transfer.reportType = type;
-    transfer.status = CaptureStatusOf(status);
+    transfer.status = CaptureStatusOf(status, unpluggedInFlight);
     transfer.bytes = report;
     transfer.length = length;
     transfer.submittedUs = submittedUs;
@@ -133,17 +133,17 @@ std::uint64_t CaptureSubmitTime(const CapturedDevice& device)
 }
 
 void CaptureOutputReport(const CapturedDevice& device, bool setReport, const std::uint8_t* report, std::size_t length,
-                         Status status, std::uint64_t submittedUs)
+                         Status status, bool unpluggedInFlight, std::uint64_t submittedUs)
 {
     Record(device, setReport ? capture::CaptureKind::SetReport : capture::CaptureKind::InterruptOut,
-           capture::CaptureReportType::Output, report, length, status, submittedUs);
+           capture::CaptureReportType::Output, report, length, status, unpluggedInFlight, submittedUs);
 }
 
 void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
-                        std::size_t length, Status status, std::uint64_t submittedUs)
+                        std::size_t length, Status status, bool unpluggedInFlight, std::uint64_t submittedUs)
 {
     Record(device, getReport ? capture::CaptureKind::GetReport : capture::CaptureKind::InterruptIn,
-           capture::CaptureReportType::Input, report, length, status, submittedUs);
+           capture::CaptureReportType::Input, report, length, status, unpluggedInFlight, submittedUs);
 }
 
 }  // namespace platform

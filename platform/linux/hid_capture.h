@@ -41,12 +41,14 @@ bool CaptureNode(const std::string& node, const HidNodeFacts& facts, const UsbPl
 std::uint64_t CaptureSubmitTime(const CapturedDevice& device);
 
 // One output report, on the control endpoint (setReport: a SET_REPORT request) or on the
-// interrupt OUT endpoint.
+// interrupt OUT endpoint. A report that ended Gone is on the bus, given back by the host
+// controller, when the device went away while the transfer was in flight (unpluggedInFlight:
+// platform/linux/hid_call.h); otherwise it never reached the bus and the capture shows nothing.
 void CaptureOutputReport(const CapturedDevice& device, bool setReport, const std::uint8_t* report, std::size_t length,
-                         Status status, std::uint64_t submittedUs);
+                         Status status, bool unpluggedInFlight, std::uint64_t submittedUs);
 // One input report, read (read) or asked for (GET_REPORT); report holds the report id in byte
-// 0, as the seam gives it.
+// 0, as the seam gives it. unpluggedInFlight as for an output report.
 void CaptureInputReport(const CapturedDevice& device, bool getReport, const std::uint8_t* report,
-                        std::size_t length, Status status, std::uint64_t submittedUs);
+                        std::size_t length, Status status, bool unpluggedInFlight, std::uint64_t submittedUs);
 
 }  // namespace platform

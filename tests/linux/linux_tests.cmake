@@ -36,6 +36,9 @@ endforeach()
 # On the host: the program's own capture of a download against usbmon's record of it.
 add_executable(oskel-capture-compare ${linux_rig}/usbmon/capture_compare.cpp)
 target_link_libraries(oskel-capture-compare PRIVATE oskel_capture)
+# Its verdict on the unplug's last report, on captures that oskel-sim makes (no machine needed).
+add_test(NAME linux.capture-compare COMMAND bash ${linux_rig}/usbmon/capture_compare_test.sh
+         $<TARGET_FILE:oskel-capture-compare> $<TARGET_FILE:oskel-sim>)
 
 # The program's own scenarios (tests/oskel_update/): a stand-in for systemd-logind on the test
 # machine's bus, which records the inhibitors the program takes. It needs libsystemd's sd-bus;
@@ -79,7 +82,7 @@ set_tests_properties(linux.initramfs PROPERTIES FIXTURES_SETUP oskel_linux_initr
 # rig: the rig's own checks, which need no updater. The others run the updater.
 set(OSKEL_LINUX_SCENARIOS rig start-protocol2 start-protocol3 arrival-protocol1 arrival-protocol2
     arrival-protocol3 uhid-start-protocol2 no-controller normal-controller refused-report stalled-report
-    unplug-mid-download two-programs
+    unplug-mid-download unplug-in-flight two-programs
     # The program's own: Start past a normal-mode controller, --list and --device; the signals
     # and the inhibitor during a download; the access advice and the package's rules without a
     # replug; usbhid's interface given back after mode 1's failures, unplug and a signal; and

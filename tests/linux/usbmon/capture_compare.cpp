@@ -10,9 +10,14 @@
 //
 // Report transfers are the interrupt transfers and the HID class requests SET_REPORT and
 // GET_REPORT. Left out on both sides: the enumeration and the other requests on endpoint 0
-// (usbcore's and usbhid's, which the program does not make), and the interrupt IN transfers that
+// (usbcore's and usbhid's, which the program does not make), the interrupt IN transfers that
 // ended without data (the one usbhid keeps waiting on the IN endpoint while the node is open and
-// cancels when it is closed).
+// cancels when it is closed), and a submission that the host controller refused with -ENODEV
+// because the device had gone (usbmon's 'S' then 'E'; vhci-hcd's "enqueue for inactive port"
+// between the end of a USB/IP connection and usbcore's disconnect). Such a transfer never reached
+// the bus, and the program cannot tell it from a report that hidraw or usbcore refused with the
+// same ENODEV before usbmon saw it, which its capture records as nothing; a report that was on
+// the bus when the device went is in both (-ESHUTDOWN).
 //
 // Prints "same N report transfers (...)" or the first difference, with both sides' frames.
 // Exit status: 0 the same, 1 different or a capture unreadable, 2 bad usage.
@@ -39,9 +44,15 @@ using capture::UsbTransfer;
 
 const std::vector<std::uint8_t>& DataOf(const UsbTransfer& t) { return t.in ? t.input : t.out; }
 
+// A submission that the host controller refused because the device had gone.
+bool RefusedForGoneDevice(const UsbTransfer& t)
+{
+    return t.last != nullptr && t.last->event == capture::UsbEvent::SubmitError && t.last->status == capture::kErrnoNoDevice;
+}
+
 bool IsReportTransfer(const UsbTransfer& t)
 {
-    if (t.outcome == UsbOutcome::Pending) return false;
+    if (t.outcome == UsbOutcome::Pending || RefusedForGoneDevice(t)) return false;
     if (t.type == capture::kTransferInterrupt) return !(t.in && (t.outcome != UsbOutcome::Ok || t.input.empty()));
     if (t.type != capture::kTransferControl || !t.hasSetup) return false;
     return (capture::RequestType(t) & usb::kRequestTypeMask) == usb::kRequestTypeClass &&

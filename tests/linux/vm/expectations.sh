@@ -481,6 +481,16 @@ expect_scenario() {
     check "the flash holds the 99 data reports before the unplug" same_bytes "$out/controller/flash.bin" "$image2" 0 $((99 * 56))
     expect_same_transfers "$out" 2
     ;;
+  unplug-in-flight)
+    expect_failure_in_time "$out/program"
+    check "the controller took 100 reports and went while the 101st was on the bus" \
+      equals "$(field "$out/controller" reports)/$(field "$out/controller" accepted)" 101/100
+    check "no protocol error" equals "$(field "$out/controller" protocol-errors)" 0
+    check "the flash holds the 99 data reports before the unplug" same_bytes "$out/controller/flash.bin" "$image2" 0 $((99 * 56))
+    expect_same_transfers "$out" 2
+    check "usbmon: both captures hold the 101st report, given back when the controller went" \
+      grep -q "^same 101 report transfers" "$out/usbmon-compare.txt"
+    ;;
   two-programs)
     expect_two_programs "$out" first second controller 3
     check "controller: it saw one download (3381 reports)" equals "$(field "$out/controller" reports)" 3381

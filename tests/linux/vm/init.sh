@@ -17,6 +17,15 @@ for module in usb-common usbcore usbip-core vhci-hcd usbmon hid usbhid hid-gener
 done
 ip link set lo up || echo "@@rig fatal loopback"
 /lib/systemd/systemd-udevd --daemon 2>/run/udevd.log || echo "@@rig fatal udevd"
+# --daemon returns before the daemon has read its rules and listens on its control socket, and a
+# message sent before then (a scenario's reload of the rules it changed) is lost: the scenario
+# starts once udevd answers.
+tries=0
+until udevadm control --ping -t 5 2>/dev/null; do
+  [ $tries -lt 250 ] || { echo "@@rig fatal udevd does not answer"; break; }
+  usleep 20000
+  tries=$((tries + 1))
+done
 . /rig/scenarios.sh
 [ -f /rig/fwupd_scenarios.sh ] && . /rig/fwupd_scenarios.sh
 scenario=$(sed -n 's/.*rig\.scenario=\([^ ]*\).*/\1/p' /proc/cmdline)

@@ -282,10 +282,14 @@ scenario_normal_controller() {
 }
 # The stall of report 100 reaches the program's write (protocol 2 reads nothing back); a report
 # the controller never answers holds the program's write until usbhid gives it up (protocol 3);
-# the unplug comes after the controller took report 100 (protocol 2).
+# the unplug comes after the controller took report 100, before or while the program's next write
+# reaches the bus (protocol 2); the unplug comes while report 101 is on the bus, taken by the
+# controller's port but never answered, so that the host controller gives it back to the
+# program's write (protocol 2).
 scenario_refused_report() { start_scenario 2563:1818 --refuse-report 100; }
 scenario_stalled_report() { start_scenario 0461:4d81 --stall-report 100; }
 scenario_unplug_mid_download() { start_scenario 2563:1818 --remove-after 100; }
+scenario_unplug_in_flight() { start_scenario 2563:1818 --remove-before-report 101; }
 
 scenario_two_programs() {
   two_programs_on 0461:4d81 first second controller
