@@ -198,20 +198,8 @@ UsbPlace ReadUsbPlace(const std::string& hidrawNode)
     const fs::path hid = fs::canonical(fs::path("/sys/class/hidraw") / fs::path(hidrawNode).filename() / "device", error);
     if (error) return place;
     const fs::path interface = hid.parent_path();
-    const fs::path device = interface.parent_path();
-    unsigned interfaceNumber = 0;
-    unsigned bus = 0;
-    unsigned address = 0;
-    unsigned vendorId = 0;
-    unsigned productId = 0;
-    if (!fs::exists(interface / "bInterfaceClass", error) ||
-        !SysfsNumber(interface / "bInterfaceNumber", 16, 0xFF, interfaceNumber) ||
-        !SysfsNumber(device / "busnum", 10, 0xFFFF, bus) || !SysfsNumber(device / "devnum", 10, 127, address) ||
-        !SysfsNumber(device / "idVendor", 16, 0xFFFF, vendorId) || !SysfsNumber(device / "idProduct", 16, 0xFFFF, productId)) {
-        return place;  // not USB: uhid and the like
-    }
-    const std::string name = SysfsDeviceName(device);
-    if (name.empty()) return place;
+    SysfsUsbInterface facts;
+    if (!SysfsReadUsbInterface(interface, facts)) return place;  // not USB: uhid and the like
     for (const fs::directory_entry& entry : fs::directory_iterator(interface, error)) {
         if (entry.path().filename().string().rfind("ep_", 0) != 0) continue;
         if (SysfsFirstLine(entry.path() / "direction") == "out" && SysfsFirstLine(entry.path() / "type") == "Interrupt") {
@@ -219,12 +207,12 @@ UsbPlace ReadUsbPlace(const std::string& hidrawNode)
         }
     }
     place.usb = true;
-    place.bus = static_cast<std::uint16_t>(bus);
-    place.address = static_cast<std::uint8_t>(address);
-    place.interfaceNumber = static_cast<std::uint8_t>(interfaceNumber);
-    place.vendorId = static_cast<std::uint16_t>(vendorId);
-    place.productId = static_cast<std::uint16_t>(productId);
-    place.deviceNode = "/dev/" + name;
+    place.bus = facts.bus;
+    place.address = facts.address;
+    place.interfaceNumber = facts.interfaceNumber;
+    place.vendorId = facts.vendorId;
+    place.productId = facts.productId;
+    place.deviceNode = facts.deviceNode;
     return place;
 }
 

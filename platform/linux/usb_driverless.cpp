@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr unsigned kHidClass = 3;
+constexpr std::uint8_t kHidClass = 3;
 
 void Note(const std::string& line) { DebugOutput(("usbfs: " + line).c_str()); }
 
@@ -29,28 +29,15 @@ bool ReadDriverless(const fs::path& path, DriverlessInterface& found)
     std::error_code error;
     const fs::path interface = fs::canonical(path, error);
     if (error || fs::exists(interface / "driver", error)) return false;
-    const fs::path device = interface.parent_path();
-    unsigned interfaceClass = 0;
-    unsigned interfaceNumber = 0;
-    unsigned vendorId = 0;
-    unsigned productId = 0;
-    unsigned bus = 0;
-    unsigned address = 0;
-    if (!SysfsNumber(interface / "bInterfaceClass", 16, 0xFF, interfaceClass) || interfaceClass != kHidClass ||
-        !SysfsNumber(interface / "bInterfaceNumber", 16, 0xFF, interfaceNumber) ||
-        !SysfsNumber(device / "idVendor", 16, 0xFFFF, vendorId) || !SysfsNumber(device / "idProduct", 16, 0xFFFF, productId) ||
-        !SysfsNumber(device / "busnum", 10, 0xFFFF, bus) || !SysfsNumber(device / "devnum", 10, 127, address)) {
-        return false;
-    }
-    if (ModeOfDevice(static_cast<std::uint16_t>(vendorId), static_cast<std::uint16_t>(productId)) == nullptr) return false;
-    const std::string name = SysfsDeviceName(device);
-    if (name.empty()) return false;
-    found.vendorId = static_cast<std::uint16_t>(vendorId);
-    found.productId = static_cast<std::uint16_t>(productId);
-    found.bus = static_cast<std::uint16_t>(bus);
-    found.address = static_cast<std::uint8_t>(address);
-    found.interfaceNumber = static_cast<std::uint8_t>(interfaceNumber);
-    found.deviceNode = "/dev/" + name;
+    SysfsUsbInterface facts;
+    if (!SysfsReadUsbInterface(interface, facts) || facts.interfaceClass != kHidClass) return false;
+    if (ModeOfDevice(facts.vendorId, facts.productId) == nullptr) return false;
+    found.vendorId = facts.vendorId;
+    found.productId = facts.productId;
+    found.bus = facts.bus;
+    found.address = facts.address;
+    found.interfaceNumber = facts.interfaceNumber;
+    found.deviceNode = facts.deviceNode;
     return true;
 }
 

@@ -33,25 +33,28 @@ now_ms() {
   echo $((${up%.*} * 1000 + 10#${up#*.} * 10))
 }
 
-# The hidraw node of the controller VID:PID, once udev has handled its arrival.
-node_of() {
-  local want vid pid uevent tries=0
-  vid=$(echo "${1%:*}" | tr a-f A-F)
-  pid=$(echo "${1#*:}" | tr a-f A-F)
-  want="HID_ID=0003:0000$vid:0000$pid"
+# The hidraw node whose HID device has this HID_ID (BUS:VENDOR:PRODUCT as the kernel writes it).
+node_with_hid_id() {
+  local uevent tries=0
   while [ $tries -lt 500 ]; do
     for uevent in /sys/class/hidraw/hidraw*/device/uevent; do
-      [ -f "$uevent" ] || continue
-      if grep -qx "$want" "$uevent"; then
-        udevadm settle -t 10
-        basename "$(dirname "$(dirname "$uevent")")"
-        return 0
-      fi
+      grep -qx "HID_ID=$1" "$uevent" 2>/dev/null || continue
+      udevadm settle -t 10
+      basename "$(dirname "$(dirname "$uevent")")"
+      return 0
     done
     usleep 20000
     tries=$((tries + 1))
   done
   return 1
+}
+
+# The hidraw node of the controller VID:PID, once udev has handled its arrival.
+node_of() {
+  local vid pid
+  vid=$(echo "${1%:*}" | tr a-f A-F)
+  pid=$(echo "${1#*:}" | tr a-f A-F)
+  node_with_hid_id "0003:0000$vid:0000$pid"
 }
 
 # What the kernel and udev made of a controller's node, into NAME/node.txt: the hidraw node,
@@ -638,22 +641,6 @@ scenario_access() {
   as_user program "$bin/oskel-update"
   finish program
   unplug controller
-}
-
-# The hidraw node whose HID device has this HID_ID (BUS:VENDOR:PRODUCT as the kernel writes it).
-node_with_hid_id() {
-  local uevent tries=0
-  while [ $tries -lt 250 ]; do
-    for uevent in /sys/class/hidraw/hidraw*/device/uevent; do
-      grep -qx "HID_ID=$1" "$uevent" 2>/dev/null || continue
-      udevadm settle -t 10
-      basename "$(dirname "$(dirname "$uevent")")"
-      return 0
-    done
-    usleep 20000
-    tries=$((tries + 1))
-  done
-  return 1
 }
 
 # Two seats, as logind records them: guest is the user of the active session at seat0, rig at
