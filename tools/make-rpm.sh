@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the Linux program's rpm from its tarball (tools/release.sh calls it), with rpmbuild from
-# Debian's rpm package and the spec res/linux/rpm/oskel-update.spec:
+# Debian's rpm package and the recipe res/linux/rpm/oskel-update.spec (the name rpmbuild and packagers look for):
 #
 #   tools/make-rpm.sh TARBALL VERSION OUT-DIR
 #
