@@ -23,6 +23,40 @@ void AppendUtf8(std::string& out, char32_t c)
     }
 }
 
+std::size_t DecodeUtf8At(const std::string& text, std::size_t at, char32_t& point)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    char32_t smallest = 0;
+    if (lead < 0x80) {
+        point = lead;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        point = lead & 0x1F;
+        smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        point = lead & 0x0F;
+        smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        point = lead & 0x07;
+        smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        point = point << 6 | (byte(at + i) & 0x3F);
+    }
+    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return 0;
+    return length;
+}
+
 std::string Utf16ToUtf8(const char16_t* text, std::size_t units)
 {
     std::string out;

@@ -26,28 +26,15 @@ std::u16string Utf8ToUtf16(const std::string& utf8)
     std::u16string out;
     std::size_t i = 0;
     while (i < utf8.size()) {
-        const auto lead = static_cast<std::uint8_t>(utf8[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        const std::size_t extra = (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : 0;
-        char32_t c = lead & (0x3F >> extra);
-        bool valid = extra != 0 && i + extra < utf8.size();
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<std::uint8_t>(utf8[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        const bool overlong = (extra == 1 && c < 0x80) || (extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000);
-        if (!valid || overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        char32_t c = 0;
+        const std::size_t length = codec::DecodeUtf8At(utf8, i, c);
+        if (length == 0) {
             out.push_back(0xFFFD);
             ++i;
             continue;
         }
         AppendUtf16(out, c);
-        i += extra + 1;
+        i += length;
     }
     return out;
 }
