@@ -12,6 +12,7 @@
 #include "models/protocol1_device.h"
 #include "models/protocol2_device.h"
 #include "models/protocol3_device.h"
+#include "sim/scenario.h"
 #include "state/download_state.h"
 #include "tests/test_world.h"
 
@@ -57,10 +58,12 @@ protected:
         return device;
     }
 
-    // One download by the arrival road, asked to end or not.
+    // One download by the arrival road, asked to end or not: the interfaces' arrivals up to the
+    // one that starts it. A later one could start a second download once the first had ended,
+    // which a download stopped before its first report does at once.
     void Download(const std::shared_ptr<models::HidDevice>& device)
     {
-        AnnounceArrival(device);
+        ASSERT_TRUE(sim::LaunchDownload(sim::Road::Arrival, 0, device));
         ASSERT_TRUE(WaitForDownload());
     }
 
