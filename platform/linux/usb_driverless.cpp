@@ -29,16 +29,8 @@ bool ReadDriverless(const fs::path& path, DriverlessInterface& found)
     std::error_code error;
     const fs::path interface = fs::canonical(path, error);
     if (error || fs::exists(interface / "driver", error)) return false;
-    SysfsUsbInterface facts;
-    if (!SysfsReadUsbInterface(interface, facts) || facts.interfaceClass != kHidClass) return false;
-    if (ModeOfDevice(facts.vendorId, facts.productId) == nullptr) return false;
-    found.vendorId = facts.vendorId;
-    found.productId = facts.productId;
-    found.bus = facts.bus;
-    found.address = facts.address;
-    found.interfaceNumber = facts.interfaceNumber;
-    found.deviceNode = facts.deviceNode;
-    return true;
+    return SysfsReadUsbInterface(interface, found) && found.interfaceClass == kHidClass &&
+           ModeOfDevice(found.vendorId, found.productId) != nullptr;
 }
 
 }  // namespace

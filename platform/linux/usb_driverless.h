@@ -7,20 +7,15 @@
 // then arrives as for a controller plugged in.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/linux/sysfs_facts.h"
+
 namespace platform {
 
-struct DriverlessInterface {
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    std::uint16_t bus = 0;
-    std::uint8_t address = 0;
-    std::uint8_t interfaceNumber = 0;
-    std::string deviceNode;  // its USB device's usbfs node, "/dev/bus/usb/001/004"
-};
+// An interface as sysfs tells it (sysfs_facts.h): its device's usbfs node, ids and place.
+using DriverlessInterface = SysfsUsbInterface;
 
 // The interfaces of HID class, of the USB devices with the ids of an update mode
 // (state/download_modes.h), that no driver is bound to, as sysfs tells anyone.
